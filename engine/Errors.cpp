@@ -1,0 +1,12 @@
+#include "engine/Errors.h"
+
+namespace pelbrisk {
+
+EMP3AssertionFailure::EMP3AssertionFailure(unsigned line)
+    : EMP3Error("Assertion failure (MP3Plyr, line " + std::to_string(line) + ")"), line_(line) {}
+
+void RaiseAssertionFailure(std::source_location where) {
+    throw EMP3AssertionFailure(where.line());
+}
+
+} // namespace pelbrisk
