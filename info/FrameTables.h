@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+
+namespace pelbrisk {
+
+// Bit rates in kbit/s by [Id][layer code][BitrateIndex]; layer code 3 is Layer I, 1 Layer III,
+// 0 (reserved) a row of zeros. Id 0 rows hold the low-sampling-frequency rates, whose Layer II
+// and Layer III rows are the same. Entries 0 (free format) and 15 (forbidden) are 0.
+inline constexpr int32_t kBitrateTable[2][4][16] = {
+    {
+        {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+        {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0},
+        {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0},
+        {0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256, 0},
+    },
+    {
+        {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+        {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0},
+        {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 0},
+        {0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448, 0},
+    },
+};
+
+// Sampling frequencies in units of 50 Hz by [Id][SamplingIndex]. MPEG-2.5 shares the Id 0 row
+// although its rates are half of these; its Layer III length constant makes up for it. The
+// reserved index holds -999 so that every length computed with it comes out negative.
+inline constexpr int32_t kSamplingTable[2][4] = {
+    {441, 480, 320, -999},
+    {882, 960, 640, -999},
+};
+
+// Layer code as coded (3, 2, 1) to the layer's number (1, 2, 3); 0 for the reserved code.
+inline constexpr int32_t LayerNumberOf(int32_t layerCode) {
+    return layerCode >= 1 && layerCode <= 3 ? 4 - layerCode : 0;
+}
+
+// Bytes of one padding slot: four in Layer I, one in Layers II and III.
+inline constexpr int32_t PaddingSlotBytes(int32_t layerCode) {
+    return layerCode == 3 ? 4 : 1;
+}
+
+} // namespace pelbrisk
