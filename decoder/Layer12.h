@@ -1,0 +1,41 @@
+#pragma once
+
+#include "decoder/Decoder.h"
+#include "decoder/Layer12BitReader.h"
+#include "info/FrameHeader.h"
+
+#include <cstdint>
+
+namespace pelbrisk {
+
+struct TMP3Decoder;
+
+// Set-ups for Layer I and Layer II streams: 1 on success, 0 when the stream cannot be decoded.
+// `bandwidth` is already raised to at least 1000 Hz; decoder.OutputSelector is already chosen.
+int32_t Layer1Setup(TMP3Decoder& decoder, const TMP3FrameHeader& header, int32_t length,
+                    int32_t bandwidth);
+int32_t Layer2Setup(TMP3Decoder& decoder, const TMP3FrameHeader& header, int32_t length,
+                    int32_t bandwidth);
+
+TDecodeResult Layer1DecodeFrame(TMP3Decoder& decoder, const uint8_t* frame, int32_t frameBytes,
+                                uint8_t* output);
+TDecodeResult Layer2DecodeFrame(TMP3Decoder& decoder, const uint8_t* frame, int32_t frameBytes,
+                                uint8_t* output);
+
+// The sampling frequency in Hz of (Id, SamplingIndex); 0 for the reserved index.
+int32_t Layer12SamplingFrequency(int32_t id, int32_t samplingIndex);
+
+// The set-up steps both layers share: the decode limit from the bandwidth (all coded subbands
+// with FullBand), doubled counts for two channels, the output format, cleared sample rows and
+// synthesis. `entryCount` counts one channel's coded subbands.
+void SetUpLayer12(TMP3Decoder& decoder, const TMP3FrameHeader& header, int32_t length,
+                  int32_t bandwidth, int32_t entryCount, int32_t samplesPerChannel,
+                  int32_t sampleRows);
+
+// Reads the header of a frame as both layers do: the sync, the padding bit (times
+// `paddingSlot` into `padding`), the joint bound from the mode, the CRC skipped. False when the
+// 12 sync bits are not all set.
+bool ReadLayer12Header(TMP3Decoder& decoder, TLayer12BitReader& reader, int32_t paddingSlot,
+                       int32_t& padding);
+
+} // namespace pelbrisk

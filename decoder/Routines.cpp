@@ -1,0 +1,10 @@
+#include "decoder/Routines.h"
+
+#include "decoder/Synthesis.h"
+
+namespace pelbrisk {
+
+// The portable versions, so that a decoder works before any processor-specific selection.
+TRoutineSlots Routines = {WindowMonoFpu, WindowInterleavedFpu};
+
+} // namespace pelbrisk

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstdint>
+
+namespace pelbrisk {
+
+struct TMP3Decoder;
+
+// The polyphase synthesis filter bank: subband samples on the 16-bit scale in, 16-bit PCM out.
+
+// X[k] = sum over i of x[i] * cos((2i + 1) k pi / 64), k = 0..31, in single precision.
+void Dct32(const float* x, float* X);
+
+// Clears both rings and their positions; every set-up calls it.
+void ResetSynthesis(TMP3Decoder& decoder);
+
+// The portable window routines for the routine slots: each output's products summed in double,
+// rounded half to even and clipped to 16 bits.
+void WindowMonoFpu(const float* window, const float* ring, int32_t position, int16_t* out);
+void WindowInterleavedFpu(const float* window, const float* ring, int32_t position, int16_t* out);
+
+// Layer III: 18 time slots of 32 subband samples each.
+// One channel: 18 * 32 consecutive samples at `out`.
+void SynthesizeLayer3Mono(TMP3Decoder& decoder, const float (*subbandSamples)[32], int16_t* out);
+// One channel of interleaved stereo: `out` is the granule's first (left) sample; channel c's
+// samples go to out[c], out[c + 2], ... through ring c.
+void SynthesizeLayer3Channel(TMP3Decoder& decoder, int32_t channel,
+                             const float (*subbandSamples)[32], int16_t* out);
+
+// Layers I and II: `count` time slots of 64 values (subband s at [s] for a single-channel stream,
+// at [2s + c] for channel c of a two-channel stream), written as the set-up's output selector
+// says.
+void SynthesizeLayer12(TMP3Decoder& decoder, const float (*samples)[64], int32_t count,
+                       int16_t* out);
+
+} // namespace pelbrisk
