@@ -1,0 +1,136 @@
+#pragma once
+
+#include "engine/Events.h"
+#include "engine/LoopThread.h"
+#include "engine/Threads.h"
+#include "platform/AudioDevice.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace pelbrisk {
+
+// Playback pitch in percent for the whole process: the device is opened at the sample rate
+// scaled by it. The user interface keeps it within 20..200; it takes effect at the next open.
+extern std::atomic<int32_t> PitchPercent;
+
+// The device's "buffer done" message and the sound output's own file-writing message.
+inline constexpr uint32_t MM_WOM_DONE = 0x3BD;
+inline constexpr uint32_t MPM_WRITEFILE = 0x414;
+
+inline constexpr int32_t kSoundBufferCount = 4;
+inline constexpr int32_t kWavHeaderBytes = 44;
+
+using TNotifyEvent = std::function<void(void* sender)>;
+
+// Plays PCM through a ring of four half-second buffers on an audio device, or writes it to a
+// WAV file. Its own loop thread receives the device's done notices, paces the position
+// notices and writes the WAV file.
+class TSoundOut final : public TMPMessageHandler {
+public:
+    TSoundOut();
+    ~TSoundOut();
+    TSoundOut(const TSoundOut&) = delete;
+    TSoundOut& operator=(const TSoundOut&) = delete;
+
+    // The format setters act at the next Open; invalid values are ignored.
+    int32_t SampleRate() const { return sampleRate_; }
+    void SetSampleRate(int32_t value);
+    int32_t Channels() const { return channels_; }
+    void SetChannels(int32_t value);
+    int32_t BitsPerSample() const { return bitsPerSample_; }
+    void SetBitsPerSample(int32_t value);
+
+    bool Active() const { return active_.load(); }
+    int32_t Volume() const { return volume_; }
+    void SetVolume(int32_t value);
+    int32_t Balance() const { return balance_; }
+    void SetBalance(int32_t value);
+    int32_t DeviceID() const { return deviceId_; }
+    void SetDeviceID(int32_t value) { deviceId_ = value; }
+    int32_t NotifyInterval() const { return notifyInterval_.load(); }
+    void SetNotifyInterval(int32_t value) { notifyInterval_.store(value); }
+    const std::string& OutputFileName() const { return outputFileName_; }
+    void SetOutputFileName(const std::string& value);
+    int32_t BufferSize() const { return bufferSize_; }
+    int32_t Queued() const { return queued_.load(); }
+
+    void Open();
+    void Close();
+    int32_t Write(const uint8_t* data, int32_t count);
+    bool CanWrite();
+    int32_t FreePercent();
+    void Flush();
+    void Reset();
+    void Pause();
+    void Unpause();
+    void WaitDone();
+    void SetFreeEvent(TMPEvent* event);
+    int32_t GetDoneBytes();
+
+    // Replaces the position callback; it runs on the output thread, so it is swapped under a
+    // lock the notifier also takes.
+    void SetOnPosition(TNotifyEvent callback);
+    TMPThreadExceptionEvent OnException;
+
+    // The device volume word for a volume 0..100 and a balance -100..100: left in the low
+    // 16 bits, right in the high 16 bits.
+    static uint32_t VolumeWord(int32_t volume, int32_t balance);
+    // Bytes of one of the four buffers: half a second of the nominal format, a multiple of 4.
+    static int32_t BufferSizeFor(int32_t channels, int32_t bitsPerSample, int32_t sampleRate);
+
+    TMPLoopThread& Thread() { return thread_; }
+    void Dispatch(TMPMessage& message) override;
+
+private:
+    void OpenDevice();
+    void OpenWaveFile();
+    void AllocateBuffers();
+    void WaveWrite();
+    void BufferDone();
+    void NotifyFreeRoom();
+    void NotifyPosition();
+    void SetVolumeToWaveDevice();
+    void WriteFileBuffer(int32_t index);
+    void FinishWaveFile();
+    bool WritingFile() const { return writingFile_.load(); }
+    static uint32_t TickCount();
+
+    std::atomic<int32_t> sampleRate_{44100};
+    std::atomic<int32_t> channels_{2};
+    std::atomic<int32_t> bitsPerSample_{16};
+    std::atomic<bool> active_{false};
+    int32_t volume_ = 100;
+    int32_t balance_ = 0;
+    int32_t deviceId_ = -1;
+    std::atomic<int32_t> notifyInterval_{kInfinite};
+    std::atomic<uint32_t> lastNotify_{0};
+    std::unique_ptr<TAudioDevice> device_;
+    std::array<TAudioBuffer, kSoundBufferCount> headers_{};
+    std::array<std::vector<uint8_t>, kSoundBufferCount> buffers_;
+    std::FILE* waveFile_ = nullptr;
+    std::atomic<bool> writingFile_{false};
+    std::atomic<uint32_t> fileDataBytes_{0};
+    int32_t current_ = 0;
+    int32_t filled_ = 0;
+    std::atomic<int32_t> queued_{0};
+    std::atomic<int32_t> bufferSize_{0};
+    TMPSimpleMutex notifyLock_;
+    TMPEvent* freeEvent_ = nullptr;
+    TMPSimpleEvent allDone_;
+    std::string outputFileName_;
+    uint32_t lastDoneBytes_ = 0;
+    TMPSimpleMutex bufferLock_;
+    std::mutex positionMutex_;
+    TNotifyEvent onPosition_;
+    TMPLoopThread thread_;
+};
+
+} // namespace pelbrisk

@@ -1,0 +1,318 @@
+#include "platform/AudioDevice.h"
+
+#include <algorithm>
+#include <alsa/asoundlib.h>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace pelbrisk {
+
+namespace {
+
+// Latency of the ALSA ring: short enough that pause, reset and volume act promptly.
+constexpr unsigned kAlsaLatencyMicroseconds = 200000;
+// How often the writer looks at the ring while ALSA has no room or still plays.
+constexpr auto kWriterPollInterval = std::chrono::milliseconds(10);
+
+const std::vector<std::string>& PlaybackDeviceNames() {
+    static const std::vector<std::string> names = [] {
+        std::vector<std::string> found;
+        void** hints = nullptr;
+        if (snd_device_name_hint(-1, "pcm", &hints) < 0) return found;
+        for (void** hint = hints; *hint != nullptr; ++hint) {
+            char* name = snd_device_name_get_hint(*hint, "NAME");
+            char* direction = snd_device_name_get_hint(*hint, "IOID");
+            if (name != nullptr && (direction == nullptr || std::strcmp(direction, "Output") == 0))
+                found.emplace_back(name);
+            std::free(name);
+            std::free(direction);
+        }
+        snd_device_name_free_hint(hints);
+        return found;
+    }();
+    return names;
+}
+
+// All ALSA calls happen under mutex_, most of them on the writer thread, which feeds the PCM
+// from the queued buffers (scaled by the volume word) and reports each buffer done once the
+// PCM's delay shows that its last byte has been played.
+class TAlsaAudioDevice final : public TAudioDevice {
+public:
+    TAlsaAudioDevice(snd_pcm_t* pcm, const TAudioFormat& format, TAudioDoneTarget done,
+                     bool canPause, snd_pcm_uframes_t periodFrames)
+        : pcm_(pcm), format_(format), blockAlign_(static_cast<uint64_t>(format.BlockAlign())),
+          done_(std::move(done)), canPause_(canPause),
+          scratch_(static_cast<size_t>(periodFrames) * blockAlign_), periodFrames_(periodFrames) {
+        writer_ = std::thread([this] { RunWriter(); });
+    }
+
+    ~TAlsaAudioDevice() override { Close(); }
+
+    int32_t Write(TAudioBuffer& buffer) override {
+        if (!buffer.Prepared) return kAudioUnprepared;
+        {
+            std::lock_guard lock(mutex_);
+            if (failure_ != 0) return std::exchange(failure_, 0);
+            buffer.Queued = true;
+            queue_.push_back(Entry{&buffer, queuedEnd_, queuedEnd_ + buffer.Length});
+            queuedEnd_ += buffer.Length;
+        }
+        changed_.notify_all();
+        return kAudioNoError;
+    }
+
+    int32_t Reset() override {
+        std::vector<uint32_t> dropped;
+        int32_t result;
+        {
+            std::lock_guard lock(mutex_);
+            result = snd_pcm_drop(pcm_);
+            if (result == 0) result = snd_pcm_prepare(pcm_);
+            hardwarePaused_ = false;
+            for (Entry& entry : queue_) {
+                entry.Buffer->Queued = false;
+                dropped.push_back(entry.Buffer->Index);
+            }
+            queue_.clear();
+            queuedEnd_ = written_ = played_ = 0;
+        }
+        changed_.notify_all();
+        for (uint32_t index : dropped)
+            done_(index);
+        return result;
+    }
+
+    int32_t Pause() override {
+        std::lock_guard lock(mutex_);
+        if (paused_) return kAudioNoError;
+        UpdatePlayed();
+        int32_t result = 0;
+        if (canPause_ && snd_pcm_state(pcm_) == SND_PCM_STATE_RUNNING) {
+            result = snd_pcm_pause(pcm_, 1);
+            hardwarePaused_ = result == 0;
+        }
+        if (!hardwarePaused_) {
+            // Without a pausable PCM, drop what ALSA holds and feed it again on restart.
+            result = snd_pcm_drop(pcm_);
+            if (result == 0) result = snd_pcm_prepare(pcm_);
+            written_ = played_;
+        }
+        paused_ = true;
+        return result;
+    }
+
+    int32_t Restart() override {
+        int32_t result = 0;
+        {
+            std::lock_guard lock(mutex_);
+            if (!paused_) return kAudioNoError;
+            if (hardwarePaused_) result = snd_pcm_pause(pcm_, 0);
+            hardwarePaused_ = false;
+            paused_ = false;
+        }
+        changed_.notify_all();
+        return result;
+    }
+
+    int32_t GetPositionBytes(uint64_t& bytes) override {
+        std::lock_guard lock(mutex_);
+        UpdatePlayed();
+        bytes = played_;
+        return kAudioNoError;
+    }
+
+    int32_t SetVolume(uint32_t volumeWord) override {
+        volume_.store(volumeWord);
+        return kAudioNoError;
+    }
+
+    int32_t GetVolume(uint32_t& volumeWord) override {
+        volumeWord = volume_.load();
+        return kAudioNoError;
+    }
+
+    int32_t Close() override {
+        {
+            std::lock_guard lock(mutex_);
+            if (closed_) return kAudioNoError;
+            closed_ = true;
+            for (Entry& entry : queue_)
+                entry.Buffer->Queued = false;
+            queue_.clear();
+        }
+        changed_.notify_all();
+        writer_.join();
+        snd_pcm_drop(pcm_);
+        return snd_pcm_close(pcm_);
+    }
+
+protected:
+    bool IsQueued(const TAudioBuffer& buffer) override {
+        std::lock_guard lock(mutex_);
+        return buffer.Queued;
+    }
+
+private:
+    struct Entry {
+        TAudioBuffer* Buffer;
+        uint64_t Start; // byte offsets in the stream of written data
+        uint64_t End;
+    };
+
+    void UpdatePlayed() {
+        const snd_pcm_state_t state = snd_pcm_state(pcm_);
+        if (state == SND_PCM_STATE_XRUN) {
+            // The ring ran dry: everything handed over has been played.
+            played_ = written_;
+            snd_pcm_prepare(pcm_);
+            return;
+        }
+        if (state != SND_PCM_STATE_RUNNING && state != SND_PCM_STATE_DRAINING) return;
+        snd_pcm_sframes_t delay = 0;
+        if (snd_pcm_delay(pcm_, &delay) < 0) return;
+        const uint64_t pending = std::min<uint64_t>(
+            static_cast<uint64_t>(std::max<snd_pcm_sframes_t>(delay, 0)) * blockAlign_, written_);
+        played_ = std::max(played_, written_ - pending);
+    }
+
+    void ReportPlayed(std::unique_lock<std::mutex>& lock) {
+        while (!queue_.empty() && queue_.front().End <= played_) {
+            const uint32_t index = queue_.front().Buffer->Index;
+            queue_.front().Buffer->Queued = false;
+            queue_.pop_front();
+            lock.unlock();
+            done_(index);
+            lock.lock();
+        }
+    }
+
+    // Hands ALSA as much of the queued data as it has room for; false when it had none.
+    bool Feed() {
+        const Entry* entry = nullptr;
+        for (const Entry& candidate : queue_)
+            if (candidate.Start <= written_ && written_ < candidate.End) entry = &candidate;
+        if (entry == nullptr) return false;
+        const uint64_t remaining = entry->End - written_;
+        if (remaining < blockAlign_) { // a torn sample frame cannot be played
+            written_ += remaining;
+            return true;
+        }
+        snd_pcm_sframes_t room = snd_pcm_avail_update(pcm_);
+        if (room < 0) {
+            if (snd_pcm_recover(pcm_, static_cast<int>(room), 1) < 0)
+                failure_ = static_cast<int32_t>(room);
+            return true;
+        }
+        if (room == 0) return false;
+        const auto frames = static_cast<snd_pcm_uframes_t>(std::min<uint64_t>(
+            {static_cast<uint64_t>(room), periodFrames_, remaining / blockAlign_}));
+        const size_t bytes = frames * blockAlign_;
+        std::memcpy(scratch_.data(), entry->Buffer->Data + (written_ - entry->Start), bytes);
+        ScaleSamples(scratch_.data(), static_cast<uint32_t>(bytes), format_, volume_.load());
+        const snd_pcm_sframes_t taken = snd_pcm_writei(pcm_, scratch_.data(), frames);
+        if (taken == -EAGAIN) return false;
+        if (taken < 0) {
+            if (snd_pcm_recover(pcm_, static_cast<int>(taken), 1) < 0)
+                failure_ = static_cast<int32_t>(taken);
+            return true;
+        }
+        written_ += static_cast<uint64_t>(taken) * blockAlign_;
+        return true;
+    }
+
+    void RunWriter() {
+        std::unique_lock lock(mutex_);
+        while (!closed_) {
+            if (paused_) {
+                changed_.wait(lock);
+                continue;
+            }
+            UpdatePlayed();
+            ReportPlayed(lock);
+            if (closed_ || paused_) continue;
+            const bool fed = written_ < queuedEnd_ && Feed();
+            if (fed) continue;
+            if (played_ < written_) {
+                // ALSA waits for a full ring before it starts; the end of the data may never fill
+                // it.
+                if (snd_pcm_state(pcm_) == SND_PCM_STATE_PREPARED) snd_pcm_start(pcm_);
+                changed_.wait_for(lock, kWriterPollInterval);
+            } else if (written_ < queuedEnd_) {
+                changed_.wait_for(lock, kWriterPollInterval);
+            } else {
+                changed_.wait(lock);
+            }
+        }
+    }
+
+    snd_pcm_t* pcm_;
+    const TAudioFormat format_;
+    const uint64_t blockAlign_;
+    TAudioDoneTarget done_;
+    const bool canPause_;
+    std::vector<uint8_t> scratch_;
+    const uint64_t periodFrames_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Entry> queue_;
+    uint64_t queuedEnd_ = 0;
+    uint64_t written_ = 0;
+    uint64_t played_ = 0;
+    bool paused_ = false;
+    bool hardwarePaused_ = false;
+    bool closed_ = false;
+    int32_t failure_ = 0;
+    std::atomic<uint32_t> volume_{0xFFFFFFFFu};
+    std::thread writer_;
+};
+
+} // namespace
+
+int32_t AlsaDeviceCount() {
+    return static_cast<int32_t>(PlaybackDeviceNames().size());
+}
+
+int32_t OpenAlsaAudioDevice(int32_t alsaIndex, const TAudioFormat& format, TAudioDoneTarget done,
+                            std::unique_ptr<TAudioDevice>& device) {
+    std::string name = "default";
+    if (alsaIndex >= 0) {
+        const auto& names = PlaybackDeviceNames();
+        if (alsaIndex >= static_cast<int32_t>(names.size())) return kAudioBadDeviceId;
+        name = names[static_cast<size_t>(alsaIndex)];
+    }
+    snd_pcm_t* pcm = nullptr;
+    int result = snd_pcm_open(&pcm, name.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
+    if (result < 0) return result;
+    const snd_pcm_format_t sampleFormat =
+        format.BitsPerSample == 8 ? SND_PCM_FORMAT_U8 : SND_PCM_FORMAT_S16_LE;
+    result = snd_pcm_set_params(
+        pcm, sampleFormat, SND_PCM_ACCESS_RW_INTERLEAVED, static_cast<unsigned>(format.Channels),
+        static_cast<unsigned>(format.SamplesPerSecond), 1, kAlsaLatencyMicroseconds);
+    snd_pcm_uframes_t bufferFrames = 0;
+    snd_pcm_uframes_t periodFrames = 0;
+    if (result == 0) result = snd_pcm_get_params(pcm, &bufferFrames, &periodFrames);
+    bool canPause = false;
+    if (result == 0) {
+        snd_pcm_hw_params_t* hardware = nullptr;
+        snd_pcm_hw_params_alloca(&hardware);
+        if (snd_pcm_hw_params_current(pcm, hardware) == 0)
+            canPause = snd_pcm_hw_params_can_pause(hardware) != 0;
+    }
+    if (result < 0) {
+        snd_pcm_close(pcm);
+        return result;
+    }
+    device = std::make_unique<TAlsaAudioDevice>(pcm, format, std::move(done), canPause,
+                                                std::max<snd_pcm_uframes_t>(periodFrames, 64));
+    return kAudioNoError;
+}
+
+} // namespace pelbrisk

@@ -1,0 +1,88 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace pelbrisk {
+
+// PCM as the device is opened for it: interleaved, 8-bit unsigned or 16-bit signed.
+struct TAudioFormat {
+    int32_t Channels = 2;
+    int32_t SamplesPerSecond = 44100;
+    int32_t BitsPerSample = 16;
+    int32_t BlockAlign() const { return Channels * BitsPerSample / 8; }
+};
+
+// One buffer handed to a device. The device reads Data[0, Length) until it reports the
+// buffer done; the owner keeps the memory alive and untouched until then.
+struct TAudioBuffer {
+    uint8_t* Data = nullptr;
+    uint32_t Length = 0;
+    uint32_t Index = 0; // reported back with the done notice
+    bool Prepared = false;
+    bool Queued = false; // between Write and its done notice; guarded by the device
+};
+
+// Told once per written buffer, on a device thread, when that buffer has been played
+// (or dropped by Reset). It must only post onward, never call back into the device.
+using TAudioDoneTarget = std::function<void(uint32_t bufferIndex)>;
+
+// Result codes: 0 success, negative values are ALSA error numbers, positive ones are these.
+inline constexpr int32_t kAudioNoError = 0;
+inline constexpr int32_t kAudioBadDeviceId = 2;
+inline constexpr int32_t kAudioNotSupported = 8;
+inline constexpr int32_t kAudioUnprepared = 34;
+inline constexpr int32_t kAudioStillPlaying = 33;
+
+// An open output device with the waveform-audio operations the sound output needs. Volume
+// and balance scale the samples inside the device, as a hardware mixer would.
+class TAudioDevice {
+public:
+    virtual ~TAudioDevice() = default;
+
+    int32_t Prepare(TAudioBuffer& buffer);
+    // kAudioStillPlaying while the buffer is queued.
+    int32_t Unprepare(TAudioBuffer& buffer);
+    // Queues a prepared buffer behind the ones already written.
+    virtual int32_t Write(TAudioBuffer& buffer) = 0;
+    // Drops everything queued (each such buffer is reported done at once) and starts the
+    // position count again from 0.
+    virtual int32_t Reset() = 0;
+    virtual int32_t Pause() = 0;
+    virtual int32_t Restart() = 0;
+    // Bytes played since open or the last Reset.
+    virtual int32_t GetPositionBytes(uint64_t& bytes) = 0;
+    // Left volume in the low 16 bits, right in the high 16 bits; 0xFFFF is full.
+    virtual int32_t SetVolume(uint32_t volumeWord) = 0;
+    virtual int32_t GetVolume(uint32_t& volumeWord) = 0;
+    // Closing drops whatever is still queued without further notices.
+    virtual int32_t Close() = 0;
+
+protected:
+    virtual bool IsQueued(const TAudioBuffer& buffer) = 0;
+};
+
+// Device ids: -1 the default device (ALSA's default, or the null device when that cannot be
+// opened), 0 .. n-1 the ALSA playback devices, n the null device.
+int32_t AudioDeviceCount(); // n + 1
+int32_t NullAudioDeviceId();
+// On success `device` is open and `done` will be told of every buffer written to it.
+int32_t OpenAudioDevice(int32_t deviceId, const TAudioFormat& format, TAudioDoneTarget done,
+                        std::unique_ptr<TAudioDevice>& device);
+// The system's description of a result code; empty when there is none.
+std::string AudioErrorText(int32_t code);
+
+// Scales interleaved samples in place by the volume word: left (low half) for even channels,
+// right (high half) for odd ones; 0xFFFF leaves them as they are.
+void ScaleSamples(uint8_t* data, uint32_t bytes, const TAudioFormat& format, uint32_t volumeWord);
+
+// Backend entry points used by OpenAudioDevice.
+int32_t OpenNullAudioDevice(const TAudioFormat& format, TAudioDoneTarget done,
+                            std::unique_ptr<TAudioDevice>& device);
+int32_t AlsaDeviceCount();
+int32_t OpenAlsaAudioDevice(int32_t alsaIndex, const TAudioFormat& format, TAudioDoneTarget done,
+                            std::unique_ptr<TAudioDevice>& device); // alsaIndex -1: "default"
+
+} // namespace pelbrisk
