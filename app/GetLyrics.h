@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace pelbrisk {
+
+// The two lyrics sites: the first files lyrics by artist and album, the second searches by
+// artist. Their hosts are fixed; the names are the captions of their menu items.
+inline constexpr const char* kLyricsSiteAName = "DarkLyrics";
+inline constexpr const char* kLyricsSiteAHost = "www.darklyrics.com";
+inline constexpr const char* kLyricsSiteBName = "LyricsFreak";
+inline constexpr const char* kLyricsSiteBHost = "www.lyricsfreak.com";
+// Menu short-cuts: Alt+D and Alt+3.
+inline constexpr std::uint16_t kLyricsSiteAShortCut = 0x8044;
+inline constexpr std::uint16_t kLyricsSiteBShortCut = 0x8033;
+
+// Lower-cases ASCII letters and keeps only ".", digits and small letters, byte by byte.
+std::string PathSlug(std::string_view text);
+// Percent-encodes every byte except ASCII letters, digits and - _ . ! * ' ( ).
+std::string UrlEncode(std::string_view text);
+
+// http://<first host>/lyrics/<artist slug>/<album slug>.html
+std::string LyricsSiteAUrl(std::string_view artist, std::string_view album);
+// http://<second host>/search.php?searchstr=<artist>&category=artist&x=0&y=0
+std::string LyricsSiteBUrl(std::string_view artist);
+
+// Hands the address to the desktop's default handler (the browser for a web address); whether
+// it could is not reported.
+void ShellOpen(const std::string& target);
+
+} // namespace pelbrisk

@@ -1,0 +1,259 @@
+#include "app/MprisService.h"
+
+#include <QDBusAbstractAdaptor>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QFile>
+#include <QStringList>
+#include <QUrl>
+#include <algorithm>
+#include <cmath>
+#include <unistd.h>
+
+namespace pelbrisk {
+
+namespace {
+
+const QString kObjectPath = QStringLiteral("/org/mpris/MediaPlayer2");
+const QString kPlayerInterface = QStringLiteral("org.mpris.MediaPlayer2.Player");
+const QString kNoTrack = QStringLiteral("/org/mpris/MediaPlayer2/TrackList/NoTrack");
+
+QString FromBytes(const std::string& text) {
+    return QString::fromLocal8Bit(text);
+}
+
+} // namespace
+
+class TMprisRootAdaptor : public QDBusAbstractAdaptor {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2")
+    Q_PROPERTY(bool CanQuit READ CanQuit)
+    Q_PROPERTY(bool CanRaise READ CanRaise)
+    Q_PROPERTY(bool HasTrackList READ HasTrackList)
+    Q_PROPERTY(QString Identity READ Identity)
+    Q_PROPERTY(QString DesktopEntry READ DesktopEntry)
+    Q_PROPERTY(QStringList SupportedUriSchemes READ SupportedUriSchemes)
+    Q_PROPERTY(QStringList SupportedMimeTypes READ SupportedMimeTypes)
+
+public:
+    explicit TMprisRootAdaptor(TMprisService* service) : QDBusAbstractAdaptor(service) {}
+
+    bool CanQuit() const { return false; }
+    bool CanRaise() const { return false; }
+    bool HasTrackList() const { return false; }
+    QString Identity() const { return QStringLiteral("pelbrisk"); }
+    QString DesktopEntry() const { return QStringLiteral("pelbrisk"); }
+    QStringList SupportedUriSchemes() const { return {QStringLiteral("file")}; }
+    QStringList SupportedMimeTypes() const { return {QStringLiteral("audio/mpeg")}; }
+
+public slots:
+    // Neither is offered (CanQuit and CanRaise are false), but the interface must answer them.
+    void Raise() {}
+    void Quit() {}
+};
+
+class TMprisPlayerAdaptor : public QDBusAbstractAdaptor {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2.Player")
+    Q_PROPERTY(QString PlaybackStatus READ PlaybackStatus)
+    Q_PROPERTY(double Rate READ Rate WRITE SetRate)
+    Q_PROPERTY(double MinimumRate READ Rate)
+    Q_PROPERTY(double MaximumRate READ Rate)
+    Q_PROPERTY(QVariantMap Metadata READ Metadata)
+    Q_PROPERTY(double Volume READ Volume WRITE SetVolume)
+    Q_PROPERTY(qlonglong Position READ Position)
+    Q_PROPERTY(bool CanGoNext READ CanControl)
+    Q_PROPERTY(bool CanGoPrevious READ CanControl)
+    Q_PROPERTY(bool CanPlay READ CanControl)
+    Q_PROPERTY(bool CanPause READ CanControl)
+    Q_PROPERTY(bool CanSeek READ CanControl)
+    Q_PROPERTY(bool CanControl READ CanControl)
+
+public:
+    explicit TMprisPlayerAdaptor(TMprisService* service)
+        : QDBusAbstractAdaptor(service), service_(*service), control_(service->Control()) {}
+
+    QString PlaybackStatus() const { return service_.PlaybackStatusText(); }
+    double Rate() const { return 1.0; }
+    // Pitch is the user's choice on the pitch bar, not something players steer.
+    void SetRate(double) {}
+    QVariantMap Metadata() const { return service_.MetadataMap(); }
+    double Volume() const { return service_.VolumeValue(); }
+    void SetVolume(double volume) {
+        if (!std::isfinite(volume)) return;
+        control_.SetVolumePercent(
+            static_cast<int>(std::lround(std::clamp(volume, 0.0, 1.0) * 100)));
+        service_.Refresh();
+    }
+    qlonglong Position() const { return control_.PositionMs() * 1000; }
+    bool CanControl() const { return true; }
+
+public slots:
+    void Play() {
+        switch (control_.PlaybackState()) {
+        case TPlaybackState::Paused:
+            control_.PauseClick();
+            break;
+        case TPlaybackState::Stopped:
+            control_.PlayClick();
+            break;
+        case TPlaybackState::Playing:
+            break;
+        }
+        service_.Refresh();
+    }
+    void Pause() {
+        if (control_.PlaybackState() == TPlaybackState::Playing) control_.PauseClick();
+        service_.Refresh();
+    }
+    void PlayPause() {
+        if (control_.PlaybackState() == TPlaybackState::Stopped)
+            control_.PlayClick();
+        else
+            control_.PauseClick();
+        service_.Refresh();
+    }
+    void Stop() {
+        control_.StopClick();
+        service_.Refresh();
+    }
+    void Next() {
+        control_.NextClick();
+        service_.Refresh();
+    }
+    void Previous() {
+        control_.PrevClick();
+        service_.Refresh();
+    }
+    void Seek(qlonglong offsetUs) {
+        const TNowPlaying song = control_.NowPlaying();
+        if (song.FilePath.empty()) return;
+        const std::int64_t target =
+            std::max<std::int64_t>(0, control_.PositionMs() + offsetUs / 1000);
+        if (song.LengthMs > 0 && target > song.LengthMs) {
+            // Past the end means the next song.
+            Next();
+            return;
+        }
+        control_.SeekTo(target);
+        service_.NotifySeeked();
+    }
+    void SetPosition(const QDBusObjectPath& trackId, qlonglong positionUs) {
+        const TNowPlaying song = control_.NowPlaying();
+        if (song.FilePath.empty() || trackId.path() != service_.CurrentTrackId()) return;
+        if (positionUs < 0 || positionUs / 1000 > song.LengthMs) return;
+        control_.SeekTo(positionUs / 1000);
+        service_.NotifySeeked();
+    }
+    void OpenUri(const QString&) {}
+
+signals:
+    void Seeked(qlonglong positionUs);
+
+private:
+    TMprisService& service_;
+    IPlaybackControl& control_;
+};
+
+TMprisService::TMprisService(IPlaybackControl& control, QDBusConnection connection)
+    : control_(control), connection_(std::move(connection)) {}
+
+TMprisService::~TMprisService() {
+    if (!Started()) return;
+    connection_.unregisterObject(kObjectPath);
+    connection_.unregisterService(serviceName_);
+}
+
+bool TMprisService::Start() {
+    if (Started()) return true;
+    if (!connection_.isConnected()) return false;
+    new TMprisRootAdaptor(this);
+    new TMprisPlayerAdaptor(this);
+    if (!connection_.registerObject(kObjectPath, this, QDBusConnection::ExportAdaptors))
+        return false;
+    // A second pelbrisk takes an instance name, as MPRIS asks of players that run more than once.
+    QString name = QString::fromLatin1(kMprisServiceName);
+    if (!connection_.registerService(name)) {
+        name += QStringLiteral(".instance%1").arg(::getpid());
+        if (!connection_.registerService(name)) {
+            connection_.unregisterObject(kObjectPath);
+            return false;
+        }
+    }
+    serviceName_ = name;
+    lastStatus_ = PlaybackStatusText();
+    lastMetadata_ = MetadataMap();
+    lastVolume_ = VolumeValue();
+    return true;
+}
+
+QString TMprisService::PlaybackStatusText() const {
+    switch (control_.PlaybackState()) {
+    case TPlaybackState::Playing:
+        return QStringLiteral("Playing");
+    case TPlaybackState::Paused:
+        return QStringLiteral("Paused");
+    case TPlaybackState::Stopped:
+        break;
+    }
+    return QStringLiteral("Stopped");
+}
+
+QString TMprisService::CurrentTrackId() const {
+    const TNowPlaying song = control_.NowPlaying();
+    if (song.FilePath.empty()) return kNoTrack;
+    if (song.FilePath != trackPath_) {
+        trackPath_ = song.FilePath;
+        ++trackNumber_;
+    }
+    return QStringLiteral("/org/pelbrisk/track/%1").arg(trackNumber_);
+}
+
+QVariantMap TMprisService::MetadataMap() const {
+    QVariantMap metadata;
+    metadata.insert("mpris:trackid", QVariant::fromValue(QDBusObjectPath(CurrentTrackId())));
+    const TNowPlaying song = control_.NowPlaying();
+    if (song.FilePath.empty()) return metadata;
+    metadata.insert("mpris:length", qlonglong(song.LengthMs) * 1000);
+    metadata.insert("xesam:title", FromBytes(song.Title));
+    metadata.insert("xesam:artist", QStringList{FromBytes(song.Artist)});
+    metadata.insert("xesam:album", FromBytes(song.Album));
+    const QString path = QFile::decodeName(QByteArray::fromStdString(song.FilePath));
+    metadata.insert("xesam:url", QString::fromLatin1(QUrl::fromLocalFile(path).toEncoded()));
+    return metadata;
+}
+
+double TMprisService::VolumeValue() const {
+    return std::clamp(control_.VolumePercent(), 0, 100) / 100.0;
+}
+
+void TMprisService::Refresh() {
+    if (!Started()) return;
+    QVariantMap changed;
+    const QString status = PlaybackStatusText();
+    if (status != lastStatus_) changed.insert("PlaybackStatus", lastStatus_ = status);
+    const QVariantMap metadata = MetadataMap();
+    if (metadata != lastMetadata_) changed.insert("Metadata", lastMetadata_ = metadata);
+    const double volume = VolumeValue();
+    if (volume != lastVolume_) changed.insert("Volume", lastVolume_ = volume);
+    if (!changed.isEmpty()) AnnounceChange(kPlayerInterface, changed);
+}
+
+void TMprisService::NotifySeeked() {
+    if (!Started()) return;
+    QDBusMessage signal = QDBusMessage::createSignal(kObjectPath, kPlayerInterface, "Seeked");
+    signal.setArguments({qlonglong(control_.PositionMs()) * 1000});
+    connection_.send(signal);
+}
+
+void TMprisService::AnnounceChange(const QString& interface, const QVariantMap& changed) {
+    QDBusMessage signal = QDBusMessage::createSignal(
+        kObjectPath, QStringLiteral("org.freedesktop.DBus.Properties"), "PropertiesChanged");
+    signal.setArguments({interface, changed, QStringList()});
+    connection_.send(signal);
+}
+
+} // namespace pelbrisk
+
+#include "MprisService.moc"

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <QDBusConnection>
+#include <QObject>
+#include <QString>
+#include <QVariantMap>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace pelbrisk {
+
+enum class TPlaybackState { Stopped, Playing, Paused };
+
+struct TNowPlaying {
+    std::string FilePath; // empty: nothing is loaded
+    std::string Title;
+    std::string Artist;
+    std::string Album;
+    std::int64_t LengthMs = 0;
+};
+
+// What the main window offers to remote controllers: its buttons and what it shows.
+class IPlaybackControl {
+public:
+    virtual ~IPlaybackControl() = default;
+
+    virtual void PlayClick() = 0;
+    // Resumes when paused, pauses when playing, nothing when stopped.
+    virtual void PauseClick() = 0;
+    virtual void StopClick() = 0;
+    virtual void NextClick() = 0;
+    virtual void PrevClick() = 0;
+    virtual void SeekTo(std::int64_t positionMs) = 0;
+    // As the volume bar would: 0 to 100.
+    virtual void SetVolumePercent(int percent) = 0;
+
+    virtual TPlaybackState PlaybackState() const = 0;
+    virtual std::int64_t PositionMs() const = 0;
+    virtual int VolumePercent() const = 0;
+    virtual TNowPlaying NowPlaying() const = 0;
+};
+
+inline constexpr const char* kMprisServiceName = "org.mpris.MediaPlayer2.pelbrisk";
+
+// pelbrisk as an MPRIS player, so that media keys, desktop widgets and other programs can steer
+// it. Without a bus it stays silent and the program runs on without it.
+class TMprisService : public QObject {
+public:
+    explicit TMprisService(IPlaybackControl& control,
+                           QDBusConnection connection = QDBusConnection::sessionBus());
+    ~TMprisService() override;
+
+    // Claims the bus name and publishes the player; false when there is no bus to publish on.
+    bool Start();
+    bool Started() const { return !serviceName_.isEmpty(); }
+    QString ServiceName() const { return serviceName_; }
+
+    // The window calls this when status, song or volume may have changed; listeners hear of
+    // what really did.
+    void Refresh();
+    // The window calls this after a jump in position that it made on its own.
+    void NotifySeeked();
+
+    // The values of the published properties, as D-Bus sees them.
+    QString PlaybackStatusText() const;
+    QVariantMap MetadataMap() const;
+    double VolumeValue() const;
+    IPlaybackControl& Control() const { return control_; }
+    QString CurrentTrackId() const;
+
+private:
+    void AnnounceChange(const QString& interface, const QVariantMap& changed);
+
+    IPlaybackControl& control_;
+    QDBusConnection connection_;
+    QString serviceName_;
+    QString lastStatus_;
+    QVariantMap lastMetadata_;
+    double lastVolume_ = -1;
+    // Track ids change whenever another file is loaded, as MPRIS asks of them.
+    mutable std::string trackPath_;
+    mutable unsigned trackNumber_ = 0;
+};
+
+} // namespace pelbrisk
