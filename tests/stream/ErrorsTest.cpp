@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "engine/Errors.h"
+
+#include <gtest/gtest.h>
 
 namespace pelbrisk {
 namespace {

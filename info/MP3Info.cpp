@@ -1,0 +1,437 @@
+#include "info/MP3Info.h"
+
+#include "engine/Errors.h"
+#include "info/FrameHeader.h"
+#include "info/FrameTables.h"
+#include "info/Genres.h"
+#include "info/TextConversion.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+namespace pelbrisk {
+
+namespace {
+
+constexpr int32_t kMacBinaryHeaderBytes = 128;
+constexpr int32_t kId3v1Bytes = 128;
+constexpr int32_t kId3v2HeaderBytes = 10;
+constexpr int32_t kFirstFrameSearchBytes = 4096;
+constexpr int32_t kLyricsMarkerBytes = 9;
+constexpr int32_t kLyrics3v1Reach = 5100;
+constexpr int32_t kLyricsSizeBytes = 6;
+constexpr std::string_view kLyricsBegin = "LYRICSBEGIN";
+
+uint32_t BigEndian32(const uint8_t* bytes) {
+    return (uint32_t(bytes[0]) << 24) | (uint32_t(bytes[1]) << 16) | (uint32_t(bytes[2]) << 8) |
+           bytes[3];
+}
+
+uint32_t LittleEndian32(const uint8_t* bytes) {
+    return (uint32_t(bytes[3]) << 24) | (uint32_t(bytes[2]) << 16) | (uint32_t(bytes[1]) << 8) |
+           bytes[0];
+}
+
+// Unsigned 32-bit numbers of the formats are read as signed, as the readers compare them.
+int32_t Signed(uint32_t value) {
+    return static_cast<int32_t>(value);
+}
+
+bool StartsWith(const uint8_t* bytes, std::string_view magic) {
+    return std::memcmp(bytes, magic.data(), magic.size()) == 0;
+}
+
+// At most `count` bytes up to the first zero, without trailing characters of code 32 or less.
+std::string FixedFieldText(const uint8_t* bytes, size_t count) {
+    const auto* end = static_cast<const uint8_t*>(std::memchr(bytes, 0, count));
+    size_t length = end == nullptr ? count : static_cast<size_t>(end - bytes);
+    while (length > 0 && bytes[length - 1] <= 32)
+        --length;
+    return std::string(reinterpret_cast<const char*>(bytes), length);
+}
+
+// The fixed-field text behind the last zero that lies before the field's final byte.
+std::string TextAfterLastZero(const uint8_t* bytes, size_t count) {
+    size_t start = 0;
+    for (size_t at = 0; at + 1 < count; ++at)
+        if (bytes[at] == 0) start = at + 1;
+    return FixedFieldText(bytes + start, count - start);
+}
+
+// A number written in decimal characters; 0 when they are not one.
+int32_t DecimalNumber(const uint8_t* bytes, size_t count) {
+    int32_t value = 0;
+    for (size_t at = 0; at < count; ++at) {
+        if (bytes[at] < '0' || bytes[at] > '9') return 0;
+        value = value * 10 + (bytes[at] - '0');
+    }
+    return value;
+}
+
+int64_t RoundedUpToEven(int64_t value) {
+    return value + (value & 1);
+}
+
+bool NamesEqual(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+        if (lower(a[i]) != lower(b[i])) return false;
+    }
+    return true;
+}
+
+} // namespace
+
+std::string InfoValue(const TMP3InfoValues& lines, std::string_view name) {
+    for (const std::string& line : lines) {
+        const size_t equals = line.find('=');
+        if (equals == std::string::npos) continue;
+        if (NamesEqual(std::string_view(line).substr(0, equals), name))
+            return line.substr(equals + 1);
+    }
+    return {};
+}
+
+void TMP3Info::Clear() {
+    reader_ = nullptr;
+    foundTypes_ = 0;
+    fileName_.clear();
+    audioStart_ = 0;
+    audioLength_ = kUnknownLength;
+    riffDataStart_ = 0;
+    riffDataLength_ = kUnknownLength;
+    riffValues_.clear();
+    id3v1Values_.clear();
+    id3v2Values_.clear();
+    lyricsValues_.clear();
+}
+
+void TMP3Info::AttachReader(TMPStreamReader* reader) {
+    if (reader != nullptr) Clear();
+    reader_ = reader;
+}
+
+bool TMP3Info::SkipLong(int64_t count) {
+    // No stream holds 2 GiB; a skip that far can only end at the stream's end.
+    if (count > INT32_MAX) {
+        if (reader_->Seekable()) reader_->Seek(0, msoFromEnd);
+        return false;
+    }
+    return reader_->Skip(static_cast<int32_t>(count));
+}
+
+bool TMP3Info::ReadBytes(int64_t count, std::string& text) {
+    while (count > 0) {
+        const int32_t piece = static_cast<int32_t>(std::min<int64_t>(count, reader_->Capacity()));
+        if (!reader_->Require(piece)) return false;
+        text.append(reinterpret_cast<const char*>(reader_->Data()), static_cast<size_t>(piece));
+        if (!reader_->Skip(piece)) return false;
+        count -= piece;
+    }
+    return true;
+}
+
+bool TMP3Info::ReadHeadTags() {
+    MP3Assert(reader_ != nullptr);
+    if (ReadMacBinary()) foundTypes_ |= mitMacBin;
+    if (ReadRiff()) foundTypes_ |= mitRiff;
+    if (ReadId3v2()) foundTypes_ |= mitID3V2;
+    return reader_->Require(1);
+}
+
+bool TMP3Info::ReadMacBinary() {
+    if (!reader_->Require(kMacBinaryHeaderBytes)) return false;
+    const uint8_t* header = reader_->Data();
+    if (header[0] != 0 || header[74] != 0 || header[82] != 0) return false;
+    if (header[1] < 1 || header[1] > 31) return false;
+    const int32_t dataLength = Signed(BigEndian32(header + 83));
+    const int32_t resourceLength = Signed(BigEndian32(header + 87));
+    if (dataLength < 0 || resourceLength < 0) return false;
+    // The data fork's end must be a 32-bit offset like every other.
+    const int64_t dataStart = int64_t(reader_->Position()) + kMacBinaryHeaderBytes;
+    if (dataStart + dataLength > INT32_MAX) return false;
+    reader_->Skip(kMacBinaryHeaderBytes);
+    macDataStart_ = reader_->Position();
+    macDataLength_ = dataLength;
+    macDataEnd_ = macDataStart_ + dataLength;
+    macResourceLength_ = resourceLength;
+    audioStart_ = macDataStart_;
+    audioLength_ = dataLength;
+    return true;
+}
+
+bool TMP3Info::FindRiffChunk(std::string_view name, std::string_view formType) {
+    while (reader_->Require(8)) {
+        const int32_t size = Signed(LittleEndian32(reader_->Data() + 4));
+        if (size < 1) return false;
+        if (StartsWith(reader_->Data(), name)) {
+            if (formType.empty()) return true;
+            if (reader_->Require(12) && StartsWith(reader_->Data() + 8, formType)) return true;
+        }
+        if (!SkipLong(RoundedUpToEven(int64_t(size) + 8))) return false;
+    }
+    return false;
+}
+
+bool TMP3Info::ReadRiff() {
+    if (!reader_->Require(12) || !StartsWith(reader_->Data(), "RIFF")) return false;
+    reader_->Skip(12);
+    if (!FindRiffChunk("data", {})) return false;
+    if (!reader_->Require(8)) return false;
+    const int32_t size = Signed(LittleEndian32(reader_->Data() + 4));
+    if (size <= 0 || !StartsWith(reader_->Data(), "data")) return false;
+    riffDataLength_ = size;
+    reader_->Skip(8);
+    riffDataStart_ = reader_->Position();
+    audioStart_ = riffDataStart_;
+    audioLength_ = riffDataLength_;
+    return true;
+}
+
+bool TMP3Info::ReadId3v2() {
+    if (!reader_->Require(kId3v2HeaderBytes)) return false;
+    const uint8_t* header = reader_->Data();
+    if (!StartsWith(header, "ID3")) return false;
+    // The size bytes are taken whole, their top bits included.
+    const int32_t size = (header[6] << 21) + (header[7] << 14) + (header[8] << 7) + header[9];
+    if (size <= 0) return false;
+    const int32_t majorVersion = header[3];
+    const uint8_t flags = header[5];
+    const int64_t tagEnd = int64_t(reader_->Position()) + kId3v2HeaderBytes + size;
+
+    if (majorVersion != 3 || (flags & 0x80) != 0) {
+        // Other versions and unsynchronised tags are passed over unread.
+        if (!SkipLong(int64_t(size) + kId3v2HeaderBytes)) return false;
+    } else {
+        if ((flags & 0x40) != 0) {
+            if (!reader_->Require(14)) return false;
+            const int32_t extendedSize = Signed(BigEndian32(reader_->Data() + 10));
+            if (extendedSize < 0 || extendedSize > size) return false;
+            if (!SkipLong(14 + int64_t(extendedSize))) return false;
+        } else if (!reader_->Skip(kId3v2HeaderBytes)) {
+            return false;
+        }
+        if (!ReadId3v2Frames(tagEnd)) return false;
+    }
+    audioStart_ = reader_->Position();
+    if (audioLength_ != kUnknownLength) audioLength_ -= size + kId3v2HeaderBytes;
+    return true;
+}
+
+bool TMP3Info::ReadId3v2Frames(int64_t tagEnd) {
+    while (tagEnd >= int64_t(reader_->Position()) + 10) {
+        if (!reader_->Require(10)) return false;
+        const std::string id = FixedFieldText(reader_->Data(), 4);
+        const int32_t size = Signed(BigEndian32(reader_->Data() + 4));
+        if (size <= 0) {
+            // Padding runs to the tag's end.
+            if (!SkipLong(tagEnd - reader_->Position())) return false;
+            break;
+        }
+        const int64_t frameBytes = int64_t(size) + 10;
+        if (reader_->Capacity() >= frameBytes) {
+            if (!reader_->Require(static_cast<int32_t>(frameBytes))) return false;
+            const uint8_t* body = reader_->Data() + 10;
+            const uint8_t* text = body + 1;
+            const size_t textBytes = static_cast<size_t>(size - 1);
+            std::string value;
+            if (!id.empty() && id[0] == 'T' && body[0] == 1)
+                value = Utf16ToUtf8(text, textBytes / 2);
+            else if (id == "COMM" || id == "WXXX")
+                value = TextAfterLastZero(text, textBytes);
+            else
+                value = FixedFieldText(text, textBytes);
+            id3v2Values_.push_back(id + "=" + value);
+        }
+        if (int64_t(reader_->Position()) + frameBytes > tagEnd) return false;
+        if (!reader_->Skip(static_cast<int32_t>(frameBytes))) return false;
+    }
+    return reader_->Position() == tagEnd;
+}
+
+bool TMP3Info::FindFirstFrame() {
+    MP3Assert(reader_ != nullptr);
+    for (int32_t skipped = 0; skipped < kFirstFrameSearchBytes; ++skipped) {
+        if (!reader_->Require(4)) return false;
+        TMP3FrameHeader header;
+        const int32_t length = DecodeFrameHeader(reader_->Data(), 0, header);
+        if (length > 0 && header.Layer >= 1 && header.Layer <= 3) {
+            const int32_t frameBytes = length + header.Padding * PaddingSlotBytes(header.Layer);
+            if (frameBytes > reader_->Capacity() || !reader_->Require(frameBytes)) return false;
+            audioStart_ = reader_->Position();
+            return true;
+        }
+        reader_->Skip(1);
+    }
+    return false;
+}
+
+bool TMP3Info::ReadTailTags() {
+    MP3Assert(reader_ != nullptr);
+    if (!reader_->Seekable()) return false;
+    if (audioLength_ == kUnknownLength) audioLength_ = reader_->Size() - audioStart_;
+    if ((foundTypes_ & mitRiff) != 0) {
+        const int64_t listStart = RoundedUpToEven(int64_t(riffDataStart_) + riffDataLength_);
+        try {
+            if (listStart <= INT32_MAX) {
+                reader_->Seek(static_cast<int32_t>(listStart), msoFromBeginning);
+                if (FindRiffChunk("LIST", "INFO")) ReadRiffInfo();
+            }
+        } catch (const EMP3Error&) {
+            // A damaged INFO list must not cost the tags behind it.
+        }
+    }
+    if (ReadId3v1()) foundTypes_ |= mitID3V1;
+    if (ReadLyrics3()) foundTypes_ |= mitLyrics;
+    return true;
+}
+
+bool TMP3Info::ReadRiffInfo() {
+    if (!reader_->Require(8) || !StartsWith(reader_->Data(), "LIST")) return false;
+    const int32_t size = Signed(LittleEndian32(reader_->Data() + 4));
+    if (size < 0) return false;
+    if (!reader_->Require(12) || !StartsWith(reader_->Data() + 8, "INFO")) return false;
+    const int64_t listEnd = int64_t(reader_->Position()) + size + 8;
+    if (!reader_->Skip(12)) return false;
+    while (reader_->Position() < listEnd) {
+        if (!reader_->Require(8)) return false;
+        const std::string id = FixedFieldText(reader_->Data(), 4);
+        const int32_t size = Signed(LittleEndian32(reader_->Data() + 4));
+        if (!reader_->Skip(8) || size < 0) return false;
+        if (id == "IID3") return true;
+        if (size > reader_->Capacity() || !reader_->Require(size)) return false;
+        const std::string text = FixedFieldText(reader_->Data(), static_cast<size_t>(size));
+        if (!id.empty() && !text.empty()) riffValues_.push_back(id + "=" + text);
+        if (!SkipLong(RoundedUpToEven(size))) return false;
+    }
+    return true;
+}
+
+bool TMP3Info::ReadId3v1() {
+    MP3Assert(reader_->Seekable());
+    const int64_t end = (foundTypes_ & mitMacBin) != 0 ? macDataEnd_ : reader_->Size();
+    const int64_t position = end - kId3v1Bytes;
+    if (position < 0 || position > reader_->Size()) return false;
+    reader_->Seek(static_cast<int32_t>(position), msoFromBeginning);
+    if (!reader_->Require(kId3v1Bytes)) return false;
+    const uint8_t* tag = reader_->Data();
+    if (!StartsWith(tag, "TAG")) return false;
+    id3v1Values_.push_back("TITLE=" + FixedFieldText(tag + 3, 30));
+    id3v1Values_.push_back("ARTIST=" + FixedFieldText(tag + 33, 30));
+    id3v1Values_.push_back("ALBUM=" + FixedFieldText(tag + 63, 30));
+    id3v1Values_.push_back("YEAR=" + FixedFieldText(tag + 93, 4));
+    id3v1Values_.push_back("COMMENT=" + FixedFieldText(tag + 97, 30));
+    id3v1Values_.push_back(std::string("GENRE=") + GenreName(tag[127]));
+    id3v1Values_.push_back("GENREIDX=" + std::to_string(tag[127]));
+    // ID3v1.1: a zero in the comment's second-last byte makes its last byte the track.
+    if (tag[125] == 0) id3v1Values_.push_back("TRACK=" + std::to_string(tag[126]));
+    id3v1Position_ = static_cast<int32_t>(position);
+    return reader_->Skip(kId3v1Bytes);
+}
+
+bool TMP3Info::ReadLyrics3() {
+    MP3Assert(reader_->Seekable());
+    int32_t end = reader_->Size();
+    if ((foundTypes_ & mitID3V1) != 0)
+        end = id3v1Position_;
+    else if ((foundTypes_ & mitMacBin) != 0)
+        end = macDataEnd_;
+    const int32_t marker = end - kLyricsMarkerBytes;
+    if (marker < 0 || marker > reader_->Size()) return false;
+    reader_->Seek(marker, msoFromBeginning);
+    if (!reader_->Require(kLyricsMarkerBytes)) return false;
+    if (StartsWith(reader_->Data(), "LYRICSEND")) return ReadLyrics3v1(marker);
+    if (StartsWith(reader_->Data(), "LYRICS200")) return ReadLyrics3v2(marker);
+    return false;
+}
+
+bool TMP3Info::ReadLyrics3v1(int32_t marker) {
+    const int32_t start = std::max(marker - kLyrics3v1Reach, 0);
+    reader_->Seek(start, msoFromBeginning);
+    std::string text;
+    if (!ReadBytes(marker - start, text)) return false;
+    const size_t begin = text.find(kLyricsBegin);
+    if (begin == std::string::npos) return false;
+    lyricsValues_.push_back("LYRICS=" + text.substr(begin + kLyricsBegin.size()));
+    lyricsStart_ = start + static_cast<int32_t>(begin);
+    return true;
+}
+
+bool TMP3Info::ReadLyrics3v2(int32_t marker) {
+    const int32_t sizeField = marker - kLyricsSizeBytes;
+    if (sizeField < 0) return false;
+    reader_->Seek(sizeField, msoFromBeginning);
+    if (!reader_->Require(kLyricsSizeBytes)) return false;
+    const int32_t size = DecimalNumber(reader_->Data(), kLyricsSizeBytes);
+    if (size <= 0) return false;
+    const int32_t start = sizeField - size;
+    if (start < 0) return false;
+    lyricsStart_ = start;
+    reader_->Seek(start, msoFromBeginning);
+    if (!reader_->Require(int32_t(kLyricsBegin.size())) ||
+        !StartsWith(reader_->Data(), kLyricsBegin))
+        return false;
+    reader_->Skip(int32_t(kLyricsBegin.size()));
+    while (reader_->Position() < sizeField) {
+        if (!reader_->Require(8)) return false;
+        const std::string id = FixedFieldText(reader_->Data(), 3);
+        const int32_t length = DecimalNumber(reader_->Data() + 3, 5);
+        if (length <= 0 || !reader_->Skip(8)) return false;
+        if (int64_t(reader_->Position()) + length > sizeField) return false;
+        std::string value;
+        if (!ReadBytes(length, value)) return false;
+        lyricsValues_.push_back(id + "=" + value);
+    }
+    return true;
+}
+
+void TMP3Info::LoadFromFile(const std::string& fileName) {
+    TMPStreamReader reader(kFileReaderCapacity);
+    try {
+        TMPFileStream stream(fileName);
+        reader.Attach(&stream, true);
+        AttachReader(&reader);
+        fileName_ = fileName;
+        if (!ReadHeadTags() || !FindFirstFrame() || !ReadTailTags())
+            throw EMP3Error(kUnknownFormatText);
+        reader.Detach();
+    } catch (...) {
+        Clear();
+        throw;
+    }
+    // The reader dies here; keeping its address would leave a dangling one behind.
+    reader_ = nullptr;
+}
+
+std::string TMP3Info::BestValue(const char* id3v1Name, const char* id3v2Name,
+                                const char* riffName) const {
+    std::string best;
+    auto consider = [&](TMP3InfoType type, const TMP3InfoValues& lines, const char* name) {
+        if ((needInfoType_ & type) == 0) return;
+        std::string candidate = InfoValue(lines, name);
+        if (candidate.size() > best.size()) best = std::move(candidate);
+    };
+    consider(mitID3V1, id3v1Values_, id3v1Name);
+    consider(mitID3V2, id3v2Values_, id3v2Name);
+    consider(mitRiff, riffValues_, riffName);
+    return best;
+}
+
+std::string TMP3Info::Title() const {
+    std::string title = BestValue("TITLE", "TIT2", "INAM");
+    if (!title.empty()) return title;
+    const size_t slash = fileName_.find_last_of('/');
+    return slash == std::string::npos ? fileName_ : fileName_.substr(slash + 1);
+}
+
+std::string TMP3Info::Artist() const {
+    return BestValue("ARTIST", "TPE1", "IART");
+}
+
+std::string TMP3Info::Album() const {
+    return BestValue("ALBUM", "TALB", "IPRD");
+}
+
+} // namespace pelbrisk

@@ -1,0 +1,117 @@
+#pragma once
+
+#include "engine/StreamReader.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pelbrisk {
+
+// The tag kinds a stream may carry, as bits of one byte.
+using TMP3InfoType = uint8_t;
+inline constexpr TMP3InfoType mitID3V1 = 1 << 0;
+inline constexpr TMP3InfoType mitID3V2 = 1 << 1;
+inline constexpr TMP3InfoType mitRiff = 1 << 2;
+inline constexpr TMP3InfoType mitMacBin = 1 << 3;
+inline constexpr TMP3InfoType mitLyrics = 1 << 4;
+
+// "name=value" lines of one tag kind, in the order read.
+using TMP3InfoValues = std::vector<std::string>;
+
+// The value of the first line whose name equals `name` (ASCII letters compared without regard to
+// case); empty when there is none.
+std::string InfoValue(const TMP3InfoValues& lines, std::string_view name);
+
+// Where the MPEG audio data of a stream lies and what its tags and wrappers say: MacBinary and
+// RIFF wrappers and an ID3v2.3 tag at the head, an ID3v1 and a Lyrics3 tag at the tail.
+//
+// The player attaches its own reader, calls ReadHeadTags (and ReadTailTags on a seekable stream)
+// and takes AudioStart/AudioLength as its audio range; a play-list entry calls LoadFromFile.
+// The readers never raise on bad input: a tag that does not fit is not read (lines it added
+// before the fault stay). Reading with no reader attached is an assertion failure.
+class TMP3Info {
+public:
+    static constexpr int32_t kUnknownLength = INT32_MAX;
+    static constexpr int32_t kFileReaderCapacity = 65536;
+
+    TMP3Info() = default;
+
+    // Forgets the reader, the file name, the found tags and their lines.
+    void Clear();
+    // With a reader: Clear, then bind it. With nullptr: forget the reader, keep the rest.
+    void AttachReader(TMPStreamReader* reader);
+
+    // MacBinary, RIFF and ID3v2 from the head on; true when audio data follows them.
+    bool ReadHeadTags();
+    // Moves AudioStart to the first complete frame within 4096 bytes of the head.
+    bool FindFirstFrame();
+    // RIFF INFO, ID3v1 and Lyrics3 at the end; false when the stream cannot seek.
+    bool ReadTailTags();
+    // Reads a file on its own; raises EMP3Error ("unknown MPEG Audio format." when it is not
+    // MPEG audio, the system's text when it cannot be opened), leaving the object cleared.
+    void LoadFromFile(const std::string& fileName);
+
+    // The longest of the ID3v1, ID3v2 and RIFF values whose kind is in NeedInfoType; the
+    // earlier kind wins a tie. An empty Title falls back to the file's name.
+    std::string Title() const;
+    std::string Artist() const;
+    std::string Album() const;
+
+    TMPStreamReader* Reader() const { return reader_; }
+    TMP3InfoType FoundTypes() const { return foundTypes_; }
+    const std::string& FileName() const { return fileName_; }
+    int32_t AudioStart() const { return audioStart_; }
+    int32_t AudioLength() const { return audioLength_; }
+    int32_t MacDataStart() const { return macDataStart_; }
+    int32_t MacDataLength() const { return macDataLength_; }
+    int32_t MacDataEnd() const { return macDataEnd_; }
+    int32_t MacResourceLength() const { return macResourceLength_; }
+    int32_t RiffDataStart() const { return riffDataStart_; }
+    int32_t RiffDataLength() const { return riffDataLength_; }
+    int32_t ID3v1Position() const { return id3v1Position_; }
+    int32_t LyricsStart() const { return lyricsStart_; }
+    const TMP3InfoValues& RiffValues() const { return riffValues_; }
+    const TMP3InfoValues& ID3v1Values() const { return id3v1Values_; }
+    const TMP3InfoValues& ID3v2Values() const { return id3v2Values_; }
+    const TMP3InfoValues& LyricsValues() const { return lyricsValues_; }
+    TMP3InfoType NeedInfoType() const { return needInfoType_; }
+    void SetNeedInfoType(TMP3InfoType types) { needInfoType_ = types; }
+
+private:
+    bool ReadMacBinary();
+    bool ReadRiff();
+    bool FindRiffChunk(std::string_view name, std::string_view formType);
+    bool ReadId3v2();
+    bool ReadId3v2Frames(int64_t tagEnd);
+    bool ReadRiffInfo();
+    bool ReadId3v1();
+    bool ReadLyrics3();
+    bool ReadLyrics3v1(int32_t marker);
+    bool ReadLyrics3v2(int32_t marker);
+    bool ReadBytes(int64_t count, std::string& text);
+    bool SkipLong(int64_t count);
+    std::string BestValue(const char* id3v1Name, const char* id3v2Name, const char* riffName) const;
+
+    TMPStreamReader* reader_ = nullptr;
+    TMP3InfoType foundTypes_ = 0;
+    std::string fileName_;
+    int32_t audioStart_ = 0;
+    int32_t audioLength_ = kUnknownLength;
+    int32_t macDataStart_ = 0;
+    int32_t macDataLength_ = 0;
+    int32_t macDataEnd_ = 0;
+    int32_t macResourceLength_ = 0;
+    int32_t riffDataStart_ = 0;
+    int32_t riffDataLength_ = kUnknownLength;
+    int32_t id3v1Position_ = 0;
+    int32_t lyricsStart_ = 0;
+    TMP3InfoValues riffValues_;
+    TMP3InfoValues id3v1Values_;
+    TMP3InfoValues id3v2Values_;
+    TMP3InfoValues lyricsValues_;
+    TMP3InfoType needInfoType_ = mitID3V1 | mitID3V2 | mitRiff;
+};
+
+} // namespace pelbrisk
