@@ -1,10 +1,196 @@
 #include "decoder/Layer3.h"
 
+#include "decoder/DecoderState.h"
+#include "decoder/Layer3State.h"
+#include "decoder/Layer3Tables.h"
+#include "decoder/Synthesis.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
 namespace pelbrisk {
 
-struct TLayer3State {
-    int32_t Unused = 0;
+namespace {
+
+// Layer III bit rates in kbit/s by (Id, index); index 15 is not a bit rate.
+constexpr int32_t BitrateKbps[2][16] = {
+    {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0},
+    {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0},
 };
+// Sampling frequency in units of 50 Hz by (Id, index); MPEG-2.5 uses the Id 0 row.
+constexpr int32_t Frequency50Hz[2][3] = {{441, 480, 320}, {882, 960, 640}};
+constexpr int32_t FrequencyHz[2][3] = {{22050, 24000, 16000}, {44100, 48000, 32000}};
+
+TLayer3Constants BuildConstants() {
+    TLayer3Constants t{};
+    for (int i = 0; i < 262; ++i)
+        t.GainPower[i] = static_cast<float>(std::pow(2.0, (i - 156) / 4.0));
+    for (int s = 0; s < 2; ++s)
+        for (int p = 0; p < 4; ++p)
+            for (int k = 0; k < 32; ++k)
+                t.ScaleFactorGain[s][p][k] =
+                    static_cast<float>(std::pow(2.0, -(s + 1) / 2.0 * (p + k)));
+    for (int x = -32; x < 32; ++x)
+        t.SmallPow[x + 32] = static_cast<float>(x * std::cbrt(std::fabs(static_cast<double>(x))));
+    const double third = static_cast<double>(1.0f / 3.0f);
+    for (int x = 0; x < 8208; ++x)
+        t.PowerThird[x] = std::pow(static_cast<double>(x), third);
+    for (int g = 0; g < 8; ++g)
+        t.SubblockFactor[g] = static_cast<float>(std::pow(2.0, -2.0 * g));
+    constexpr double aliasC[8] = {-0.6, -0.535, -0.33, -0.185, -0.095, -0.041, -0.0142, -0.0037};
+    for (int i = 0; i < 8; ++i) {
+        const double root = std::sqrt(1.0 + aliasC[i] * aliasC[i]);
+        t.AliasCs[i] = static_cast<float>(1.0 / root);
+        t.AliasCa[i] = static_cast<float>(aliasC[i] / root);
+    }
+    const double pi = std::acos(-1.0);
+    const double root2 = std::sqrt(2.0);
+    for (int ms = 0; ms < 2; ++ms) {
+        const double m = ms ? root2 : 1.0;
+        for (int p = 0; p < 7; ++p) {
+            const double a = p * pi / 12.0;
+            const double sum = std::sin(a) + std::cos(a);
+            t.IntensityMpeg1[ms][p][0] = static_cast<float>(std::sin(a) / sum * m);
+            t.IntensityMpeg1[ms][p][1] = static_cast<float>(std::cos(a) / sum * m);
+        }
+        t.IntensityMpeg1[ms][7][0] = 1.0f;
+        t.IntensityMpeg1[ms][7][1] = ms ? 1.0f : 0.0f;
+    }
+    for (int scale = 0; scale < 2; ++scale) {
+        const double io = scale ? std::pow(2.0, -0.5) : std::pow(2.0, -0.25);
+        for (int ms = 0; ms < 2; ++ms) {
+            const double m = ms ? root2 : 1.0;
+            for (int slen = 0; slen < 6; ++slen) {
+                const int first = (1 << slen) - 1;
+                for (int p = 0; p < (1 << slen); ++p) {
+                    float* pair = t.IntensityLsf[scale][ms][first + p];
+                    if (p == (1 << slen) - 1) {
+                        pair[0] = 1.0f;
+                        pair[1] = ms ? 1.0f : 0.0f;
+                    } else if (p == 0) {
+                        pair[0] = pair[1] = static_cast<float>(m);
+                    } else if (p % 2 == 1) {
+                        pair[0] = static_cast<float>(std::pow(io, (p + 1) / 2) * m);
+                        pair[1] = static_cast<float>(m);
+                    } else {
+                        pair[0] = static_cast<float>(m);
+                        pair[1] = static_cast<float>(std::pow(io, p / 2) * m);
+                    }
+                }
+            }
+        }
+    }
+    return t;
+}
+
+// The header and side information; returns the bytes they take (without the CRC), or 0 when
+// the header is not one this set-up can decode.
+int32_t ReadSideInfo(TLayer3State& state, TLayer3BitReader& reader) {
+    TLayer3SideInfo& side = state.Side;
+    side.Id = static_cast<int32_t>(reader.GetBits(1));
+    const int32_t layer = static_cast<int32_t>(reader.GetBits(2));
+    const int32_t protection = static_cast<int32_t>(reader.GetBits(1));
+    const int32_t bitrateIndex = static_cast<int32_t>(reader.GetBits(4));
+    side.SamplingIndex = static_cast<int32_t>(reader.GetBits(2));
+    side.Padding = static_cast<int32_t>(reader.GetBits(1));
+    reader.GetBits(1);
+    side.Mode = static_cast<int32_t>(reader.GetBits(2));
+    side.ModeExtension = static_cast<int32_t>(reader.GetBits(2));
+    // A frame of another layer or version, or with reserved fields, cannot be measured or
+    // decoded with this stream's tables.
+    if (layer != 1 || side.Id != (state.Lsf ? 0 : 1) || side.SamplingIndex == 3 ||
+        bitrateIndex == 15)
+        return 0;
+    if (side.Mode != 1) side.ModeExtension = 0;
+    side.MidSide = (side.ModeExtension >> 1) & 1;
+    side.Intensity = side.ModeExtension & 1;
+    if (protection != 0) {
+        reader.GetBits(4);
+        side.CrcBytes = 0;
+    } else {
+        reader.GetBits(20);
+        side.CrcBytes = 2;
+    }
+    if (bitrateIndex > 0) {
+        const int32_t rate = BitrateKbps[side.Id][bitrateIndex];
+        const int32_t f50 = Frequency50Hz[side.Id][side.SamplingIndex];
+        const int32_t factor = (side.Id == 1 || state.Version == 2) ? 2880 : 1440;
+        side.FrameBodyBytes = rate * factor / f50;
+    } else {
+        side.FrameBodyBytes = state.FreeFormatBytes;
+    }
+    side.FrameBytes = side.FrameBodyBytes + side.Padding;
+    side.Channels = side.Mode == 3 ? 1 : 2;
+    const int32_t channels = side.Channels;
+    // The down-mix halves the sum of two channels; a single-channel frame is not halved.
+    const int32_t gainOffset = channels == 2 ? state.GainOffset : 0;
+    const int32_t midSideOffset = side.MidSide ? -2 : 0;
+
+    int32_t granules;
+    int32_t firstSlot;
+    if (!state.Lsf) {
+        side.MainDataBegin = static_cast<int32_t>(reader.GetBits(9));
+        side.PrivateBits = static_cast<int32_t>(reader.GetBits(channels == 1 ? 5 : 3));
+        for (int32_t c = 0; c < channels; ++c)
+            side.Scfsi[c] = static_cast<int32_t>(reader.GetBits(4));
+        granules = 2;
+        firstSlot = 0;
+    } else {
+        side.MainDataBegin = static_cast<int32_t>(reader.GetBits(8));
+        side.PrivateBits = static_cast<int32_t>(reader.GetBits(channels == 1 ? 1 : 2));
+        side.Scfsi[0] = side.Scfsi[1] = 0;
+        granules = 1;
+        firstSlot = state.LsfSlot;
+    }
+    for (int32_t g = firstSlot; g < firstSlot + granules; ++g) {
+        for (int32_t c = 0; c < channels; ++c) {
+            TGranuleInfo& gi = side.Granule[g][c];
+            gi.Part23Length = static_cast<int32_t>(reader.GetBits(12));
+            gi.BigValues = static_cast<int32_t>(reader.GetBits(9));
+            gi.GlobalGain = static_cast<int32_t>(reader.GetBits(8)) + gainOffset + midSideOffset;
+            gi.ScalefacCompress = static_cast<int32_t>(reader.GetBits(state.Lsf ? 9 : 4));
+            gi.WindowSwitching = static_cast<int32_t>(reader.GetBits(1));
+            if (gi.WindowSwitching) {
+                gi.BlockType = static_cast<int32_t>(reader.GetBits(2));
+                // Only short blocks can be mixed; the flag means nothing to the others.
+                gi.MixedBlock = static_cast<int32_t>(reader.GetBits(1)) & (gi.BlockType == 2);
+                gi.TableSelect[0] = static_cast<int32_t>(reader.GetBits(5));
+                gi.TableSelect[1] = static_cast<int32_t>(reader.GetBits(5));
+                gi.TableSelect[2] = 0;
+                for (int w = 0; w < 3; ++w)
+                    gi.SubblockGain[w] = static_cast<int32_t>(reader.GetBits(3));
+                if (state.Lsf && gi.BlockType == 2) {
+                    gi.Region0Count = 5;
+                    gi.Region1Count = 15;
+                } else {
+                    gi.Region0Count = 7;
+                    gi.Region1Count = 13;
+                }
+            } else {
+                gi.BlockType = 0;
+                gi.MixedBlock = 0;
+                for (int r = 0; r < 3; ++r)
+                    gi.TableSelect[r] = static_cast<int32_t>(reader.GetBits(5));
+                gi.SubblockGain[0] = gi.SubblockGain[1] = gi.SubblockGain[2] = 0;
+                gi.Region0Count = static_cast<int32_t>(reader.GetBits(4));
+                gi.Region1Count = static_cast<int32_t>(reader.GetBits(3));
+            }
+            gi.Preflag = state.Lsf ? 0 : static_cast<int32_t>(reader.GetBits(1));
+            gi.ScalefacScale = static_cast<int32_t>(reader.GetBits(1));
+            gi.Count1TableSelect = static_cast<int32_t>(reader.GetBits(1));
+        }
+    }
+    if (!state.Lsf) return channels == 1 ? 21 : 36;
+    return channels == 1 ? 13 : 21;
+}
+
+} // namespace
+
+const TLayer3Constants& Layer3Constants() {
+    static const TLayer3Constants constants = BuildConstants();
+    return constants;
+}
 
 TLayer3StatePtr CreateLayer3State() {
     return TLayer3StatePtr(new TLayer3State());
@@ -14,13 +200,139 @@ void DestroyLayer3State(TLayer3State* state) {
     delete state;
 }
 
-int32_t Layer3Setup(TMP3Decoder&, const TMP3FrameHeader&, int32_t, int32_t, int32_t, int32_t,
-                    int32_t) {
-    return 0;
+int32_t Layer3Setup(TMP3Decoder& decoder, const TMP3FrameHeader& header, int32_t frameSizeArgument,
+                    int32_t shift, int32_t /*reserved*/, int32_t outputFlags,
+                    int32_t frequencyLimit) {
+    TLayer3State& state = *decoder.Layer3;
+    state.Fill = 0;
+    state.FrameStart = 0;
+    if (header.Layer != 1) return 0;
+    // Only 16-bit full-rate output stages exist; a reserved sampling index has no tables.
+    shift = std::clamp(shift, 0, 2);
+    if ((outputFlags & 8) != 0 || shift != 0 || header.SamplingIndex < 0 ||
+        header.SamplingIndex > 2 || (header.Id != 0 && header.Id != 1))
+        return 0;
+    frequencyLimit = std::max(frequencyLimit, 1000);
+    const int32_t channelHandling = outputFlags & 3;
+
+    state.Lsf = header.Id == 0;
+    state.MixedLongBands = state.Lsf ? 6 : 8;
+    state.Version = header.SyncKind == 2 ? 2 : header.Id;
+    state.SamplingIndex = header.SamplingIndex;
+    int32_t frequency = FrequencyHz[header.Id][header.SamplingIndex];
+    if (state.Version == 2) frequency /= 2;
+
+    const int32_t maxBands = decoder.FullBand ? 32 : 31;
+    state.BandLimit = std::min((frequencyLimit * 64 + frequency / 2) / frequency, maxBands);
+    if (decoder.FullBand) state.BandLimit = 32;
+    const TLayer3BandTable& bands = Layer3Bands[state.Version][state.SamplingIndex];
+    if (!state.Lsf || decoder.FullBand) {
+        state.LongLineLimit = bands.Long[22];
+        state.ShortLineLimit = 3 * bands.Short[13];
+    } else {
+        state.LongLineLimit = bands.Long[21];
+        state.ShortLineLimit = 3 * bands.Short[12];
+    }
+    state.LineLimit = std::min(state.LongLineLimit + 8, 18 * state.BandLimit);
+    state.LongLineLimit = std::min(state.LongLineLimit, state.LineLimit);
+    state.ShortLineLimit = std::min(state.ShortLineLimit, state.LineLimit);
+    state.ZeroSubbands = (state.LineLimit + 17) / 18;
+
+    state.StreamChannels = header.Mode == 3 ? 1 : 2;
+    state.GainOffset = (state.StreamChannels == 2 && channelHandling == 1) ? -4 : 0;
+    state.FreeFormatBytes = frameSizeArgument;
+
+    const int32_t samples = state.Lsf ? 576 : 1152;
+    state.OutputChannels = (header.Mode == 3 || channelHandling != 0) ? 1 : 2;
+    const int32_t values = samples * state.OutputChannels;
+    state.OutputBytes = values * 2;
+    decoder.Format.Channels = state.OutputChannels;
+    decoder.Format.SamplesPerFrame = values;
+    decoder.Format.SampleRate = frequency;
+    decoder.Format.BitsPerSample = 16;
+    decoder.Format.FrameLength = frameSizeArgument;
+    decoder.Format.Reserved = 0;
+    decoder.OutputBytes = state.OutputBytes;
+
+    if (state.StreamChannels == 1 || channelHandling == 2)
+        state.Stage = lsMono;
+    else if (channelHandling == 0)
+        state.Stage = lsStereo;
+    else if (channelHandling == 1)
+        state.Stage = lsMix;
+    else
+        state.Stage = lsRight;
+
+    for (int i = 0; i < 22; ++i) {
+        state.LongEnd[i] = bands.Long[i + 1];
+        state.LongWidth[i] = bands.Long[i + 1] - bands.Long[i];
+    }
+    for (int i = 0; i < 13; ++i) {
+        state.ShortEnd3[i] = 3 * bands.Short[i + 1];
+        state.ShortWidth[i] = bands.Short[i + 1] - bands.Short[i];
+    }
+
+    state.Constants = &Layer3Constants();
+    ResetSynthesis(decoder);
+    std::memset(state.SubbandSamples, 0, sizeof(state.SubbandSamples));
+    std::memset(state.Spectrum, 0, sizeof(state.Spectrum));
+    std::memset(state.NonZeroLines, 0, sizeof(state.NonZeroLines));
+    std::memset(state.ScaleFactors, 0, sizeof(state.ScaleFactors));
+    std::memset(&state.Side, 0, sizeof(state.Side));
+    state.LsfSlot = 0;
+    state.FrameCount = 0;
+    return 1;
 }
 
-TDecodeResult Layer3DecodeFrame(TMP3Decoder&, const uint8_t*, int32_t, uint8_t*) {
-    return {};
+TDecodeResult Layer3DecodeFrame(TMP3Decoder& decoder, const uint8_t* frame, int32_t frameBytes,
+                                uint8_t* output) {
+    TLayer3State& state = *decoder.Layer3;
+    if (state.Constants == nullptr || frameBytes < 0) return {};
+    ++state.FrameCount;
+    TLayer3BitReader& reader = state.Reader;
+    reader.Reset(frame, frame + frameBytes);
+    const uint32_t sync = reader.GetBits(12);
+    if (!(sync == 0xFFF || (state.Lsf && sync == 0xFFE))) return {};
+    if ((sync == 0xFFE) != (state.Version == 2)) return {};
+    const int32_t headerBytes = ReadSideInfo(state, reader);
+    if (headerBytes == 0) return {};
+    TLayer3SideInfo& side = state.Side;
+
+    state.FrameStart = state.Fill - side.MainDataBegin;
+    if (state.Fill > CompactionThreshold) {
+        std::memmove(state.MainData, state.MainData + state.FrameStart,
+                     static_cast<size_t>(side.MainDataBegin));
+        state.FrameStart = 0;
+        state.Fill = side.MainDataBegin;
+    }
+    const int32_t mainBytes = side.FrameBytes - headerBytes - side.CrcBytes;
+    // A frame whose main data cannot be held behind the bytes kept is refused rather than
+    // written past the reservoir.
+    if (mainBytes < 0 || mainBytes > MainDataBufferBytes ||
+        state.Fill + mainBytes > MainDataBufferBytes)
+        return {};
+
+    const int32_t offset = headerBytes + side.CrcBytes;
+    const int32_t held = std::clamp(frameBytes - offset, 0, mainBytes);
+    if (held > 0)
+        std::memcpy(state.MainData + state.Fill, frame + offset, static_cast<size_t>(held));
+    if (held < mainBytes)
+        std::memset(state.MainData + state.Fill + held, 0, static_cast<size_t>(mainBytes - held));
+    state.Fill += mainBytes;
+
+    int16_t* pcm = reinterpret_cast<int16_t*>(output);
+    if (state.FrameStart < 0) {
+        std::memset(output, 0, static_cast<size_t>(state.OutputBytes));
+    } else if (!state.Lsf) {
+        state.MainDataBit = state.FrameStart * 8;
+        DecodeGranule(decoder, state, 0, pcm);
+        DecodeGranule(decoder, state, 1, pcm + state.OutputBytes / 4);
+    } else {
+        state.MainDataBit = state.FrameStart * 8;
+        DecodeGranule(decoder, state, state.LsfSlot, pcm);
+    }
+    if (state.Lsf) state.LsfSlot ^= 1;
+    return {side.FrameBytes, state.OutputBytes};
 }
 
 } // namespace pelbrisk

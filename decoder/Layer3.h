@@ -1,10 +1,10 @@
 #pragma once
 
-#include <cstdint>
-#include <memory>
-
 #include "decoder/Decoder.h"
 #include "info/FrameHeader.h"
+
+#include <cstdint>
+#include <memory>
 
 namespace pelbrisk {
 
@@ -20,9 +20,8 @@ using TLayer3StatePtr = std::unique_ptr<TLayer3State, TLayer3StateDeleter>;
 TLayer3StatePtr CreateLayer3State();
 
 // Set-up for a Layer III stream; fills decoder.Format. 1 on success, 0 when refused.
-int32_t Layer3Setup(TMP3Decoder& decoder, const TMP3FrameHeader& header,
-                    int32_t frameSizeArgument, int32_t shift, int32_t reserved,
-                    int32_t outputFlags, int32_t frequencyLimit);
+int32_t Layer3Setup(TMP3Decoder& decoder, const TMP3FrameHeader& header, int32_t frameSizeArgument,
+                    int32_t shift, int32_t reserved, int32_t outputFlags, int32_t frequencyLimit);
 
 // Decodes one Layer III frame of `frameBytes` held bytes into `output`.
 TDecodeResult Layer3DecodeFrame(TMP3Decoder& decoder, const uint8_t* frame, int32_t frameBytes,

@@ -13,11 +13,22 @@ namespace pelbrisk {
 // sample (out[0], out[2], ... out[62]).
 using TWindowRoutine = void (*)(const float* window, const float* ring, int32_t position,
                                 int16_t* out);
+// Layer III alias reduction over the first `boundaries` subband boundaries.
+using TAntialiasRoutine = void (*)(float* spectrum, int32_t boundaries);
+// The Layer III hybrid filter bank of one channel and granule (see Layer3Routines.h).
+using TImdctRoutine = int32_t (*)(float* input, const float* overlap, float* out, int32_t blockType,
+                                  int32_t longLines, int32_t shortLines, int32_t overlapLines,
+                                  int32_t zeroSubbands);
+// An IMDCT core, in place on the 18 lines of one subband.
+using TImdctCoreRoutine = void (*)(float* values);
 
 struct TRoutineSlots {
     TWindowRoutine WindowMono;
     TWindowRoutine WindowInterleaved;
-    // The Layer III slots (alias reduction, IMDCT and its cores) follow here.
+    TAntialiasRoutine Antialias;
+    TImdctRoutine Imdct;
+    TImdctCoreRoutine ImdctLongCore;
+    TImdctCoreRoutine ImdctShortCore;
 };
 
 extern TRoutineSlots Routines;

@@ -1,0 +1,276 @@
+#include "decoder/DecoderState.h"
+#include "decoder/Layer3State.h"
+#include "decoder/Layer3Tables.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace pelbrisk {
+
+namespace {
+
+// LSF scale-factor partitions [row][long, short, mixed][partition]; short rows count short
+// bands, mixed rows count 6 long bands and then short bands.
+constexpr uint8_t LsfPartitions[6][3][4] = {
+    {{6, 5, 5, 5}, {3, 3, 3, 3}, {6, 3, 3, 3}},   {{6, 5, 7, 3}, {3, 3, 4, 2}, {6, 3, 4, 2}},
+    {{11, 10, 0, 0}, {6, 6, 0, 0}, {6, 3, 6, 0}}, {{7, 7, 7, 0}, {4, 4, 4, 0}, {6, 5, 4, 0}},
+    {{6, 6, 6, 3}, {4, 3, 3, 2}, {6, 4, 3, 2}},   {{8, 8, 5, 0}, {5, 4, 3, 0}, {6, 6, 3, 0}},
+};
+
+inline int32_t Read(TLayer3BitReader& reader, int32_t bits) {
+    return static_cast<int32_t>(reader.GetBits(bits));
+}
+
+void ReadShortBands(TLayer3BitReader& reader, TScaleFactors& sf, int32_t first, int32_t last,
+                    int32_t bits) {
+    for (int32_t band = first; band <= last; ++band)
+        for (int w = 0; w < 3; ++w)
+            sf.Short[w][band] = Read(reader, bits);
+}
+
+void ReadScaleFactorsMpeg1(TLayer3State& state, TLayer3BitReader& reader, int32_t slot,
+                           int32_t channel) {
+    const TGranuleInfo& gi = state.Side.Granule[slot][channel];
+    TScaleFactors& sf = state.ScaleFactors[slot][channel];
+    const int32_t slen1 = SlenMpeg1[gi.ScalefacCompress][0];
+    const int32_t slen2 = SlenMpeg1[gi.ScalefacCompress][1];
+    if (gi.BlockType == 2) {
+        if (gi.MixedBlock) {
+            for (int band = 0; band < 8; ++band)
+                sf.Long[band] = Read(reader, slen1);
+            ReadShortBands(reader, sf, 3, 5, slen1);
+        } else {
+            ReadShortBands(reader, sf, 0, 5, slen1);
+        }
+        ReadShortBands(reader, sf, 6, 11, slen2);
+        return;
+    }
+    if (slot == 1) {
+        constexpr int32_t groupStart[5] = {0, 6, 11, 16, 21};
+        const TScaleFactors& first = state.ScaleFactors[0][channel];
+        const int32_t scfsi = state.Side.Scfsi[channel];
+        for (int group = 0; group < 4; ++group) {
+            const int32_t bits = group < 2 ? slen1 : slen2;
+            const bool copy = ((scfsi >> (3 - group)) & 1) != 0;
+            for (int band = groupStart[group]; band < groupStart[group + 1]; ++band)
+                sf.Long[band] = copy ? first.Long[band] : Read(reader, bits);
+        }
+        return;
+    }
+    for (int band = 0; band < 11; ++band)
+        sf.Long[band] = Read(reader, slen1);
+    for (int band = 11; band < 21; ++band)
+        sf.Long[band] = Read(reader, slen2);
+}
+
+void ReadScaleFactorsLsf(TLayer3State& state, TLayer3BitReader& reader, int32_t slot,
+                         int32_t channel, bool intensityRight) {
+    TGranuleInfo& gi = state.Side.Granule[slot][channel];
+    TScaleFactors& sf = state.ScaleFactors[slot][channel];
+    const int32_t c = gi.ScalefacCompress;
+    int32_t row;
+    int32_t slen[4] = {0, 0, 0, 0};
+    gi.Preflag = 0;
+    if (intensityRight) {
+        const int32_t f = c >> 1;
+        if (f < 180) {
+            row = 3;
+            slen[0] = f / 36;
+            slen[1] = (f % 36) / 6;
+            slen[2] = f % 6;
+        } else if (f < 244) {
+            row = 4;
+            slen[0] = (f - 180) >> 4;
+            slen[1] = ((f - 180) >> 2) & 3;
+            slen[2] = (f - 180) & 3;
+        } else {
+            row = 5;
+            slen[0] = (f - 244) / 3;
+            slen[1] = (f - 244) % 3;
+        }
+    } else if (c < 400) {
+        row = 0;
+        slen[0] = (c >> 4) / 5;
+        slen[1] = (c >> 4) % 5;
+        slen[2] = (c >> 2) & 3;
+        slen[3] = c & 3;
+    } else if (c < 500) {
+        row = 1;
+        slen[0] = ((c - 400) >> 2) / 5;
+        slen[1] = ((c - 400) >> 2) % 5;
+        slen[2] = c & 3;
+    } else {
+        row = 2;
+        gi.Preflag = 1;
+        slen[0] = (c - 500) / 3;
+        if (gi.BlockType == 2 && gi.MixedBlock) {
+            slen[1] = (c - 500) / 3;
+            slen[2] = (c - 500) % 3;
+        } else {
+            slen[1] = (c - 500) % 3;
+        }
+    }
+    const int32_t kind = gi.BlockType == 2 ? (gi.MixedBlock ? 2 : 1) : 0;
+    const uint8_t* sizes = LsfPartitions[row][kind];
+
+    if (intensityRight) {
+        TIntensityPartition& ip = state.Intensity;
+        for (int i = 0; i < 3; ++i) {
+            ip.Sizes[i] = sizes[i];
+            ip.Slen[i] = slen[i];
+        }
+        ip.Scale = c & 1;
+        std::memset(ip.LongLimit, 0, sizeof(ip.LongLimit));
+        std::memset(ip.ShortLimit, 0, sizeof(ip.ShortLimit));
+        int32_t band = kind == 2 ? 3 : 0;
+        for (int i = 0; i < 3; ++i) {
+            const int32_t limit = (1 << slen[i]) - 1;
+            if (kind == 2 && i == 0) {
+                for (int b = 0; b < 6; ++b)
+                    ip.LongLimit[b] = limit;
+                continue;
+            }
+            for (int n = 0; n < sizes[i]; ++n, ++band) {
+                if (kind == 0)
+                    ip.LongLimit[band] = limit;
+                else
+                    ip.ShortLimit[band] = limit;
+            }
+        }
+    }
+
+    if (kind == 0) {
+        int32_t band = 0;
+        for (int i = 0; i < 4; ++i)
+            for (int n = 0; n < sizes[i]; ++n)
+                sf.Long[band++] = Read(reader, slen[i]);
+    } else if (kind == 1) {
+        int32_t band = 0;
+        for (int i = 0; i < 4; ++i) {
+            ReadShortBands(reader, sf, band, band + sizes[i] - 1, slen[i]);
+            band += sizes[i];
+        }
+    } else {
+        for (int band = 0; band < 6; ++band)
+            sf.Long[band] = Read(reader, slen[0]);
+        int32_t band = 3;
+        for (int i = 1; i < 4; ++i) {
+            ReadShortBands(reader, sf, band, band + sizes[i] - 1, slen[i]);
+            band += sizes[i];
+        }
+    }
+}
+
+} // namespace
+
+void DecodeBigValues(TLayer3BitReader& reader, int32_t* out, int32_t lines, int32_t table) {
+    const THuffmanTable& t = HuffmanTables[table];
+    if (t.Kind == 0) {
+        std::fill(out, out + lines, 0);
+        return;
+    }
+    const uint32_t* first = HuffmanLookupData + t.Start;
+    const int32_t linbits = t.Linbits;
+    const bool hasLinbits = t.Kind == 3;
+    for (int32_t i = 0; i < lines; i += 2) {
+        const uint32_t* header = first;
+        uint32_t entry;
+        for (;;) {
+            const int32_t bits = static_cast<int32_t>(*header & 0xFF);
+            entry = header[1 + reader.PeekBits(bits)];
+            if ((entry >> 24) != 0) break;
+            reader.Consume(bits);
+            header += entry;
+        }
+        reader.Consume(static_cast<int32_t>(entry >> 24));
+        int32_t x = static_cast<int32_t>((entry >> 8) & 0xFF);
+        int32_t y = static_cast<int32_t>((entry >> 16) & 0xFF);
+        if (hasLinbits && x == 15) x += static_cast<int32_t>(reader.GetBits(linbits));
+        if (x != 0 && reader.GetBit() != 0) x = -x;
+        if (hasLinbits && y == 15) y += static_cast<int32_t>(reader.GetBits(linbits));
+        if (y != 0 && reader.GetBit() != 0) y = -y;
+        out[i] = x;
+        out[i + 1] = y;
+        if (reader.PastEnd()) return;
+    }
+}
+
+int32_t DecodeCount1(TLayer3BitReader& reader, int32_t* out, int32_t lines, int32_t bitsLeft,
+                     int32_t table) {
+    const int32_t quadruples = lines / 4;
+    const int32_t minimumBits = table == 0 ? 0 : 3;
+    int32_t done = 0;
+    while (done < quadruples && bitsLeft > minimumBits && !reader.PastEnd()) {
+        uint32_t vwxy;
+        if (table == 0) {
+            const uint8_t* entry = Count1TableA[reader.PeekBits(6)];
+            reader.Consume(entry[0]);
+            bitsLeft -= entry[0];
+            vwxy = entry[1];
+        } else {
+            vwxy = reader.GetBits(4) ^ 15u;
+            bitsLeft -= 4;
+        }
+        int32_t* q = out + 4 * done;
+        for (int i = 0; i < 4; ++i) {
+            int32_t value = 0;
+            if ((vwxy >> (3 - i)) & 1) {
+                value = reader.GetBit() != 0 ? -1 : 1;
+                --bitsLeft;
+            }
+            q[i] = value;
+        }
+        ++done;
+    }
+    if (bitsLeft < 0 && done > 0) std::fill(out + 4 * (done - 1), out + 4 * done, 0);
+    for (int32_t q = done - 1; q >= 0; --q) {
+        const int32_t* v = out + 4 * q;
+        if (v[2] != 0 || v[3] != 0) return 4 * (q + 1);
+        if (v[0] != 0 || v[1] != 0) return 4 * q + 2;
+    }
+    return 0;
+}
+
+void DecodeGranule(TMP3Decoder& decoder, TLayer3State& state, int32_t slot, int16_t* output) {
+    TLayer3BitReader& reader = state.Reader;
+    const TLayer3SideInfo& side = state.Side;
+    for (int32_t c = 0; c < side.Channels; ++c) {
+        const TGranuleInfo& gi = side.Granule[slot][c];
+        const int32_t position = state.MainDataBit;
+        const int32_t startByte = std::min(position >> 3, state.Fill);
+        reader.Reset(state.MainData + startByte, state.MainData + state.Fill);
+        reader.GetBits(position & 7);
+        state.MainDataBit = position + gi.Part23Length;
+        const int32_t endByte = std::min((state.MainDataBit + 39) >> 3, MainDataBufferBytes);
+        reader.SetEnd(state.MainData + endByte);
+        const int32_t startBit = reader.BitPosition();
+
+        if (state.Lsf)
+            ReadScaleFactorsLsf(state, reader, slot, c, c == 1 && side.Intensity != 0);
+        else
+            ReadScaleFactorsMpeg1(state, reader, slot, c);
+
+        int32_t* out = state.Quantized[c];
+        const int32_t big = std::min(2 * gi.BigValues, state.LineLimit);
+        const int32_t region1 = std::min(state.LongEnd[std::min(gi.Region0Count, 21)], big);
+        const int32_t region2 =
+            std::min(state.LongEnd[std::min(gi.Region0Count + gi.Region1Count + 1, 21)], big);
+        DecodeBigValues(reader, out, region1, gi.TableSelect[0]);
+        DecodeBigValues(reader, out + region1, region2 - region1, gi.TableSelect[1]);
+        DecodeBigValues(reader, out + region2, big - region2, gi.TableSelect[2]);
+
+        int32_t lines = big;
+        if (!reader.PastEnd()) {
+            const int32_t bitsLeft = gi.Part23Length - (reader.BitPosition() - startBit);
+            lines += DecodeCount1(reader, out + big, state.LineLimit - big, bitsLeft,
+                                  gi.Count1TableSelect);
+        }
+        state.NonZeroLines[slot][c] = lines;
+        lines = std::min(lines, gi.BlockType == 2 ? state.ShortLineLimit : state.LongLineLimit);
+        if (reader.PastEnd()) lines = 0;
+        std::fill(out + lines, out + 576, 0);
+    }
+    ProcessGranule(decoder, state, slot, output);
+}
+
+} // namespace pelbrisk
