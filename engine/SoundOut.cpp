@@ -133,6 +133,7 @@ void TSoundOut::OpenDevice() {
     format.Channels = channels_;
     format.SamplesPerSecond = sampleRate_ * PitchPercent.load() / 100;
     format.BitsPerSample = bitsPerSample_;
+    deviceFormat_ = format;
     CheckAudioResult(OpenAudioDevice(
                          deviceId_, format,
                          [this](uint32_t index) {

@@ -61,6 +61,8 @@ public:
     void SetOutputFileName(const std::string& value);
     int32_t BufferSize() const { return bufferSize_; }
     int32_t Queued() const { return queued_.load(); }
+    // The format the device was last opened at (the pitch scales its rate).
+    const TAudioFormat& DeviceFormat() const { return deviceFormat_; }
 
     void Open();
     void Close();
@@ -112,6 +114,7 @@ private:
     int32_t deviceId_ = -1;
     std::atomic<int32_t> notifyInterval_{kInfinite};
     std::atomic<uint32_t> lastNotify_{0};
+    TAudioFormat deviceFormat_;
     std::unique_ptr<TAudioDevice> device_;
     std::array<TAudioBuffer, kSoundBufferCount> headers_{};
     std::array<std::vector<uint8_t>, kSoundBufferCount> buffers_;
