@@ -63,8 +63,10 @@ int32_t VbrHeaderOffset(const TMP3FrameHeader& header) {
 TMP3VbrHeader CheckVbrHeader(TMPStreamReader& reader, TMP3StreamValues& values) {
     TMP3VbrHeader found;
     if (values.FrameLength <= 0) return found;
-    const int32_t held = std::min(values.FrameLength, reader.Capacity());
-    if (!reader.Require(held)) return found;
+    // The open has made the whole frame contiguous; a stream that ends inside it still shows
+    // the bytes it has, and the skip below then fails.
+    const int32_t wanted = std::min(values.FrameLength, reader.Capacity());
+    const int32_t held = reader.Require(wanted) ? wanted : std::min(wanted, reader.Contiguous());
     const TFrameBytes frame(reader.Data(), held);
     const int32_t offset = VbrHeaderOffset(values.Header);
 
