@@ -1,5 +1,6 @@
 #include "app/MprisClient.h"
 
+#include <QDBusArgument>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusObjectPath>

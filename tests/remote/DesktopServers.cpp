@@ -39,7 +39,7 @@ void EndProcess(pid_t pid) {
 TPrivateBus::TPrivateBus() {
     // The daemon forks away; its pid comes back on the second line.
     std::istringstream output(
-        RunTool("dbus-daemon --session --fork --nosyslog --print-address --print-pid"));
+        RunTool("dbus-daemon --session --fork --nosyslog --print-address=1 --print-pid=1"));
     std::string pid;
     std::getline(output, address_);
     std::getline(output, pid);
