@@ -59,6 +59,18 @@ std::string TextAfterLastZero(const uint8_t* bytes, size_t count) {
     return FixedFieldText(bytes + start, count - start);
 }
 
+// A UTF-16 comment: a language code, a description ended by a zero unit, then the text. Its
+// units hold zero bytes of their own, so the last zero byte cannot find the text here.
+std::string Utf16CommentText(const uint8_t* bytes, size_t count) {
+    constexpr size_t kLanguageBytes = 3;
+    size_t at = kLanguageBytes;
+    while (at + 1 < count && (bytes[at] != 0 || bytes[at + 1] != 0))
+        at += 2;
+    at += 2;
+    if (at >= count) return {};
+    return Utf16ToUtf8(bytes + at, (count - at) / 2);
+}
+
 // A number written in decimal characters; 0 when they are not one.
 int32_t DecimalNumber(const uint8_t* bytes, size_t count) {
     int32_t value = 0;
@@ -239,6 +251,8 @@ bool TMP3Info::ReadId3v2Frames(int64_t tagEnd) {
             std::string value;
             if (!id.empty() && id[0] == 'T' && body[0] == 1)
                 value = Utf16ToUtf8(text, textBytes / 2);
+            else if (id == "COMM" && body[0] == 1)
+                value = Utf16CommentText(text, textBytes);
             else if (id == "COMM" || id == "WXXX")
                 value = TextAfterLastZero(text, textBytes);
             else

@@ -95,6 +95,8 @@ bool ProbeStream(TMPStreamReader& reader, TMP3Info& info, TMP3StreamProbe& probe
     if (!FindFirstFrame(reader, probe, reference)) return false;
     probe.Format = DescribeFrame(values.Header);
     values.BytesPerFrame = probe.Format.BytesPerFrame;
+    probe.FirstFrameLength = values.FrameLength;
+    probe.FirstFrameBitrate = values.Bitrate;
     try {
         probe.VbrHeader = CheckVbrHeader(reader, values);
     } catch (const EMP3Error&) {

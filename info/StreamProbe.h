@@ -15,12 +15,14 @@ int32_t CheckFrame(const uint8_t* bytes, const uint8_t reference[4], TMP3FrameHe
 
 // Everything known about a stream before decoding it, found the way the player opens one.
 struct TMP3StreamProbe {
-    TMP3StreamValues Values;      // after the information-frame check
-    TMP3FrameFormat Format;       // of the first frame
-    TMP3VbrHeader VbrHeader;      // the information frame, if any
-    int32_t FirstFrameOffset = 0; // file offset of the first frame (the information frame's)
-    int32_t Duration = 0;         // milliseconds, 0 when unknown
-    int32_t WalkedFrames = -1;    // audio frames found by walking headers; -1 when not walked
+    TMP3StreamValues Values;       // after the information-frame check
+    TMP3FrameFormat Format;        // of the first frame
+    TMP3VbrHeader VbrHeader;       // the information frame, if any
+    int32_t FirstFrameOffset = 0;  // file offset of the first frame (the information frame's)
+    int32_t FirstFrameLength = 0;  // its full length, padding slot included
+    int32_t FirstFrameBitrate = 0; // its bit rate in bit/s, before an information frame clears it
+    int32_t Duration = 0;          // milliseconds, 0 when unknown
+    int32_t WalkedFrames = -1;     // audio frames found by walking headers; -1 when not walked
 };
 
 // Reads the tags through `info` (which it attaches to `reader`), finds the first frame within

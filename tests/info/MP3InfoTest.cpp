@@ -65,6 +65,20 @@ TEST(Id3v2, ReadsTextCommentAndUtf16FramesAndMovesAudioStartBehindTheTag) {
     EXPECT_EQ(scan.info.Album(), "Album");
 }
 
+TEST(Id3v2, Utf16CommentsSkipTheirDescription) {
+    // Encoding 1, language "eng", description "d" with its byte-order mark, then the text.
+    Bytes comment{1, 'e', 'n', 'g', 0xFF, 0xFE, 'd', 0, 0, 0, 0xFF, 0xFE, 'O', 0, 'k', 0};
+    Bytes empty{1, 'e', 'n', 'g', 0xFF, 0xFE, 0, 0};
+    for (const auto& [body, line] :
+         {std::pair<Bytes, std::string>{comment, "COMM=Ok"}, {empty, "COMM="}}) {
+        Bytes file = test::Id3v2Tag(test::Id3v2Frame("COMM", body));
+        Append(file, test::Mpeg1Frames(1));
+        InfoOver scan(file);
+        scan.info.ReadHeadTags();
+        EXPECT_EQ(scan.info.ID3v2Values(), TMP3InfoValues({line}));
+    }
+}
+
 TEST(Id3v2, OtherVersionsAndUnsynchronisedTagsAreSkippedWhole) {
     for (const auto& [version, flags] : {std::pair<uint8_t, uint8_t>{4, 0}, {2, 0}, {3, 0x80}}) {
         Bytes file = test::Id3v2Tag(test::Latin1TextFrame("TIT2", "Hidden"), version, flags);

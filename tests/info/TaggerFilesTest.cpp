@@ -19,7 +19,7 @@ int32_t Id3v2TagBytes(const std::vector<uint8_t>& file) {
 std::filesystem::path LameTagged() {
     return test::EncodeWithLame(test::MakeSignalWav(1.5, 44100, 2),
                                 "-b 128 --add-id3v2 --tt 'Lame Title' --ta 'Lame Artist' "
-                                "--tl 'Lame Album' --ty 2020 --tg Rock --tn 3");
+                                "--tl 'Lame Album' --ty 2020 --tc 'a comment' --tg Rock --tn 3");
 }
 
 TEST(TaggerFiles, LameId3v23FramesAndItsId3v1Tag) {
@@ -38,6 +38,7 @@ TEST(TaggerFiles, LameId3v23FramesAndItsId3v1Tag) {
     EXPECT_TRUE(HasLine(v2, "TALB=Lame Album"));
     EXPECT_TRUE(HasLine(v2, "TYER=2020"));
     EXPECT_TRUE(HasLine(v2, "TRCK=3"));
+    EXPECT_TRUE(HasLine(v2, "COMM=a comment"));
     const auto& v1 = info.ID3v1Values();
     EXPECT_TRUE(HasLine(v1, "TITLE=Lame Title"));
     EXPECT_TRUE(HasLine(v1, "GENRE=Rock"));

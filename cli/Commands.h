@@ -1,0 +1,15 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// The commands of pelbrisk-cli. Each takes the arguments that follow its name and returns the
+// process's exit status; each lives in a file of its own and has one line in Main.cpp's table.
+namespace pelbrisk::cli {
+
+using TArguments = std::vector<std::string>;
+
+// info [--json] [--frames] FILE...: the stream information of each file ("-" is standard input).
+int RunInfo(const TArguments& arguments);
+
+} // namespace pelbrisk::cli

@@ -1,0 +1,250 @@
+#include "cli/Commands.h"
+#include "engine/Errors.h"
+#include "engine/Stream.h"
+#include "info/StreamProbe.h"
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+namespace pelbrisk::cli {
+
+namespace {
+
+struct TInfoOptions {
+    bool Json = false;
+    bool WalkFrames = false;
+};
+
+const char* const kModeNames[] = {"stereo", "joint stereo", "dual channel", "single channel"};
+
+const char* VbrKindName(TMP3VbrHeaderKind kind) {
+    switch (kind) {
+    case TMP3VbrHeaderKind::Xing:
+        return "Xing";
+    case TMP3VbrHeaderKind::Vbri:
+        return "VBRI";
+    default:
+        return "none";
+    }
+}
+
+std::string TagKinds(TMP3InfoType types, const char* separator) {
+    static constexpr std::pair<TMP3InfoType, const char*> kNames[] = {{mitMacBin, "MacBinary"},
+                                                                      {mitRiff, "RIFF"},
+                                                                      {mitID3V2, "ID3v2"},
+                                                                      {mitID3V1, "ID3v1"},
+                                                                      {mitLyrics, "Lyrics3"}};
+    std::string text;
+    for (const auto& [type, name] : kNames) {
+        if ((types & type) == 0) continue;
+        if (!text.empty()) text += separator;
+        text += name;
+    }
+    return text;
+}
+
+std::string VersionName(int32_t version) {
+    return version == 3 ? "MPEG-2.5" : "MPEG-" + std::to_string(version);
+}
+
+std::string LayerName(int32_t layer) {
+    static const char* const kRoman[] = {"", "I", "II", "III"};
+    return std::string("Layer ") + kRoman[layer];
+}
+
+std::string BaseName(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Tags carry bytes of any code page; JSON must be UTF-8, so bytes that do not form UTF-8 become
+// U+FFFD.
+std::string JsonString(const std::string& text) {
+    std::string out = "\"";
+    size_t at = 0;
+    while (at < text.size()) {
+        const auto byte = static_cast<unsigned char>(text[at]);
+        if (byte < 0x80) {
+            if (byte == '"' || byte == '\\') {
+                out += '\\';
+                out += char(byte);
+            } else if (byte < 0x20) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+                out += escaped;
+            } else {
+                out += char(byte);
+            }
+            ++at;
+            continue;
+        }
+        const size_t length = byte >= 0xF0 && byte <= 0xF4   ? 4
+                              : byte >= 0xE0 && byte <= 0xEF ? 3
+                              : byte >= 0xC2 && byte <= 0xDF ? 2
+                                                             : 0;
+        bool valid = length > 0 && at + length <= text.size();
+        for (size_t k = 1; valid && k < length; ++k)
+            valid = (static_cast<unsigned char>(text[at + k]) & 0xC0) == 0x80;
+        if (valid) {
+            out.append(text, at, length);
+            at += length;
+        } else {
+            out += "\xEF\xBF\xBD";
+            ++at;
+        }
+    }
+    return out + "\"";
+}
+
+std::string JsonLines(const TMP3InfoValues& lines) {
+    std::string out = "[";
+    for (size_t i = 0; i < lines.size(); ++i)
+        out += (i ? "," : "") + JsonString(lines[i]);
+    return out + "]";
+}
+
+struct TFileReport {
+    std::string Path;
+    TMP3Info Info;
+    TMP3StreamProbe Probe;
+    bool Seekable = true;
+};
+
+std::string Title(const TFileReport& report) {
+    const std::string title = report.Info.Title();
+    return title.empty() ? BaseName(report.Path) : title;
+}
+
+void PrintText(const TFileReport& report, bool walked) {
+    const TMP3Info& info = report.Info;
+    const TMP3StreamProbe& probe = report.Probe;
+    const std::string kinds = TagKinds(info.FoundTypes(), ", ");
+    std::printf("%s\n", report.Path.c_str());
+    std::printf("  tags:          %s\n", kinds.empty() ? "none" : kinds.c_str());
+    if (probe.Values.DataLength == TMP3Info::kUnknownLength)
+        std::printf("  audio data:    from %d, length unknown\n", probe.Values.DataStart);
+    else
+        std::printf("  audio data:    from %d, %d bytes\n", probe.Values.DataStart,
+                    probe.Values.DataLength);
+    std::printf("  first frame:   %s %s, %d Hz, %s, %d kbit/s, %d bytes at %d\n",
+                VersionName(probe.Format.MpegVersion).c_str(),
+                LayerName(probe.Format.LayerNumber).c_str(), probe.Format.SampleRate,
+                kModeNames[probe.Values.Header.Mode], probe.FirstFrameBitrate / 1000,
+                probe.FirstFrameLength, probe.FirstFrameOffset);
+    if (probe.VbrHeader.Kind == TMP3VbrHeaderKind::None)
+        std::printf("  info frame:    none\n");
+    else
+        std::printf("  info frame:    %s, %d frames, %d bytes\n", VbrKindName(probe.VbrHeader.Kind),
+                    probe.VbrHeader.Frames, probe.VbrHeader.Bytes);
+    if (walked) std::printf("  audio frames:  %d\n", probe.WalkedFrames);
+    std::printf("  duration:      %d ms (%d:%02d.%03d)\n", probe.Duration, probe.Duration / 60000,
+                probe.Duration / 1000 % 60, probe.Duration % 1000);
+    std::printf("  title:         %s\n", Title(report).c_str());
+    std::printf("  artist:        %s\n", info.Artist().c_str());
+    std::printf("  album:         %s\n", info.Album().c_str());
+    const std::pair<const char*, const TMP3InfoValues*> lists[] = {
+        {"ID3v2", &info.ID3v2Values()},
+        {"ID3v1", &info.ID3v1Values()},
+        {"RIFF", &info.RiffValues()},
+        {"Lyrics3", &info.LyricsValues()}};
+    for (const auto& [name, lines] : lists)
+        for (const std::string& line : *lines)
+            std::printf("  %-8s %s\n", name, line.c_str());
+}
+
+void PrintJson(const TFileReport& report, bool walked) {
+    const TMP3Info& info = report.Info;
+    const TMP3StreamProbe& probe = report.Probe;
+    std::string out = "{\"file\":" + JsonString(report.Path);
+    out += ",\"tags\":[";
+    const std::string kinds = TagKinds(info.FoundTypes(), "\",\"");
+    if (!kinds.empty()) out += "\"" + kinds + "\"";
+    out += "],\"audioStart\":" + std::to_string(probe.Values.DataStart);
+    out += ",\"audioLength\":";
+    out += probe.Values.DataLength == TMP3Info::kUnknownLength
+               ? "null"
+               : std::to_string(probe.Values.DataLength);
+    out += ",\"firstFrame\":{\"offset\":" + std::to_string(probe.FirstFrameOffset) +
+           ",\"version\":" + JsonString(VersionName(probe.Format.MpegVersion)) +
+           ",\"layer\":" + std::to_string(probe.Format.LayerNumber) +
+           ",\"sampleRate\":" + std::to_string(probe.Format.SampleRate) +
+           ",\"mode\":" + JsonString(kModeNames[probe.Values.Header.Mode]) +
+           ",\"channels\":" + std::to_string(probe.Format.Channels) +
+           ",\"bitrate\":" + std::to_string(probe.FirstFrameBitrate) +
+           ",\"frameLength\":" + std::to_string(probe.FirstFrameLength) + "}";
+    out += ",\"infoFrame\":";
+    if (probe.VbrHeader.Kind == TMP3VbrHeaderKind::None)
+        out += "null";
+    else
+        out += "{\"kind\":" + JsonString(VbrKindName(probe.VbrHeader.Kind)) +
+               ",\"frames\":" + std::to_string(probe.VbrHeader.Frames) +
+               ",\"bytes\":" + std::to_string(probe.VbrHeader.Bytes) + "}";
+    if (walked) out += ",\"audioFrames\":" + std::to_string(probe.WalkedFrames);
+    out += ",\"durationMs\":" + std::to_string(probe.Duration);
+    out += ",\"title\":" + JsonString(Title(report));
+    out += ",\"artist\":" + JsonString(info.Artist());
+    out += ",\"album\":" + JsonString(info.Album());
+    out += ",\"id3v2\":" + JsonLines(info.ID3v2Values());
+    out += ",\"id3v1\":" + JsonLines(info.ID3v1Values());
+    out += ",\"riff\":" + JsonLines(info.RiffValues());
+    out += ",\"lyrics3\":" + JsonLines(info.LyricsValues());
+    std::printf("%s}\n", out.c_str());
+}
+
+// False (with the reason on standard error) when the file cannot be read or is not MPEG audio.
+bool ShowFile(const std::string& path, const TInfoOptions& options) {
+    auto report = std::make_unique<TFileReport>();
+    report->Path = path;
+    try {
+        std::unique_ptr<TMPStream> stream;
+        if (path == "-") {
+            stream = std::make_unique<TMPPipeStream>(0, false);
+            report->Seekable = false;
+        } else {
+            stream = std::make_unique<TMPFileStream>(path);
+        }
+        TMPStreamReader reader(TMP3Info::kFileReaderCapacity);
+        reader.Attach(stream.get(), report->Seekable);
+        if (!ProbeStream(reader, report->Info, report->Probe, options.WalkFrames))
+            throw EMP3Error(kUnknownFormatText);
+        report->Info.AttachReader(nullptr);
+    } catch (const EMP3Error& error) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "%s: %s\n", path.c_str(), error.what());
+        return false;
+    }
+    if (options.Json)
+        PrintJson(*report, options.WalkFrames);
+    else
+        PrintText(*report, options.WalkFrames);
+    return true;
+}
+
+} // namespace
+
+int RunInfo(const TArguments& arguments) {
+    TInfoOptions options;
+    std::vector<std::string> files;
+    for (const std::string& argument : arguments) {
+        if (argument == "--json")
+            options.Json = true;
+        else if (argument == "--frames")
+            options.WalkFrames = true;
+        else if (argument.size() > 1 && argument[0] == '-' && argument != "-") {
+            std::fprintf(stderr, "pelbrisk-cli info: unknown option %s\n", argument.c_str());
+            return 2;
+        } else
+            files.push_back(argument);
+    }
+    if (files.empty()) {
+        std::fprintf(stderr, "usage: pelbrisk-cli info [--json] [--frames] FILE...\n");
+        return 2;
+    }
+    int status = 0;
+    for (const std::string& file : files)
+        if (!ShowFile(file, options)) status = 1;
+    return status;
+}
+
+} // namespace pelbrisk::cli

@@ -1,0 +1,39 @@
+#include "cli/Commands.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+struct TCommand {
+    const char* Name;
+    int (*Run)(const pelbrisk::cli::TArguments&);
+    const char* Usage;
+};
+
+constexpr TCommand kCommands[] = {
+    {"info", pelbrisk::cli::RunInfo,
+     "info [--json] [--frames] FILE...   tags, audio range, first frame, duration"},
+};
+
+int ShowUsage(std::FILE* to) {
+    std::fprintf(to, "usage: pelbrisk-cli <command> [arguments]\n\ncommands:\n");
+    for (const TCommand& command : kCommands)
+        std::fprintf(to, "  %s\n", command.Usage);
+    return to == stdout ? 0 : 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) return ShowUsage(stderr);
+    const std::string name = argv[1];
+    if (name == "-h" || name == "--help" || name == "help") return ShowUsage(stdout);
+    for (const TCommand& command : kCommands) {
+        if (name == command.Name)
+            return command.Run(pelbrisk::cli::TArguments(argv + 2, argv + argc));
+    }
+    std::fprintf(stderr, "pelbrisk-cli: unknown command \"%s\"\n\n", name.c_str());
+    return ShowUsage(stderr);
+}

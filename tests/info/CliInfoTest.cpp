@@ -1,0 +1,93 @@
+#include "tests/info/TagBytes.h"
+#include "tests/support/Media.h"
+#include "tests/support/Paths.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+namespace pelbrisk {
+namespace {
+
+std::filesystem::path CliProgram() {
+    return test::BinaryDir() / "cli" / "pelbrisk-cli";
+}
+
+struct CliRun {
+    std::string Out;
+    std::string Err;
+    int Status = -1;
+};
+
+CliRun RunCli(const std::string& arguments, const test::TempDir& dir) {
+    const std::string command = "'" + CliProgram().string() + "' " + arguments + " 2>'" +
+                                (dir / "stderr").string() + "'; echo \"status=$?\"";
+    CliRun run;
+    run.Out = test::RunTool(command);
+    const size_t status = run.Out.rfind("status=");
+    run.Status = std::stoi(run.Out.substr(status + 7));
+    run.Out.erase(status);
+    const auto err = test::ReadFileBytes(dir / "stderr");
+    run.Err.assign(err.begin(), err.end());
+    return run;
+}
+
+#define REQUIRE_CLI()                                                                              \
+    if (!std::filesystem::exists(CliProgram())) GTEST_SKIP() << "pelbrisk-cli is not built"
+
+TEST(CliInfo, JsonDescribesEachFileAndNamesTheOnesThatAreNotMpegAudio) {
+    REQUIRE_CLI();
+    test::TempDir dir;
+    const auto vbr = test::EncodeWithLame(test::MakeSignalWav(2, 22050, 1),
+                                          "-V 4 --add-id3v2 --tt 'Cli Title' --ta 'Cli Artist'");
+    test::WriteFileBytes(dir / "noise.mp3", std::vector<uint8_t>(5000, 0x33));
+    const CliRun run = RunCli(
+        "info --json --frames '" + vbr.string() + "' '" + (dir / "noise.mp3").string() + "'", dir);
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_EQ(run.Err, (dir / "noise.mp3").string() + ": unknown MPEG Audio format.\n");
+    std::istringstream lines(run.Out);
+    std::string line;
+    ASSERT_TRUE(std::getline(lines, line));
+    const auto json = nlohmann::json::parse(line);
+    EXPECT_EQ(json["file"], vbr.string());
+    EXPECT_EQ(json["tags"], nlohmann::json::array({"ID3v2", "ID3v1"}));
+    EXPECT_EQ(json["firstFrame"]["version"], "MPEG-2");
+    EXPECT_EQ(json["firstFrame"]["layer"], 3);
+    EXPECT_EQ(json["firstFrame"]["sampleRate"], 22050);
+    EXPECT_EQ(json["firstFrame"]["mode"], "single channel");
+    EXPECT_EQ(json["infoFrame"]["kind"], "Xing");
+    // lame counts the audio frames alone, its information frame left out.
+    EXPECT_EQ(json["infoFrame"]["frames"].get<int>(), json["audioFrames"].get<int>());
+    const int frames = json["audioFrames"];
+    EXPECT_NEAR(json["durationMs"].get<int>(), frames * 576 * 1000 / 22050, 30);
+    EXPECT_EQ(json["title"], "Cli Title");
+    EXPECT_EQ(json["artist"], "Cli Artist");
+    EXPECT_EQ(json["audioStart"].get<int>(), json["firstFrame"]["offset"].get<int>() +
+                                                 json["firstFrame"]["frameLength"].get<int>());
+    EXPECT_FALSE(std::getline(lines, line)) << "one object per file shown";
+}
+
+TEST(CliInfo, TextShowsTagLinesAndFallsBackToTheFileName) {
+    REQUIRE_CLI();
+    test::TempDir dir;
+    test::Bytes file = test::Mpeg1Frames(4);
+    test::Append(file, test::Id3v1Tag("", "Text Artist", "", 13));
+    test::WriteFileBytes(dir / "plain.mp3", file);
+    const CliRun run = RunCli("info '" + (dir / "plain.mp3").string() + "'", dir);
+    EXPECT_EQ(run.Status, 0);
+    EXPECT_EQ(run.Err, "");
+    EXPECT_NE(run.Out.find("MPEG-1 Layer III, 44100 Hz, joint stereo, 128 kbit/s, 417 bytes at 0"),
+              std::string::npos)
+        << run.Out;
+    EXPECT_NE(run.Out.find("title:         plain.mp3"), std::string::npos);
+    EXPECT_NE(run.Out.find("ID3v1    GENRE=Pop"), std::string::npos);
+    EXPECT_NE(run.Out.find("duration:      112 ms"), std::string::npos)
+        << "(4 x 417 + 128) bytes at 128 kbit/s";
+
+    const CliRun usage = RunCli("info", dir);
+    EXPECT_EQ(usage.Status, 2);
+    EXPECT_EQ(RunCli("bogus", dir).Status, 2);
+}
+
+} // namespace
+} // namespace pelbrisk
