@@ -153,8 +153,7 @@ int32_t ReadSideInfo(TLayer3State& state, TLayer3BitReader& reader) {
             gi.WindowSwitching = static_cast<int32_t>(reader.GetBits(1));
             if (gi.WindowSwitching) {
                 gi.BlockType = static_cast<int32_t>(reader.GetBits(2));
-                // Only short blocks can be mixed; the flag means nothing to the others.
-                gi.MixedBlock = static_cast<int32_t>(reader.GetBits(1)) & (gi.BlockType == 2);
+                gi.MixedBlock = static_cast<int32_t>(reader.GetBits(1));
                 gi.TableSelect[0] = static_cast<int32_t>(reader.GetBits(5));
                 gi.TableSelect[1] = static_cast<int32_t>(reader.GetBits(5));
                 gi.TableSelect[2] = 0;

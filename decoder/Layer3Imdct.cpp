@@ -128,13 +128,15 @@ int32_t ImdctFpu(float* input, const float* overlap, float* out, int32_t blockTy
                  int32_t zeroSubbands) {
     const TImdctTables& t = ImdctTables();
     const int32_t cap = std::clamp(zeroSubbands, 0, 32);
+    const bool mixed = (blockType & ImdctMixedFlag) != 0;
+    blockType &= 3;
     const int32_t longEnd = Subbands(longLines, cap);
     const int32_t shortEnd =
         blockType == 2 ? std::max(longEnd, Subbands(shortLines, cap)) : longEnd;
     const int32_t overlapEnd = std::max(shortEnd, Subbands(overlapLines, cap));
-    const int32_t window = blockType == 2 ? 0 : blockType;
     int32_t s = 0;
     for (; s < longEnd; ++s) {
+        const int32_t window = (blockType == 2 || (mixed && s < 2)) ? 0 : blockType;
         float* x = input + 18 * s;
         const float* previous = overlap + 18 * s;
         ImdctLongCoreFpu(x);
@@ -168,11 +170,13 @@ int32_t ImdctFpu(float* input, const float* overlap, float* out, int32_t blockTy
 int32_t ImdctAccumulate(float* input, float* overlapStore, float* out, int32_t blockType,
                         int32_t longLines, int32_t shortLines) {
     const TImdctTables& t = ImdctTables();
+    const bool mixed = (blockType & ImdctMixedFlag) != 0;
+    blockType &= 3;
     const int32_t longEnd = Subbands(longLines, 32);
     const int32_t shortEnd = blockType == 2 ? std::max(longEnd, Subbands(shortLines, 32)) : longEnd;
-    const int32_t window = blockType == 2 ? 0 : blockType;
     int32_t s = 0;
     for (; s < longEnd; ++s) {
+        const int32_t window = (blockType == 2 || (mixed && s < 2)) ? 0 : blockType;
         float* x = input + 18 * s;
         float* store = overlapStore + 18 * s;
         Routines.ImdctLongCore(x);

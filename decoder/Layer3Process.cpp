@@ -172,12 +172,18 @@ int32_t LongLines(const TLayer3State& state, const TGranuleInfo& gi, int32_t lin
     return gi.MixedBlock ? state.LongEnd[state.MixedLongBands - 1] : 0;
 }
 
+// The block type as the IMDCT takes it: a mixed flag, whatever the type, gives the two lowest
+// subbands the normal long window.
+int32_t ImdctBlockType(const TGranuleInfo& gi) {
+    return gi.BlockType | (gi.MixedBlock ? ImdctMixedFlag : 0);
+}
+
 int32_t RunImdct(TLayer3State& state, int32_t slot, int32_t channel) {
     const TGranuleInfo& gi = state.Side.Granule[slot][channel];
     const int32_t lines = state.NonZeroLines[slot][channel];
     const int32_t result = Routines.Imdct(
         state.Spectrum[channel][slot], state.Spectrum[channel][slot ^ 1],
-        &state.SubbandSamples[0][0], gi.BlockType,
+        &state.SubbandSamples[0][0], ImdctBlockType(gi),
         std::min(state.LineLimit, LongLines(state, gi, lines)), std::min(state.LineLimit, lines),
         state.NonZeroLines[slot ^ 1][channel], state.ZeroSubbands);
     state.NonZeroLines[slot][channel] = result;
@@ -204,7 +210,7 @@ int32_t MixChannels(TLayer3State& state, int32_t slot) {
     const int32_t first = RunImdct(state, slot, 0);
     const int32_t lines1 = state.NonZeroLines[slot][1];
     const int32_t second = ImdctAccumulate(
-        state.Spectrum[1][slot], state.Spectrum[0][slot], out, g1.BlockType,
+        state.Spectrum[1][slot], state.Spectrum[0][slot], out, ImdctBlockType(g1),
         std::min(state.LineLimit, LongLines(state, g1, lines1)), std::min(state.LineLimit, lines1));
     // The merged overlap now reaches as far as either channel did.
     const int32_t result = std::max(first, second);
@@ -241,7 +247,8 @@ void ProcessGranule(TMP3Decoder& decoder, TLayer3State& state, int32_t slot, int
 
     for (int32_t c = 0; c < channels; ++c) {
         if (state.Extent[slot][c].LongBandCount == 0) continue;
-        const int32_t boundaries = side.Granule[slot][c].MixedBlock
+        const TGranuleInfo& gi = side.Granule[slot][c];
+        const int32_t boundaries = (gi.BlockType == 2 && gi.MixedBlock)
                                        ? 1
                                        : std::min((state.NonZeroLines[slot][c] + 7) / 18, 31);
         Routines.Antialias(state.Spectrum[c][slot], boundaries);

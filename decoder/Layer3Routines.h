@@ -7,6 +7,10 @@ namespace pelbrisk {
 // Alias reduction over the first `boundaries` subband boundaries of a 576-line spectrum.
 void AntialiasFpu(float* spectrum, int32_t boundaries);
 
+// Added to the block type given to the IMDCT when the granule's mixed flag is set: the two lowest
+// subbands then take the normal long window, whatever the block type.
+constexpr int32_t ImdctMixedFlag = 4;
+
 // The hybrid filter bank of one channel and granule. `input` holds the spectrum and receives the
 // overlap for the next granule; `overlap` is what the previous granule left; `out` is the
 // 18 x 32 subband-sample array. Subbands are handled in four ranges: below
