@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+#include <string_view>
+
+class QListWidgetItem;
+
+namespace pelbrisk {
+
+// What a play-list entry shows, read from the file's tags when it is needed.
+struct TAudioFileInfo {
+    int32_t Number = 0;
+    QString Title;
+    QString Album;
+    QString Artist;
+};
+
+// Tag bytes as text: UTF-8 when they are valid UTF-8, else Shift-JIS when they are valid
+// Shift-JIS, else Windows-1252 (which takes every byte).
+QString DecodeTagText(std::string_view bytes);
+
+// Fills `info` for the file at play-list position `index`. Files that cannot be read give the
+// file's name as title and empty artist and album; nothing is reported.
+void ReadAudioFileInfo(const QString& fileName, int index, TAudioFileInfo& info);
+// The same for a play-list entry with its path and its row; an entry without a path leaves
+// `info` as it is.
+void ReadItemInfo(const QListWidgetItem* entry, TAudioFileInfo& info);
+
+// Where a play-list entry keeps its file path (or, for "*ALL*", every path, one per line).
+inline constexpr int kEntryPathRole = 0x0100;
+
+// "03-Title" and "03-Title/Artist/Album".
+QString FileCaption(const QString& fileName, int index);
+QString ItemCaption(const QListWidgetItem* entry);
+QString ItemLongCaption(const QListWidgetItem* entry);
+QString ShortCaption(const TAudioFileInfo& info);
+QString LongCaption(const TAudioFileInfo& info);
+
+} // namespace pelbrisk

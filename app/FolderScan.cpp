@@ -1,0 +1,133 @@
+#include "app/FolderScan.h"
+
+#include "app/TreeNodeList.h"
+
+#include <QCollator>
+#include <QFile>
+#include <algorithm>
+#include <dirent.h>
+#include <sys/stat.h>
+#include <utility>
+#include <vector>
+
+namespace pelbrisk {
+
+namespace {
+
+struct TEntry {
+    QByteArray Name;
+    bool IsFolder;
+};
+
+QByteArray EncodedFolder(const QString& path) {
+    QByteArray encoded = QFile::encodeName(path);
+    if (encoded.endsWith('/')) encoded.chop(1);
+    return encoded;
+}
+
+DIR* OpenDirStream(const QByteArray& folder) {
+    return ::opendir(folder.isEmpty() ? "/" : folder.constData());
+}
+
+// Folders, and regular files (also through links); fifos and devices are no music and could
+// block a reader, and broken links lead nowhere.
+std::vector<TEntry> ReadFolder(const QByteArray& folder) {
+    std::vector<TEntry> entries;
+    DIR* dir = OpenDirStream(folder);
+    if (!dir) return entries;
+    while (const dirent* entry = ::readdir(dir)) {
+        const char* name = entry->d_name;
+        if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
+        bool isFolder = entry->d_type == DT_DIR;
+        bool isFile = entry->d_type == DT_REG;
+        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+            struct stat status {};
+            if (::stat((folder + '/' + name).constData(), &status) != 0) continue;
+            isFolder = S_ISDIR(status.st_mode);
+            isFile = S_ISREG(status.st_mode);
+        }
+        if (isFolder || isFile) entries.push_back({QByteArray(name), isFolder});
+    }
+    ::closedir(dir);
+    return entries;
+}
+
+using TFolderId = std::pair<dev_t, ino_t>;
+
+// The folders on the way down; a link back to one of them would make the walk endless.
+class TAncestors {
+public:
+    bool Enter(const QByteArray& folder) {
+        struct stat status {};
+        if (::stat(folder.isEmpty() ? "/" : folder.constData(), &status) != 0) return false;
+        const TFolderId id{status.st_dev, status.st_ino};
+        if (std::find(ids_.begin(), ids_.end(), id) != ids_.end()) return false;
+        ids_.push_back(id);
+        return true;
+    }
+    void Leave() { ids_.pop_back(); }
+
+private:
+    std::vector<TFolderId> ids_;
+};
+
+void CollectFiles(const QByteArray& folder, bool recursive, bool everyFile, TAncestors& ancestors,
+                  QStringList& files) {
+    if (recursive && !ancestors.Enter(folder)) return;
+    for (const TEntry& entry : ReadFolder(folder)) {
+        const QByteArray path = folder + '/' + entry.Name;
+        if (entry.IsFolder) {
+            if (recursive) CollectFiles(path, recursive, everyFile, ancestors, files);
+        } else if (everyFile || IsMp3FileName(QFile::decodeName(entry.Name))) {
+            files.append(QFile::decodeName(path));
+        }
+    }
+    if (recursive) ancestors.Leave();
+}
+
+void ScanFolderTree(const QByteArray& folder, QTreeWidgetItem* parent, TAncestors& ancestors) {
+    if (!ancestors.Enter(folder)) return;
+    for (const TEntry& entry : ReadFolder(folder)) {
+        if (!entry.IsFolder) continue;
+        auto* node = new TDirNode(parent, QStringList{QFile::decodeName(entry.Name)});
+        ScanFolderTree(folder + '/' + entry.Name, node, ancestors);
+    }
+    ancestors.Leave();
+}
+
+} // namespace
+
+bool IsMp3FileName(const QString& name) {
+    const qsizetype dot = name.lastIndexOf('.');
+    return dot >= 0 && QStringView(name).mid(dot).compare(u".mp3", Qt::CaseInsensitive) == 0;
+}
+
+QStringList ListFolderFiles(const QString& path, bool recursive, bool everyFile) {
+    QStringList files;
+    TAncestors ancestors;
+    CollectFiles(EncodedFolder(path), recursive, everyFile, ancestors, files);
+    QCollator collator;
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    std::sort(files.begin(), files.end(), [&](const QString& a, const QString& b) {
+        const int order = collator.compare(a, b);
+        return order != 0 ? order < 0 : a < b;
+    });
+    return files;
+}
+
+bool FolderHasMp3(const QString& path) {
+    DIR* dir = OpenDirStream(EncodedFolder(path));
+    if (!dir) return false;
+    bool found = false;
+    while (const dirent* entry = ::readdir(dir))
+        if ((found = IsMp3FileName(QFile::decodeName(entry->d_name)))) break;
+    ::closedir(dir);
+    return found;
+}
+
+void ScanFolders(const QString& path, QTreeWidgetItem* parent) {
+    TAncestors ancestors;
+    ScanFolderTree(EncodedFolder(path), parent, ancestors);
+}
+
+} // namespace pelbrisk

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QRect>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+
+namespace pelbrisk {
+
+// Low byte: the virtual-key code; the high bits are the modifiers.
+using TShortCut = uint16_t;
+inline constexpr TShortCut scShift = 0x2000;
+inline constexpr TShortCut scCtrl = 0x4000;
+inline constexpr TShortCut scAlt = 0x8000;
+inline constexpr TShortCut kDefaultShowHotKey = scCtrl | scShift | 'K';
+
+// "Shift+Ctrl+K" and back. A text that names no key gives 0; a value whose key has no name gives
+// an empty text.
+QString ShortCutToText(TShortCut shortCut);
+TShortCut TextToShortCut(const QString& text);
+
+// What the settings file holds, with the values that stand when it says nothing.
+struct TFormSettings {
+    int WindowLeft = 0;
+    int WindowTop = 0;
+    int WindowWidth = 300;
+    int WindowHeight = 300;
+    int WindowAlpha = 255;
+    TShortCut ShowHotKey = kDefaultShowHotKey;
+    TShortCut VolumeUpHotKey = 0;
+    TShortCut VolumeDownHotKey = 0;
+    bool RepeatAll = false;
+    bool Random = false;
+    int Volume = 100;
+    QStringList Roots;
+    int FileListWidth = 155;
+    bool SendList = false;
+
+    bool Transparent() const { return WindowAlpha < 255; }
+};
+
+// Applies the file's lines in turn, so a key given twice takes its later value and every "root"
+// line adds its folders.
+void ApplySettingsText(TFormSettings& settings, const QString& text);
+QString SettingsText(const TFormSettings& settings);
+
+// Beside the executable (its name with ".ini") when that folder may be written, as a portable
+// install keeps it; otherwise $XDG_CONFIG_HOME/pelbrisk/pelbrisk.ini, so that an installed program
+// never loses its settings.
+QString SettingsFilePath(const QString& executablePath);
+
+// False when there is no file to read; the settings are left as they were.
+bool LoadSettingsFile(const QString& path, TFormSettings& settings);
+// Replaces the file as a whole; on failure returns false with the system's reason.
+bool SaveSettingsFile(const QString& path, const TFormSettings& settings, QString* errorText);
+
+// A negative left or top counts from the screen's right or bottom edge; a window placed beyond
+// the screen comes back to 0.
+QRect FitToScreen(const QRect& window, const QSize& screen);
+
+} // namespace pelbrisk

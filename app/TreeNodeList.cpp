@@ -1,0 +1,63 @@
+#include "app/TreeNodeList.h"
+
+#include <QStringList>
+#include <algorithm>
+
+namespace pelbrisk {
+
+namespace {
+char16_t AsciiUpper(QChar c) {
+    const char16_t code = c.unicode();
+    return code >= u'a' && code <= u'z' ? static_cast<char16_t>(code - (u'a' - u'A')) : code;
+}
+
+QString WithoutTrailingSlash(const QString& path) {
+    return path.endsWith('/') ? path.chopped(1) : path;
+}
+} // namespace
+
+int CompareCaptions(const QString& a, const QString& b) {
+    const qsizetype common = std::min(a.size(), b.size());
+    for (qsizetype i = 0; i < common; ++i) {
+        const char16_t left = AsciiUpper(a[i]);
+        const char16_t right = AsciiUpper(b[i]);
+        if (left != right) return left < right ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+bool TDirNode::operator<(const QTreeWidgetItem& other) const {
+    return CompareCaptions(text(0), other.text(0)) < 0;
+}
+
+QTreeWidgetItem* TTreeNodeList::Add(QTreeWidgetItem* node) {
+    nodes_.push_back(node);
+    std::stable_sort(nodes_.begin(), nodes_.end(), [](const auto* a, const auto* b) {
+        return CompareCaptions(a->text(0), b->text(0)) < 0;
+    });
+    return node;
+}
+
+bool TTreeNodeList::Contains(const QTreeWidgetItem* node) const {
+    return node && std::find(nodes_.begin(), nodes_.end(), node) != nodes_.end();
+}
+
+void TTreeNodeList::Remove(const QTreeWidgetItem* node) {
+    nodes_.erase(std::remove(nodes_.begin(), nodes_.end(), node), nodes_.end());
+}
+
+QString RootCaption(const QString& path) {
+    const QString trimmed = WithoutTrailingSlash(path);
+    return trimmed.mid(trimmed.lastIndexOf('/') + 1);
+}
+
+QString NodeFolderPath(const QTreeWidgetItem* node) {
+    if (!node) return {};
+    QStringList parts;
+    for (; node->parent(); node = node->parent())
+        parts.prepend(node->text(0));
+    parts.prepend(WithoutTrailingSlash(node->data(0, kRootPathRole).toString()));
+    return parts.join('/') + '/';
+}
+
+} // namespace pelbrisk

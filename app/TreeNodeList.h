@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QString>
+#include <QTreeWidgetItem>
+#include <vector>
+
+namespace pelbrisk {
+
+// Orders two captions with ASCII letters upper-cased, character by character; a prefix sorts
+// first. Returns less than, equal to or greater than 0.
+int CompareCaptions(const QString& a, const QString& b);
+
+// A folder of the tree. Sorting the tree orders every level by CompareCaptions.
+class TDirNode : public QTreeWidgetItem {
+public:
+    using QTreeWidgetItem::QTreeWidgetItem;
+    bool operator<(const QTreeWidgetItem& other) const override;
+};
+
+// Where a root node keeps its folder path exactly as it was given.
+inline constexpr int kRootPathRole = Qt::UserRole;
+
+// The root nodes in caption order, which is the order they are scanned and saved in. The tree
+// owns the nodes; this list only refers to them.
+class TTreeNodeList {
+public:
+    QTreeWidgetItem* Add(QTreeWidgetItem* node);
+    bool Contains(const QTreeWidgetItem* node) const;
+    QTreeWidgetItem* Items(int index) const { return nodes_.at(static_cast<size_t>(index)); }
+    int Count() const { return static_cast<int>(nodes_.size()); }
+    void Remove(const QTreeWidgetItem* node);
+
+private:
+    std::vector<QTreeWidgetItem*> nodes_;
+};
+
+// The last component of `path` after one trailing "/" is removed: "/music/Jazz/" gives "Jazz",
+// "/" gives "".
+QString RootCaption(const QString& path);
+
+// The folder a node stands for, ending with "/": the root's path without its trailing "/", then
+// the captions down to the node. Empty without a node.
+QString NodeFolderPath(const QTreeWidgetItem* node);
+
+} // namespace pelbrisk

@@ -1,0 +1,105 @@
+#include "app/AudioFileInfo.h"
+
+#include "tests/support/Media.h"
+#include "tests/support/Paths.h"
+
+#include <QListWidget>
+#include <fstream>
+#include <gtest/gtest.h>
+
+namespace pelbrisk {
+namespace {
+
+namespace fs = std::filesystem;
+
+QString ToQ(const fs::path& path) {
+    return QString::fromStdString(path.string());
+}
+
+TEST(TagText, ValidUtf8IsTakenAsUtf8) {
+    EXPECT_EQ(DecodeTagText("Plain ASCII"), "Plain ASCII");
+    EXPECT_EQ(DecodeTagText("\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E"), QString("日本語"));
+    EXPECT_EQ(DecodeTagText("Caf\xC3\xA9"), QString("Café"));
+    // Cut off inside a character it is no UTF-8; 0xC3 alone is a half-width katakana.
+    EXPECT_EQ(DecodeTagText("Caf\xC3"), QString("Cafﾃ"));
+    EXPECT_EQ(DecodeTagText(""), "");
+}
+
+TEST(TagText, ShiftJisIsTakenWhenTheBytesAreNoUtf8) {
+    // 日本語 and ハロー in Shift-JIS.
+    EXPECT_EQ(DecodeTagText("\x93\xFA\x96\x7B\x8C\xEA"), QString("日本語"));
+    // Two bytes that happen to form a Shift-JIS character are read as one.
+    EXPECT_EQ(DecodeTagText("\x93\x94"), QString("灯"));
+    EXPECT_EQ(DecodeTagText("\x83\x6E\x83\x8D\x81\x5B"), QString("ハロー"));
+}
+
+TEST(TagText, OtherBytesAreWindows1252) {
+    // A lone lead byte at the end is no Shift-JIS; 0x80 is the euro sign in Windows-1252.
+    EXPECT_EQ(DecodeTagText("Caf\xE9 \x80"), QString("Café €"));
+    EXPECT_EQ(DecodeTagText("\x93quoted\x94"), QString("“quoted”"));
+    EXPECT_EQ(DecodeTagText("end\x81"), QString("end") + QChar(0x81));
+}
+
+TEST(Captions, NumberHasAtLeastTwoDigits) {
+    TAudioFileInfo info{3, "Song", "Album", "Artist"};
+    EXPECT_EQ(ShortCaption(info), "03-Song");
+    EXPECT_EQ(LongCaption(info), "03-Song/Artist/Album");
+    info.Number = 123;
+    info.Title = "100% %s";
+    EXPECT_EQ(ShortCaption(info), "123-100% %s");
+    EXPECT_EQ(LongCaption(TAudioFileInfo{12, "T", "", ""}), "12-T//");
+}
+
+TEST(AudioFileInfo, ReadsTheTagsOfAnMp3File) {
+    const auto wav = test::MakeSignalWav(0.5, 44100, 2);
+    const auto mp3 = test::EncodeWithLame(
+        wav,
+        "-b 128 --add-id3v2 --tt \"Blue Train\" --ta \"John Coltrane\" --tl \"Blue Train LP\"");
+    TAudioFileInfo info;
+    ReadAudioFileInfo(ToQ(mp3), 4, info);
+    EXPECT_EQ(info.Number, 5);
+    EXPECT_EQ(info.Title, "Blue Train");
+    EXPECT_EQ(info.Artist, "John Coltrane");
+    EXPECT_EQ(info.Album, "Blue Train LP");
+}
+
+TEST(AudioFileInfo, UntaggedOrUnreadableFilesShowTheirName) {
+    test::TempDir dir;
+    const auto wav = test::MakeSignalWav(0.5, 44100, 1);
+    const auto plain = test::EncodeWithLame(wav, "-b 64 --id3v2-only");
+    fs::copy_file(plain, dir / "My Song.mp3");
+    std::ofstream(dir / "garbage.mp3") << "this is no MPEG audio at all";
+
+    TAudioFileInfo info;
+    ReadAudioFileInfo(ToQ(dir / "My Song.mp3"), 0, info);
+    EXPECT_EQ(info.Number, 1);
+    EXPECT_EQ(info.Title, "My Song.mp3");
+    EXPECT_EQ(info.Artist, "");
+
+    ReadAudioFileInfo(ToQ(dir / "garbage.mp3"), 1, info);
+    EXPECT_EQ(info.Title, "garbage.mp3");
+    EXPECT_EQ(info.Album, "");
+
+    ReadAudioFileInfo(ToQ(dir / "nowhere" / "gone.mp3"), 8, info);
+    EXPECT_EQ(info.Number, 9);
+    EXPECT_EQ(info.Title, "gone.mp3");
+}
+
+TEST(AudioFileInfo, EntriesAreReadWithTheirRowAndPath) {
+    test::TempDir dir;
+    std::ofstream(dir / "one.mp3") << "x";
+    QListWidget list;
+    list.addItem("placeholder");
+    auto* entry = new QListWidgetItem("x", &list);
+    entry->setData(kEntryPathRole, ToQ(dir / "one.mp3"));
+    EXPECT_EQ(ItemCaption(entry), "02-one.mp3");
+    EXPECT_EQ(ItemLongCaption(entry), "02-one.mp3//");
+
+    TAudioFileInfo untouched{7, "kept", "a", "b"};
+    ReadItemInfo(list.item(0), untouched);
+    EXPECT_EQ(untouched.Number, 7);
+    EXPECT_EQ(untouched.Title, "kept");
+}
+
+} // namespace
+} // namespace pelbrisk

@@ -1,0 +1,27 @@
+// Every test of this suite runs with one QApplication, on the offscreen platform unless a display
+// is asked for explicitly.
+#include <QApplication>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace {
+
+class TQtEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+        application_ = std::make_unique<QApplication>(argc_, argv_);
+        QApplication::setApplicationName("pelbrisk");
+    }
+    void TearDown() override { application_.reset(); }
+
+private:
+    int argc_ = 1;
+    char name_[10] = "app_tests";
+    char* argv_[2] = {name_, nullptr};
+    std::unique_ptr<QApplication> application_;
+};
+
+const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new TQtEnvironment);
+
+} // namespace
