@@ -170,7 +170,8 @@ bool THotKeys::Grab(unsigned keyCode, unsigned modifiers) {
 void THotKeys::Ungrab(const TGrab& grab) {
     for (unsigned variant : LockVariants())
         XUngrabKey(display_, static_cast<int>(grab.keyCode), grab.modifiers | variant, rootWindow_);
-    XFlush(display_);
+    // A round trip, so that the key is free for others (or a new grab) once this returns.
+    XSync(display_, False);
 }
 
 bool THotKeys::Register(int id, std::uint16_t shortCut) {

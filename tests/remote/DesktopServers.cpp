@@ -52,37 +52,54 @@ TPrivateBus::~TPrivateBus() {
     if (pid_ > 0) kill(pid_, SIGTERM);
 }
 
-TVirtualDisplay::TVirtualDisplay() {
-    int displayPipe[2];
-    if (pipe(displayPipe) != 0) return;
-    const std::string fd = std::to_string(displayPipe[1]);
-    const char* argv[] = {"Xvfb",    "-displayfd", fd.c_str(),   "-nolisten", "tcp",
-                          "-screen", "0",          "320x240x24", nullptr};
+namespace {
+
+// Starts Xvfb on that display; returns its pid once it accepts clients, 0 when it did not come up
+// (for instance because the display is taken).
+pid_t StartXvfb(int display) {
+    int readyPipe[2];
+    if (pipe(readyPipe) != 0) return 0;
+    const std::string name = ":" + std::to_string(display);
+    const std::string fd = std::to_string(readyPipe[1]);
+    const char* argv[] = {"Xvfb", name.c_str(), "-displayfd", fd.c_str(),   "-nolisten",
+                          "tcp",  "-screen",    "0",          "320x240x24", nullptr};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addclose(&actions, displayPipe[0]);
+    posix_spawn_file_actions_addclose(&actions, readyPipe[0]);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
     const int spawned =
-        posix_spawnp(&pid_, "Xvfb", &actions, nullptr, const_cast<char* const*>(argv), environ);
+        posix_spawnp(&pid, "Xvfb", &actions, nullptr, const_cast<char* const*>(argv), environ);
     posix_spawn_file_actions_destroy(&actions);
-    close(displayPipe[1]);
+    close(readyPipe[1]);
     if (spawned != 0) {
-        pid_ = 0;
-        close(displayPipe[0]);
-        return;
+        close(readyPipe[0]);
+        return 0;
     }
-    std::string number;
-    pollfd ready{displayPipe[0], POLLIN, 0};
+    // Xvfb writes the display number and a line end when it is ready, nothing when it gives up;
+    // the whole line is read so that its writes never meet a closed pipe.
+    pollfd ready{readyPipe[0], POLLIN, 0};
+    std::string line;
     char c = 0;
-    while (poll(&ready, 1, 10000) > 0 && read(displayPipe[0], &c, 1) == 1 && c != '\n')
-        number += c;
-    close(displayPipe[0]);
-    if (number.empty()) {
-        EndProcess(pid_);
-        pid_ = 0;
-        return;
+    while (poll(&ready, 1, 10000) > 0 && read(readyPipe[0], &c, 1) == 1 && c != '\n')
+        line += c;
+    const bool up = c == '\n' && !line.empty();
+    close(readyPipe[0]);
+    if (up) return pid;
+    EndProcess(pid);
+    return 0;
+}
+
+} // namespace
+
+TVirtualDisplay::TVirtualDisplay() {
+    // Xvfb's own choice of a free display races with other servers starting at the same moment
+    // (tests run in parallel), so each test process takes numbers of its own.
+    const int first = 1000 + static_cast<int>(getpid() % 20000) * 3;
+    for (int display = first; display < first + 3 && pid_ == 0; ++display) {
+        pid_ = StartXvfb(display);
+        if (pid_ != 0) displayName_ = ":" + std::to_string(display);
     }
-    displayName_ = ":" + number;
 }
 
 TVirtualDisplay::~TVirtualDisplay() {

@@ -72,7 +72,7 @@ protected:
         server = std::make_unique<test::TVirtualDisplay>();
         ASSERT_FALSE(server->DisplayName().empty()) << "Xvfb did not start";
         other = std::make_unique<TOtherClient>(server->DisplayName());
-        ASSERT_TRUE(other->Connected());
+        ASSERT_TRUE(other->Connected()) << server->DisplayName();
     }
 
     // Presses keys on the virtual display as a user would, then lets the activations arrive.
