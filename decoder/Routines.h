@@ -33,4 +33,13 @@ struct TRoutineSlots {
 
 extern TRoutineSlots Routines;
 
+// The windows with the 3DNow! rounding: products summed in single precision, ties rounded away
+// from zero, saturated to 16 bits.
+void WindowMono3DNow(const float* window, const float* ring, int32_t position, int16_t* out);
+void WindowInterleaved3DNow(const float* window, const float* ring, int32_t position, int16_t* out);
+
+// The fastest windows with the floating-point unit's results that this processor runs.
+TWindowRoutine FastestWindowMono();
+TWindowRoutine FastestWindowInterleaved();
+
 } // namespace pelbrisk
