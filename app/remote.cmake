@@ -1,8 +1,5 @@
 # Remote control of other players, pelbrisk's own MPRIS player and the lyrics look-up: units the
 # main window calls, kept in a library of their own so that they are built and tested apart.
-if(TARGET pelbrisk_remote)
-    return()
-endif()
 find_package(Qt6 REQUIRED COMPONENTS Widgets DBus)
 
 set(PELBRISK_REMOTE_SOURCES
@@ -13,7 +10,6 @@ set(PELBRISK_REMOTE_SOURCES
 add_library(pelbrisk_remote STATIC ${PELBRISK_REMOTE_SOURCES})
 set_target_properties(pelbrisk_remote PROPERTIES AUTOMOC ON)
 target_link_libraries(pelbrisk_remote PUBLIC Qt6::Widgets Qt6::DBus pelbrisk_desktop)
-target_include_directories(pelbrisk_remote PUBLIC ${CMAKE_SOURCE_DIR})
 
 # The window's library collects app/*.cpp; these belong to pelbrisk_remote instead.
 if(DEFINED APP_SOURCES)
