@@ -120,11 +120,6 @@ int32_t TMPMemoryStream::Size() {
 TMPPipeStream::TMPPipeStream(int descriptor, bool ownsDescriptor)
     : descriptor_(descriptor), ownsDescriptor_(ownsDescriptor) {}
 
-TMPPipeStream::TMPPipeStream(TMPPipeStream&& other) noexcept
-    : descriptor_(other.descriptor_), ownsDescriptor_(other.ownsDescriptor_) {
-    other.ownsDescriptor_ = false;
-}
-
 TMPPipeStream::~TMPPipeStream() {
     if (ownsDescriptor_) ::close(descriptor_);
 }

@@ -55,8 +55,6 @@ public:
     int32_t Seek(int32_t offset, int32_t origin) override;
     int32_t Size() override;
 
-    const std::vector<uint8_t>& Bytes() const { return bytes_; }
-
 private:
     std::vector<uint8_t> bytes_;
     int64_t position_ = 0;
@@ -68,9 +66,6 @@ public:
     // Takes the descriptor; closes it at destruction when `ownsDescriptor`.
     TMPPipeStream(int descriptor, bool ownsDescriptor);
     ~TMPPipeStream() override;
-    static TMPPipeStream StandardInput() { return TMPPipeStream(0, false); }
-
-    TMPPipeStream(TMPPipeStream&& other) noexcept;
 
     int32_t Read(void* destination, int32_t count) override;
     int32_t Seek(int32_t offset, int32_t origin) override;

@@ -13,8 +13,6 @@ bool IsLowSurrogate(uint32_t unit) {
     return unit >= 0xDC00 && unit <= 0xDFFF;
 }
 
-} // namespace
-
 void AppendUtf8(std::string& text, uint32_t codePoint) {
     if (codePoint < 0x80) {
         text += static_cast<char>(codePoint);
@@ -32,6 +30,8 @@ void AppendUtf8(std::string& text, uint32_t codePoint) {
         text += static_cast<char>(0x80 | (codePoint & 0x3F));
     }
 }
+
+} // namespace
 
 std::string Utf16ToUtf8(const uint8_t* bytes, size_t units) {
     bool bigEndian = false;

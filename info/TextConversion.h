@@ -11,7 +11,4 @@ namespace pelbrisk {
 // and is dropped; an unpaired surrogate becomes U+FFFD; a zero unit ends the text.
 std::string Utf16ToUtf8(const uint8_t* bytes, size_t units);
 
-// Appends the UTF-8 form of one code point (at most U+10FFFF).
-void AppendUtf8(std::string& text, uint32_t codePoint);
-
 } // namespace pelbrisk
