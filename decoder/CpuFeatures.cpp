@@ -166,8 +166,10 @@ uint32_t FeaturesFromCapabilities(TMP3CpuCapabilities capabilities) {
 }
 
 uint32_t FeaturesWithCapabilities(uint32_t detected, TMP3CpuCapabilities allowed) {
+    // The player's design-time set allows everything; taking it unchanged would select
+    // versions for instructions this processor does not have.
     return (detected & ~static_cast<uint32_t>(pfCapabilityBits)) |
-           FeaturesFromCapabilities(allowed);
+           (FeaturesFromCapabilities(allowed) & detected);
 }
 
 } // namespace pelbrisk

@@ -97,7 +97,7 @@ inline constexpr TMP3CpuCapabilities kAllCpuCapabilities = TMP3CpuCapabilities::
 TMP3CpuCapabilities CapabilitiesOfFeatures(uint32_t features);
 uint32_t FeaturesFromCapabilities(TMP3CpuCapabilities capabilities);
 // The word the player hands to SelectRoutines at play start: vendor, family and FPU bits from
-// detection, the six capability bits from the allowed set.
+// detection, the six capability bits from the allowed set as far as the processor has them.
 uint32_t FeaturesWithCapabilities(uint32_t detected, TMP3CpuCapabilities allowed);
 
 } // namespace pelbrisk
