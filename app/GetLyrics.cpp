@@ -1,5 +1,7 @@
 #include "app/GetLyrics.h"
 
+#include "app/AudioFileInfo.h"
+
 #include <QDesktopServices>
 #include <QProcess>
 #include <QUrl>
@@ -56,6 +58,16 @@ std::string LyricsSiteAUrl(std::string_view artist, std::string_view album) {
 std::string LyricsSiteBUrl(std::string_view artist) {
     return std::string("http://") + kLyricsSiteBHost +
            "/search.php?searchstr=" + UrlEncode(artist) + "&category=artist&x=0&y=0";
+}
+
+// Tags are handled byte by byte in the system's encoding.
+std::string LyricsSiteAUrl(const TAudioFileInfo& info) {
+    return LyricsSiteAUrl(info.Artist.toLocal8Bit().toStdString(),
+                          info.Album.toLocal8Bit().toStdString());
+}
+
+std::string LyricsSiteBUrl(const TAudioFileInfo& info) {
+    return LyricsSiteBUrl(info.Artist.toLocal8Bit().toStdString());
 }
 
 void ShellOpen(const std::string& target) {

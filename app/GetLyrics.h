@@ -6,6 +6,8 @@
 
 namespace pelbrisk {
 
+struct TAudioFileInfo;
+
 // The two lyrics sites: the first files lyrics by artist and album, the second searches by
 // artist. Their hosts are fixed; the names are the captions of their menu items.
 inline constexpr const char* kLyricsSiteAName = "DarkLyrics";
@@ -25,6 +27,10 @@ std::string UrlEncode(std::string_view text);
 std::string LyricsSiteAUrl(std::string_view artist, std::string_view album);
 // http://<second host>/search.php?searchstr=<artist>&category=artist&x=0&y=0
 std::string LyricsSiteBUrl(std::string_view artist);
+
+// The same for a play-list entry's tags; only Artist and Album count, the title never does.
+std::string LyricsSiteAUrl(const TAudioFileInfo& info);
+std::string LyricsSiteBUrl(const TAudioFileInfo& info);
 
 // Hands the address to the desktop's default handler (the browser for a web address); whether
 // it could is not reported.

@@ -38,15 +38,10 @@ TEST(GetLyrics, SecondSiteSearchesTheEncodedArtist) {
     EXPECT_EQ(LyricsSiteBUrl(""), prefix + suffix);
 }
 
-TEST(GetLyrics, JapaneseNameWithoutTagsCarriesNoName) {
-    // The file name is never used; without tags artist and album are empty, whatever the file
-    // is called ("春の歌.mp3" in the system code page here).
-    EXPECT_EQ(SiteAPath("", ""), "/lyrics//.html");
-    EXPECT_EQ(LyricsSiteBUrl(""), std::string("http://") + kLyricsSiteBHost +
-                                      "/search.php?searchstr=&category=artist&x=0&y=0");
-    // Japanese text in a tag vanishes from the first site's path and is escaped byte by byte on
-    // the second.
+TEST(GetLyrics, JapaneseTagTextIsHandledByteByByte) {
+    // It vanishes from the first site's path and is escaped byte by byte on the second.
     EXPECT_EQ(PathSlug("椎名林檎"), "");
+    EXPECT_EQ(SiteAPath("林", "歌 2"), "/lyrics//2.html");
     EXPECT_EQ(UrlEncode("林"), "%E6%9E%97");
 }
 
