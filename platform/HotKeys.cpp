@@ -7,6 +7,8 @@
 #include <X11/keysym.h>
 #include <algorithm>
 #include <atomic>
+#include <mutex>
+#include <set>
 
 namespace pelbrisk {
 
@@ -76,6 +78,33 @@ constexpr unsigned kModifierMask = ShiftMask | ControlMask | Mod1Mask;
 // process-wide error handler, after a round trip.
 std::atomic<bool> grabRefused{false};
 
+// Xlib's default answer to a broken connection is to end the process, before the per-connection
+// exit handler is asked. Our connections are let off; every other one keeps the handler it had.
+std::mutex ownConnectionsLock;
+std::set<Display*> ownConnections;
+XIOErrorHandler previousIOErrorHandler = nullptr;
+
+int SpareOwnConnections(Display* display) {
+    {
+        std::lock_guard lock(ownConnectionsLock);
+        if (ownConnections.count(display) != 0) return 0;
+    }
+    return previousIOErrorHandler != nullptr ? previousIOErrorHandler(display) : 0;
+}
+
+void SpareOnBrokenConnection(Display* display) {
+    static std::once_flag installed;
+    std::call_once(installed,
+                   [] { previousIOErrorHandler = XSetIOErrorHandler(SpareOwnConnections); });
+    std::lock_guard lock(ownConnectionsLock);
+    ownConnections.insert(display);
+}
+
+void ForgetConnection(Display* display) {
+    std::lock_guard lock(ownConnectionsLock);
+    ownConnections.erase(display);
+}
+
 int NoteGrabError(Display*, XErrorEvent*) {
     grabRefused = true;
     return 0;
@@ -121,6 +150,10 @@ THotKeys::THotKeys(TActivation onActivate, const char* displayName)
     : onActivate_(std::move(onActivate)) {
     display_ = XOpenDisplay(displayName);
     if (display_ == nullptr) return;
+    // Losing the hot keys is all that should happen when the X server (e.g. an on-demand
+    // Xwayland) goes away; Xlib would end the process.
+    SpareOnBrokenConnection(display_);
+    XSetIOErrorExitHandler(display_, NoteConnectionLost, this);
     rootWindow_ = DefaultRootWindow(display_);
     numLockMask_ = FindNumLockMask(display_);
     if (QCoreApplication::instance() != nullptr) {
@@ -134,9 +167,19 @@ THotKeys::THotKeys(TActivation onActivate, const char* displayName)
 THotKeys::~THotKeys() {
     notifier_.reset();
     if (display_ == nullptr) return;
-    for (const TGrab& grab : grabs_)
-        Ungrab(grab);
+    if (!connectionLost_) {
+        for (const TGrab& grab : grabs_)
+            Ungrab(grab);
+    }
     XCloseDisplay(display_);
+    ForgetConnection(display_);
+}
+
+void THotKeys::NoteConnectionLost(_XDisplay*, void* self) {
+    auto* hotKeys = static_cast<THotKeys*>(self);
+    hotKeys->connectionLost_ = true;
+    // The socket stays readable forever once the peer is gone.
+    if (hotKeys->notifier_) hotKeys->notifier_->setEnabled(false);
 }
 
 std::vector<unsigned> THotKeys::LockVariants() const {
@@ -159,6 +202,7 @@ bool THotKeys::Grab(unsigned keyCode, unsigned modifiers) {
                  GrabModeAsync, GrabModeAsync);
     XSync(display_, False);
     XSetErrorHandler(previous);
+    if (connectionLost_) return false;
     if (!grabRefused) return true;
     // Some variants may have been granted before the refusal; give them back.
     for (unsigned variant : LockVariants())
@@ -177,7 +221,7 @@ void THotKeys::Ungrab(const TGrab& grab) {
 bool THotKeys::Register(int id, std::uint16_t shortCut) {
     if (shortCut == 0) return false;
     Unregister(id);
-    if (display_ == nullptr) return false;
+    if (!Available()) return false;
     const unsigned long keysym = VirtualKeyToKeysym(static_cast<std::uint8_t>(shortCut & 0xFF));
     if (keysym == NoSymbol) return false;
     const KeyCode keyCode = XKeysymToKeycode(display_, keysym);
@@ -197,13 +241,12 @@ void THotKeys::Unregister(int id) {
     const auto found = std::find_if(grabs_.begin(), grabs_.end(),
                                     [id](const TGrab& grab) { return grab.id == id; });
     if (found == grabs_.end()) return;
-    Ungrab(*found);
+    if (!connectionLost_) Ungrab(*found);
     grabs_.erase(found);
 }
 
 void THotKeys::DispatchPendingEvents() {
-    if (display_ == nullptr) return;
-    while (XPending(display_) > 0) {
+    while (Available() && XPending(display_) > 0) {
         XEvent event;
         XNextEvent(display_, &event);
         if (event.type != KeyPress) continue;

@@ -33,7 +33,8 @@ public:
     THotKeys(const THotKeys&) = delete;
     THotKeys& operator=(const THotKeys&) = delete;
 
-    bool Available() const { return display_ != nullptr; }
+    // False without an X display, and from the moment the X server went away.
+    bool Available() const { return display_ != nullptr && !connectionLost_; }
 
     // Replaces any hot key with this id. False when the short-cut is 0, has no key here, there
     // is no X display, or another client holds the key already.
@@ -50,6 +51,8 @@ private:
         unsigned modifiers;
     };
 
+    static void NoteConnectionLost(_XDisplay* display, void* self);
+
     std::vector<unsigned> LockVariants() const;
     bool Grab(unsigned keyCode, unsigned modifiers);
     void Ungrab(const TGrab& grab);
@@ -58,6 +61,7 @@ private:
     _XDisplay* display_ = nullptr;
     unsigned long rootWindow_ = 0;
     unsigned numLockMask_ = 0;
+    bool connectionLost_ = false;
     std::vector<TGrab> grabs_;
     std::unique_ptr<QSocketNotifier> notifier_;
 };

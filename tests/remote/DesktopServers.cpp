@@ -102,8 +102,13 @@ TVirtualDisplay::TVirtualDisplay() {
     }
 }
 
-TVirtualDisplay::~TVirtualDisplay() {
+void TVirtualDisplay::Stop() {
     EndProcess(pid_);
+    pid_ = 0;
+}
+
+TVirtualDisplay::~TVirtualDisplay() {
+    Stop();
 }
 
 } // namespace pelbrisk::test

@@ -31,6 +31,8 @@ public:
     TVirtualDisplay(const TVirtualDisplay&) = delete;
     TVirtualDisplay& operator=(const TVirtualDisplay&) = delete;
     const std::string& DisplayName() const { return displayName_; }
+    // Ends the server now, as a crash or a log-out would.
+    void Stop();
 
 private:
     std::string displayName_;

@@ -194,6 +194,24 @@ TEST_F(HotKeysTest, KeyHeldByAnotherProgramFailsSilently) {
     EXPECT_TRUE(hotKeys.Register(kAltF5, kAltF5));
 }
 
+TEST_F(HotKeysTest, LosingTheServerLosesTheHotKeysButNotTheProgram) {
+    test::EnsureQtApplication();
+    auto hotKeys = std::make_unique<THotKeys>([&](int id) { activations.push_back(id); },
+                                              server->DisplayName().c_str());
+    ASSERT_TRUE(hotKeys->Register(kAltF5, kAltF5));
+    other.reset();
+    server->Stop();
+    // Xlib would end the process here; the event loop notices the broken connection instead.
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 100);
+    hotKeys->DispatchPendingEvents();
+    EXPECT_FALSE(hotKeys->Available());
+    EXPECT_FALSE(hotKeys->Register(kCtrlShiftK, kCtrlShiftK));
+    hotKeys->Unregister(kAltF5);
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 100);
+    hotKeys.reset();
+    EXPECT_TRUE(activations.empty());
+}
+
 TEST(HotKeysWithoutDisplay, RegistrationFailsSilently) {
     std::vector<int> activations;
     // No X server answers on this display number.
