@@ -279,7 +279,6 @@ int32_t Layer3Setup(TMP3Decoder& decoder, const TMP3FrameHeader& header, int32_t
     std::memset(state.ScaleFactors, 0, sizeof(state.ScaleFactors));
     std::memset(&state.Side, 0, sizeof(state.Side));
     state.LsfSlot = 0;
-    state.FrameCount = 0;
     return 1;
 }
 
@@ -287,7 +286,6 @@ TDecodeResult Layer3DecodeFrame(TMP3Decoder& decoder, const uint8_t* frame, int3
                                 uint8_t* output) {
     TLayer3State& state = *decoder.Layer3;
     if (state.Constants == nullptr || frameBytes < 0) return {};
-    ++state.FrameCount;
     TLayer3BitReader& reader = state.Reader;
     reader.Reset(frame, frame + frameBytes);
     const uint32_t sync = reader.GetBits(12);
@@ -297,16 +295,17 @@ TDecodeResult Layer3DecodeFrame(TMP3Decoder& decoder, const uint8_t* frame, int3
     if (headerBytes == 0) return {};
     TLayer3SideInfo& side = state.Side;
 
-    state.FrameStart = state.Fill - side.MainDataBegin;
-    if (state.Fill > CompactionThreshold) {
-        std::memmove(state.MainData, state.MainData + state.FrameStart,
-                     static_cast<size_t>(side.MainDataBegin));
-        state.FrameStart = 0;
-        state.Fill = side.MainDataBegin;
-    }
     const int32_t mainBytes = side.FrameBytes - headerBytes - side.CrcBytes;
-    // A frame whose main data cannot be held behind the bytes kept is refused rather than
-    // written past the reservoir.
+    state.FrameStart = state.Fill - side.MainDataBegin;
+    // Compaction keeps only what the new frame reaches back for. Besides the usual threshold it
+    // also runs when the new main data would not fit behind the bytes held, so a stream of
+    // large frames never overruns the reservoir.
+    if (state.Fill > CompactionThreshold || state.Fill + mainBytes > MainDataBufferBytes) {
+        const int32_t kept = std::clamp(side.MainDataBegin, 0, state.Fill);
+        std::memmove(state.MainData, state.MainData + state.Fill - kept, static_cast<size_t>(kept));
+        state.FrameStart = kept - side.MainDataBegin;
+        state.Fill = kept;
+    }
     if (mainBytes < 0 || mainBytes > MainDataBufferBytes ||
         state.Fill + mainBytes > MainDataBufferBytes)
         return {};

@@ -112,7 +112,6 @@ struct TLayer3State {
     TLayer3Stage Stage = lsMono;
     int32_t OutputBytes = 0;
     int32_t LsfSlot = 0;
-    int32_t FrameCount = 0;
 };
 
 // Tables built once from their rules.
