@@ -37,10 +37,11 @@ class TMprisRootAdaptor : public QDBusAbstractAdaptor {
     Q_PROPERTY(QStringList SupportedMimeTypes READ SupportedMimeTypes)
 
 public:
-    explicit TMprisRootAdaptor(TMprisService* service) : QDBusAbstractAdaptor(service) {}
+    explicit TMprisRootAdaptor(TMprisService* service)
+        : QDBusAbstractAdaptor(service), control_(service->Control()) {}
 
     bool CanQuit() const { return false; }
-    bool CanRaise() const { return false; }
+    bool CanRaise() const { return true; }
     bool HasTrackList() const { return false; }
     QString Identity() const { return QStringLiteral("pelbrisk"); }
     QString DesktopEntry() const { return QStringLiteral("pelbrisk"); }
@@ -48,9 +49,12 @@ public:
     QStringList SupportedMimeTypes() const { return {QStringLiteral("audio/mpeg")}; }
 
 public slots:
-    // Neither is offered (CanQuit and CanRaise are false), but the interface must answer them.
-    void Raise() {}
+    void Raise() { control_.ShowWindow(); }
+    // Not offered (CanQuit is false), but the interface must answer it.
     void Quit() {}
+
+private:
+    IPlaybackControl& control_;
 };
 
 class TMprisPlayerAdaptor : public QDBusAbstractAdaptor {

@@ -34,6 +34,8 @@ public:
     virtual void SeekTo(std::int64_t positionMs) = 0;
     // As the volume bar would: 0 to 100.
     virtual void SetVolumePercent(int percent) = 0;
+    // As the show hot key does: back from the notification area, or to the front.
+    virtual void ShowWindow() = 0;
 
     virtual TPlaybackState PlaybackState() const = 0;
     virtual std::int64_t PositionMs() const = 0;

@@ -54,6 +54,7 @@ public:
         clicks.append(QString("Volume %1").arg(percent));
         volume = percent;
     }
+    void ShowWindow() override { clicks.append("Show"); }
     TPlaybackState PlaybackState() const override { return state; }
     std::int64_t PositionMs() const override { return positionMs; }
     int VolumePercent() const override { return volume; }
@@ -174,8 +175,9 @@ TEST_F(MprisTest, ServiceButtonsActThroughTheWindow) {
     call("Previous");
     call("Stop");
     call("Play"); // stopped: the play button
-    EXPECT_EQ(window.clicks,
-              (QStringList{"Play", "Pause", "Pause", "Pause", "Next", "Prev", "Stop", "Play"}));
+    test::CallAndWait(client, kPelbrisk, "org.mpris.MediaPlayer2", "Raise");
+    EXPECT_EQ(window.clicks, (QStringList{"Play", "Pause", "Pause", "Pause", "Next", "Prev", "Stop",
+                                          "Play", "Show"}));
 
     window.clicks.clear();
     const QDBusMessage set =
