@@ -5,8 +5,9 @@
 
 namespace pelbrisk {
 
-// The synthesis window D of the standard, times 65536, in the ring's row order: rows 0..15 of
-// 16 values (row j = D[j + 32m], m = 0..15) and a last row of 8 values -D[48 + 64k].
+// The synthesis window D of the standard, times 65536, in the order the windowing reads it:
+// rows m = 0..15 of 16 values D[32m + j], j = 0..15 (row m weighs the ring slot m steps old),
+// and a last row of 8 values -D[48 + 64k].
 extern const int32_t SynthesisWindowTimes65536[264];
 
 // 0.5 / cos((2j + 1) pi / (4n)) for n = 16, 8, 4, 2, 1 in turn: the factors of the DCT-32.

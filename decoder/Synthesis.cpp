@@ -4,72 +4,191 @@
 #include "decoder/Layer12Tables.h"
 #include "decoder/Routines.h"
 
-#include <cmath>
 #include <cstring>
+#include <immintrin.h>
 
 namespace pelbrisk {
 
 namespace {
 
-// Lee's factorisation: a DCT of n values from two of n/2, the difference half pre-scaled by
-// 0.5 / cos. `cosines` holds this level's n/2 factors followed by those of the levels below.
+// Lee's factorisation of a DCT of N values, on four independent inputs at once (one per lane):
+// the sums and the differences pre-scaled by 0.5 / cos are transformed by halves, then the even
+// outputs come from the sums and the odd ones as B[k] + B[k + 1] (the last as B[last]).
+// `cosines` holds this level's N/2 factors followed by those of the levels below.
 template <int N>
-inline void LeeDct(const float* x, float* X, const float* cosines) {
+[[gnu::always_inline]] inline void LeeDctLanes(const __m128* x, __m128* X, const float* cosines) {
     if constexpr (N == 1) {
         X[0] = x[0];
     } else {
         constexpr int half = N / 2;
-        float sums[half];
-        float differences[half];
+        __m128 sums[half];
+        __m128 differences[half];
+#pragma GCC unroll 16
         for (int i = 0; i < half; ++i) {
-            sums[i] = x[i] + x[N - 1 - i];
-            differences[i] = (x[i] - x[N - 1 - i]) * cosines[i];
+            sums[i] = _mm_add_ps(x[i], x[N - 1 - i]);
+            differences[i] = _mm_mul_ps(_mm_sub_ps(x[i], x[N - 1 - i]), _mm_set1_ps(cosines[i]));
         }
-        float evens[half];
-        float odds[half];
-        LeeDct<half>(sums, evens, cosines + half);
-        LeeDct<half>(differences, odds, cosines + half);
+        __m128 evens[half];
+        __m128 odds[half];
+        LeeDctLanes<half>(sums, evens, cosines + half);
+        LeeDctLanes<half>(differences, odds, cosines + half);
+#pragma GCC unroll 16
         for (int k = 0; k < half - 1; ++k) {
             X[2 * k] = evens[k];
-            X[2 * k + 1] = odds[k] + odds[k + 1];
+            X[2 * k + 1] = _mm_add_ps(odds[k], odds[k + 1]);
         }
         X[N - 2] = evens[half - 1];
         X[N - 1] = odds[half - 1];
     }
 }
 
-inline int16_t RoundAndClip(double sum) {
-    // nearbyint rounds half to even in the default rounding mode.
-    const double rounded = std::nearbyint(sum);
-    if (rounded > 32767.0) return 32767;
-    if (rounded < -32768.0) return -32768;
-    return static_cast<int16_t>(rounded);
+inline __m128 Reverse(__m128 v) {
+    return _mm_shuffle_ps(v, v, _MM_SHUFFLE(0, 1, 2, 3));
 }
 
-// The 32 sums of one time slot. All reads of a slot fall into two 32-value blocks of each of
-// the eight 64-value periods, so no index needs wrapping inside a block.
+// The values one lane further on: lanes 1..3 of `v` and lane 0 of `next`.
+inline __m128 ShiftDown(__m128 v, __m128 next) {
+    const __m128 moved = _mm_move_ss(v, next);
+    return _mm_shuffle_ps(moved, moved, _MM_SHUFFLE(0, 3, 2, 1));
+}
+
+// The first step of Lee's factorisation of 8 * Count values held in 2 * Count vectors.
+template <int Count>
+[[gnu::always_inline]] inline void SplitHalves(const __m128* x, __m128* sums, __m128* differences,
+                                               const float* cosines) {
+#pragma GCC unroll 16
+    for (int q = 0; q < Count; ++q) {
+        const __m128 back = Reverse(x[2 * Count - 1 - q]);
+        sums[q] = _mm_add_ps(x[q], back);
+        differences[q] = _mm_mul_ps(_mm_sub_ps(x[q], back), _mm_loadu_ps(cosines + 4 * q));
+    }
+}
+
+// The last step of Lee's factorisation: even outputs from `evens`, odd ones as odds[k] + odds[k +
+// 1] (the last as odds[last] + 0), each of Count vectors; writes 2 * Count vectors.
+template <int Count>
+[[gnu::always_inline]] inline void Recombine(const __m128* evens, const __m128* odds, __m128* X) {
+#pragma GCC unroll 16
+    for (int q = 0; q < Count; ++q) {
+        const __m128 next = q + 1 < Count ? odds[q + 1] : _mm_setzero_ps();
+        const __m128 odd = _mm_add_ps(odds[q], ShiftDown(odds[q], next));
+        X[2 * q] = _mm_unpacklo_ps(evens[q], odd);
+        X[2 * q + 1] = _mm_unpackhi_ps(evens[q], odd);
+    }
+}
+
+// Two ring or window values widened to double.
+inline __m128d LoadTwo(const float* values) {
+    return _mm_cvtps_pd(
+        _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(values))));
+}
+
+// Rounds to the nearest integer, halves to even (the default rounding of the SSE unit), after
+// clipping to the 16-bit range.
+inline __m128i RoundAndClip(__m128d sums) {
+    const __m128d clipped =
+        _mm_min_pd(_mm_max_pd(sums, _mm_set1_pd(-32768.0)), _mm_set1_pd(32767.0));
+    return _mm_cvtpd_epi32(clipped);
+}
+
+// One time slot: the window row m weighs the ring slot m steps old (s0 + m). With
+// X the DCT output of that slot, outputs j = 0..15 take +X[16 + j] from the even slots and
+// -X[16 - j] from the odd ones; outputs 32 - j take the same values weighted by row 15 - m with
+// alternating sign (the window is odd about its centre); output 16 takes X[0] of the odd slots.
+// Each product of two singles is exact in double, so only the sums round.
 template <int Stride>
 inline void WindowSlot(const float* window, const float* ring, int32_t position, int16_t* out) {
-    double sums[32];
-    for (double& sum : sums)
-        sum = 0.0;
-    for (int k = 0; k < 8; ++k) {
-        const float* first = ring + ((position + 64 * k) & 511);
-        const float* second = ring + ((position + 32 + 64 * k) & 511);
-        for (int j = 0; j < 16; ++j) {
-            const float* row = window + 16 * j;
-            sums[j] += static_cast<double>(row[2 * k]) * first[16 + j] -
-                       static_cast<double>(row[2 * k + 1]) * second[16 - j];
-        }
-        sums[16] += static_cast<double>(window[256 + k]) * second[0];
-        for (int j = 17; j < 32; ++j) {
-            const float* row = window + 16 * (32 - j);
-            sums[j] += static_cast<double>(row[15 - 2 * k]) * first[48 - j] +
-                       static_cast<double>(row[14 - 2 * k]) * second[j - 16];
-        }
+    __m128d low[8];  // outputs 2g, 2g + 1
+    __m128d high[8]; // outputs 32 - 2g, 31 - 2g (the lane of output 32 is unused)
+    for (int g = 0; g < 8; ++g) {
+        low[g] = _mm_setzero_pd();
+        high[g] = _mm_setzero_pd();
     }
-    for (int j = 0; j < 32; ++j)
-        out[Stride * j] = RoundAndClip(sums[j]);
+    const int32_t newest = position >> 5;
+    double middle = 0.0;
+    for (int m = 0; m < 16; m += 2) {
+        const float* even = ring + 32 * ((newest + m) & 15);
+        const float* odd = ring + 32 * ((newest + m + 1) & 15);
+        const float* lowEven = window + 16 * m;
+        const float* lowOdd = window + 16 * (m + 1);
+        const float* highEven = window + 16 * (15 - m);
+        const float* highOdd = window + 16 * (14 - m);
+#pragma GCC unroll 8
+        for (int g = 0; g < 8; ++g) {
+            const __m128d fromEven = LoadTwo(even + 16 + 2 * g);
+            const __m128d reversed = LoadTwo(odd + 15 - 2 * g);
+            const __m128d fromOdd = _mm_shuffle_pd(reversed, reversed, 1);
+            // One sum at a time, in the order the fused version adds them.
+            low[g] = _mm_add_pd(low[g], _mm_mul_pd(LoadTwo(lowEven + 2 * g), fromEven));
+            low[g] = _mm_sub_pd(low[g], _mm_mul_pd(LoadTwo(lowOdd + 2 * g), fromOdd));
+            high[g] = _mm_add_pd(high[g], _mm_mul_pd(LoadTwo(highEven + 2 * g), fromEven));
+            high[g] = _mm_add_pd(high[g], _mm_mul_pd(LoadTwo(highOdd + 2 * g), fromOdd));
+        }
+        middle += static_cast<double>(window[256 + m / 2]) * odd[0];
+    }
+    alignas(16) int32_t lowSamples[16];
+    alignas(16) int32_t highSamples[16];
+    for (int g = 0; g < 8; ++g) {
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(lowSamples + 2 * g), RoundAndClip(low[g]));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(highSamples + 2 * g), RoundAndClip(high[g]));
+    }
+    for (int j = 0; j < 16; ++j)
+        out[Stride * j] = static_cast<int16_t>(lowSamples[j]);
+    out[Stride * 16] = static_cast<int16_t>(_mm_cvtsi128_si32(RoundAndClip(_mm_set_sd(middle))));
+    for (int j = 1; j < 16; ++j)
+        out[Stride * (32 - j)] = static_cast<int16_t>(highSamples[j]);
+}
+
+inline __attribute__((target("avx2,fma"))) __m256d LoadFour(const float* values) {
+    return _mm256_cvtps_pd(_mm_loadu_ps(values));
+}
+
+// WindowSlot four outputs at a time with fused multiply-adds: each product is exact, so the
+// sums and the samples are bit for bit those of WindowSlot.
+template <int Stride>
+__attribute__((target("avx2,fma"))) void WindowSlotAvx2(const float* window, const float* ring,
+                                                        int32_t position, int16_t* out) {
+    __m256d low[4];
+    __m256d high[4];
+    for (int g = 0; g < 4; ++g) {
+        low[g] = _mm256_setzero_pd();
+        high[g] = _mm256_setzero_pd();
+    }
+    const int32_t newest = position >> 5;
+    double middle = 0.0;
+    for (int m = 0; m < 16; m += 2) {
+        const float* even = ring + 32 * ((newest + m) & 15);
+        const float* odd = ring + 32 * ((newest + m + 1) & 15);
+        const float* lowEven = window + 16 * m;
+        const float* lowOdd = window + 16 * (m + 1);
+        const float* highEven = window + 16 * (15 - m);
+        const float* highOdd = window + 16 * (14 - m);
+#pragma GCC unroll 4
+        for (int g = 0; g < 4; ++g) {
+            const __m256d fromEven = LoadFour(even + 16 + 4 * g);
+            const __m256d fromOdd = _mm256_cvtps_pd(Reverse(_mm_loadu_ps(odd + 13 - 4 * g)));
+            low[g] = _mm256_fmadd_pd(LoadFour(lowEven + 4 * g), fromEven, low[g]);
+            low[g] = _mm256_fnmadd_pd(LoadFour(lowOdd + 4 * g), fromOdd, low[g]);
+            high[g] = _mm256_fmadd_pd(LoadFour(highEven + 4 * g), fromEven, high[g]);
+            high[g] = _mm256_fmadd_pd(LoadFour(highOdd + 4 * g), fromOdd, high[g]);
+        }
+        middle += static_cast<double>(window[256 + m / 2]) * odd[0];
+    }
+    alignas(16) int32_t lowSamples[16];
+    alignas(16) int32_t highSamples[16];
+    const __m256d lowest = _mm256_set1_pd(-32768.0);
+    const __m256d highest = _mm256_set1_pd(32767.0);
+    for (int g = 0; g < 4; ++g) {
+        _mm_store_si128(reinterpret_cast<__m128i*>(lowSamples + 4 * g),
+                        _mm256_cvtpd_epi32(_mm256_min_pd(_mm256_max_pd(low[g], lowest), highest)));
+        _mm_store_si128(reinterpret_cast<__m128i*>(highSamples + 4 * g),
+                        _mm256_cvtpd_epi32(_mm256_min_pd(_mm256_max_pd(high[g], lowest), highest)));
+    }
+    for (int j = 0; j < 16; ++j)
+        out[Stride * j] = static_cast<int16_t>(lowSamples[j]);
+    out[Stride * 16] = static_cast<int16_t>(_mm_cvtsi128_si32(RoundAndClip(_mm_set_sd(middle))));
+    for (int j = 1; j < 16; ++j)
+        out[Stride * (32 - j)] = static_cast<int16_t>(highSamples[j]);
 }
 
 // One time slot of one channel: the optional subband gains, the DCT into the ring, the window.
@@ -116,7 +235,50 @@ void SynthesizeOneOfTwo(TMP3Decoder& decoder, const float (*samples)[64], int32_
 } // namespace
 
 void Dct32(const float* x, float* X) {
-    LeeDct<32>(x, X, DctCosines);
+    __m128 input[8];
+#pragma GCC unroll 16
+    for (int q = 0; q < 8; ++q)
+        input[q] = _mm_loadu_ps(x + 4 * q);
+    __m128 halves[2][4];
+    SplitHalves<4>(input, halves[0], halves[1], DctCosines);
+    // quarters[h][0..1] and [h][2..3]: the two halves of halves[h], split once more.
+    __m128 quarters[4][2];
+    SplitHalves<2>(halves[0], quarters[0], quarters[1], DctCosines + 16);
+    SplitHalves<2>(halves[1], quarters[2], quarters[3], DctCosines + 16);
+    // The four DCTs of 8 run side by side, one per lane.
+    __m128 lanes[8];
+#pragma GCC unroll 16
+    for (int part = 0; part < 2; ++part) {
+        __m128 rows[4] = {quarters[0][part], quarters[1][part], quarters[2][part],
+                          quarters[3][part]};
+        _MM_TRANSPOSE4_PS(rows[0], rows[1], rows[2], rows[3]);
+#pragma GCC unroll 16
+        for (int i = 0; i < 4; ++i)
+            lanes[4 * part + i] = rows[i];
+    }
+    __m128 transformed[8];
+    LeeDctLanes<8>(lanes, transformed, DctCosines + 24);
+    __m128 eighths[4][2];
+#pragma GCC unroll 16
+    for (int part = 0; part < 2; ++part) {
+        __m128 rows[4];
+#pragma GCC unroll 16
+        for (int i = 0; i < 4; ++i)
+            rows[i] = transformed[4 * part + i];
+        _MM_TRANSPOSE4_PS(rows[0], rows[1], rows[2], rows[3]);
+#pragma GCC unroll 16
+        for (int q = 0; q < 4; ++q)
+            eighths[q][part] = rows[q];
+    }
+    __m128 evens[4];
+    __m128 odds[4];
+    Recombine<2>(eighths[0], eighths[1], evens);
+    Recombine<2>(eighths[2], eighths[3], odds);
+    __m128 output[8];
+    Recombine<4>(evens, odds, output);
+#pragma GCC unroll 16
+    for (int q = 0; q < 8; ++q)
+        _mm_storeu_ps(X + 4 * q, output[q]);
 }
 
 void ResetSynthesis(TMP3Decoder& decoder) {
@@ -131,6 +293,14 @@ void WindowMonoFpu(const float* window, const float* ring, int32_t position, int
 
 void WindowInterleavedFpu(const float* window, const float* ring, int32_t position, int16_t* out) {
     WindowSlot<2>(window, ring, position, out);
+}
+
+void WindowMonoAvx2(const float* window, const float* ring, int32_t position, int16_t* out) {
+    WindowSlotAvx2<1>(window, ring, position, out);
+}
+
+void WindowInterleavedAvx2(const float* window, const float* ring, int32_t position, int16_t* out) {
+    WindowSlotAvx2<2>(window, ring, position, out);
 }
 
 void SynthesizeLayer3Mono(TMP3Decoder& decoder, const float (*subbandSamples)[32], int16_t* out) {

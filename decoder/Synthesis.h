@@ -18,6 +18,9 @@ void ResetSynthesis(TMP3Decoder& decoder);
 // rounded half to even and clipped to 16 bits.
 void WindowMonoFpu(const float* window, const float* ring, int32_t position, int16_t* out);
 void WindowInterleavedFpu(const float* window, const float* ring, int32_t position, int16_t* out);
+// The same results with AVX2 and fused multiply-adds, for processors that have both.
+void WindowMonoAvx2(const float* window, const float* ring, int32_t position, int16_t* out);
+void WindowInterleavedAvx2(const float* window, const float* ring, int32_t position, int16_t* out);
 
 // Layer III: 18 time slots of 32 subband samples each.
 // One channel: 18 * 32 consecutive samples at `out`.

@@ -25,14 +25,14 @@ TEST(Layer12Tables, WindowRowsMatchTheStandardWindow) {
     if (json.is_null()) GTEST_SKIP() << "standard tables not found at " << TablesDir();
     const auto& d = json.at("D_times_65536");
     ASSERT_EQ(d.size(), 512u);
-    for (int j = 0; j < 16; ++j)
-        for (int m = 0; m < 16; ++m)
-            EXPECT_EQ(SynthesisWindowTimes65536[16 * j + m], d[j + 32 * m].get<int>())
-                << j << "/" << m;
+    for (int m = 0; m < 16; ++m)
+        for (int j = 0; j < 16; ++j)
+            EXPECT_EQ(SynthesisWindowTimes65536[16 * m + j], d[32 * m + j].get<int>())
+                << m << "/" << j;
     for (int k = 0; k < 8; ++k)
         EXPECT_EQ(SynthesisWindowTimes65536[256 + k], -d[48 + 64 * k].get<int>()) << k;
-    // The outputs 17..31 are computed from rows 1..15 read backwards, which holds because
-    // the window is odd about 256 away from the multiples of 64.
+    // The outputs 17..31 are computed from the rows of outputs 1..15 read backwards, which
+    // holds because the window is odd about 256 away from the multiples of 64.
     for (int i = 1; i < 512; ++i)
         if (i % 64 != 0) {
             EXPECT_EQ(d[i].get<int>(), -d[512 - i].get<int>()) << i;
