@@ -173,7 +173,7 @@ bool TMprisService::Start() {
     if (Started()) return true;
     if (!connection_.isConnected()) return false;
     new TMprisRootAdaptor(this);
-    new TMprisPlayerAdaptor(this);
+    playerAdaptor_ = new TMprisPlayerAdaptor(this);
     if (!connection_.registerObject(kObjectPath, this, QDBusConnection::ExportAdaptors))
         return false;
     // A second pelbrisk takes an instance name, as MPRIS asks of players that run more than once.
@@ -245,10 +245,7 @@ void TMprisService::Refresh() {
 }
 
 void TMprisService::NotifySeeked() {
-    if (!Started()) return;
-    QDBusMessage signal = QDBusMessage::createSignal(kObjectPath, kPlayerInterface, "Seeked");
-    signal.setArguments({qlonglong(control_.PositionMs()) * 1000});
-    connection_.send(signal);
+    if (Started()) emit playerAdaptor_->Seeked(qlonglong(control_.PositionMs()) * 1000);
 }
 
 void TMprisService::AnnounceChange(const QString& interface, const QVariantMap& changed) {

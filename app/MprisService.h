@@ -10,6 +10,8 @@
 
 namespace pelbrisk {
 
+class TMprisPlayerAdaptor;
+
 enum class TPlaybackState { Stopped, Playing, Paused };
 
 struct TNowPlaying {
@@ -76,6 +78,7 @@ private:
 
     IPlaybackControl& control_;
     QDBusConnection connection_;
+    TMprisPlayerAdaptor* playerAdaptor_ = nullptr; // owned as a child
     QString serviceName_;
     QString lastStatus_;
     QVariantMap lastMetadata_;

@@ -67,7 +67,10 @@ class TChangeListener : public QObject {
 public:
     QList<QVariantMap> changes;
 
+    QList<qlonglong> seeks;
+
 public slots:
+    void OnSeeked(qlonglong positionUs) { seeks.append(positionUs); }
     void OnPropertiesChanged(const QString& interface, const QVariantMap& changed,
                              const QStringList&) {
         if (interface == "org.mpris.MediaPlayer2.Player") changes.append(changed);
@@ -237,6 +240,9 @@ TEST_F(MprisTest, SeekingMovesWithinTheSongAndPastTheEndGoesNext) {
     TFakeWindow window;
     TMprisService service(window, Connect("pelbrisk"));
     ASSERT_TRUE(service.Start());
+    TChangeListener listener;
+    ASSERT_TRUE(client.connect(kPelbrisk, "/org/mpris/MediaPlayer2", kPlayer, "Seeked", &listener,
+                               SLOT(OnSeeked(qlonglong))));
     auto call = [&](const QString& method, const QVariantList& args) {
         test::CallAndWait(client, kPelbrisk, kPlayer, method, args);
     };
@@ -256,6 +262,12 @@ TEST_F(MprisTest, SeekingMovesWithinTheSongAndPastTheEndGoesNext) {
     call("SetPosition", {trackId, qlonglong(61000000)});
     EXPECT_EQ(window.clicks, (QStringList{"Seek 12500", "Seek 0", "Next", "Seek 30000"}));
     EXPECT_EQ(test::GetProperty(client, kPelbrisk, kPlayer, "Position").toLongLong(), 30000000);
+    // Listeners hear of every jump, in microseconds.
+    QElapsedTimer waited;
+    waited.start();
+    while (listener.seeks.size() < 3 && waited.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    EXPECT_EQ(listener.seeks, (QList<qlonglong>{12500000, 0, 30000000}));
 }
 
 TEST(MprisWithoutBus, ServiceStaysSilent) {
