@@ -1,0 +1,783 @@
+#include "engine/MP3Player.h"
+
+#include "decoder/Decoder.h"
+#include "engine/Errors.h"
+#include "info/StreamProbe.h"
+#include "info/VbrHeader.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <thread>
+
+namespace pelbrisk {
+
+namespace {
+
+int32_t PriorityOf(TThreadPriority priority) {
+    switch (priority) {
+    case tpIdle:
+        return kPriorityIdle;
+    case tpLowest:
+        return kPriorityLowest;
+    case tpLower:
+        return kPriorityLower;
+    case tpHigher:
+        return kPriorityHigher;
+    case tpHighest:
+        return kPriorityHighest;
+    case tpTimeCritical:
+        return kPriorityTimeCritical;
+    default:
+        return kPriorityNormal;
+    }
+}
+
+// Rounds to the nearest integer, halves to even.
+int32_t RoundHalfEven(double value) {
+    return static_cast<int32_t>(std::nearbyint(value));
+}
+
+int32_t SubbandCentre(int32_t sampleRate, int32_t subband) {
+    MP3Assert(sampleRate > 0 && subband >= 0 && subband < 32);
+    return RoundHalfEven(sampleRate / 64.0 * (subband + 0.5));
+}
+
+int32_t LineCentre(int32_t sampleRate, int32_t line) {
+    MP3Assert(sampleRate > 0 && line >= 0 && line < 576);
+    return RoundHalfEven(sampleRate / 1152.0 * (line + 0.5));
+}
+
+[[noreturn]] void RaiseUnknownFormat() {
+    throw EMP3Error(kUnknownFormatText);
+}
+
+} // namespace
+
+TMP3Player::TMP3Player() {
+    soundOut_.SetNotifyInterval(changePosStep_);
+    soundOut_.OnException = [this](void*, const std::exception_ptr& error, bool& handled) {
+        ForwardException(error, handled);
+    };
+    worker_.OnException = [this](void*, const std::exception_ptr& error, bool& handled) {
+        ForwardException(error, handled);
+    };
+    worker_.Resume();
+}
+
+TMP3Player::~TMP3Player() {
+    destroying_ = true;
+    // A thread still waiting for its error to be shown must not keep the worker from ending.
+    shuttingDown_.SetEvent();
+    try {
+        Stop();
+        Close();
+    } catch (...) {
+        // Nothing may escape a destructor; the stream is released by Close's own clean-up.
+    }
+    worker_.Stop();
+}
+
+// ---- Properties -------------------------------------------------------------------------
+
+void TMP3Player::SetAutoOpen(bool value) {
+    autoOpen_ = value;
+    if (value && !loading_) Open();
+}
+
+void TMP3Player::SetAutoPlay(bool value) {
+    autoPlay_ = value;
+    // Starting again on a set is what the desktop expects of the switch; setting it off must
+    // not start anything.
+    if (value && stream_ != nullptr && status_ == mpsStopped) Play();
+}
+
+void TMP3Player::SetChangePosStep(int32_t value) {
+    if (value < 100) return;
+    changePosStep_ = value;
+    TMPLockGuard output(outputLock_);
+    soundOut_.SetNotifyInterval(value);
+}
+
+void TMP3Player::SetDecodePriority(TThreadPriority value) {
+    decodePriority_ = value;
+    worker_.SetPriority(PriorityOf(value));
+}
+
+void TMP3Player::SetEqualizerEnabled(bool value) {
+    if (value == equalizerEnabled_) return;
+    equalizerEnabled_ = value;
+    messages_.PostOnce(MPM_EQUALIZER);
+}
+
+void TMP3Player::SetEqualizerCount(int32_t value) {
+    if (value <= 0 || value == equalizerCount_) return;
+    equalizerCount_ = value;
+    messages_.PostOnce(MPM_EQUALIZER);
+}
+
+void TMP3Player::SetEqualizerMode(TMP3EqualizerMode value) {
+    if (value == equalizerMode_) return;
+    equalizerMode_ = value;
+    messages_.PostOnce(MPM_EQUALIZER);
+}
+
+int32_t TMP3Player::EqualizerValue(int32_t band) const {
+    return band >= 0 && band < kEqualizerBands ? equalizerValue_[static_cast<size_t>(band)] : 0;
+}
+
+void TMP3Player::SetEqualizerValue(int32_t band, int32_t value) {
+    if (band < 0 || band >= kEqualizerBands) return;
+    equalizerValue_[static_cast<size_t>(band)] = value;
+    messages_.PostOnce(MPM_EQUALIZER);
+}
+
+int32_t TMP3Player::EqualizerFrequency(int32_t band) const {
+    return band >= 0 && band < kEqualizerBands ? equalizerFrequency_[static_cast<size_t>(band)] : 0;
+}
+
+void TMP3Player::SetFileName(const std::string& value) {
+    fileName_ = value;
+    if (autoOpen_ && !loading_) Open();
+}
+
+bool TMP3Player::InvertPolarity() {
+    TMPLockGuard decoder(decoderLock_);
+    return GetPolarity();
+}
+
+void TMP3Player::SetInvertPolarity(bool value) {
+    TMPLockGuard decoder(decoderLock_);
+    SetPolarity(value);
+}
+
+void TMP3Player::SetUsingCpuCapabilities(TMP3CpuCapabilities value) {
+    usingCpuCapabilities_ = value & CapabilitiesOfFeatures(DetectProcessorFeatures());
+}
+
+void TMP3Player::SetVolBalance(int32_t value) {
+    if (value < -100 || value > 100) return;
+    volBalance_ = value;
+    TMPLockGuard output(outputLock_);
+    soundOut_.SetBalance(value);
+}
+
+void TMP3Player::SetVolume(int32_t value) {
+    if (value < 0 || value > 100) return;
+    if (value == 0 && loading_) {
+        volume_ = soundOut_.Volume();
+        return;
+    }
+    volume_ = value;
+    TMPLockGuard output(outputLock_);
+    soundOut_.SetVolume(value);
+}
+
+void TMP3Player::Loaded() {
+    loading_ = false;
+    if (equalizerMode_ == memFreq) SetBandRange(60, 16000);
+    if (autoOpen_ && !fileName_.empty()) Open();
+}
+
+// ---- Opening and closing ----------------------------------------------------------------
+
+void TMP3Player::Open() {
+    if (fileName_.empty()) {
+        Close();
+        return;
+    }
+    const std::string name = fileName_;
+    auto stream = std::make_unique<TMPFileStream>(name); // a missing file changes nothing
+    OpenStreamWithoutPlaying(stream.release(), msoSeekable | msoOwnsStream);
+    fileName_ = name;
+    if (autoPlay_) Play();
+}
+
+void TMP3Player::OpenStream(TMPStream* stream, TMP3StreamOptions options) {
+    OpenStreamWithoutPlaying(stream, options);
+    if (autoPlay_) Play();
+}
+
+void TMP3Player::OpenStreamWithoutPlaying(TMPStream* stream, TMP3StreamOptions options) {
+    try {
+        Close();
+    } catch (...) {
+        if (options & msoOwnsStream) delete stream;
+        throw;
+    }
+    stream_ = stream;
+    streamOptions_ = options;
+    if (stream == nullptr) return;
+    try {
+        ReadStreamLayout();
+    } catch (...) {
+        Close();
+        throw;
+    }
+    messages_.PostOnce(MPM_EQUALIZER);
+    AssignStatus(mpsStopped);
+}
+
+void TMP3Player::ReadStreamLayout() {
+    TMPLockGuard decoder(decoderLock_);
+    {
+        std::lock_guard table(seekTableMutex_);
+        seekTable_.clear();
+    }
+    const bool seekable = (streamOptions_ & msoSeekable) != 0;
+    reader_.Attach(stream_, seekable);
+    pcmBuffer_.Allocate(kPCMBufferBytes);
+    info_.AttachReader(&reader_);
+    info_.ReadHeadTags();
+    if (seekable) {
+        info_.ReadTailTags();
+        reader_.Seek(info_.AudioStart(), msoFromBeginning);
+    }
+    dataStart_ = info_.AudioStart();
+    dataLength_ = info_.AudioLength();
+    pendingBytes_ = 0;
+    playedBytes_ = 0;
+    positionMs_ = 0;
+
+    reader_.Require(kResyncLimit);
+    int32_t bitrate = 0;
+    int32_t offset = 0;
+    if (FindFrameSync(reader_.Data(), reader_.Contiguous(), header_, bitrate, offset) <= 0)
+        RaiseUnknownFormat();
+    bitrate_ = bitrate;
+    if (offset > 0) {
+        dataStart_ += offset;
+        if (dataLength_ != kUnknownDataLength) dataLength_ -= offset;
+        if (!reader_.Skip(offset)) RaiseUnknownFormat();
+        reader_.Require(1441);
+        if (reader_.Contiguous() < 4) RaiseUnknownFormat();
+    }
+    std::memcpy(referenceHeader_, reader_.Data(), 4);
+    frameLength_ = CheckFrame(reader_.Data(), referenceHeader_, header_);
+    if (frameLength_ <= 0 || header_.Layer < 1 || header_.Layer > 3) RaiseUnknownFormat();
+    layerNumber_ = 4 - header_.Layer;
+    if (header_.Id == 1)
+        mpegVersion_ = 1;
+    else if (header_.Id == 0 && header_.SyncKind == 1)
+        mpegVersion_ = 2;
+    else if (header_.Id == 0 && header_.SyncKind == 2)
+        mpegVersion_ = 3;
+    else
+        RaiseUnknownFormat();
+    if (!reader_.Require(frameLength_)) RaiseUnknownFormat();
+    if (OpenDecoder(header_, frameLength_ - PaddingSlot(header_), 0, 0, 0, 24000) == 0)
+        RaiseUnknownFormat();
+    needsDecoderSetup_ = false;
+    resyncCount_ = 0;
+
+    TMP3DecoderFormat format;
+    GetDecoderFormat(format);
+    soundOut_.SetSampleRate(format.SampleRate);
+    soundOut_.SetBitsPerSample(format.BitsPerSample);
+    soundOut_.SetChannels(format.Channels);
+    sampleRate_ = format.SampleRate;
+    channels_ = format.Channels;
+    bytesPerFrame_ = format.SamplesPerFrame * format.BitsPerSample / 8;
+    // A frame must fit the PCM buffer; a decoder format that says otherwise is unusable.
+    if (bytesPerFrame_ <= 0 || bytesPerFrame_ > kPCMBufferBytes) RaiseUnknownFormat();
+
+    TMP3StreamValues values;
+    values.Header = header_;
+    values.FrameLength = frameLength_;
+    values.BytesPerFrame = bytesPerFrame_;
+    values.Bitrate = bitrate_;
+    values.TotalBytes = 0;
+    values.DataStart = dataStart_;
+    values.DataLength = dataLength_;
+    CheckVbrHeader(reader_, values);
+    frameLength_ = values.FrameLength;
+    bitrate_ = values.Bitrate;
+    totalBytes_ = values.TotalBytes;
+    dataStart_ = values.DataStart;
+    dataLength_ = values.DataLength;
+
+    std::lock_guard table(seekTableMutex_);
+    seekTable_.push_back(reader_.Position());
+}
+
+void TMP3Player::Close() {
+    if (stream_ == nullptr) return;
+    if (status_ != mpsStopped) Stop();
+    {
+        TMPLockGuard decoder(decoderLock_);
+        reader_.Detach();
+        pcmBuffer_.Free();
+        fileName_.clear();
+        TMPStream* stream = stream_;
+        stream_ = nullptr;
+        if (streamOptions_ & msoOwnsStream) delete stream;
+        info_.Clear();
+        header_ = TMP3FrameHeader{};
+        std::memset(referenceHeader_, 0, sizeof referenceHeader_);
+        bitrate_ = 0;
+        channels_ = 0;
+        layerNumber_ = 0;
+        mpegVersion_ = 0;
+        sampleRate_ = 0;
+        playedBytes_ = 0;
+        positionMs_ = 0;
+        bytesPerFrame_ = 0;
+        totalBytes_ = 0;
+    }
+    AssignStatus(mpsStopped);
+}
+
+void TMP3Player::ReadFileInfo(const std::string& fileName, TMP3Info& info) {
+    info.LoadFromFile(fileName);
+}
+
+// ---- Playing ----------------------------------------------------------------------------
+
+TMP3PlayerCommands TMP3Player::Commands() const {
+    if (stream_ == nullptr) return CommandBit(mpcOpen);
+    TMP3PlayerCommands commands = CommandBit(mpcOpen) | CommandBit(mpcClose);
+    const bool toDevice = outputFileName_.empty();
+    if (status_ == mpsStopped) commands |= CommandBit(mpcPlay) | CommandBit(mpcStopped);
+    if (status_ == mpsPlaying || status_ == mpsPaused) {
+        commands |= CommandBit(mpcStop);
+        if (reader_.Seekable() && toDevice) commands |= CommandBit(mpcSeek);
+    }
+    if (status_ == mpsPlaying && toDevice) commands |= CommandBit(mpcPause);
+    if (status_ == mpsPaused && toDevice) commands |= CommandBit(mpcResume);
+    return commands;
+}
+
+void TMP3Player::AssignStatus(TMP3PlayerStatus status) {
+    const bool ending = stream_ != nullptr && (status_ == mpsPlaying || status_ == mpsPaused) &&
+                        status == mpsStopped;
+    status_ = status;
+    messages_.PostOnce(MPM_CHANGESTATUS);
+    if (ending) messages_.PostOnce(MPM_ENDPLAY);
+}
+
+void TMP3Player::AttachPositionNotifier() {
+    soundOut_.SetOnPosition([this](void*) { messages_.Post(MPM_CHANGEPOSITION); });
+}
+
+void TMP3Player::Play() {
+    if (!(Commands() & CommandBit(mpcPlay))) return;
+    try {
+        SelectRoutines(FeaturesWithCapabilities(DetectProcessorFeatures(), usingCpuCapabilities_));
+        {
+            TMPLockGuard output(outputLock_);
+            AttachPositionNotifier();
+            soundOut_.SetOutputFileName(outputFileName_);
+            soundOut_.SetDeviceID(deviceId_);
+            soundOut_.Open();
+        }
+        ++playRun_;
+        worker_.Event().SetEvent();
+    } catch (...) {
+        Stop();
+        throw;
+    }
+    AssignStatus(mpsPlaying);
+    endReason_ = merStoped;
+    messages_.PostOnce(MPM_CHANGEPOSITION);
+}
+
+void TMP3Player::Pause() {
+    if (!(Commands() & CommandBit(mpcPause))) return;
+    {
+        TMPLockGuard output(outputLock_);
+        soundOut_.Pause();
+    }
+    AssignStatus(mpsPaused);
+}
+
+void TMP3Player::Resume() {
+    if (!(Commands() & CommandBit(mpcResume))) return;
+    {
+        TMPLockGuard output(outputLock_);
+        soundOut_.Unpause();
+    }
+    AssignStatus(mpsPlaying);
+}
+
+void TMP3Player::Stop() {
+    if (stream_ == nullptr || status_ == mpsStopped) return;
+    outputFileName_.clear();
+    // A failing output (a WAV file that cannot be finished) still leaves the player stopped;
+    // its error is raised once the stop is complete.
+    std::exception_ptr outputError;
+    {
+        TMPLockGuard decoder(decoderLock_);
+        {
+            TMPLockGuard output(outputLock_);
+            soundOut_.SetOnPosition(nullptr);
+            try {
+                soundOut_.Reset();
+                soundOut_.Close();
+            } catch (...) {
+                outputError = std::current_exception();
+            }
+            // Last: the buffers that Reset returned may have set it again as "room to write".
+            worker_.Event().ResetEvent();
+        }
+        if (reader_.Seekable()) reader_.Seek(dataStart_, msoFromBeginning);
+        pendingBytes_ = 0;
+        frameLength_ = 0;
+        playedBytes_ = 0;
+        positionMs_ = 0;
+        needsDecoderSetup_ = true;
+    }
+    AssignStatus(mpsStopped);
+    messages_.PostOnce(MPM_CHANGEPOSITION);
+    if (!reader_.Seekable()) Close();
+    if (outputError) std::rethrow_exception(outputError);
+}
+
+// ---- The play loop ----------------------------------------------------------------------
+
+int32_t TMP3Player::PaddingSlot(const TMP3FrameHeader& header) {
+    return header.Layer == 3 ? header.Padding * 4 : header.Padding;
+}
+
+bool TMP3Player::AtEndOfData() const {
+    return static_cast<int64_t>(reader_.Position()) - dataStart_ >= dataLength_;
+}
+
+void TMP3Player::MarkEndOfData() {
+    dataLength_ = reader_.Position() - dataStart_;
+}
+
+void TMP3Player::ResyncStep() {
+    if (resyncCount_ >= kResyncLimit) {
+        MarkEndOfData();
+    } else {
+        reader_.Skip(1);
+        ++resyncCount_;
+    }
+    frameLength_ = 0;
+}
+
+void TMP3Player::CheckReaderAttached() const {
+    if (!reader_.Active()) throw EMP3Error("TMP3Player.MPMWatchEvent");
+}
+
+void TMP3Player::MPMWatchEvent() {
+    TMPSimpleEvent& run = worker_.Event();
+    int32_t freePercent = 0;
+    {
+        TMPLockGuard decoder(decoderLock_);
+        if (!run.IsSet()) return; // a Stop has switched the loop off
+        if (pendingBytes_ == 0) {
+            if (AtEndOfData()) {
+                PlayOutAndEnd();
+                return;
+            }
+            if (frameLength_ <= 0) {
+                if (!reader_.Require(4)) {
+                    MarkEndOfData();
+                    return;
+                }
+                frameLength_ = CheckFrame(reader_.Data(), referenceHeader_, frameHeader_);
+                if (frameLength_ <= 0) {
+                    ResyncStep();
+                    return;
+                }
+                if (needsDecoderSetup_) {
+                    if (OpenDecoder(frameHeader_, frameLength_ - PaddingSlot(frameHeader_), 0, 0, 0,
+                                    24000) == 0) {
+                        ResyncStep();
+                        return;
+                    }
+                    needsDecoderSetup_ = false;
+                    resyncCount_ = 0;
+                }
+            }
+            if (!reader_.Require(frameLength_)) {
+                MarkEndOfData();
+                return;
+            }
+            uint8_t* pcm = pcmBuffer_.Data();
+            const TDecodeResult decoded = DecodeFrame(reader_.Data(), frameLength_, pcm);
+            reader_.Skip(frameLength_);
+            frameLength_ = 0;
+            resyncCount_ = 0;
+            pendingBytes_ = bytesPerFrame_;
+            // An undecodable frame plays as one frame of silence, keeping the time line.
+            if (decoded.Consumed <= 0) std::memset(pcm, 0, static_cast<size_t>(bytesPerFrame_));
+        }
+        MP3Assert(pendingBytes_ >= 1);
+        {
+            TMPLockGuard output(outputLock_);
+            if (soundOut_.CanWrite()) {
+                uint8_t* pcm = pcmBuffer_.Data();
+                const int32_t taken = soundOut_.Write(pcm, pendingBytes_);
+                pendingBytes_ -= taken;
+                if (pendingBytes_ > 0)
+                    std::memmove(pcm, pcm + taken, static_cast<size_t>(pendingBytes_));
+            } else {
+                run.ResetEvent();
+                soundOut_.SetFreeEvent(&run);
+            }
+            freePercent = soundOut_.FreePercent();
+        }
+        CheckReaderAttached();
+    }
+    // While the sound output is full, use the time to read the file ahead.
+    while (freePercent == 0) {
+        {
+            TMPLockGuard decoder(decoderLock_);
+            if (!run.IsSet()) break;
+            CheckReaderAttached();
+            if (!reader_.ReadAhead()) break;
+        }
+        TMPLockGuard output(outputLock_);
+        freePercent = soundOut_.FreePercent();
+    }
+    if (freePercent <= 25) std::this_thread::yield();
+}
+
+// Called with the decoder lock held, which it gives up while the sound plays out: a player
+// paused now would otherwise keep Stop, Seek and Close waiting until it is resumed.
+void TMP3Player::PlayOutAndEnd() {
+    TMPSimpleEvent& run = worker_.Event();
+    {
+        TMPLockGuard output(outputLock_);
+        soundOut_.SetFreeEvent(nullptr);
+        soundOut_.Flush();
+    }
+    const uint32_t thisRun = playRun_.load();
+    decoderLock_.Unlock();
+    soundOut_.WaitDone(); // Stop and Seek reset the output, which ends this wait at once
+    decoderLock_.Lock();
+    // Stopped meanwhile, or sought back into the data: nothing ends here.
+    if (!run.IsSet() || !AtEndOfData()) return;
+    run.ResetEvent();
+    messages_.Post(MPM_ENDOFSTREAM, 0, static_cast<intptr_t>(thisRun));
+}
+
+// ---- Position and seeking ---------------------------------------------------------------
+
+int32_t TMP3Player::Position() {
+    TMPLockGuard output(outputLock_);
+    if (soundOut_.Active()) {
+        playedBytes_ += soundOut_.GetDoneBytes();
+        const int64_t bytesPerSecondTimesEight = static_cast<int64_t>(soundOut_.SampleRate()) *
+                                                 soundOut_.Channels() * soundOut_.BitsPerSample();
+        if (bytesPerSecondTimesEight > 0)
+            positionMs_ = static_cast<int32_t>(playedBytes_ * 1000 * 8 / bytesPerSecondTimesEight);
+    }
+    return positionMs_;
+}
+
+int32_t TMP3Player::Duration() const {
+    return StreamDuration(sampleRate_, channels_, totalBytes_, bitrate_, dataLength_);
+}
+
+size_t TMP3Player::SeekTableCount() {
+    std::lock_guard table(seekTableMutex_);
+    return seekTable_.size();
+}
+
+bool TMP3Player::ScanFrame() {
+    int32_t skipped = 0;
+    int32_t length = 0;
+    TMP3FrameHeader header;
+    for (;;) {
+        if (!reader_.Require(4)) return false;
+        length = CheckFrame(reader_.Data(), referenceHeader_, header);
+        if (length > 0) break;
+        reader_.Skip(1);
+        if (++skipped > kResyncLimit - 1) return false;
+    }
+    if (static_cast<int64_t>(reader_.Position()) + length >
+        static_cast<int64_t>(dataStart_) + dataLength_)
+        return false;
+    return reader_.Skip(length);
+}
+
+void TMP3Player::Seek(int32_t milliseconds) {
+    MP3Assert(reader_.Seekable());
+    if (milliseconds < 0 || !(Commands() & CommandBit(mpcSeek))) return;
+    {
+        TMPLockGuard decoder(decoderLock_);
+        TMPLockGuard output(outputLock_);
+        soundOut_.SetOnPosition(nullptr);
+        const bool paused = status_ == mpsPaused;
+        soundOut_.Reset();
+        soundOut_.WaitDone();
+        pendingBytes_ = 0;
+        frameLength_ = 0;
+        playedBytes_ = 0;
+        positionMs_ = 0;
+        if (!noisySeek_) needsDecoderSetup_ = true;
+        const int64_t target =
+            static_cast<int64_t>(milliseconds) * sampleRate_ * channels_ * 2 / 1000;
+        int64_t frame = (target + bytesPerFrame_ - 1) / bytesPerFrame_;
+        frame = std::min<int64_t>(frame, INT32_MAX);
+        {
+            std::lock_guard table(seekTableMutex_);
+            const auto count = static_cast<int64_t>(seekTable_.size());
+            if (frame >= count) {
+                reader_.Seek(seekTable_.back(), msoFromBeginning);
+                if (!ScanFrame()) {
+                    frame = count - 1;
+                } else {
+                    while (static_cast<int64_t>(seekTable_.size()) <= frame) {
+                        const int32_t position = reader_.Position();
+                        if (!ScanFrame()) {
+                            frame = static_cast<int64_t>(seekTable_.size()) - 1;
+                            break;
+                        }
+                        seekTable_.push_back(position);
+                    }
+                }
+            }
+            reader_.Seek(seekTable_[static_cast<size_t>(frame)], msoFromBeginning);
+            playedBytes_ = frame * bytesPerFrame_;
+        }
+        if (paused) soundOut_.Pause();
+        AttachPositionNotifier();
+    }
+    messages_.PostOnce(MPM_CHANGEPOSITION);
+}
+
+// ---- Equaliser --------------------------------------------------------------------------
+
+void TMP3Player::SetBandRange(int32_t low, int32_t high) {
+    if (equalizerMode_ != memFreq || low < 1 || high < low || high > 24000) return;
+    // The tables hold 32 bands; a larger count spreads over those 32.
+    const int32_t bands = std::min(equalizerCount_, kEqualizerBands);
+    equalizerFrequency_[0] = low;
+    for (int32_t i = 1; i <= bands - 2; ++i) {
+        const double previous = equalizerFrequency_[static_cast<size_t>(i - 1)];
+        const int32_t next = RoundHalfEven(previous * std::pow(high / previous, 1.0 / (bands - i)));
+        MP3Assert(next >= equalizerFrequency_[static_cast<size_t>(i - 1)]);
+        equalizerFrequency_[static_cast<size_t>(i)] = next;
+    }
+    equalizerFrequency_[static_cast<size_t>(bands - 1)] = high;
+    messages_.PostOnce(MPM_EQUALIZER);
+}
+
+void TMP3Player::UpdateEqualizerGains() {
+    // The gains are read by the decoding thread; writing them under the decoder lock keeps
+    // that exchange well defined.
+    TMPLockGuard decoder(decoderLock_);
+    auto gainOf = [this](size_t band) {
+        return static_cast<float>(std::pow(10.0, equalizerValue_[band] / 100.0));
+    };
+    if (equalizerMode_ == memSubBand) {
+        *SubbandEqualizerOn() = equalizerEnabled_ ? 1 : 0;
+        *LineEqualizerOn() = 0;
+        for (int32_t i = 0; i < 32; ++i) {
+            *SubbandGain(i) = gainOf(static_cast<size_t>(i));
+            if (sampleRate_ > 0)
+                equalizerFrequency_[static_cast<size_t>(i)] = SubbandCentre(sampleRate_, i);
+        }
+        return;
+    }
+    const bool lines = layerNumber_ == 3;
+    *SubbandEqualizerOn() = !lines && equalizerEnabled_ ? 1 : 0;
+    *LineEqualizerOn() = lines && equalizerEnabled_ ? 1 : 0;
+    if (!equalizerEnabled_) return;
+    const int32_t bands = std::min(equalizerCount_, kEqualizerBands);
+    const int32_t count = lines ? 576 : 32;
+    for (int32_t d = 0; d < count; ++d) {
+        const int32_t centre = lines ? LineCentre(sampleRate_, d) : SubbandCentre(sampleRate_, d);
+        float best = 2147483648.0f;
+        size_t nearest = 0;
+        for (int32_t b = 0; b < bands; ++b) {
+            const float m =
+                static_cast<float>(std::max(equalizerFrequency_[static_cast<size_t>(b)], 1));
+            float distance = m / static_cast<float>(centre);
+            if (distance < 1.0f) distance = 1.0f / distance;
+            if (distance < best) {
+                best = distance;
+                nearest = static_cast<size_t>(b);
+            }
+        }
+        *(lines ? LineGain(d) : SubbandGain(d)) = gainOf(nearest);
+    }
+}
+
+// ---- Messages ---------------------------------------------------------------------------
+
+void TMP3Player::ForwardException(const std::exception_ptr& error, bool& handled) {
+    ExceptionNotice notice;
+    notice.Error = error;
+    messages_.Post(MPM_EXCEPTION, 0, reinterpret_cast<intptr_t>(&notice));
+    WaitForAnyEvent({&notice.Handled, &shuttingDown_}, kInfinite);
+    handled = true;
+}
+
+void TMP3Player::HandleException(const TMPMessage& message) {
+    auto* notice = reinterpret_cast<ExceptionNotice*>(message.LParam);
+    try {
+        ShowApplicationException(notice->Error);
+    } catch (...) {
+        // The waiting thread goes on whether or not the display worked.
+    }
+    notice->Handled.SetEvent();
+    endReason_ = merFailure;
+    try {
+        Stop();
+    } catch (...) {
+        ShowApplicationException(std::current_exception());
+    }
+}
+
+void TMP3Player::HandleEndOfStream(const TMPMessage& message) {
+    // The notice of a run that has since been stopped and started again is stale.
+    if (static_cast<uint32_t>(message.LParam) != playRun_.load()) return;
+    endReason_ = merSuccessful;
+    if (reader_.Seekable())
+        Stop();
+    else
+        Close();
+}
+
+void TMP3Player::Dispatch(TMPMessage& message) {
+    switch (message.Msg) {
+    case MPM_WATCHEVENT:
+        MPMWatchEvent();
+        break;
+    case MPM_CHANGEPOSITION:
+        if (processMessages_) processMessages_();
+        messages_.RemovePending(MPM_CHANGEPOSITION);
+        DoChangePosition();
+        break;
+    case MPM_EXCEPTION:
+        HandleException(message);
+        break;
+    case MPM_ENDOFSTREAM:
+        HandleEndOfStream(message);
+        break;
+    case MPM_CHANGESTATUS:
+        messages_.RemovePending(MPM_CHANGESTATUS);
+        DoChangeStatus();
+        break;
+    case MPM_ENDPLAY:
+        messages_.RemovePending(MPM_ENDPLAY);
+        DoEndPlay();
+        break;
+    case MPM_EQUALIZER:
+        messages_.RemovePending(MPM_EQUALIZER);
+        if (stream_ != nullptr) UpdateEqualizerGains();
+        break;
+    default:
+        break;
+    }
+}
+
+void TMP3Player::DoChangeStatus() {
+    if (!destroying_ && OnChangeStatus) OnChangeStatus(this);
+}
+
+void TMP3Player::DoChangePosition() {
+    if (!destroying_ && OnChangePosition) OnChangePosition(this);
+}
+
+void TMP3Player::DoEndPlay() {
+    if (OnEndPlay) OnEndPlay(this, endReason_);
+    endReason_ = merStoped;
+}
+
+} // namespace pelbrisk

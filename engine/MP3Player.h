@@ -1,0 +1,257 @@
+#pragma once
+
+#include "decoder/CpuFeatures.h"
+#include "engine/AlignedBlock.h"
+#include "engine/LoopThread.h"
+#include "engine/MessageQueue.h"
+#include "engine/SoundOut.h"
+#include "engine/Stream.h"
+#include "engine/StreamReader.h"
+#include "engine/Threads.h"
+#include "info/FrameHeader.h"
+#include "info/MP3Info.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace pelbrisk {
+
+enum TMP3PlayerStatus : int32_t { mpsStopped = 0, mpsPlaying = 1, mpsPaused = 2 };
+enum TMP3EndPlayReason : int32_t { merSuccessful = 0, merStoped = 1, merFailure = 2 };
+using TMP3EndPlayEvent = std::function<void(void* sender, TMP3EndPlayReason reason)>;
+
+enum TMP3PlayerCommand : int32_t {
+    mpcOpen,
+    mpcClose,
+    mpcPlay,
+    mpcStop,
+    mpcPause,
+    mpcResume,
+    mpcSeek,
+    mpcStopped,
+};
+// Bit i stands for the i-th command.
+using TMP3PlayerCommands = uint32_t;
+constexpr TMP3PlayerCommands CommandBit(TMP3PlayerCommand command) {
+    return 1u << command;
+}
+
+using TMP3StreamOptions = uint32_t;
+inline constexpr TMP3StreamOptions msoSeekable = 1u << 0;
+inline constexpr TMP3StreamOptions msoOwnsStream = 1u << 1;
+
+enum TMP3EqualizerMode : int32_t { memSubBand = 0, memFreq = 1 };
+enum TThreadPriority : int32_t {
+    tpIdle,
+    tpLowest,
+    tpLower,
+    tpNormal,
+    tpHigher,
+    tpHighest,
+    tpTimeCritical,
+};
+
+// The player's messages, posted to its queue and handled on the user-interface thread.
+inline constexpr uint32_t MPM_CHANGEPOSITION = 0x40A;
+inline constexpr uint32_t MPM_EXCEPTION = 0x40B;
+inline constexpr uint32_t MPM_ENDOFSTREAM = 0x40C;
+inline constexpr uint32_t MPM_CHANGESTATUS = 0x40E;
+inline constexpr uint32_t MPM_ENDPLAY = 0x40F;
+inline constexpr uint32_t MPM_EQUALIZER = 0x410;
+
+inline constexpr int32_t kEqualizerBands = 32;
+inline constexpr int32_t kPCMBufferBytes = 5120;
+inline constexpr int32_t kReaderCapacity = 65536;
+inline constexpr int32_t kResyncLimit = 4096;
+inline constexpr int32_t kUnknownDataLength = INT32_MAX;
+
+// Plays one MPEG audio stream: opens it, decodes it on a worker thread and plays it through the
+// sound output. All public operations and all events belong to the user-interface thread; the
+// host pumps Messages() there whenever its wake hook fires.
+class TMP3Player : public TMPMessageHandler {
+public:
+    TMP3Player();
+    virtual ~TMP3Player();
+    TMP3Player(const TMP3Player&) = delete;
+    TMP3Player& operator=(const TMP3Player&) = delete;
+
+    // Properties.
+    bool AutoOpen() const { return autoOpen_; }
+    void SetAutoOpen(bool value);
+    bool AutoPlay() const { return autoPlay_; }
+    void SetAutoPlay(bool value);
+    int32_t ChangePosStep() const { return changePosStep_; }
+    void SetChangePosStep(int32_t value);
+    TThreadPriority DecodePriority() const { return decodePriority_; }
+    void SetDecodePriority(TThreadPriority value);
+    bool EqualizerEnabled() const { return equalizerEnabled_; }
+    void SetEqualizerEnabled(bool value);
+    int32_t EqualizerCount() const { return equalizerCount_; }
+    void SetEqualizerCount(int32_t value);
+    TMP3EqualizerMode EqualizerMode() const { return equalizerMode_; }
+    void SetEqualizerMode(TMP3EqualizerMode value);
+    int32_t EqualizerValue(int32_t band) const;
+    void SetEqualizerValue(int32_t band, int32_t value);
+    int32_t EqualizerFrequency(int32_t band) const;
+    const std::string& FileName() const { return fileName_; }
+    void SetFileName(const std::string& value);
+    TMP3InfoType NeedInfoType() const { return info_.NeedInfoType(); }
+    void SetNeedInfoType(TMP3InfoType value) { info_.SetNeedInfoType(value); }
+    bool NoisySeek() const { return noisySeek_; }
+    void SetNoisySeek(bool value) { noisySeek_ = value; }
+    bool InvertPolarity();
+    void SetInvertPolarity(bool value);
+    TMP3CpuCapabilities UsingCpuCapabilities() const { return usingCpuCapabilities_; }
+    void SetUsingCpuCapabilities(TMP3CpuCapabilities value);
+    int32_t VolBalance() const { return volBalance_; }
+    void SetVolBalance(int32_t value);
+    int32_t Volume() const { return volume_; }
+    void SetVolume(int32_t value);
+    const std::string& OutputFileName() const { return outputFileName_; }
+    void SetOutputFileName(const std::string& value) { outputFileName_ = value; }
+    int32_t DeviceID() const { return deviceId_; }
+    void SetDeviceID(int32_t value) { deviceId_ = value; }
+
+    TNotifyEvent OnChangePosition;
+    TNotifyEvent OnChangeStatus;
+    TMP3EndPlayEvent OnEndPlay;
+
+    // Operations.
+    void Open();
+    void OpenStream(TMPStream* stream, TMP3StreamOptions options);
+    void Close();
+    void Play();
+    void Pause();
+    void Resume();
+    void Stop();
+    void Seek(int32_t milliseconds);
+    void SetBandRange(int32_t low, int32_t high);
+    int32_t Position();
+    int32_t Duration() const;
+    TMP3PlayerStatus Status() const { return status_; }
+    TMP3PlayerCommands Commands() const;
+    TMP3Info& Info() { return info_; }
+    static void ReadFileInfo(const std::string& fileName, TMP3Info& info);
+
+    // Property loading from settings: between these, AutoOpen and FileName do not open, and a
+    // Volume of 0 takes the sound output's volume. Loaded then opens when it should.
+    void BeginLoading() { loading_ = true; }
+    void Loaded();
+
+    // The player's message queue, which the host pumps on its user-interface thread.
+    TMPMessageQueue& Messages() { return messages_; }
+    // "Let the application process all pending messages", run before a position notice.
+    void SetProcessMessagesHook(std::function<void()> hook) { processMessages_ = std::move(hook); }
+
+    // What the open stream is known to be (for displays and checks).
+    int32_t DataStart() const { return dataStart_; }
+    int32_t DataLength() const { return dataLength_; }
+    int32_t Bitrate() const { return bitrate_; }
+    int64_t TotalBytes() const { return totalBytes_; }
+    int32_t BytesPerFrame() const { return bytesPerFrame_; }
+    int32_t SampleRate() const { return sampleRate_; }
+    int32_t Channels() const { return channels_; }
+    int32_t LayerNumber() const { return layerNumber_; }
+    int32_t MpegVersion() const { return mpegVersion_; }
+    int32_t ReaderPosition() const { return reader_.Position(); }
+    TMP3EndPlayReason EndReason() const { return endReason_; }
+    int64_t PlayedBytes() const { return playedBytes_; }
+    size_t SeekTableCount();
+
+    void Dispatch(TMPMessage& message) override;
+
+protected:
+    virtual void DoChangeStatus();
+    virtual void DoChangePosition();
+    virtual void DoEndPlay();
+
+private:
+    struct ExceptionNotice {
+        TMPSimpleEvent Handled;
+        std::exception_ptr Error;
+    };
+
+    void OpenStreamWithoutPlaying(TMPStream* stream, TMP3StreamOptions options);
+    void ReadStreamLayout();
+    void AssignStatus(TMP3PlayerStatus status);
+    void ForwardException(const std::exception_ptr& error, bool& handled);
+    void AttachPositionNotifier();
+    void MPMWatchEvent();
+    bool AtEndOfData() const;
+    void MarkEndOfData();
+    void ResyncStep();
+    void CheckReaderAttached() const;
+    void PlayOutAndEnd();
+    bool ScanFrame();
+    void UpdateEqualizerGains();
+    void HandleException(const TMPMessage& message);
+    void HandleEndOfStream(const TMPMessage& message);
+    static int32_t PaddingSlot(const TMP3FrameHeader& header);
+
+    // Properties.
+    bool autoOpen_ = true;
+    bool autoPlay_ = true;
+    int32_t changePosStep_ = 400;
+    TThreadPriority decodePriority_ = tpNormal;
+    bool equalizerEnabled_ = false;
+    int32_t equalizerCount_ = 6;
+    TMP3EqualizerMode equalizerMode_ = memSubBand;
+    std::array<int32_t, kEqualizerBands> equalizerValue_{};
+    std::array<int32_t, kEqualizerBands> equalizerFrequency_{};
+    std::string fileName_;
+    bool noisySeek_ = true;
+    TMP3CpuCapabilities usingCpuCapabilities_ = kAllCpuCapabilities;
+    int32_t volBalance_ = 0;
+    int32_t volume_ = 100;
+    std::string outputFileName_;
+    int32_t deviceId_ = -1;
+    bool loading_ = false;
+    bool destroying_ = false;
+
+    // The open stream.
+    TMPStream* stream_ = nullptr;
+    TMP3StreamOptions streamOptions_ = 0;
+    TMPStreamReader reader_{kReaderCapacity};
+    TMP3FrameHeader header_;      // the first frame's
+    TMP3FrameHeader frameHeader_; // of the frame at the read head, while playing
+    uint8_t referenceHeader_[4] = {};
+    int32_t frameLength_ = 0;
+    int32_t resyncCount_ = 0;
+    int32_t dataStart_ = 0;
+    int32_t dataLength_ = kUnknownDataLength;
+    int32_t layerNumber_ = 0;
+    int32_t mpegVersion_ = 0;
+    int32_t sampleRate_ = 0;
+    int32_t channels_ = 0;
+    int32_t bitrate_ = 0;
+    int32_t bytesPerFrame_ = 0;
+    int64_t totalBytes_ = 0;
+    std::mutex seekTableMutex_;
+    std::vector<int32_t> seekTable_;
+    TMPAlignedBlock pcmBuffer_;
+    int32_t pendingBytes_ = 0;
+    int64_t playedBytes_ = 0;
+    int32_t positionMs_ = 0;
+    bool needsDecoderSetup_ = false;
+    TMP3PlayerStatus status_ = mpsStopped;
+    TMP3EndPlayReason endReason_ = merSuccessful;
+    // Counts the starts of playing, so that an end-of-data notice of an earlier run is ignored.
+    std::atomic<uint32_t> playRun_{0};
+
+    TMP3Info info_;
+    TMPMessageQueue messages_{this};
+    std::function<void()> processMessages_;
+    TMPSimpleEvent shuttingDown_;
+    TSoundOut soundOut_;
+    TMPSimpleMutex outputLock_;
+    TMPSimpleMutex decoderLock_;
+    TMPLoopThread worker_{this};
+};
+
+} // namespace pelbrisk

@@ -1,0 +1,136 @@
+#include "tests/engine/PlayerSupport.h"
+
+#include "decoder/DecoderState.h"
+#include "engine/Stream.h"
+#include "engine/StreamReader.h"
+#include "info/MP3Info.h"
+#include "info/StreamProbe.h"
+#include "tests/support/Media.h"
+
+#include <cstring>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace pelbrisk::test {
+
+std::vector<uint8_t> DecodeFrameByFrame(const std::vector<uint8_t>& file) {
+    TMPMemoryStream stream(file);
+    TMPStreamReader reader(65536);
+    reader.Attach(&stream, true);
+    TMP3Info info;
+    TMP3StreamProbe probe;
+    if (!ProbeStream(reader, info, probe, false)) return {};
+    const int64_t start = probe.Values.DataStart;
+    const int64_t end = start + probe.Values.DataLength;
+    const uint8_t* reference = file.data() + probe.FirstFrameOffset;
+
+    auto decoder = std::make_unique<TMP3Decoder>();
+    std::vector<uint8_t> pcm;
+    std::vector<uint8_t> frame(5120);
+    bool setUp = false;
+    int32_t bytesPerFrame = 0;
+    int32_t resync = 0;
+    int64_t position = start;
+    while (position < end && position + 4 <= static_cast<int64_t>(file.size())) {
+        TMP3FrameHeader header;
+        const int32_t length = CheckFrame(file.data() + position, reference, header);
+        const int32_t padding = header.Layer == 3 ? header.Padding * 4 : header.Padding;
+        if (length > 0 && !setUp) {
+            setUp = decoder->Open(header, length - padding, 0, 0, 0, 24000) == 1;
+            TMP3DecoderFormat format;
+            decoder->GetFormat(format);
+            bytesPerFrame = format.SamplesPerFrame * format.BitsPerSample / 8;
+        }
+        if (length <= 0 || !setUp) {
+            if (resync >= 4096) break;
+            ++position;
+            ++resync;
+            continue;
+        }
+        if (position + length > static_cast<int64_t>(file.size())) break;
+        const TDecodeResult result = decoder->Decode(file.data() + position, length, frame.data());
+        if (result.Consumed <= 0) std::memset(frame.data(), 0, static_cast<size_t>(bytesPerFrame));
+        pcm.insert(pcm.end(), frame.begin(), frame.begin() + bytesPerFrame);
+        position += length;
+        resync = 0;
+    }
+    return pcm;
+}
+
+std::vector<size_t> FrameOffsets(const std::vector<uint8_t>& file) {
+    std::vector<size_t> offsets;
+    size_t position = 0;
+    while (position + 4 <= file.size()) {
+        TMP3FrameHeader header;
+        const int32_t length = DecodeFrameHeader(file.data() + position, 0, header);
+        if (length <= 0) break;
+        offsets.push_back(position);
+        position += static_cast<size_t>(length) +
+                    static_cast<size_t>(header.Layer == 3 ? header.Padding * 4 : header.Padding);
+    }
+    return offsets;
+}
+
+std::vector<uint8_t> WavPcm(const std::filesystem::path& wav) {
+    const std::vector<uint8_t> bytes = ReadFileBytes(wav);
+    auto word = [&](size_t at) {
+        return uint32_t(bytes[at]) | uint32_t(bytes[at + 1]) << 8 | uint32_t(bytes[at + 2]) << 16 |
+               uint32_t(bytes[at + 3]) << 24;
+    };
+    EXPECT_GE(bytes.size(), 44u);
+    if (bytes.size() < 44) return {};
+    EXPECT_EQ(word(4), bytes.size() - 8) << wav;
+    EXPECT_EQ(word(40), bytes.size() - 44) << wav;
+    return std::vector<uint8_t>(bytes.begin() + 44, bytes.end());
+}
+
+void PlayerLog::Attach(TMP3Player& player) {
+    player.OnChangeStatus = [this, &player](void* sender) {
+        EXPECT_EQ(sender, &player);
+        Statuses.push_back(player.Status());
+        Order.push_back('s');
+    };
+    player.OnEndPlay = [this](void*, TMP3EndPlayReason reason) {
+        EndReasons.push_back(reason);
+        Order.push_back('e');
+    };
+    player.OnChangePosition = [this](void*) {
+        ++Positions;
+        Order.push_back('p');
+    };
+}
+
+bool PumpUntil(TMP3Player& player, const std::function<bool()>& condition,
+               std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    player.Messages().Pump();
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        player.Messages().WaitForMessage(10);
+        player.Messages().Pump();
+    }
+    return true;
+}
+
+void PumpFor(TMP3Player& player, std::chrono::milliseconds duration) {
+    const auto deadline = std::chrono::steady_clock::now() + duration;
+    while (std::chrono::steady_clock::now() < deadline) {
+        player.Messages().WaitForMessage(5);
+        player.Messages().Pump();
+    }
+}
+
+std::vector<uint8_t> PlayToWav(const std::filesystem::path& mp3, const std::filesystem::path& wav) {
+    TMP3Player player;
+    player.SetAutoPlay(false);
+    PlayerLog log;
+    log.Attach(player);
+    player.SetFileName(mp3.string());
+    player.SetOutputFileName(wav.string());
+    player.Play();
+    EXPECT_TRUE(PumpUntil(player, [&] { return !log.EndReasons.empty(); })) << mp3;
+    EXPECT_EQ(log.EndReasons, std::vector<TMP3EndPlayReason>{merSuccessful}) << mp3;
+    return WavPcm(wav);
+}
+
+} // namespace pelbrisk::test

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "engine/MP3Player.h"
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <vector>
+
+namespace pelbrisk::test {
+
+// Decodes a whole MPEG audio file frame by frame with a decoder of its own, by the rules of the
+// play loop: from the first audio frame, frames measured against the first one, damaged bytes
+// skipped one at a time (at most 4,096 in a row), undecodable frames as one frame of silence,
+// and a frame running past the file's end ending it.
+std::vector<uint8_t> DecodeFrameByFrame(const std::vector<uint8_t>& file);
+
+// File offsets of the frames of a clean stream that begins with a frame.
+std::vector<size_t> FrameOffsets(const std::vector<uint8_t>& file);
+
+// The PCM of a WAV file the sound output wrote; fails the test when its sizes do not match.
+std::vector<uint8_t> WavPcm(const std::filesystem::path& wav);
+
+// What a player told its host, in order.
+struct PlayerLog {
+    void Attach(TMP3Player& player);
+    std::vector<TMP3PlayerStatus> Statuses;
+    std::vector<TMP3EndPlayReason> EndReasons;
+    std::vector<char> Order; // 's' status, 'e' end of play, 'p' position
+    int Positions = 0;
+};
+
+// Pumps the player's messages on this thread, as a host's user-interface loop does, until the
+// condition holds or the time runs out; returns the condition.
+bool PumpUntil(TMP3Player& player, const std::function<bool()>& condition,
+               std::chrono::milliseconds limit = std::chrono::seconds(20));
+void PumpFor(TMP3Player& player, std::chrono::milliseconds duration);
+
+// Plays the file into a WAV file as fast as it decodes and returns that WAV's PCM.
+std::vector<uint8_t> PlayToWav(const std::filesystem::path& mp3, const std::filesystem::path& wav);
+
+} // namespace pelbrisk::test

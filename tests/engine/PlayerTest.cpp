@@ -1,0 +1,499 @@
+#include "decoder/Decoder.h"
+#include "engine/Errors.h"
+#include "engine/MP3Player.h"
+#include "tests/engine/PlayerSupport.h"
+#include "tests/support/Media.h"
+#include "tests/support/Paths.h"
+
+#include <chrono>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace pelbrisk {
+namespace {
+
+using namespace std::chrono_literals;
+using test::PlayerLog;
+using test::PumpFor;
+using test::PumpUntil;
+
+std::filesystem::path StereoWav() {
+    return test::MakeSignalWav(3.0, 44100, 2);
+}
+std::filesystem::path Lame128() {
+    return test::EncodeWithLame(StereoWav(), "-b 128 -t");
+}
+std::filesystem::path LameVbr() {
+    return test::EncodeWithLame(StereoWav(), "-V 2");
+}
+std::filesystem::path Twolame() {
+    return test::EncodeWithTwolame(StereoWav(), "-b 192 -m j");
+}
+
+// A player on the null device that does not start by itself.
+struct NullPlayer {
+    NullPlayer() {
+        player.SetAutoPlay(false);
+        player.SetDeviceID(NullAudioDeviceId());
+        log.Attach(player);
+    }
+    TMP3Player player;
+    PlayerLog log;
+};
+
+TEST(Player, WavOutputHoldsExactlyThePcmOfAFrameByFrameDecode) {
+    test::TempDir dir;
+    for (const auto& mp3 : {Lame128(), LameVbr(), Twolame()}) {
+        const auto pcm = test::PlayToWav(mp3, dir / "out.wav");
+        const auto expected = test::DecodeFrameByFrame(test::ReadFileBytes(mp3));
+        ASSERT_GT(expected.size(), 100000u);
+        EXPECT_EQ(pcm.size(), expected.size()) << mp3;
+        EXPECT_TRUE(pcm == expected) << mp3;
+    }
+}
+
+TEST(Player, OperationsOutsideCommandsDoNothingAndFireNothing) {
+    NullPlayer p;
+    EXPECT_EQ(p.player.Commands(), CommandBit(mpcOpen));
+    p.player.Play();
+    p.player.Pause();
+    p.player.Stop();
+    p.player.Close();
+    p.player.SetFileName(Lame128().string());
+    PumpFor(p.player, 50ms);
+    const PlayerLog afterOpen = p.log;
+    EXPECT_EQ(p.player.Commands(), CommandBit(mpcOpen) | CommandBit(mpcClose) |
+                                       CommandBit(mpcPlay) | CommandBit(mpcStopped));
+    p.player.Pause();
+    p.player.Resume();
+    p.player.Seek(1000);
+    p.player.Stop();
+    PumpFor(p.player, 50ms);
+    EXPECT_EQ(p.log.Order, afterOpen.Order);
+    EXPECT_EQ(p.player.Status(), mpsStopped);
+    p.player.Play();
+    p.player.Resume(); // playing: not accepted
+    PumpFor(p.player, 50ms);
+    EXPECT_EQ(p.player.Status(), mpsPlaying);
+    EXPECT_EQ(p.player.Commands(), CommandBit(mpcOpen) | CommandBit(mpcClose) |
+                                       CommandBit(mpcStop) | CommandBit(mpcPause) |
+                                       CommandBit(mpcSeek));
+}
+
+TEST(Player, StopWhilePausedReportsStatusThenEndOnceAndASecondStopDoesNothing) {
+    NullPlayer p;
+    p.player.SetFileName(Lame128().string());
+    p.player.Play();
+    p.player.Pause();
+    PumpFor(p.player, 100ms);
+    p.log = PlayerLog();
+    p.log.Attach(p.player);
+    p.player.Stop();
+    p.player.Stop();
+    PumpFor(p.player, 100ms);
+    EXPECT_EQ(p.log.Statuses, std::vector<TMP3PlayerStatus>{mpsStopped});
+    EXPECT_EQ(p.log.EndReasons, std::vector<TMP3EndPlayReason>{merStoped});
+    ASSERT_GE(p.log.Order.size(), 2u);
+    EXPECT_EQ(p.log.Order[0], 's');
+    EXPECT_EQ(p.log.Order[1], 'e');
+    EXPECT_EQ(p.player.EndReason(), merStoped);
+    EXPECT_EQ(p.player.Position(), 0);
+}
+
+TEST(Player, PlayingToTheEndReportsSuccessOnceAndPlaysAgainFromTheStart) {
+    test::TempDir dir;
+    TMP3Player player;
+    player.SetAutoPlay(false);
+    PlayerLog log;
+    log.Attach(player);
+    player.SetFileName(Twolame().string());
+    for (int run = 0; run < 2; ++run) {
+        player.SetOutputFileName((dir / "out.wav").string());
+        player.Play();
+        ASSERT_TRUE(PumpUntil(player, [&] { return log.EndReasons.size() == size_t(run) + 1; }));
+        PumpFor(player, 50ms);
+        EXPECT_EQ(player.Status(), mpsStopped);
+        EXPECT_EQ(player.ReaderPosition(), player.DataStart()) << "rewound";
+        EXPECT_EQ(player.EndReason(), merStoped) << "the reason is reported once";
+        EXPECT_FALSE(player.FileName().empty()) << "the file stays open";
+        EXPECT_TRUE(player.OutputFileName().empty()) << "Stop clears the output file";
+    }
+    EXPECT_EQ(log.EndReasons, (std::vector<TMP3EndPlayReason>{merSuccessful, merSuccessful}));
+}
+
+TEST(Player, SettingTheFileNameOpensAndPlaysAndAnEmptyNameCloses) {
+    TMP3Player player;
+    player.SetDeviceID(NullAudioDeviceId());
+    PlayerLog log;
+    log.Attach(player);
+    player.SetFileName(Lame128().string());
+    EXPECT_EQ(player.Status(), mpsPlaying);
+    EXPECT_EQ(player.LayerNumber(), 3);
+    EXPECT_EQ(player.MpegVersion(), 1);
+    EXPECT_EQ(player.SampleRate(), 44100);
+    EXPECT_EQ(player.Channels(), 2);
+    EXPECT_EQ(player.Bitrate(), 128000);
+    EXPECT_EQ(player.BytesPerFrame(), 4608);
+    player.SetFileName("");
+    EXPECT_EQ(player.Commands(), CommandBit(mpcOpen));
+    PumpFor(player, 50ms);
+    EXPECT_EQ(log.EndReasons, std::vector<TMP3EndPlayReason>{merStoped});
+    EXPECT_EQ(log.Statuses.back(), mpsStopped);
+}
+
+TEST(Player, FilesThatCannotBeOpenedOrAreNotMpegAudioRaise) {
+    test::TempDir dir;
+    TMP3Player player;
+    player.SetAutoPlay(false);
+    player.SetFileName(Lame128().string());
+    const std::string missing = (dir / "missing.mp3").string();
+    EXPECT_THROW(player.SetFileName(missing), EMP3Error);
+    EXPECT_EQ(player.FileName(), missing);
+    EXPECT_NE(player.Commands(), CommandBit(mpcOpen)) << "the open file stays open";
+
+    std::vector<uint8_t> noise(20000);
+    for (size_t i = 0; i < noise.size(); ++i)
+        noise[i] = static_cast<uint8_t>(i * 37 % 251 & 0x7F);
+    test::WriteFileBytes(dir / "noise.mp3", noise);
+    try {
+        player.SetFileName((dir / "noise.mp3").string());
+        FAIL() << "not MPEG audio";
+    } catch (const EMP3Error& error) {
+        EXPECT_STREQ(error.what(), "unknown MPEG Audio format.");
+    }
+    EXPECT_EQ(player.Commands(), CommandBit(mpcOpen));
+    EXPECT_TRUE(player.FileName().empty());
+}
+
+TEST(Player, ID3v2TagAndJunkBeforeTheFirstFrameAreNotAudioData) {
+    test::TempDir dir;
+    const auto mp3 = test::ReadFileBytes(Lame128());
+    std::vector<uint8_t> file = {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 20};
+    file.resize(30, 0);
+    for (int i = 0; i < 300; ++i)
+        file.push_back(static_cast<uint8_t>(0x11 * (i % 7)));
+    file.insert(file.end(), mp3.begin(), mp3.end());
+    test::WriteFileBytes(dir / "tagged.mp3", file);
+    TMP3Player player;
+    player.SetAutoPlay(false);
+    player.SetFileName((dir / "tagged.mp3").string());
+    EXPECT_EQ(player.DataStart(), 330);
+    EXPECT_EQ(player.DataLength(), static_cast<int32_t>(mp3.size()));
+    EXPECT_EQ(player.ReaderPosition(), 330);
+}
+
+// Frames of a Layer II file with a gap of zeros spliced in after frame 20.
+std::vector<uint8_t> WithGap(size_t zeros, size_t* framesBefore, size_t* framesTotal) {
+    const auto mp2 = test::ReadFileBytes(Twolame());
+    const auto offsets = test::FrameOffsets(mp2);
+    *framesBefore = 20;
+    *framesTotal = offsets.size();
+    std::vector<uint8_t> file(mp2.begin(), mp2.begin() + static_cast<long>(offsets[20]));
+    file.insert(file.end(), zeros, 0);
+    file.insert(file.end(), mp2.begin() + static_cast<long>(offsets[20]), mp2.end());
+    return file;
+}
+
+TEST(Player, GapsUpTo4096BytesAreSkippedAndLongerOnesEndPlaying) {
+    test::TempDir dir;
+    size_t before = 0, total = 0;
+    test::WriteFileBytes(dir / "gap4000.mp2", WithGap(4000, &before, &total));
+    test::WriteFileBytes(dir / "gap5000.mp2", WithGap(5000, &before, &total));
+    const auto skipped = test::PlayToWav(dir / "gap4000.mp2", dir / "a.wav");
+    EXPECT_EQ(skipped.size(), total * 4608);
+    const auto ended = test::PlayToWav(dir / "gap5000.mp2", dir / "b.wav");
+    EXPECT_EQ(ended.size(), before * 4608);
+    EXPECT_TRUE(std::equal(ended.begin(), ended.end(), skipped.begin()));
+}
+
+TEST(Player, ATruncatedLastFrameEndsPlayingSuccessfullyAfterTheCompleteOnes) {
+    test::TempDir dir;
+    const auto mp2 = test::ReadFileBytes(Twolame());
+    const auto offsets = test::FrameOffsets(mp2);
+    ASSERT_GT(offsets.size(), 30u);
+    std::vector<uint8_t> file(mp2.begin(), mp2.begin() + static_cast<long>(offsets[30]) + 100);
+    test::WriteFileBytes(dir / "cut.mp2", file);
+    const auto pcm = test::PlayToWav(dir / "cut.mp2", dir / "cut.wav");
+    EXPECT_EQ(pcm.size(), 30u * 4608);
+}
+
+TEST(Player, DurationComesFromTheBitRateOrFromTheVbrFrameCount) {
+    test::TempDir dir;
+    auto mp3 =
+        test::ReadFileBytes(test::EncodeWithLame(test::MakeSignalWav(70.0, 44100, 2), "-b 128 -t"));
+    ASSERT_GT(mp3.size(), 1000000u);
+    mp3.resize(1000000);
+    test::WriteFileBytes(dir / "cbr.mp3", mp3);
+    TMP3Player player;
+    player.SetAutoPlay(false);
+    player.SetFileName((dir / "cbr.mp3").string());
+    EXPECT_EQ(player.DataLength(), 1000000);
+    EXPECT_EQ(player.Duration(), 62500);
+
+    const auto vbr = test::ReadFileBytes(LameVbr());
+    ASSERT_EQ(std::memcmp(vbr.data() + 36, "Xing", 4), 0) << "MPEG-1 stereo: at offset 36";
+    const int64_t frames = int64_t(vbr[44]) << 24 | vbr[45] << 16 | vbr[46] << 8 | vbr[47];
+    player.SetFileName(LameVbr().string());
+    EXPECT_EQ(player.Bitrate(), 0) << "an information frame was found";
+    EXPECT_EQ(player.TotalBytes(), (frames - 1) * 4608);
+    EXPECT_EQ(player.Duration(), static_cast<int32_t>((frames - 1) * 4608 * 1000 / 176400));
+    EXPECT_EQ(player.DataStart(), static_cast<int32_t>(test::FrameOffsets(vbr)[1]))
+        << "the information frame is not audio";
+}
+
+TEST(Player, SeekArithmeticAndTheFrameTable) {
+    NullPlayer p;
+    p.player.SetFileName(Lame128().string());
+    p.player.Play();
+    p.player.Pause();
+    p.player.Seek(1000);
+    EXPECT_EQ(p.player.PlayedBytes(), 39 * 4608);
+    EXPECT_EQ(p.player.Position(), 1018);
+    EXPECT_EQ(p.player.Status(), mpsPaused) << "a paused player stays paused";
+    EXPECT_EQ(p.player.SeekTableCount(), 40u);
+
+    p.player.Seek(3600000); // far beyond the end: lands on the last frame
+    const size_t frames = p.player.SeekTableCount();
+    const auto offsets = test::FrameOffsets(test::ReadFileBytes(Lame128()));
+    EXPECT_EQ(frames, offsets.size());
+    EXPECT_EQ(p.player.ReaderPosition(), static_cast<int32_t>(offsets.back()));
+    EXPECT_EQ(p.player.PlayedBytes(), static_cast<int64_t>(frames - 1) * 4608);
+
+    p.player.Seek(500); // known ground: no scanning
+    EXPECT_EQ(p.player.SeekTableCount(), frames);
+    EXPECT_EQ(p.player.ReaderPosition(), static_cast<int32_t>(offsets[20]));
+    p.player.Seek(0);
+    EXPECT_EQ(p.player.ReaderPosition(), p.player.DataStart());
+    EXPECT_EQ(p.player.Position(), 0);
+    p.player.Seek(-1);
+    EXPECT_EQ(p.player.ReaderPosition(), p.player.DataStart()) << "negative times are ignored";
+}
+
+TEST(Player, SeekOnAStreamThatCannotSeekIsAnAssertionFailure) {
+    TMP3Player player;
+    EXPECT_THROW(player.Seek(0), EMP3AssertionFailure) << "never had a seekable stream";
+}
+
+TEST(Player, PropertySettersIgnoreValuesOutOfRange) {
+    TMP3Player player;
+    player.SetVolume(101);
+    player.SetVolume(-1);
+    player.SetVolBalance(101);
+    player.SetChangePosStep(99);
+    EXPECT_EQ(player.Volume(), 100);
+    EXPECT_EQ(player.VolBalance(), 0);
+    EXPECT_EQ(player.ChangePosStep(), 400);
+    player.SetVolume(0);
+    player.SetVolBalance(-100);
+    player.SetChangePosStep(100);
+    EXPECT_EQ(player.Volume(), 0);
+    EXPECT_EQ(player.VolBalance(), -100);
+    EXPECT_EQ(player.ChangePosStep(), 100);
+    TMP3Player loaded;
+    loaded.BeginLoading();
+    loaded.SetVolume(0);
+    loaded.Loaded();
+    EXPECT_EQ(loaded.Volume(), 100) << "0 while loading takes the sound output's volume";
+}
+
+TEST(Player, EqualizerPropertiesPostOneRebuildAndOnlyOnChange) {
+    TMP3Player player;
+    player.Messages().Pump();
+    player.SetEqualizerCount(6);
+    player.SetEqualizerEnabled(false);
+    player.SetEqualizerMode(memSubBand);
+    EXPECT_FALSE(player.Messages().HasPending(MPM_EQUALIZER));
+    player.SetEqualizerCount(10);
+    player.SetEqualizerEnabled(true);
+    EXPECT_EQ(player.Messages().PendingCount(), 1u);
+}
+
+TEST(Player, BandRangeSpreadsGeometricallyRoundingEachStep) {
+    TMP3Player player;
+    player.SetBandRange(60, 16000);
+    EXPECT_EQ(player.EqualizerFrequency(0), 0) << "only in frequency mode";
+    player.SetEqualizerMode(memFreq);
+    player.SetBandRange(60, 16000);
+    std::vector<int32_t> six;
+    for (int i = 0; i < 6; ++i)
+        six.push_back(player.EqualizerFrequency(i));
+    EXPECT_EQ(six, (std::vector<int32_t>{60, 183, 560, 1712, 5234, 16000}));
+    player.SetEqualizerCount(10);
+    player.SetBandRange(60, 16000);
+    std::vector<int32_t> ten;
+    for (int i = 0; i < 10; ++i)
+        ten.push_back(player.EqualizerFrequency(i));
+    EXPECT_EQ(ten, (std::vector<int32_t>{60, 112, 208, 387, 720, 1339, 2490, 4629, 8606, 16000}));
+    player.SetBandRange(0, 100);
+    player.SetBandRange(200, 100);
+    player.SetBandRange(100, 24001);
+    EXPECT_EQ(player.EqualizerFrequency(0), 60);
+    player.SetEqualizerCount(1);
+    player.SetBandRange(50, 900);
+    EXPECT_EQ(player.EqualizerFrequency(0), 900);
+    player.SetEqualizerCount(40); // more bands than the tables hold stays inside them
+    player.SetBandRange(60, 16000);
+    EXPECT_EQ(player.EqualizerFrequency(31), 16000);
+}
+
+TEST(Player, EqualizerRebuildWritesTheDecoderGains) {
+    TMP3Player player;
+    player.SetAutoPlay(false);
+    player.SetFileName(Twolame().string()); // Layer II at 44.1 kHz
+    player.SetEqualizerValue(0, 100);
+    player.SetEqualizerValue(5, -100);
+    player.SetEqualizerEnabled(true);
+    player.Messages().Pump();
+    EXPECT_EQ(*SubbandEqualizerOn(), 1);
+    EXPECT_EQ(*LineEqualizerOn(), 0);
+    EXPECT_FLOAT_EQ(*SubbandGain(0), 10.0f);
+    EXPECT_FLOAT_EQ(*SubbandGain(5), 0.1f);
+    EXPECT_FLOAT_EQ(*SubbandGain(6), 1.0f);
+    EXPECT_EQ(player.EqualizerFrequency(0), 345); // 44100 / 64 / 2 rounded
+    EXPECT_EQ(player.EqualizerFrequency(31), 21705);
+
+    // Bands at 60, 183, 560, 1712, 5234 and 16000 Hz; subband 0 (345 Hz) lies nearest by
+    // ratio to 560 Hz, subband 5 (3790 Hz) to 5234 Hz.
+    player.SetEqualizerMode(memFreq);
+    player.SetBandRange(60, 16000);
+    for (int band = 0; band < 6; ++band)
+        player.SetEqualizerValue(band, 0);
+    player.SetEqualizerValue(2, 100);
+    player.SetEqualizerValue(4, -100);
+    player.Messages().Pump();
+    EXPECT_EQ(*SubbandEqualizerOn(), 1);
+    EXPECT_FLOAT_EQ(*SubbandGain(0), 10.0f);
+    EXPECT_FLOAT_EQ(*SubbandGain(1), 1.0f); // 1034 Hz: 1712 / 1034 < 1034 / 560, band 3
+    EXPECT_FLOAT_EQ(*SubbandGain(5), 0.1f);
+    EXPECT_FLOAT_EQ(*SubbandGain(31), 1.0f);
+    player.SetEqualizerEnabled(false);
+    player.Messages().Pump();
+    EXPECT_EQ(*SubbandEqualizerOn(), 0);
+    EXPECT_EQ(*LineEqualizerOn(), 0);
+    player.Close();
+    *SubbandEqualizerOn() = 0;
+}
+
+TEST(Player, AWorkerErrorIsShownEndsPlayingAsFailureAndLeavesTheFileOpen) {
+    std::vector<std::string> shown;
+    SetApplicationExceptionDisplay(
+        [&](const std::exception_ptr& error) { shown.push_back(ExceptionText(error)); });
+    TMP3Player player;
+    player.SetAutoPlay(false);
+    PlayerLog log;
+    log.Attach(player);
+    player.SetFileName(Twolame().string());
+    player.SetOutputFileName("/dev/full"); // every write of the WAV data fails
+    player.Play();
+    EXPECT_TRUE(PumpUntil(player, [&] { return !log.EndReasons.empty(); }));
+    SetApplicationExceptionDisplay(nullptr);
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ(log.EndReasons, std::vector<TMP3EndPlayReason>{merFailure});
+    EXPECT_EQ(player.Status(), mpsStopped);
+    EXPECT_NE(player.Commands(), CommandBit(mpcOpen));
+}
+
+TEST(Player, PositionNoticesArriveWhilePlayingAndCollapse) {
+    NullPlayer p;
+    p.player.SetChangePosStep(100);
+    p.player.SetFileName(Lame128().string());
+    p.player.Play();
+    std::this_thread::sleep_for(700ms); // notices pile up unpumped
+    EXPECT_GE(p.player.Messages().PendingCount(), 4u);
+    p.player.Messages().Pump();
+    EXPECT_EQ(p.log.Positions, 1) << "one notice for the whole burst";
+    PumpFor(p.player, 300ms);
+    EXPECT_GE(p.log.Positions, 2);
+    EXPECT_GT(p.player.Position(), 700);
+    EXPECT_LT(p.player.Position(), 1400);
+}
+
+// The play-out at the end waits for the device; a pause then must not hold up the others.
+TEST(Player, StopSeekAndCloseActAtOnceWhenPausedDuringThePlayOut) {
+    NullPlayer p;
+    const auto shortFile = test::EncodeWithTwolame(test::MakeSignalWav(1.0, 44100, 2), "-b 192");
+    for (int operation = 0; operation < 3; ++operation) {
+        p.player.SetFileName(shortFile.string());
+        p.player.Play();
+        std::this_thread::sleep_for(300ms); // everything is decoded and queued by now
+        p.player.Pause();
+        std::this_thread::sleep_for(100ms);
+        const auto start = std::chrono::steady_clock::now();
+        if (operation == 0) {
+            p.player.Stop();
+            EXPECT_EQ(p.player.Status(), mpsStopped);
+        } else if (operation == 1) {
+            p.player.Seek(200);
+            EXPECT_EQ(p.player.Status(), mpsPaused);
+            EXPECT_EQ(p.player.PlayedBytes(), 8 * 4608);
+        } else {
+            p.player.Close();
+            EXPECT_EQ(p.player.Commands(), CommandBit(mpcOpen));
+        }
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 250ms) << "operation " << operation;
+        if (operation == 1) {
+            p.player.Resume();
+            EXPECT_TRUE(PumpUntil(
+                p.player, [&] { return p.player.Status() == mpsStopped; }, 5s))
+                << "plays on from the new place to the end";
+        }
+    }
+}
+
+TEST(Player, NoFrameIsDecodedAfterAStopThatCameWhileTheOutputWasFull) {
+    NullPlayer p;
+    p.player.SetFileName(Lame128().string());
+    p.player.Play();
+    std::this_thread::sleep_for(300ms); // the ring is full, the worker sleeps or reads ahead
+    p.player.Stop();
+    const int32_t position = p.player.ReaderPosition();
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(p.player.ReaderPosition(), position);
+    EXPECT_EQ(position, p.player.DataStart());
+}
+
+TEST(Player, ReadFileInfoFillsTheCallersObjectOnly) {
+    TMP3Player player;
+    TMP3Info info;
+    TMP3Player::ReadFileInfo(Lame128().string(), info);
+    EXPECT_EQ(info.AudioStart(), 0);
+    EXPECT_EQ(player.Commands(), CommandBit(mpcOpen));
+}
+
+TEST(Player, StressPlayPauseSeekStopCloseWhileTheWorkerDecodes) {
+    NullPlayer p;
+    const std::string file = Lame128().string();
+    for (int round = 0; round < 1000; ++round) {
+        if (p.player.Commands() == CommandBit(mpcOpen)) p.player.SetFileName(file);
+        p.player.Play();
+        switch (round % 5) {
+        case 0:
+            p.player.Pause();
+            p.player.Seek(round % 2900);
+            p.player.Resume();
+            break;
+        case 1:
+            p.player.Seek((round * 7) % 3000);
+            break;
+        case 2:
+            p.player.Stop();
+            break;
+        case 3:
+            p.player.Pause();
+            p.player.Close();
+            break;
+        default:
+            p.player.Position();
+            break;
+        }
+        p.player.Messages().Pump();
+    }
+    p.player.Close();
+    PumpFor(p.player, 20ms);
+    EXPECT_EQ(p.player.Status(), mpsStopped);
+    EXPECT_GE(p.log.EndReasons.size(), 400u);
+}
+
+} // namespace
+} // namespace pelbrisk
