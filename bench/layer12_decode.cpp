@@ -43,7 +43,7 @@ std::vector<uint8_t> MakeStream(double seconds) {
     return bytes;
 }
 
-// Returns the PCM bytes made, so the work cannot be optimised away.
+// Returns the PCM bytes made.
 size_t DecodeWithPelbrisk(const std::vector<uint8_t>& bytes) {
     auto decoder = std::make_unique<TMP3Decoder>();
     TMP3FrameHeader header;
@@ -58,11 +58,13 @@ size_t DecodeWithPelbrisk(const std::vector<uint8_t>& bytes) {
         const TDecodeResult result =
             decoder->Decode(bytes.data() + offset, size - offset, reinterpret_cast<uint8_t*>(pcm));
         if (result.Consumed < 1) break;
-        produced += static_cast<size_t>(result.OutputBytes) + static_cast<size_t>(pcm[7] & 1);
+        produced += static_cast<size_t>(result.OutputBytes);
         offset += result.Consumed;
     }
     return produced;
 }
+
+const char* gMpg123Decoder = "";
 
 size_t DecodeWithMpg123(const std::vector<uint8_t>& bytes) {
     mpg123_handle* handle = mpg123_new(nullptr, nullptr);
@@ -79,19 +81,31 @@ size_t DecodeWithMpg123(const std::vector<uint8_t>& bytes) {
         produced += done;
         if (status != MPG123_OK && status != MPG123_NEW_FORMAT) break;
     }
+    gMpg123Decoder = mpg123_current_decoder(handle);
     mpg123_delete(handle);
     return produced;
 }
 
 template <typename Work>
-double BestSeconds(int rounds, Work work, size_t& produced) {
-    double best = 1e30;
-    for (int round = 0; round < rounds; ++round) {
-        const auto start = Clock::now();
-        produced = work();
-        best = std::min(best, std::chrono::duration<double>(Clock::now() - start).count());
+double Seconds(Work work, size_t& produced) {
+    const auto start = Clock::now();
+    produced = work();
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Returns a sample, so the work cannot be optimised away.
+size_t SynthesizeGranules(int granules) {
+    auto decoder = std::make_unique<TMP3Decoder>();
+    static float samples[18][32];
+    for (int slot = 0; slot < 18; ++slot)
+        for (int s = 0; s < 32; ++s)
+            samples[slot][s] = static_cast<float>(((slot * 32 + s) * 7919) % 2001 - 1000);
+    alignas(16) static int16_t out[18 * 64];
+    for (int granule = 0; granule < granules; ++granule) {
+        SynthesizeLayer3Channel(*decoder, 0, samples, out);
+        SynthesizeLayer3Channel(*decoder, 1, samples, out);
     }
-    return best;
+    return static_cast<size_t>(out[5]);
 }
 
 } // namespace
@@ -108,37 +122,32 @@ int main(int argc, char** argv) {
     const std::vector<uint8_t> stream = MakeStream(seconds);
     size_t ours = 0;
     size_t theirs = 0;
-    const double pelbriskSeconds = BestSeconds(
-        5, [&] { return DecodeWithPelbrisk(stream); }, ours);
-    const double mpg123Seconds = BestSeconds(
-        5, [&] { return DecodeWithMpg123(stream); }, theirs);
-    std::printf("Layer II, 44.1 kHz joint stereo 192 kbit/s, %.0f s of audio (best of 5):\n",
-                seconds);
+    // Alternating rounds, best of each, so both meet the same load on a shared machine.
+    constexpr int kRounds = 15;
+    double pelbriskSeconds = 1e30;
+    double mpg123Seconds = 1e30;
+    for (int round = 0; round < kRounds; ++round) {
+        pelbriskSeconds =
+            std::min(pelbriskSeconds, Seconds([&] { return DecodeWithPelbrisk(stream); }, ours));
+        mpg123Seconds =
+            std::min(mpg123Seconds, Seconds([&] { return DecodeWithMpg123(stream); }, theirs));
+    }
+    std::printf(
+        "Layer II, 44.1 kHz joint stereo 192 kbit/s, %.0f s of audio (best of %d rounds):\n",
+        seconds, kRounds);
     std::printf("  pelbrisk   %8.1f ms  %6.0fx real time  (%zu PCM bytes)\n", pelbriskSeconds * 1e3,
                 seconds / pelbriskSeconds, ours);
     std::printf("  libmpg123  %8.1f ms  %6.0fx real time  (%zu PCM bytes, decoder %s)\n",
-                mpg123Seconds * 1e3, seconds / mpg123Seconds, theirs, mpg123_decoders()[0]);
+                mpg123Seconds * 1e3, seconds / mpg123Seconds, theirs, gMpg123Decoder);
     std::printf("  pelbrisk takes %.2f of libmpg123's time\n", pelbriskSeconds / mpg123Seconds);
 
     // The synthesis alone: two channels of 18-slot granules, as Layer III drives it.
-    auto decoder = std::make_unique<TMP3Decoder>();
-    static float samples[18][32];
-    for (int slot = 0; slot < 18; ++slot)
-        for (int s = 0; s < 32; ++s)
-            samples[slot][s] = static_cast<float>(((slot * 32 + s) * 7919) % 2001 - 1000);
-    alignas(16) static int16_t out[18 * 64];
     constexpr int kGranules = 20000;
     size_t checksum = 0;
-    const double synthesisSeconds = BestSeconds(
-        3,
-        [&] {
-            for (int granule = 0; granule < kGranules; ++granule) {
-                SynthesizeLayer3Channel(*decoder, 0, samples, out);
-                SynthesizeLayer3Channel(*decoder, 1, samples, out);
-            }
-            return static_cast<size_t>(out[5]);
-        },
-        checksum);
+    double synthesisSeconds = 1e30;
+    for (int round = 0; round < 3; ++round)
+        synthesisSeconds = std::min(
+            synthesisSeconds, Seconds([] { return SynthesizeGranules(kGranules); }, checksum));
     std::printf("Synthesis: %.1f ns per output sample (%d stereo granules in %.1f ms)\n",
                 synthesisSeconds * 1e9 / (kGranules * 18.0 * 64.0), kGranules,
                 synthesisSeconds * 1e3);

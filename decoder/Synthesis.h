@@ -7,6 +7,15 @@ namespace pelbrisk {
 struct TMP3Decoder;
 
 // The polyphase synthesis filter bank: subband samples on the 16-bit scale in, 16-bit PCM out.
+//
+// What a window routine reads. The ring of a channel holds the DCT-32 outputs X[0..31] of its
+// last 16 time slots, 32 values each, the newest at [position .. position + 31] and the slot
+// m steps older at (position + 32m) mod 512. The window (264 values, its sign the polarity)
+// holds rows m = 0..15 of 16 values D[32m + j], j = 0..15, then 8 values -D[48 + 64k]. Row m
+// weighs the slot m steps old: output j (0..15) adds row[j] * X[16 + j] for even m and
+// subtracts row[j] * X[16 - j] for odd m; output 32 - j (j = 1..15) adds (-1)^m * row'[j] times
+// the same value, with row' the row 15 - m; output 16 adds the last row's value k times X[0] of
+// the slot 2k + 1 steps old.
 
 // X[k] = sum over i of x[i] * cos((2i + 1) k pi / 64), k = 0..31, in single precision.
 void Dct32(const float* x, float* X);
