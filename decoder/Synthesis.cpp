@@ -106,25 +106,27 @@ inline void WindowSlot(const float* window, const float* ring, int32_t position,
     }
     const int32_t newest = position >> 5;
     double middle = 0.0;
+    // Slots m and 15 - m share their two window rows: each row weighs one slot for the low
+    // outputs and the other for the high ones.
     for (int m = 0; m < 16; m += 2) {
         const float* even = ring + 32 * ((newest + m) & 15);
-        const float* odd = ring + 32 * ((newest + m + 1) & 15);
-        const float* lowEven = window + 16 * m;
-        const float* lowOdd = window + 16 * (m + 1);
-        const float* highEven = window + 16 * (15 - m);
-        const float* highOdd = window + 16 * (14 - m);
+        const float* odd = ring + 32 * ((newest + 15 - m) & 15);
+        const float* evenRow = window + 16 * m;
+        const float* oddRow = window + 16 * (15 - m);
 #pragma GCC unroll 8
         for (int g = 0; g < 8; ++g) {
             const __m128d fromEven = LoadTwo(even + 16 + 2 * g);
             const __m128d reversed = LoadTwo(odd + 15 - 2 * g);
             const __m128d fromOdd = _mm_shuffle_pd(reversed, reversed, 1);
+            const __m128d evenWeights = LoadTwo(evenRow + 2 * g);
+            const __m128d oddWeights = LoadTwo(oddRow + 2 * g);
             // One sum at a time, in the order the fused version adds them.
-            low[g] = _mm_add_pd(low[g], _mm_mul_pd(LoadTwo(lowEven + 2 * g), fromEven));
-            low[g] = _mm_sub_pd(low[g], _mm_mul_pd(LoadTwo(lowOdd + 2 * g), fromOdd));
-            high[g] = _mm_add_pd(high[g], _mm_mul_pd(LoadTwo(highEven + 2 * g), fromEven));
-            high[g] = _mm_add_pd(high[g], _mm_mul_pd(LoadTwo(highOdd + 2 * g), fromOdd));
+            low[g] = _mm_add_pd(low[g], _mm_mul_pd(evenWeights, fromEven));
+            low[g] = _mm_sub_pd(low[g], _mm_mul_pd(oddWeights, fromOdd));
+            high[g] = _mm_add_pd(high[g], _mm_mul_pd(oddWeights, fromEven));
+            high[g] = _mm_add_pd(high[g], _mm_mul_pd(evenWeights, fromOdd));
         }
-        middle += static_cast<double>(window[256 + m / 2]) * odd[0];
+        middle += static_cast<double>(window[256 + 7 - m / 2]) * odd[0];
     }
     alignas(16) int32_t lowSamples[16];
     alignas(16) int32_t highSamples[16];
@@ -158,21 +160,21 @@ __attribute__((target("avx2,fma"))) void WindowSlotAvx2(const float* window, con
     double middle = 0.0;
     for (int m = 0; m < 16; m += 2) {
         const float* even = ring + 32 * ((newest + m) & 15);
-        const float* odd = ring + 32 * ((newest + m + 1) & 15);
-        const float* lowEven = window + 16 * m;
-        const float* lowOdd = window + 16 * (m + 1);
-        const float* highEven = window + 16 * (15 - m);
-        const float* highOdd = window + 16 * (14 - m);
+        const float* odd = ring + 32 * ((newest + 15 - m) & 15);
+        const float* evenRow = window + 16 * m;
+        const float* oddRow = window + 16 * (15 - m);
 #pragma GCC unroll 4
         for (int g = 0; g < 4; ++g) {
             const __m256d fromEven = LoadFour(even + 16 + 4 * g);
             const __m256d fromOdd = _mm256_cvtps_pd(Reverse(_mm_loadu_ps(odd + 13 - 4 * g)));
-            low[g] = _mm256_fmadd_pd(LoadFour(lowEven + 4 * g), fromEven, low[g]);
-            low[g] = _mm256_fnmadd_pd(LoadFour(lowOdd + 4 * g), fromOdd, low[g]);
-            high[g] = _mm256_fmadd_pd(LoadFour(highEven + 4 * g), fromEven, high[g]);
-            high[g] = _mm256_fmadd_pd(LoadFour(highOdd + 4 * g), fromOdd, high[g]);
+            const __m256d evenWeights = LoadFour(evenRow + 4 * g);
+            const __m256d oddWeights = LoadFour(oddRow + 4 * g);
+            low[g] = _mm256_fmadd_pd(evenWeights, fromEven, low[g]);
+            low[g] = _mm256_fnmadd_pd(oddWeights, fromOdd, low[g]);
+            high[g] = _mm256_fmadd_pd(oddWeights, fromEven, high[g]);
+            high[g] = _mm256_fmadd_pd(evenWeights, fromOdd, high[g]);
         }
-        middle += static_cast<double>(window[256 + m / 2]) * odd[0];
+        middle += static_cast<double>(window[256 + 7 - m / 2]) * odd[0];
     }
     alignas(16) int32_t lowSamples[16];
     alignas(16) int32_t highSamples[16];
