@@ -4,6 +4,7 @@
 
 namespace pelbrisk {
 
+// clang-format off
 const int32_t SynthesisWindowTimes65536[264] = {
     0, -1, -1, -1, -1, -1, -1, -2, -2, -2, -2, -3, -3, -4, -4, -5,
     -29, -31, -35, -38, -41, -45, -49, -53, -58, -63, -68, -73, -79, -85, -91, -97,
@@ -23,6 +24,7 @@ const int32_t SynthesisWindowTimes65536[264] = {
     29, 26, 24, 21, 19, 17, 16, 14, 13, 11, 10, 9, 8, 7, 7, 6,
     104, 1567, 9727, 64019, -9975, -45, 146, -5,
 };
+// clang-format on
 
 const float DctCosines[31] = {
     0x1.004f0a0000000p-1f, 0x1.02cd160000000p-1f, 0x1.07e8b60000000p-1f, 0x1.0fe4d00000000p-1f,
