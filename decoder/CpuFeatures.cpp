@@ -127,10 +127,11 @@ TRoutineChoice ChooseRoutines(uint32_t features) {
 
 TRoutineChoice SelectRoutines(uint32_t features) {
     const TRoutineChoice choice = ChooseRoutines(features);
-    // Alias reduction and the IMDCT have one single-precision version: the last-bit freedom
-    // the 3DNow! versions had is not needed. The windows keep each family's rounding.
+    // Alias reduction and the IMDCT have one single-precision version (on processors with AVX2
+    // a vector one): the last-bit freedom the 3DNow! versions had is not needed. The windows
+    // keep each family's rounding.
     Routines.Antialias = AntialiasFpu;
-    Routines.Imdct = ImdctFpu;
+    Routines.Imdct = FastestImdct();
     Routines.ImdctLongCore = ImdctLongCoreFpu;
     Routines.ImdctShortCore = ImdctShortCoreFpu;
     if (choice.Window == rv3DNow || choice.Window == rvE3DNow) {

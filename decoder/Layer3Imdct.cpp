@@ -19,6 +19,9 @@ struct TImdctTables {
     float FirstHalf[4][18];   // by block type: factor of y[FirstIndex[t]] for output t
     float SecondHalf[4][18];  // factor of y[SecondIndex[t]] for overlap t
     float ShortFactor[12];    // factor of y[ShortIndex[i]] for short output i
+    // The whole long IMDCT of each window as one matrix: [window][k][output], outputs 0..17 the
+    // windowed first half, 18..35 the windowed second half, padded to 40.
+    alignas(32) float LongMatrix[4][18][40];
     int8_t FirstIndex[18];
     int8_t SecondIndex[18];
     int8_t ShortIndex[12];
@@ -47,6 +50,10 @@ TImdctTables BuildImdctTables() {
                        : i < 18 ? 1.0
                                 : longSine;
     }
+    for (int i = 0; i < 18; ++i) {
+        t.FirstIndex[i] = static_cast<int8_t>(i < 9 ? i + 9 : 26 - i);
+        t.SecondIndex[i] = static_cast<int8_t>(i < 9 ? 8 - i : i - 9);
+    }
     for (int b = 0; b < 4; ++b) {
         for (int i = 0; i < 18; ++i) {
             const double firstSign = i < 9 ? 1.0 : -1.0;
@@ -54,9 +61,13 @@ TImdctTables BuildImdctTables() {
             t.SecondHalf[b][i] = static_cast<float>(-window[b][18 + i]);
         }
     }
-    for (int i = 0; i < 18; ++i) {
-        t.FirstIndex[i] = static_cast<int8_t>(i < 9 ? i + 9 : 26 - i);
-        t.SecondIndex[i] = static_cast<int8_t>(i < 9 ? 8 - i : i - 9);
+    for (int b = 0; b < 4; ++b) {
+        for (int k = 0; k < 18; ++k) {
+            for (int i = 0; i < 18; ++i) {
+                t.LongMatrix[b][k][i] = t.FirstHalf[b][i] * t.LongCosine[k][t.FirstIndex[i]];
+                t.LongMatrix[b][k][18 + i] = t.SecondHalf[b][i] * t.LongCosine[k][t.SecondIndex[i]];
+            }
+        }
     }
     for (int i = 0; i < 12; ++i) {
         const double sign = i < 3 ? 1.0 : -1.0;
@@ -85,6 +96,21 @@ inline int32_t Subbands(int32_t lines, int32_t cap) {
 }
 
 } // namespace
+
+const float* ImdctLongMatrix(int32_t window) {
+    return &ImdctTables().LongMatrix[window][0][0];
+}
+
+void ImdctShortSubband(float* input, const float* overlap, float* out) {
+    const TImdctTables& t = ImdctTables();
+    ImdctShortCoreFpu(input);
+    float z[36];
+    ShortOutputs(t, input, z);
+    for (int i = 0; i < 18; ++i) {
+        out[32 * i] = z[i] + overlap[i];
+        input[i] = z[18 + i];
+    }
+}
 
 void AntialiasFpu(float* spectrum, int32_t boundaries) {
     const TLayer3Constants& c = Layer3Constants();
@@ -147,17 +173,8 @@ int32_t ImdctFpu(float* input, const float* overlap, float* out, int32_t blockTy
             x[i] = y[t.SecondIndex[i]] * t.SecondHalf[window][i];
         }
     }
-    for (; s < shortEnd; ++s) {
-        float* x = input + 18 * s;
-        const float* previous = overlap + 18 * s;
-        ImdctShortCoreFpu(x);
-        float z[36];
-        ShortOutputs(t, x, z);
-        for (int i = 0; i < 18; ++i) {
-            out[32 * i + s] = z[i] + previous[i];
-            x[i] = z[18 + i];
-        }
-    }
+    for (; s < shortEnd; ++s)
+        ImdctShortSubband(input + 18 * s, overlap + 18 * s, out + s);
     for (; s < overlapEnd; ++s)
         for (int i = 0; i < 18; ++i)
             out[32 * i + s] = overlap[18 * s + i];

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "decoder/Routines.h"
+
 #include <cstdint>
 
 namespace pelbrisk {
@@ -19,6 +21,20 @@ constexpr int32_t ImdctMixedFlag = 4;
 // times the subbands of the first three ranges.
 int32_t ImdctFpu(float* input, const float* overlap, float* out, int32_t blockType,
                  int32_t longLines, int32_t shortLines, int32_t overlapLines, int32_t zeroSubbands);
+
+// The same with AVX2 and FMA for the long blocks; only for processors that have them.
+int32_t ImdctAvx2(float* input, const float* overlap, float* out, int32_t blockType,
+                  int32_t longLines, int32_t shortLines, int32_t overlapLines,
+                  int32_t zeroSubbands);
+// The fastest IMDCT this processor runs.
+TImdctRoutine FastestImdct();
+
+// The long IMDCT of one window (0, 1 or 3) as a matrix [k][40]: outputs 0..17 the windowed first
+// half, 18..35 the windowed second half of the 36-point transform.
+const float* ImdctLongMatrix(int32_t window);
+// Three short IMDCTs of one subband: first halves plus `overlap` to out[0], out[32], ...; second
+// halves back into `input`.
+void ImdctShortSubband(float* input, const float* overlap, float* out);
 
 // The transform cores, in place on the 18 lines of one subband. Long: y[j] = sum over k of
 // x[k] cos(pi / 72 (2j + 1)(2k + 1)). Short: for each window w the 6 lines x[3k + w] become

@@ -22,26 +22,30 @@ inline int16_t RoundAway(float sum) {
     return static_cast<int16_t>(static_cast<int32_t>(value));
 }
 
-// The same sums as the floating-point unit's windows, over the same ring blocks, in single
-// precision.
+// The sums of the floating-point unit's windows in single precision: window row m weighs the
+// ring slot m steps old, row 15 - m the same slot for the outputs above the middle.
 template <int Stride>
 void WindowSingle(const float* window, const float* ring, int32_t position, int16_t* out) {
-    float sums[32] = {};
-    for (int k = 0; k < 8; ++k) {
-        const float* first = ring + ((position + 64 * k) & 511);
-        const float* second = ring + ((position + 32 + 64 * k) & 511);
+    float low[16] = {};
+    float high[16] = {};
+    float middle = 0.0f;
+    const int32_t newest = position >> 5;
+    for (int m = 0; m < 16; m += 2) {
+        const float* even = ring + 32 * ((newest + m) & 15);
+        const float* odd = ring + 32 * ((newest + 15 - m) & 15);
+        const float* evenRow = window + 16 * m;
+        const float* oddRow = window + 16 * (15 - m);
         for (int j = 0; j < 16; ++j) {
-            const float* row = window + 16 * j;
-            sums[j] += row[2 * k] * first[16 + j] - row[2 * k + 1] * second[16 - j];
+            low[j] += evenRow[j] * even[16 + j] - oddRow[j] * odd[16 - j];
+            high[j] += oddRow[j] * even[16 + j] + evenRow[j] * odd[16 - j];
         }
-        sums[16] += window[256 + k] * second[0];
-        for (int j = 17; j < 32; ++j) {
-            const float* row = window + 16 * (32 - j);
-            sums[j] += row[15 - 2 * k] * first[48 - j] + row[14 - 2 * k] * second[j - 16];
-        }
+        middle += window[256 + 7 - m / 2] * odd[0];
     }
-    for (int j = 0; j < 32; ++j)
-        out[Stride * j] = RoundAway(sums[j]);
+    for (int j = 0; j < 16; ++j)
+        out[Stride * j] = RoundAway(low[j]);
+    out[Stride * 16] = RoundAway(middle);
+    for (int j = 1; j < 16; ++j)
+        out[Stride * (32 - j)] = RoundAway(high[j]);
 }
 
 } // namespace
@@ -55,6 +59,27 @@ void WindowInterleaved3DNow(const float* window, const float* ring, int32_t posi
     WindowSingle<2>(window, ring, position, out);
 }
 
+#if defined(__x86_64__)
+
+namespace {
+bool HasAvx2() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+}
+} // namespace
+
+TWindowRoutine FastestWindowMono() {
+    return HasAvx2() ? WindowMonoAvx2 : WindowMonoFpu;
+}
+
+TWindowRoutine FastestWindowInterleaved() {
+    return HasAvx2() ? WindowInterleavedAvx2 : WindowInterleavedFpu;
+}
+
+TImdctRoutine FastestImdct() {
+    return HasAvx2() ? ImdctAvx2 : ImdctFpu;
+}
+#else
 TWindowRoutine FastestWindowMono() {
     return WindowMonoFpu;
 }
@@ -62,5 +87,10 @@ TWindowRoutine FastestWindowMono() {
 TWindowRoutine FastestWindowInterleaved() {
     return WindowInterleavedFpu;
 }
+
+TImdctRoutine FastestImdct() {
+    return ImdctFpu;
+}
+#endif
 
 } // namespace pelbrisk

@@ -1,0 +1,87 @@
+// The Layer III IMDCT with AVX2 and FMA. Every function here carries its own target attribute
+// and nothing here is shared inline code, so the rest of the program runs on any x86-64
+// processor; Routines.cpp installs it only where the processor has the instructions.
+#if defined(__x86_64__)
+
+#include "decoder/Layer3Routines.h"
+
+#include <immintrin.h>
+
+namespace pelbrisk {
+
+namespace {
+
+#define PELBRISK_AVX2 __attribute__((target("avx2,fma")))
+
+PELBRISK_AVX2 inline int32_t SubbandsOf(int32_t lines, int32_t cap) {
+    const int32_t subbands = (lines + 17) / 18;
+    return subbands < 0 ? 0 : subbands > cap ? cap : subbands;
+}
+
+// One long block: the 36 windowed outputs of the 18 lines at `x` as 18 broadcasts against the
+// window's matrix rows.
+PELBRISK_AVX2 inline void LongBlock(const float* matrix, const float* x, float* z) {
+    __m256 a0 = _mm256_setzero_ps();
+    __m256 a1 = _mm256_setzero_ps();
+    __m256 a2 = _mm256_setzero_ps();
+    __m256 a3 = _mm256_setzero_ps();
+    __m256 a4 = _mm256_setzero_ps();
+    for (int k = 0; k < 18; ++k) {
+        const __m256 v = _mm256_broadcast_ss(x + k);
+        const float* row = matrix + 40 * k;
+        a0 = _mm256_fmadd_ps(v, _mm256_load_ps(row), a0);
+        a1 = _mm256_fmadd_ps(v, _mm256_load_ps(row + 8), a1);
+        a2 = _mm256_fmadd_ps(v, _mm256_load_ps(row + 16), a2);
+        a3 = _mm256_fmadd_ps(v, _mm256_load_ps(row + 24), a3);
+        a4 = _mm256_fmadd_ps(v, _mm256_load_ps(row + 32), a4);
+    }
+    _mm256_storeu_ps(z, a0);
+    _mm256_storeu_ps(z + 8, a1);
+    _mm256_storeu_ps(z + 16, a2);
+    _mm256_storeu_ps(z + 24, a3);
+    _mm256_storeu_ps(z + 32, a4);
+}
+
+} // namespace
+
+PELBRISK_AVX2 int32_t ImdctAvx2(float* input, const float* overlap, float* out, int32_t blockType,
+                                int32_t longLines, int32_t shortLines, int32_t overlapLines,
+                                int32_t zeroSubbands) {
+    const int32_t cap = zeroSubbands < 0 ? 0 : zeroSubbands > 32 ? 32 : zeroSubbands;
+    const bool mixed = (blockType & ImdctMixedFlag) != 0;
+    blockType &= 3;
+    const int32_t longEnd = SubbandsOf(longLines, cap);
+    int32_t shortEnd = longEnd;
+    if (blockType == 2 && SubbandsOf(shortLines, cap) > shortEnd)
+        shortEnd = SubbandsOf(shortLines, cap);
+    int32_t overlapEnd = SubbandsOf(overlapLines, cap);
+    if (overlapEnd < shortEnd) overlapEnd = shortEnd;
+    const float* blockMatrix = ImdctLongMatrix(blockType == 2 ? 0 : blockType);
+    const float* normalMatrix = ImdctLongMatrix(0);
+    int32_t s = 0;
+    for (; s < longEnd; ++s) {
+        float* x = input + 18 * s;
+        const float* previous = overlap + 18 * s;
+        alignas(32) float z[40];
+        LongBlock(mixed && s < 2 ? normalMatrix : blockMatrix, x, z);
+        for (int i = 0; i < 18; ++i)
+            out[32 * i + s] = z[i] + previous[i];
+        _mm256_storeu_ps(x, _mm256_loadu_ps(z + 18));
+        _mm256_storeu_ps(x + 8, _mm256_loadu_ps(z + 26));
+        x[16] = z[34];
+        x[17] = z[35];
+    }
+    for (; s < shortEnd; ++s)
+        ImdctShortSubband(input + 18 * s, overlap + 18 * s, out + s);
+    for (; s < overlapEnd; ++s)
+        for (int i = 0; i < 18; ++i)
+            out[32 * i + s] = overlap[18 * s + i];
+    for (int32_t z = s; z < cap; ++z)
+        for (int i = 0; i < 18; ++i)
+            out[32 * i + z] = 0.0f;
+    return 18 * overlapEnd;
+}
+
+} // namespace pelbrisk
+
+#endif
