@@ -29,7 +29,21 @@ struct TLayer3BitReader {
 
     bool PastEnd() const { return Next > End; }
 
+    // Loads whole bytes until the cache holds 25 to 32 bits: four at once while they are all
+    // held, one by one (zeros past the limit) near the end.
     void Refill() {
+        if (Count > 24) return;
+        if (Limit - Next >= 4) {
+            const uint32_t word = static_cast<uint32_t>(Next[0]) << 24 |
+                                  static_cast<uint32_t>(Next[1]) << 16 |
+                                  static_cast<uint32_t>(Next[2]) << 8 | Next[3];
+            const int32_t bytes = (32 - Count) >> 3;
+            const int32_t bits = 8 * bytes;
+            Cache = static_cast<uint32_t>(uint64_t{Cache} << bits | word >> (32 - bits));
+            Next += bytes;
+            Count += bits;
+            return;
+        }
         while (Count <= 24) {
             const uint32_t byte = Next < Limit ? *Next : 0u;
             ++Next;

@@ -14,7 +14,7 @@ namespace pelbrisk {
 namespace {
 
 inline float Requantized(const TLayer3Constants& k, int32_t x, float gain) {
-    if (x >= -32 && x < 32) return gain * k.SmallPow[x + 32];
+    if (static_cast<uint32_t>(x + 32) < 64u) return gain * k.SmallPow[x + 32];
     return static_cast<float>(k.PowerThird[std::abs(x)] * (static_cast<double>(gain) * x));
 }
 
@@ -50,7 +50,7 @@ void Requantize(TLayer3State& state, int32_t slot, int32_t channel) {
         for (int32_t i = done; i < end; ++i) {
             const int32_t x = in[i];
             any |= x != 0;
-            out[i] = x == 0 ? 0.0f : Requantized(k, x, gain);
+            out[i] = Requantized(k, x, gain);
         }
         if (any) extent.LastNonZeroBand = band;
         done = end;
@@ -73,7 +73,7 @@ void Requantize(TLayer3State& state, int32_t slot, int32_t channel) {
                 for (int32_t i = 0; i < width; ++i) {
                     const int32_t x = source[i];
                     any |= x != 0;
-                    state.Reorder[3 * (start + i) + w] = x == 0 ? 0.0f : Requantized(k, x, gain);
+                    state.Reorder[3 * (start + i) + w] = Requantized(k, x, gain);
                 }
                 if (any) extent.LastNonZeroShort[w] = band;
             }
