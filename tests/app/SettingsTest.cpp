@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QScopeGuard>
 #include <gtest/gtest.h>
+#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -343,6 +344,39 @@ TEST(ScreenFit, EdgesBeyondTheScreenComeBackToZero) {
               QRect(1024, 768, 300, 200));
     // A negative edge larger than the screen lands beyond the left edge and stays there.
     EXPECT_EQ(FitToScreen(QRect(-2000, 0, 300, 200), QSize(1024, 768)), QRect(-1276, 0, 300, 200));
+}
+
+} // namespace
+} // namespace pelbrisk
+
+namespace pelbrisk {
+namespace {
+
+// Whatever a damaged or hand-edited file holds, the values stay within what the window can use.
+TEST(SettingsText, GarbageKeepsEveryValueInRange) {
+    std::mt19937 random(20050228);
+    const QStringList keys{"window_alpha", "volume", "hotkey", "root", "random", "x"};
+    for (int round = 0; round < 2000; ++round) {
+        QString text;
+        const int lines = static_cast<int>(random() % 6);
+        for (int line = 0; line < lines; ++line) {
+            text += keys[static_cast<int>(random() % keys.size())];
+            QByteArray bytes;
+            for (int i = static_cast<int>(random() % 24); i > 0; --i)
+                bytes += static_cast<char>(random() % 256);
+            text += (random() % 2 ? " = " : "") + QString::fromLatin1(bytes) + '\n';
+        }
+        TFormSettings settings;
+        ApplySettingsText(settings, text);
+        ASSERT_GE(settings.WindowAlpha, 0);
+        ASSERT_LE(settings.WindowAlpha, 255);
+        ASSERT_GE(settings.Volume, 0);
+        ASSERT_LE(settings.Volume, 100);
+        for (const QString& root : settings.Roots)
+            ASSERT_FALSE(root.isEmpty());
+        // A short-cut read from any text writes back as a text that reads the same.
+        ASSERT_EQ(TextToShortCut(ShortCutToText(settings.ShowHotKey)), settings.ShowHotKey);
+    }
 }
 
 } // namespace

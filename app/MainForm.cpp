@@ -1,0 +1,643 @@
+#include "app/MainForm.h"
+
+#include "app/AudioFileInfo.h"
+#include "app/FolderScan.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileInfo>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QScreen>
+#include <QScrollBar>
+#include <QSplitter>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <chrono>
+
+namespace pelbrisk {
+
+namespace {
+
+constexpr int kLoadingPanelHeight = 41;
+// The X protocol's sizes are 16-bit; a settings file may ask for anything.
+constexpr int kLargestWindowSide = 32767;
+
+// A tree whose Ctrl+click keeps the selection, so that Ctrl+double-click opens the clicked
+// folder recursively instead of deselecting it first.
+class TDirTreeView : public QTreeWidget {
+public:
+    using QTreeWidget::QTreeWidget;
+
+protected:
+    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
+                                                         const QEvent* event) const override {
+        const auto flags = QTreeWidget::selectionCommand(index, event);
+        if (flags & QItemSelectionModel::Deselect)
+            return QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows;
+        return flags;
+    }
+};
+
+// Keeps the selection's colour when the control loses the focus.
+void KeepSelectionVisible(QWidget* control) {
+    QPalette palette = control->palette();
+    for (const auto role : {QPalette::Highlight, QPalette::HighlightedText})
+        palette.setColor(QPalette::Inactive, role, palette.color(QPalette::Active, role));
+    control->setPalette(palette);
+}
+
+QToolButton* CreateSpeedButton(QWidget* parent, int left, int top, const QString& caption,
+                               const QString& hint, bool toggle) {
+    auto* button = new QToolButton(parent);
+    button->setGeometry(left, top, 19, 18);
+    button->setText(caption);
+    button->setToolTip(hint);
+    button->setCheckable(toggle);
+    button->setFocusPolicy(Qt::NoFocus);
+    return button;
+}
+
+QString MenuCaption(QString caption) {
+    return caption.replace('&', "&&");
+}
+
+} // namespace
+
+TMainForm::TMainForm(const QString& settingsFile, QWidget* parent)
+    : QWidget(parent), settingsFile_(settingsFile.isEmpty()
+                                         ? SettingsFilePath(QCoreApplication::applicationFilePath())
+                                         : settingsFile) {
+    CreateControls();
+    setAcceptDrops(true);
+    setWindowTitle(windowTitle() + " - ver." + "050228");
+    currentIndex_ = -1;
+    random_.seed(static_cast<unsigned>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                           std::chrono::steady_clock::now().time_since_epoch())
+                                           .count()));
+    LoadSettings();
+}
+
+TMainForm::~TMainForm() {
+    SaveSettings();
+    // The player's threads end here, while the window they report to still stands.
+    MP3Player.reset();
+}
+
+void TMainForm::CreateControls() {
+    setWindowTitle("pelbrisk");
+    setWindowIcon(QIcon(":/pelbrisk.png"));
+    QFont formFont("Noto Sans Mono CJK JP");
+    formFont.setStyleHint(QFont::TypeWriter);
+    formFont.setPixelSize(12);
+    setFont(formFont);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(CreateCommandPanel());
+    layout->addWidget(CreateBrowserPanel(), 1);
+    layout->addWidget(CreateButtonPanel());
+
+    LoadingPanel = new QLabel("読み込み中", this);
+    LoadingPanel->setAlignment(Qt::AlignCenter);
+    LoadingPanel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    LoadingPanel->setAutoFillBackground(true);
+    LoadingPanel->resize(LoadingPanel->width(), kLoadingPanelHeight);
+    // The panel is shown while the window is disabled; its caption must stay readable.
+    QPalette loadingPalette = LoadingPanel->palette();
+    loadingPalette.setColor(QPalette::Disabled, QPalette::WindowText,
+                            loadingPalette.color(QPalette::Active, QPalette::WindowText));
+    LoadingPanel->setPalette(loadingPalette);
+    LoadingPanel->hide();
+
+    CreateMenus();
+    CreatePlayer();
+    RemotePlayers = MakeNativeRemotePlayerTransport();
+    MprisPlayers = std::make_unique<TMprisClient>();
+    OtherApp = std::make_unique<TOtherAppCtrl>(*RemotePlayers, MprisPlayers.get());
+}
+
+void TMainForm::CreatePlayer() {
+    MP3Player = std::make_unique<TMP3Player>();
+    MP3Player->BeginLoading();
+    MP3Player->SetAutoOpen(true);
+    MP3Player->SetAutoPlay(true);
+    MP3Player->SetChangePosStep(400);
+    MP3Player->SetDecodePriority(tpNormal);
+    MP3Player->SetEqualizerEnabled(false);
+    MP3Player->SetEqualizerCount(6);
+    MP3Player->SetEqualizerMode(memSubBand);
+    MP3Player->SetNeedInfoType(mitID3V1 | mitID3V2 | mitRiff);
+    MP3Player->SetNoisySeek(true);
+    MP3Player->SetInvertPolarity(false);
+    MP3Player->SetUsingCpuCapabilities(kAllCpuCapabilities);
+    MP3Player->SetVolBalance(0);
+    MP3Player->SetVolume(100);
+    MP3Player->Loaded();
+    // Other threads post to the player's queue; the queue is pumped here, on this thread.
+    MP3Player->Messages().SetWakeHook([this] {
+        QMetaObject::invokeMethod(
+            this, [this] { MP3Player->Messages().Pump(); }, Qt::QueuedConnection);
+    });
+    MP3Player->OnChangeStatus = [this](void*) { MP3PlayerChangeStatus(); };
+    MP3Player->OnEndPlay = [this](void*, TMP3EndPlayReason reason) { MP3PlayerEndPlay(reason); };
+}
+
+template <typename Operation>
+void TMainForm::ReportErrors(Operation&& operation) {
+    try {
+        operation();
+    } catch (const std::exception& error) {
+        QMessageBox::critical(this, "pelbrisk", QString::fromLocal8Bit(error.what()));
+    }
+}
+
+QWidget* TMainForm::CreateCommandPanel() {
+    Panel1 = new QWidget(this);
+    Panel1->setFixedHeight(20);
+    CommandEdit = new QLineEdit(Panel1);
+    CommandEdit->setAcceptDrops(false);
+    CommandEdit->installEventFilter(this);
+    auto* layout = new QHBoxLayout(Panel1);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(CommandEdit);
+    return Panel1;
+}
+
+QWidget* TMainForm::CreateBrowserPanel() {
+    Panel2 = new QWidget(this);
+    Splitter1 = new QSplitter(Qt::Horizontal, Panel2);
+    Splitter1->setChildrenCollapsible(false);
+
+    DirTree = new TDirTreeView(Splitter1);
+    DirTree->setHeaderHidden(true);
+    DirTree->setColumnCount(1);
+    DirTree->setIndentation(19);
+    DirTree->setFocusPolicy(Qt::ClickFocus);
+    DirTree->setToolTip("Directory tree");
+    DirTree->setContextMenuPolicy(Qt::CustomContextMenu);
+    DirTree->setUniformRowHeights(true);
+    KeepSelectionVisible(DirTree);
+    DirTree->installEventFilter(this);
+
+    PlayFileList = new QListWidget(Splitter1);
+    PlayFileList->setSelectionMode(QAbstractItemView::SingleSelection);
+    PlayFileList->setFocusPolicy(Qt::ClickFocus);
+    PlayFileList->setToolTip("File list");
+    PlayFileList->setContextMenuPolicy(Qt::CustomContextMenu);
+    PlayFileList->setUniformItemSizes(true);
+    KeepSelectionVisible(PlayFileList);
+    PlayFileList->installEventFilter(this);
+
+    // Growing the window widens the tree; the play list keeps its width.
+    Splitter1->setStretchFactor(0, 1);
+    Splitter1->setStretchFactor(1, 0);
+
+    auto* layout = new QHBoxLayout(Panel2);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(Splitter1);
+
+    connect(DirTree, &QTreeWidget::currentItemChanged, this, &TMainForm::DirTreeChange);
+    // Expanding or collapsing keeps the selected folder in view as well.
+    connect(DirTree, &QTreeWidget::itemExpanded, this, &TMainForm::DirTreeChange);
+    connect(DirTree, &QTreeWidget::itemCollapsed, this, &TMainForm::DirTreeChange);
+    connect(DirTree, &QTreeWidget::itemDoubleClicked, this, &TMainForm::DirTreeDblClick);
+    connect(PlayFileList, &QListWidget::itemDoubleClicked, this, &TMainForm::PlaySelected);
+    return Panel2;
+}
+
+QWidget* TMainForm::CreateButtonPanel() {
+    Panel6 = new QWidget(this);
+    Panel6->setFixedHeight(36);
+    Panel7 = new QWidget(Panel6);
+    Panel7->setFixedWidth(104);
+    PrevBtn = CreateSpeedButton(Panel7, 0, 0, "<l", "Prev", false);
+    StopBtn = CreateSpeedButton(Panel7, 19, 0, "[]", "Stop", false);
+    PauseBtn = CreateSpeedButton(Panel7, 38, 0, "ll", "Pause", false);
+    PlayBtn = CreateSpeedButton(Panel7, 57, 0, ">", "Play", false);
+    NextBtn = CreateSpeedButton(Panel7, 76, 0, "l>", "Next", false);
+    RepeatAllBtn = CreateSpeedButton(Panel7, 0, 18, "廻", "Repeat all", true);
+    RandomBtn = CreateSpeedButton(Panel7, 19, 18, "乱", "Random", true);
+    SendListBtn = CreateSpeedButton(Panel7, 38, 18, "送", "Send WinAmp/Lilith", true);
+    Bevel1 = new QFrame(Panel7);
+    Bevel1->setFrameStyle(QFrame::VLine | QFrame::Sunken);
+    Bevel1->setGeometry(98, 0, 2, 35);
+    connect(SendListBtn, &QToolButton::clicked, this, &TMainForm::SendListBtnClick);
+
+    BarPanel = new QWidget(Panel6);
+    auto* bars = new QVBoxLayout(BarPanel);
+    bars->setContentsMargins(0, 0, 0, 0);
+    bars->setSpacing(0);
+    bars->addWidget(PitPanel = CreateBar("Pit ", Pit, PitchBar));
+    bars->addWidget(PosPanel = CreateBar("Pos ", Label1, PosBar));
+    bars->addWidget(VolPanel = CreateBar("Vol ", Label2, VolBar));
+    Pit->setToolTip("Pitch");
+    Pit->setCursor(Qt::PointingHandCursor);
+    PitchBar->setRange(20, 200);
+    PitchBar->setValue(100);
+    PosBar->setToolTip("Seek");
+    VolBar->setRange(0, 100);
+    VolBar->setValue(100);
+    VolBar->setToolTip("Volume");
+
+    auto* layout = new QHBoxLayout(Panel6);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(Panel7);
+    layout->addWidget(BarPanel, 1);
+    return Panel6;
+}
+
+QWidget* TMainForm::CreateBar(const QString& caption, QLabel*& label, QScrollBar*& bar) {
+    auto* panel = new QWidget(BarPanel);
+    panel->setFixedHeight(12);
+    label = new QLabel(caption, panel);
+    label->setFixedWidth(24);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    // The CJK font's line is taller than the 12-pixel bar; a smaller size keeps the text whole.
+    QFont labelFont = label->font();
+    labelFont.setPixelSize(10);
+    label->setFont(labelFont);
+    bar = new QScrollBar(Qt::Horizontal, panel);
+    bar->setFixedHeight(12);
+    bar->setFocusPolicy(Qt::NoFocus);
+    auto* layout = new QHBoxLayout(panel);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(label);
+    layout->addWidget(bar, 1);
+    return panel;
+}
+
+void TMainForm::CreateMenus() {
+    DirFileListMenu = new QMenu(this);
+    connect(DirFileListMenu, &QMenu::aboutToShow, this, &TMainForm::DirFileListMenuPopup);
+    connect(DirTree, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        DirFileListMenu->popup(DirTree->viewport()->mapToGlobal(at));
+    });
+
+    GetLyricsMenu = new QMenu(this);
+    auto* openDirectory = GetLyricsMenu->addAction("Open Dir");
+    openDirectory->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    openDirectory->setShortcutContext(Qt::WidgetShortcut);
+    connect(openDirectory, &QAction::triggered, this, &TMainForm::OpenDirectoryClick);
+    // The menu's short-cuts work while the command box or the play list has the focus.
+    CommandEdit->addAction(openDirectory);
+    PlayFileList->addAction(openDirectory);
+    for (QWidget* control :
+         {static_cast<QWidget*>(CommandEdit), static_cast<QWidget*>(PlayFileList)}) {
+        control->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(control, &QWidget::customContextMenuRequested, this,
+                [this, control](QPoint at) { GetLyricsMenu->popup(control->mapToGlobal(at)); });
+    }
+}
+
+void TMainForm::LoadSettings() {
+    TFormSettings settings;
+    LoadSettingsFile(settingsFile_, settings);
+
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const QSize screenSize = screen ? screen->size() : QSize(0, 0);
+    const QRect stored(settings.WindowLeft, settings.WindowTop,
+                       std::clamp(settings.WindowWidth, 1, kLargestWindowSide),
+                       std::clamp(settings.WindowHeight, 1, kLargestWindowSide));
+    const QRect fitted = FitToScreen(stored, screenSize);
+    move(fitted.topLeft());
+    resize(fitted.size());
+
+    windowAlpha_ = settings.WindowAlpha;
+    if (settings.Transparent()) setWindowOpacity(windowAlpha_ / 255.0);
+
+    showHotKey_ = settings.ShowHotKey;
+    volumeUpHotKey_ = settings.VolumeUpHotKey;
+    volumeDownHotKey_ = settings.VolumeDownHotKey;
+    RepeatAllBtn->setChecked(settings.RepeatAll);
+    RandomBtn->setChecked(settings.Random);
+    MP3Player->SetVolume(settings.Volume);
+    VolBar->setValue(MP3Player->Volume());
+    for (const QString& root : settings.Roots)
+        AddRoot(root);
+    fileListWidth_ = settings.FileListWidth;
+    SendListBtn->setChecked(settings.SendList);
+    SendListBtnClick();
+}
+
+void TMainForm::SaveSettings() {
+    TFormSettings settings;
+    settings.WindowLeft = x();
+    settings.WindowTop = y();
+    settings.WindowWidth = width();
+    settings.WindowHeight = height();
+    settings.WindowAlpha = windowAlpha_;
+    settings.ShowHotKey = showHotKey_;
+    settings.VolumeUpHotKey = volumeUpHotKey_;
+    settings.VolumeDownHotKey = volumeDownHotKey_;
+    settings.RepeatAll = RepeatAllBtn->isChecked();
+    settings.Random = RandomBtn->isChecked();
+    settings.Volume = MP3Player->Volume();
+    for (int i = 0; i < rootNodes_.Count(); ++i)
+        settings.Roots.append(rootNodes_.Items(i)->data(0, kRootPathRole).toString());
+    // Until the window has been laid out the list has no width of its own yet.
+    settings.FileListWidth = fileListWidthApplied_ ? PlayFileList->width() : fileListWidth_;
+    settings.SendList = SendListBtn->isChecked();
+
+    QString error;
+    if (!SaveSettingsFile(settingsFile_, settings, &error))
+        QMessageBox::critical(nullptr, "pelbrisk", error);
+}
+
+void TMainForm::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (fileListWidthApplied_) return;
+    fileListWidthApplied_ = true;
+    const int total = Splitter1->width() - Splitter1->handleWidth();
+    Splitter1->setSizes({std::max(total - fileListWidth_, 0), fileListWidth_});
+}
+
+void TMainForm::paintEvent(QPaintEvent* event) {
+    QWidget::paintEvent(event);
+    if (treeBuilt_) return;
+    treeBuilt_ = true;
+    // Scanning runs once this paint is done, so the window is on screen beneath the loading
+    // panel while the roots are read.
+    QMetaObject::invokeMethod(this, &TMainForm::BuildTree, Qt::QueuedConnection);
+}
+
+void TMainForm::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    FormResize();
+}
+
+void TMainForm::FormResize() {
+    const int panelWidth = (width() / 3) * 2;
+    LoadingPanel->setGeometry((width() - panelWidth) / 2, (height() - LoadingPanel->height()) / 2,
+                              panelWidth, LoadingPanel->height());
+}
+
+void TMainForm::ShowLoading() {
+    setEnabled(false);
+    LoadingPanel->raise();
+    LoadingPanel->show();
+    LoadingPanel->repaint();
+}
+
+void TMainForm::HideLoading() {
+    LoadingPanel->hide();
+    setEnabled(true);
+}
+
+QTreeWidgetItem* TMainForm::AddRoot(const QString& path) {
+    auto* node = new TDirNode(DirTree, QStringList{RootCaption(path)});
+    node->setData(0, kRootPathRole, path);
+    return rootNodes_.Add(node);
+}
+
+void TMainForm::BuildTree() {
+    ShowLoading();
+    DirTree->setUpdatesEnabled(false);
+    for (int i = 0; i < rootNodes_.Count(); ++i) {
+        QTreeWidgetItem* root = rootNodes_.Items(i);
+        if (root->childCount() == 0) ScanFolders(root->data(0, kRootPathRole).toString(), root);
+    }
+    if (rootNodes_.Count() == 1) {
+        QTreeWidgetItem* root = rootNodes_.Items(0);
+        if (root->childCount() > 0) DirTree->setCurrentItem(root->child(0));
+    }
+    DirTree->setUpdatesEnabled(true);
+    HideLoading();
+    DirTree->sortItems(0, Qt::AscendingOrder);
+}
+
+void TMainForm::ReloadTree() {
+    ShowLoading();
+    DirTree->setUpdatesEnabled(false);
+    for (int i = 0; i < rootNodes_.Count(); ++i)
+        qDeleteAll(rootNodes_.Items(i)->takeChildren());
+    BuildTree();
+    DirTree->setUpdatesEnabled(true);
+    HideLoading();
+    DirTree->sortItems(0, Qt::AscendingOrder);
+}
+
+void TMainForm::RemoveRoot(QTreeWidgetItem* node) {
+    if (!rootNodes_.Contains(node)) return;
+    if (QMessageBox::question(this, "pelbrisk", "remove?", QMessageBox::Yes | QMessageBox::No) !=
+        QMessageBox::Yes)
+        return;
+    rootNodes_.Remove(node);
+    delete node;
+}
+
+bool TMainForm::FillPlayList(bool recursive) {
+    const QTreeWidgetItem* node = DirTree->currentItem();
+    // Without a folder there is nothing to list (the send-list toggle refills at start-up, before
+    // the tree is scanned).
+    if (!node) return false;
+    const QString path = NodeFolderPath(node);
+    if (!FolderHasMp3(path) && !recursive) return false;
+
+    if (MP3Player->Status() != mpsStopped) ReportErrors([this] { MP3Player->Stop(); });
+    PlayFileList->clear();
+    const bool everyFile = SendListBtn->isChecked();
+    const QStringList files = ListFolderFiles(path, recursive, everyFile);
+    PlayFileList->setUpdatesEnabled(false);
+    for (int i = 0; i < files.size(); ++i) {
+        TAudioFileInfo info;
+        ReadAudioFileInfo(files[i], i, info);
+        auto* entry = new QListWidgetItem(ShortCaption(info), PlayFileList);
+        entry->setData(kEntryPathRole, files[i]);
+    }
+    if (everyFile) {
+        auto* all = new QListWidgetItem("*ALL*");
+        all->setData(kEntryPathRole, files.join("\r\n") + (files.isEmpty() ? "" : "\r\n"));
+        PlayFileList->insertItem(0, all);
+    }
+    PlayFileList->setUpdatesEnabled(true);
+    currentIndex_ = -1;
+    SelectNext();
+    return true;
+}
+
+bool TMainForm::OpenFolder(bool recursive) {
+    const bool refilled = FillPlayList(recursive);
+    if (refilled && !SendListBtn->isChecked()) PlaySelected();
+    return refilled;
+}
+
+QListWidgetItem* TMainForm::SelectNext() {
+    const int count = PlayFileList->count();
+    if (count == 0) {
+        currentIndex_ = -1;
+    } else if (RandomBtn->isChecked()) {
+        currentIndex_ = std::uniform_int_distribution<int>(0, count - 1)(random_);
+    } else if (currentIndex_ < 0) {
+        currentIndex_ = 0;
+    } else if (++currentIndex_ >= count) {
+        currentIndex_ = RepeatAllBtn->isChecked() ? 0 : -1;
+    }
+    QListWidgetItem* entry = currentIndex_ >= 0 ? PlayFileList->item(currentIndex_) : nullptr;
+    if (entry)
+        PlayFileList->setCurrentItem(entry);
+    else
+        PlayFileList->clearSelection();
+    return entry;
+}
+
+QListWidgetItem* TMainForm::SelectedEntry() const {
+    const auto selected = PlayFileList->selectedItems();
+    return selected.isEmpty() ? nullptr : selected.first();
+}
+
+void TMainForm::PlaySelected() {
+    const QListWidgetItem* entry = SelectedEntry();
+    if (!entry) return;
+    ReportErrors([&] {
+        MP3Player->Stop();
+        currentIndex_ = PlayFileList->row(entry);
+        const std::string text =
+            QFile::encodeName(entry->data(kEntryPathRole).toString()).toStdString();
+        if (SendListBtn->isChecked())
+            OtherApp->OtherAppAddFiles(text);
+        else
+            MP3Player->SetFileName(text);
+    });
+}
+
+void TMainForm::MP3PlayerChangeStatus() {
+    if (MP3Player->Status() != mpsPlaying) return;
+    const QListWidgetItem* entry = currentIndex_ >= 0 ? PlayFileList->item(currentIndex_) : nullptr;
+    if (entry) setWindowTitle(ItemLongCaption(entry));
+}
+
+void TMainForm::MP3PlayerEndPlay(TMP3EndPlayReason reason) {
+    if (reason != merSuccessful || PlayFileList->count() == 0) return;
+    SelectNext();
+    PlaySelected();
+}
+
+void TMainForm::SendListBtnClick() {
+    FillPlayList(false);
+    RepeatAllBtn->setEnabled(!SendListBtn->isChecked());
+    RandomBtn->setEnabled(!SendListBtn->isChecked());
+}
+
+void TMainForm::DirFileListMenuPopup() {
+    DirFileListMenu->clear();
+    const QTreeWidgetItem* node = DirTree->currentItem();
+    if (!node) return;
+    const QStringList files =
+        ListFolderFiles(NodeFolderPath(node), false, SendListBtn->isChecked());
+    for (int i = 0; i < files.size(); ++i)
+        DirFileListMenu->addAction(MenuCaption(FileCaption(files[i], i)));
+}
+
+void TMainForm::OpenDirectoryClick() {
+    const QTreeWidgetItem* node = DirTree->currentItem();
+    if (node) QDesktopServices::openUrl(QUrl::fromLocalFile(NodeFolderPath(node)));
+}
+
+void TMainForm::DirTreeChange() {
+    if (QTreeWidgetItem* node = DirTree->currentItem()) DirTree->scrollToItem(node);
+}
+
+void TMainForm::DirTreeDblClick() {
+    OpenFolder(QApplication::queryKeyboardModifiers() & Qt::ControlModifier);
+}
+
+void TMainForm::DirTreeKeyDown(const QKeyEvent& key) {
+    CommandEdit->setFocus();
+    QCoreApplication::postEvent(CommandEdit,
+                                new QKeyEvent(QEvent::KeyPress, key.key(), key.modifiers(),
+                                              key.text(), key.isAutoRepeat(), key.count()));
+}
+
+bool TMainForm::PlayFileListKeyDown(const QKeyEvent& key) {
+    const int code = key.key();
+    if (code == Qt::Key_Backspace) {
+        CommandEdit->setFocus();
+    } else if (code == Qt::Key_Return || code == Qt::Key_Enter) {
+        PlaySelected();
+    } else if (code == Qt::Key_Insert) {
+        KeepOnlySelectedEntry();
+    } else if (code == Qt::Key_Delete) {
+        DeleteSelectedEntry();
+    } else if (code >= Qt::Key_F1 && code <= Qt::Key_F24) {
+        const int n = code - Qt::Key_F1;
+        if (PlayFileList->count() > n) {
+            PlayFileList->setCurrentRow(n);
+            PlaySelected();
+        }
+    } else {
+        return false;
+    }
+    return true;
+}
+
+void TMainForm::KeepOnlySelectedEntry() {
+    const QListWidgetItem* selected = SelectedEntry();
+    if (!selected) return;
+    for (int row = PlayFileList->count() - 1; row >= 0; --row)
+        if (PlayFileList->item(row) != selected) delete PlayFileList->item(row);
+}
+
+void TMainForm::DeleteSelectedEntry() {
+    QListWidgetItem* selected = SelectedEntry();
+    if (!selected) return;
+    const int row = PlayFileList->row(selected);
+    const int remembered = row + 1 < PlayFileList->count() ? row + 1 : row - 1;
+    QListWidgetItem* next = remembered >= 0 ? PlayFileList->item(remembered) : nullptr;
+    delete selected;
+    if (next) {
+        PlayFileList->setCurrentItem(next);
+    } else {
+        PlayFileList->clearSelection();
+        PlayFileList->setCurrentItem(nullptr);
+    }
+}
+
+void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void TMainForm::dropEvent(QDropEvent* event) {
+    bool added = false;
+    for (const QUrl& url : event->mimeData()->urls()) {
+        const QString name = url.toLocalFile();
+        if (!name.isEmpty() && QFileInfo(name).isDir()) {
+            AddRoot(name);
+            added = true;
+        }
+    }
+    event->acceptProposedAction();
+    if (added) BuildTree();
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::KeyPress) return QWidget::eventFilter(watched, event);
+    const auto& key = static_cast<const QKeyEvent&>(*event);
+    if (watched == DirTree) {
+        DirTreeKeyDown(key);
+        return false;
+    }
+    if (watched == PlayFileList) return PlayFileListKeyDown(key);
+    // The command box takes Tab as a key of its own instead of moving the focus on.
+    if (watched == CommandEdit && key.key() == Qt::Key_Tab) return true;
+    return QWidget::eventFilter(watched, event);
+}
+
+} // namespace pelbrisk

@@ -1,0 +1,132 @@
+// How long the window takes to scan a large folder tree, and to fill its play list from a folder
+// of many tagged MP3 files, both with the file system's cache warm.
+//
+//   build/bench/library_scan_bench [folders] [files]     (defaults 5000 and 1000)
+#include "app/MainForm.h"
+
+#include <QApplication>
+#include <QListWidget>
+#include <QTreeWidget>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+// An ID3v2.3 text frame with a Latin-1 value.
+std::string TextFrame(const std::string& id, const std::string& text) {
+    const uint32_t size = static_cast<uint32_t>(text.size() + 1);
+    std::string frame = id;
+    for (int shift = 24; shift >= 0; shift -= 8)
+        frame += static_cast<char>((size >> shift) & 0xFF);
+    frame += std::string(2, '\0') + '\0' + text;
+    return frame;
+}
+
+// An ID3v2.3 tag, ten silent MPEG-1 Layer III frames (128 kbit/s, 44.1 kHz) and an ID3v1 tag:
+// everything the tag readers look at, and nothing more.
+std::string TaggedMp3(int number) {
+    const std::string title = "Song number " + std::to_string(number);
+    const std::string frames = TextFrame("TIT2", title) + TextFrame("TPE1", "Bench Artist") +
+                               TextFrame("TALB", "Bench Album");
+    const uint32_t size = static_cast<uint32_t>(frames.size());
+    std::string file = std::string("ID3\x03\x00\x00", 6);
+    for (int shift = 21; shift >= 0; shift -= 7)
+        file += static_cast<char>((size >> shift) & 0x7F);
+    file += frames;
+    for (int frame = 0; frame < 10; ++frame) {
+        std::string audio(417, '\0');
+        audio[0] = '\xFF';
+        audio[1] = '\xFB';
+        audio[2] = '\x90';
+        audio[3] = '\x64';
+        file += audio;
+    }
+    std::string v1(128, '\0');
+    v1.replace(0, 3, "TAG");
+    v1.replace(3, title.size(), title);
+    v1.replace(33, 12, "Bench Artist");
+    v1.replace(63, 11, "Bench Album");
+    return file + v1;
+}
+
+// `folders` folders in all: artists holding 99 albums each.
+void MakeFolderTree(const fs::path& root, int folders) {
+    int made = 0;
+    for (int artist = 0; made < folders; ++artist) {
+        const fs::path artistPath = root / ("Artist " + std::to_string(artist));
+        fs::create_directories(artistPath);
+        ++made;
+        for (int album = 0; album < 99 && made < folders; ++album, ++made)
+            fs::create_directory(artistPath / ("Album " + std::to_string(album)));
+    }
+}
+
+template <typename Work>
+double MedianMilliseconds(int runs, Work&& work) {
+    std::vector<double> times;
+    for (int run = 0; run < runs; ++run) {
+        const auto start = Clock::now();
+        work();
+        times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    const int folders = argc > 1 ? std::atoi(argv[1]) : 5000;
+    const int files = argc > 2 ? std::atoi(argv[2]) : 1000;
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+
+    char pattern[] = "/tmp/pelbrisk-bench-XXXXXX";
+    if (!mkdtemp(pattern)) return 1;
+    const fs::path work = pattern;
+    MakeFolderTree(work / "tree", folders);
+    fs::create_directories(work / "songs");
+    for (int i = 0; i < files; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "%04d track.mp3", i + 1);
+        std::ofstream(work / "songs" / name, std::ios::binary) << TaggedMp3(i + 1);
+    }
+
+    double scan = 0;
+    double fill = 0;
+    {
+        std::ofstream(work / "pelbrisk.ini") << "root = " << (work / "tree").string() << "\t\n";
+        pelbrisk::TMainForm form(QString::fromStdString((work / "pelbrisk.ini").string()));
+        form.BuildTree(); // warms the cache
+        scan = MedianMilliseconds(7, [&] { form.ReloadTree(); });
+        int nodes = 0;
+        for (QTreeWidgetItemIterator it(form.DirTree); *it; ++it)
+            ++nodes;
+        std::printf("scan:  %d folders (%d nodes with the root) in %.1f ms (median of 7)\n",
+                    folders, nodes, scan);
+
+        form.AddRoot(QString::fromStdString(work.string()));
+        form.BuildTree();
+        QTreeWidgetItem* songs = nullptr;
+        for (QTreeWidgetItemIterator it(form.DirTree); *it; ++it)
+            if ((*it)->text(0) == "songs") songs = *it;
+        form.DirTree->setCurrentItem(songs);
+        form.FillPlayList(false); // warms the cache
+        fill = MedianMilliseconds(7, [&] { form.FillPlayList(false); });
+        std::printf("fill:  %d tagged files in %.1f ms (median of 7), %.1f us a file; first %s\n",
+                    form.PlayFileList->count(), fill, fill * 1000 / std::max(files, 1),
+                    form.PlayFileList->item(0)->text().toUtf8().constData());
+    }
+    fs::remove_all(work);
+    return 0;
+}

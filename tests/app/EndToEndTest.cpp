@@ -1,0 +1,253 @@
+// The real pelbrisk program on a virtual X server: it starts from its settings file on the demo
+// library, scans the tree, opens a folder and plays its songs (the window caption shows the
+// playing entry's caption), closes from the window's close request and writes its settings back.
+#include "tests/app/X11Window.h"
+#include "tests/support/Media.h"
+#include "tests/support/Paths.h"
+
+#include <QColor>
+#include <QImage>
+#include <chrono>
+#include <fcntl.h>
+#include <fstream>
+#include <functional>
+#include <gtest/gtest.h>
+#include <map>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sstream>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace pelbrisk::test {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// A program started for the test; killed if it is still running when the test ends.
+class TChild {
+public:
+    TChild(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
+           const fs::path& output) {
+        std::vector<std::string> variables = environment;
+        for (char** variable = environ; *variable; ++variable)
+            variables.emplace_back(*variable); // earlier entries win for getenv
+        std::vector<char*> argv, envp;
+        for (const auto& argument : arguments)
+            argv.push_back(const_cast<char*>(argument.c_str()));
+        argv.push_back(nullptr);
+        for (const auto& variable : variables)
+            envp.push_back(const_cast<char*>(variable.c_str()));
+        envp.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+        if (posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0)
+            pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~TChild() {
+        if (pid_ > 0 && !exited_) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    bool Started() const { return pid_ > 0; }
+    // True when the program ended within the time; its exit status is then in `status`.
+    bool WaitForExit(std::chrono::milliseconds limit, int& status) {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < end) {
+            if (::waitpid(pid_, &status, WNOHANG) == pid_) return exited_ = true;
+            std::this_thread::sleep_for(50ms);
+        }
+        return false;
+    }
+
+private:
+    pid_t pid_ = -1;
+    bool exited_ = false;
+};
+
+// An X server of its own, on the display number it chooses.
+class TVirtualDisplay {
+public:
+    explicit TVirtualDisplay(const fs::path& log) {
+        int fds[2];
+        if (::pipe(fds) != 0) return;
+        server_ = std::make_unique<TChild>(
+            std::vector<std::string>{"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0",
+                                     "800x600x24", "-nolisten", "tcp"},
+            std::vector<std::string>{}, log); // the pipe's write end is inherited as it is
+        ::close(fds[1]);
+        std::string number;
+        pollfd ready{fds[0], POLLIN, 0};
+        char c;
+        while (::poll(&ready, 1, 10000) > 0 && ::read(fds[0], &c, 1) == 1 && c != '\n')
+            number += c;
+        ::close(fds[0]);
+        if (!number.empty()) name_ = ":" + number;
+    }
+    const std::string& Name() const { return name_; }
+
+private:
+    std::unique_ptr<TChild> server_;
+    std::string name_;
+};
+
+std::string Trimmed(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
+        text.pop_back();
+    return text;
+}
+
+// Polls `probe` until it gives `expected`, or gives up after `limit`; returns the last answer.
+template <typename Probe>
+std::string WaitFor(Probe&& probe, const std::function<bool(const std::string&)>& done,
+                    std::chrono::milliseconds limit = 15s) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    std::string answer = probe();
+    while (!done(answer) && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(100ms);
+        answer = probe();
+    }
+    return answer;
+}
+
+// The rows of the tree's area where the selection colour shows: a strongly coloured band among
+// the white background, black text and grey lines.
+struct TBand {
+    int Top = -1;
+    int Bottom = -1;
+    bool Found() const { return Top >= 0; }
+};
+TBand SelectionBand(const QImage& shot, const QRect& area) {
+    TBand band;
+    for (int y = area.top(); y <= area.bottom() && y < shot.height(); ++y) {
+        int coloured = 0;
+        for (int x = area.left(); x <= area.right() && x < shot.width(); ++x) {
+            const QColor pixel = shot.pixelColor(x, y);
+            const int spread = std::max({pixel.red(), pixel.green(), pixel.blue()}) -
+                               std::min({pixel.red(), pixel.green(), pixel.blue()});
+            coloured += spread > 60;
+        }
+        if (coloured > area.width() / 2) {
+            if (!band.Found()) band.Top = y;
+            band.Bottom = y;
+        }
+    }
+    return band;
+}
+
+TEST(EndToEnd, OpensAFolderOfTheDemoLibraryPlaysItAndSavesItsSettings) {
+    for (const char* tool : {"Xvfb", "xdotool", "import"})
+        if (!ToolAvailable(tool)) GTEST_SKIP() << tool << " is not installed";
+    const fs::path program = BinaryDir() / "app" / "pelbrisk";
+    const fs::path demo = SourceDir() / "demo";
+    ASSERT_TRUE(fs::exists(program)) << program;
+    ASSERT_TRUE(fs::is_directory(demo)) << demo;
+
+    // A portable install: the program in a folder of its own, its settings beside it.
+    TempDir install;
+    fs::copy_file(program, install / "pelbrisk");
+    std::ofstream(install / "pelbrisk.ini") << "window_left = 0\nwindow_top = 0\n"
+                                            << "window_width = 480\nwindow_height = 320\n"
+                                            << "root = " << demo.string() << "\t\n";
+
+    TVirtualDisplay display(install / "xvfb.log");
+    ASSERT_FALSE(display.Name().empty()) << "Xvfb did not start";
+    const std::string onDisplay = "DISPLAY=" + display.Name() + " ";
+    const auto x = [&](const std::string& command) {
+        return Trimmed(RunTool(onDisplay + command + " 2>/dev/null"));
+    };
+
+    TChild player({(install / "pelbrisk").string()},
+                  {"DISPLAY=" + display.Name(), "QT_QPA_PLATFORM=xcb"}, install / "pelbrisk.log");
+    ASSERT_TRUE(player.Started());
+    const std::string window =
+        x("timeout 20 xdotool search --sync --name '^pelbrisk - ver.050228$' | head -n 1");
+    ASSERT_FALSE(window.empty()) << "no window appeared";
+
+    // The tree is scanned once the window is on screen; with one root its first folder is
+    // selected, which shows as the selection band.
+    const fs::path shot = install / "shot.png";
+    const QRect treeArea(2, 22, 300, 260);
+    TBand band;
+    WaitFor(
+        [&] {
+            x("import -window " + window + " " + shot.string());
+            band = SelectionBand(QImage(QString::fromStdString(shot.string())), treeArea);
+            return std::string(band.Found() ? "scanned" : "");
+        },
+        [](const std::string& answer) { return !answer.empty(); });
+    ASSERT_TRUE(band.Found()) << "the folder tree was not scanned";
+
+    // Ctrl+double-click opens the selected artist's folder with its album inside, and the first
+    // song plays: the caption becomes that entry's long caption. Which artist the scan selected
+    // depends on the file system's order; the caption tells, and so where the others stand.
+    const int rowHeight = band.Bottom - band.Top + 1;
+    const auto openRecursively = [&](int rowCentre) {
+        x("xdotool mousemove --window " + window + " 60 " + std::to_string(rowCentre));
+        x("xdotool keydown ctrl click --repeat 2 --delay 60 1 keyup ctrl");
+    };
+    const auto caption = [&] { return x("xdotool getwindowname " + window); };
+    openRecursively((band.Top + band.Bottom) / 2);
+    const std::map<std::string, int> artistRow{
+        {"01-Opening Lines/Aster Quartet/Small Hours", 0},
+        {"01-Radio Voice/Brook Lane/Field Notes", 1},
+        {"01-Last Stop/Cinder/Night Bus", 2},
+    };
+    const std::string first =
+        WaitFor(caption, [&](const std::string& title) { return artistRow.count(title) > 0; });
+    ASSERT_TRUE(artistRow.count(first)) << "caption: " << first;
+
+    // The first artist's album has two songs: open it, then F2 in the play list plays the second.
+    const int asterTop = band.Top - artistRow.at(first) * rowHeight;
+    openRecursively(asterTop + rowHeight / 2);
+    EXPECT_EQ(WaitFor(caption,
+                      [](const std::string& title) {
+                          return title == "01-Opening Lines/Aster Quartet/Small Hours";
+                      }),
+              "01-Opening Lines/Aster Quartet/Small Hours");
+    x("xdotool mousemove --window " + window + " 400 " + std::to_string(22 + rowHeight / 2) +
+      " click 1");
+    x("xdotool key F2");
+    EXPECT_EQ(WaitFor(caption,
+                      [](const std::string& title) {
+                          return title == "02-Slow Drift/Aster Quartet/Small Hours";
+                      }),
+              "02-Slow Drift/Aster Quartet/Small Hours");
+    const fs::path screenshots = BinaryDir() / "test-screenshots";
+    fs::create_directories(screenshots);
+    x("import -window " + window + " " + (screenshots / "main-window.png").string());
+
+    ASSERT_TRUE(CloseX11Window(display.Name(), std::stoul(window)));
+    int status = -1;
+    ASSERT_TRUE(player.WaitForExit(15s, status)) << "the program did not end on close";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+
+    const auto bytes = ReadFileBytes(install / "pelbrisk.ini");
+    const std::string settings(bytes.begin(), bytes.end());
+    std::istringstream lines(settings);
+    std::vector<std::string> keys;
+    for (std::string line; std::getline(lines, line);)
+        keys.push_back(line.substr(0, line.find(" = ")));
+    EXPECT_EQ(keys, (std::vector<std::string>{
+                        "window_left", "window_top", "window_width", "window_height",
+                        "window_alpha", "hotkey", "hotkey_volume_up", "hotkey_volume_down",
+                        "repeat_all", "random", "volume", "root", "filelist_width", "sendlist"}));
+    EXPECT_NE(settings.find("window_width = 480\n"), std::string::npos) << settings;
+    EXPECT_NE(settings.find("window_height = 320\n"), std::string::npos) << settings;
+    EXPECT_NE(settings.find("hotkey = Shift+Ctrl+K\n"), std::string::npos) << settings;
+    EXPECT_NE(settings.find("root = " + demo.string() + "\t\n"), std::string::npos) << settings;
+    EXPECT_NE(settings.find("filelist_width = 155\n"), std::string::npos) << settings;
+}
+
+} // namespace
+} // namespace pelbrisk::test

@@ -1,0 +1,569 @@
+// The main window on the offscreen platform: settings in and out, the folder tree, filling and
+// steering the play list, dropped folders.
+#include "app/MainForm.h"
+
+#include "app/AudioFileInfo.h"
+#include "tests/support/Media.h"
+#include "tests/support/Paths.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDropEvent>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QUrl>
+#include <fstream>
+#include <functional>
+#include <gtest/gtest.h>
+#include <set>
+
+namespace pelbrisk {
+namespace {
+
+namespace fs = std::filesystem;
+
+QString ToQ(const fs::path& path) {
+    return QString::fromStdString(path.string());
+}
+
+bool PumpUntil(const std::function<bool()>& done, int milliseconds = 10000) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > milliseconds) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+// Answers the next message box with `button` and remembers its text. Its timers go with it.
+class TBoxAnswer {
+public:
+    explicit TBoxAnswer(QMessageBox::StandardButton button) : button_(button) {
+        QTimer::singleShot(0, &context_, [this] { Answer(); });
+    }
+    const QString& Text() const { return text_; }
+
+private:
+    void Answer() {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) {
+            // Not open yet: the question may still be on its way.
+            if (++tries_ < 50) QTimer::singleShot(10, &context_, [this] { Answer(); });
+            return;
+        }
+        text_ = box->text();
+        if (QAbstractButton* answer = box->button(button_))
+            answer->click();
+        else
+            box->reject();
+    }
+
+    QObject context_;
+    QMessageBox::StandardButton button_;
+    QString text_;
+    int tries_ = 0;
+};
+
+void Press(QWidget* target, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier,
+           const QString& text = QString()) {
+    QKeyEvent press(QEvent::KeyPress, key, modifiers, text);
+    QCoreApplication::sendEvent(target, &press);
+}
+
+QStringList Captions(const QListWidget* list) {
+    QStringList captions;
+    for (int i = 0; i < list->count(); ++i)
+        captions << list->item(i)->text();
+    return captions;
+}
+
+QStringList Captions(const QTreeWidgetItem* parent) {
+    QStringList captions;
+    for (int i = 0; i < parent->childCount(); ++i)
+        captions << parent->child(i)->text(0);
+    return captions;
+}
+
+QTreeWidgetItem* Child(QTreeWidgetItem* parent, const QString& caption) {
+    for (int i = 0; i < parent->childCount(); ++i)
+        if (parent->child(i)->text(0) == caption) return parent->child(i);
+    return nullptr;
+}
+
+fs::path TaggedMp3(const std::string& title) {
+    static const fs::path wav = test::MakeSignalWav(0.4, 44100, 2);
+    return test::EncodeWithLame(wav, "-b 96 --add-id3v2 --tt " + title + " --ta Artist --tl Album");
+}
+
+// A library root with Jazz (two tagged songs, a picture), rock (only a sub-folder with a song)
+// and an empty ambient folder.
+class MainFormTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fs::create_directories(lib() / "Jazz");
+        fs::create_directories(lib() / "rock" / "Live");
+        fs::create_directories(lib() / "ambient");
+        fs::copy_file(TaggedMp3("Alpha"), lib() / "Jazz" / "1 first.mp3");
+        fs::copy_file(TaggedMp3("Beta"), lib() / "Jazz" / "2 second.MP3");
+        std::ofstream(lib() / "Jazz" / "cover.jpg") << "picture";
+        fs::copy_file(TaggedMp3("Gamma"), lib() / "rock" / "Live" / "live.mp3");
+    }
+
+    fs::path lib() const { return dir_ / "lib"; }
+    QString Lib(const std::string& relative = "") const {
+        return ToQ(relative.empty() ? lib() : lib() / relative);
+    }
+    QString SettingsPath() const { return ToQ(dir_ / "pelbrisk.ini"); }
+    void WriteSettings(const std::string& text) const {
+        std::ofstream(dir_ / "pelbrisk.ini") << text;
+    }
+    std::string ReadSettings() const {
+        const auto bytes = test::ReadFileBytes(dir_ / "pelbrisk.ini");
+        return std::string(bytes.begin(), bytes.end());
+    }
+
+    // A window on the library whose tree has been scanned.
+    std::unique_ptr<TMainForm> ScannedForm() {
+        WriteSettings("root = " + lib().string() + "\t\n");
+        auto form = std::make_unique<TMainForm>(SettingsPath());
+        form->BuildTree();
+        return form;
+    }
+    void SelectFolder(TMainForm& form, const QString& caption) {
+        QTreeWidgetItem* root = form.RootNodes().Items(0);
+        QTreeWidgetItem* node = Child(root, caption);
+        ASSERT_NE(node, nullptr) << caption.toStdString();
+        form.DirTree->setCurrentItem(node);
+    }
+
+    test::TempDir dir_;
+};
+
+TEST_F(MainFormTest, WithoutSettingsFileTheDesignValuesStand) {
+    TMainForm form(SettingsPath());
+    EXPECT_EQ(form.windowTitle(), "pelbrisk - ver.050228");
+    EXPECT_EQ(form.pos(), QPoint(0, 0));
+    EXPECT_EQ(form.size(), QSize(300, 300));
+    EXPECT_DOUBLE_EQ(form.windowOpacity(), 1.0);
+    EXPECT_EQ(form.ShowHotKey(), 0x604B);
+    EXPECT_EQ(form.VolumeUpHotKey(), 0);
+    EXPECT_FALSE(form.RepeatAllBtn->isChecked());
+    EXPECT_FALSE(form.RandomBtn->isChecked());
+    EXPECT_FALSE(form.SendListBtn->isChecked());
+    EXPECT_TRUE(form.RepeatAllBtn->isEnabled());
+    EXPECT_EQ(form.VolBar->value(), 100);
+    EXPECT_EQ(form.MP3Player->Volume(), 100);
+    EXPECT_EQ(form.PitchBar->value(), 100);
+    EXPECT_EQ(form.RootNodes().Count(), 0);
+    EXPECT_EQ(form.CurrentIndex(), -1);
+    EXPECT_FALSE(form.TreeBuilt());
+    EXPECT_FALSE(form.LoadingPanel->isVisible());
+}
+
+TEST_F(MainFormTest, AppliesTheSettingsFile) {
+    WriteSettings("window_left = -10\nwindow_top = 20\nwindow_width = 300\n"
+                  "window_height = 200\nwindow_alpha = 256\nhotkey =\n"
+                  "hotkey_volume_up = Ctrl+Alt+Up\nrepeat_all = 2\nrandom = yes\n"
+                  "volume = 30\nroot = /srv/Zeta\t/srv/alpha/\t\nroot = /srv/Mid\n"
+                  "filelist_width = 200\n");
+    TMainForm form(SettingsPath());
+    const QSize screen = QGuiApplication::primaryScreen()->size();
+    EXPECT_EQ(form.pos(), QPoint(screen.width() - 310, 20));
+    EXPECT_EQ(form.size(), QSize(300, 200));
+    EXPECT_EQ(form.WindowAlpha(), 0);
+    EXPECT_DOUBLE_EQ(form.windowOpacity(), 0.0);
+    EXPECT_EQ(form.ShowHotKey(), 0);
+    EXPECT_EQ(form.VolumeUpHotKey(), 0xC026);
+    EXPECT_TRUE(form.RepeatAllBtn->isChecked());
+    EXPECT_FALSE(form.RandomBtn->isChecked());
+    EXPECT_EQ(form.MP3Player->Volume(), 30);
+    EXPECT_EQ(form.VolBar->value(), 30);
+    ASSERT_EQ(form.RootNodes().Count(), 3);
+    EXPECT_EQ(form.RootNodes().Items(0)->text(0), "alpha");
+    EXPECT_EQ(form.RootNodes().Items(1)->text(0), "Mid");
+    EXPECT_EQ(form.RootNodes().Items(2)->text(0), "Zeta");
+    EXPECT_EQ(form.RootNodes().Items(0)->data(0, kRootPathRole).toString(), "/srv/alpha/");
+}
+
+TEST_F(MainFormTest, SendListSettingLocksTheOrderToggles) {
+    WriteSettings("sendlist = -1\nrepeat_all = -1\n");
+    TMainForm form(SettingsPath());
+    EXPECT_TRUE(form.SendListBtn->isChecked());
+    EXPECT_TRUE(form.RepeatAllBtn->isChecked());
+    EXPECT_FALSE(form.RepeatAllBtn->isEnabled());
+    EXPECT_FALSE(form.RandomBtn->isEnabled());
+}
+
+TEST_F(MainFormTest, WritesTheSettingsBackWhenDestroyed) {
+    WriteSettings("window_left = 40\nwindow_top = 50\nwindow_width = 333\nwindow_height = 222\n"
+                  "window_alpha = 128\nhotkey = Alt+P\nfilelist_width = 180\n"
+                  "root = /srv/b\t/srv/a\t\n");
+    {
+        TMainForm form(SettingsPath());
+        form.RandomBtn->setChecked(true);
+        form.MP3Player->SetVolume(30);
+        form.AddRoot("/srv/c/");
+    }
+    EXPECT_EQ(ReadSettings(), "window_left = 40\n"
+                              "window_top = 50\n"
+                              "window_width = 333\n"
+                              "window_height = 222\n"
+                              "window_alpha = 128\n"
+                              "hotkey = Alt+P\n"
+                              "hotkey_volume_up = \n"
+                              "hotkey_volume_down = \n"
+                              "repeat_all = 0\n"
+                              "random = -1\n"
+                              "volume = 30\n"
+                              "root = /srv/a\t/srv/b\t/srv/c/\t\n"
+                              "filelist_width = 180\n"
+                              "sendlist = 0\n");
+}
+
+TEST_F(MainFormTest, ShownWindowLaysOutItsControlsAndKeepsThePlayListWidth) {
+    WriteSettings("window_width = 500\nwindow_height = 300\nfilelist_width = 170\n");
+    {
+        TMainForm form(SettingsPath());
+        form.show();
+        ASSERT_TRUE(PumpUntil([&] { return form.TreeBuilt() && form.isEnabled(); }));
+        EXPECT_EQ(form.PlayFileList->width(), 170);
+        EXPECT_LT(form.DirTree->x(), form.PlayFileList->x());
+        EXPECT_EQ(form.Panel1->height(), 20);
+        EXPECT_EQ(form.Panel6->height(), 36);
+        EXPECT_EQ(form.Panel6->y() + form.Panel6->height(), form.height());
+        EXPECT_EQ(form.Panel7->width(), 104);
+        EXPECT_EQ(form.PlayBtn->geometry(), QRect(57, 0, 19, 18));
+        EXPECT_EQ(form.SendListBtn->geometry(), QRect(38, 18, 19, 18));
+        EXPECT_EQ(form.VolBar->height(), 12);
+
+        form.resize(600, 300);
+        EXPECT_EQ(form.LoadingPanel->geometry(), QRect(100, (300 - form.LoadingPanel->height()) / 2,
+                                                       400, form.LoadingPanel->height()));
+        form.resize(601, 300);
+        EXPECT_EQ(form.LoadingPanel->width(), 400);
+        EXPECT_EQ(form.LoadingPanel->x(), 100);
+    }
+    EXPECT_NE(ReadSettings().find("filelist_width = 170\n"), std::string::npos);
+}
+
+TEST_F(MainFormTest, FirstPaintScansTheRootsAndSelectsTheOnlyRootsFirstChild) {
+    WriteSettings("root = " + lib().string() + "/\t\n");
+    TMainForm form(SettingsPath());
+    form.show();
+    ASSERT_TRUE(PumpUntil([&] { return form.TreeBuilt() && form.isEnabled(); }));
+    QTreeWidgetItem* root = form.RootNodes().Items(0);
+    EXPECT_EQ(root->text(0), "lib");
+    EXPECT_EQ(Captions(root), QStringList({"ambient", "Jazz", "rock"}));
+    EXPECT_EQ(Captions(Child(root, "rock")), QStringList({"Live"}));
+    ASSERT_NE(form.DirTree->currentItem(), nullptr);
+    EXPECT_EQ(form.DirTree->currentItem()->parent(), root);
+    EXPECT_FALSE(form.LoadingPanel->isVisible());
+    EXPECT_EQ(NodeFolderPath(Child(Child(root, "rock"), "Live")), Lib("rock/Live") + "/");
+}
+
+TEST_F(MainFormTest, TwoRootsAreScannedWithoutChoosingASelection) {
+    fs::create_directories(dir_ / "other" / "Inner");
+    WriteSettings("root = " + lib().string() + "\t" + (dir_ / "other").string() + "\t\n");
+    TMainForm form(SettingsPath());
+    form.BuildTree();
+    EXPECT_EQ(form.DirTree->currentItem(), nullptr);
+    EXPECT_EQ(form.DirTree->topLevelItemCount(), 2);
+    EXPECT_EQ(form.DirTree->topLevelItem(0)->text(0), "lib");
+    EXPECT_EQ(Captions(form.DirTree->topLevelItem(1)), QStringList({"Inner"}));
+}
+
+TEST_F(MainFormTest, ReloadReadsTheFoldersAgain) {
+    auto form = ScannedForm();
+    fs::create_directories(lib() / "Blues");
+    form->BuildTree();
+    EXPECT_EQ(Child(form->RootNodes().Items(0), "Blues"), nullptr)
+        << "a scanned root is not scanned again";
+    form->ReloadTree();
+    EXPECT_EQ(Captions(form->RootNodes().Items(0)),
+              QStringList({"ambient", "Blues", "Jazz", "rock"}));
+    EXPECT_TRUE(form->isEnabled());
+}
+
+TEST_F(MainFormTest, RemoveRootAsksAndOnlyRemovesOnYes) {
+    auto form = ScannedForm();
+    QTreeWidgetItem* root = form->RootNodes().Items(0);
+    {
+        TBoxAnswer answer(QMessageBox::No);
+        form->RemoveRoot(root);
+        EXPECT_EQ(answer.Text(), "remove?");
+    }
+    EXPECT_EQ(form->RootNodes().Count(), 1);
+
+    QTreeWidgetItem* jazz = Child(root, "Jazz");
+    form->RemoveRoot(jazz);
+    EXPECT_EQ(Child(root, "Jazz"), jazz) << "a sub-folder is not removed, and nothing is asked";
+
+    {
+        TBoxAnswer answer(QMessageBox::Yes);
+        form->RemoveRoot(root);
+        EXPECT_EQ(answer.Text(), "remove?");
+    }
+    EXPECT_EQ(form->RootNodes().Count(), 0);
+    EXPECT_EQ(form->DirTree->topLevelItemCount(), 0);
+}
+
+TEST_F(MainFormTest, OpeningAFolderWithoutMp3DoesNothingUnlessRecursive) {
+    auto form = ScannedForm();
+    SelectFolder(*form, "Jazz");
+    ASSERT_TRUE(form->FillPlayList(false));
+    const QStringList jazz = Captions(form->PlayFileList);
+
+    SelectFolder(*form, "rock");
+    EXPECT_FALSE(form->FillPlayList(false));
+    EXPECT_EQ(Captions(form->PlayFileList), jazz);
+
+    EXPECT_TRUE(form->FillPlayList(true));
+    EXPECT_EQ(Captions(form->PlayFileList), QStringList({"01-Gamma"}));
+}
+
+TEST_F(MainFormTest, FillingListsTheFolderSongsCaptionedFromTheirTags) {
+    auto form = ScannedForm();
+    SelectFolder(*form, "Jazz");
+    ASSERT_TRUE(form->FillPlayList(false));
+    EXPECT_EQ(Captions(form->PlayFileList), QStringList({"01-Alpha", "02-Beta"}));
+    EXPECT_EQ(form->PlayFileList->item(1)->data(kEntryPathRole).toString(),
+              Lib("Jazz/2 second.MP3"));
+    EXPECT_EQ(form->CurrentIndex(), 0);
+    EXPECT_TRUE(form->PlayFileList->item(0)->isSelected());
+    EXPECT_EQ(form->PlayFileList->currentRow(), 0);
+}
+
+TEST_F(MainFormTest, SendModeListsEveryFileAfterAnAllEntry) {
+    auto form = ScannedForm();
+    SelectFolder(*form, "Jazz");
+    form->SendListBtn->setChecked(true);
+    ASSERT_TRUE(form->FillPlayList(false));
+    EXPECT_EQ(Captions(form->PlayFileList),
+              QStringList({"*ALL*", "01-Alpha", "02-Beta", "03-cover.jpg"}));
+    EXPECT_EQ(form->PlayFileList->item(0)->data(kEntryPathRole).toString(),
+              Lib("Jazz/1 first.mp3") + "\r\n" + Lib("Jazz/2 second.MP3") + "\r\n" +
+                  Lib("Jazz/cover.jpg") + "\r\n");
+    EXPECT_EQ(form->CurrentIndex(), 0);
+    EXPECT_TRUE(form->PlayFileList->item(0)->isSelected());
+    EXPECT_TRUE(form->OpenFolder(false));
+    EXPECT_EQ(form->MP3Player->Status(), mpsStopped)
+        << "send mode hands the list on instead of playing it";
+}
+
+TEST_F(MainFormTest, SendModeHandsTheEntryOnInsteadOfPlayingIt) {
+    auto form = ScannedForm();
+    form->SendListBtn->setChecked(true);
+    SelectFolder(*form, "Jazz");
+    form->FillPlayList(false);
+    TBoxAnswer noBox(QMessageBox::Ok);
+    Press(form->PlayFileList, Qt::Key_Return);
+    Press(form->PlayFileList, Qt::Key_F3);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(noBox.Text(), "") << "no error, although no other player runs here";
+    EXPECT_EQ(form->CurrentIndex(), 2);
+    EXPECT_EQ(form->MP3Player->Status(), mpsStopped);
+    EXPECT_EQ(form->MP3Player->FileName(), "");
+}
+
+TEST_F(MainFormTest, SendToggleRefillsAndLocksTheOrderToggles) {
+    auto form = ScannedForm();
+    SelectFolder(*form, "Jazz");
+    form->FillPlayList(false);
+    form->SendListBtn->click();
+    EXPECT_EQ(form->PlayFileList->count(), 4);
+    EXPECT_FALSE(form->RandomBtn->isEnabled());
+    form->SendListBtn->click();
+    EXPECT_EQ(form->PlayFileList->count(), 2);
+    EXPECT_TRUE(form->RandomBtn->isEnabled());
+}
+
+TEST_F(MainFormTest, SelectNextFollowsTheRepeatAndRandomToggles) {
+    auto form = ScannedForm();
+    SelectFolder(*form, "Jazz");
+    form->FillPlayList(false);
+    EXPECT_EQ(form->SelectNext(), form->PlayFileList->item(1));
+    EXPECT_EQ(form->SelectNext(), nullptr);
+    EXPECT_EQ(form->CurrentIndex(), -1);
+    EXPECT_TRUE(form->PlayFileList->selectedItems().isEmpty());
+    EXPECT_EQ(form->SelectNext(), form->PlayFileList->item(0));
+
+    form->RepeatAllBtn->setChecked(true);
+    form->SelectNext();
+    EXPECT_EQ(form->SelectNext(), form->PlayFileList->item(0)) << "repeat wraps to the first";
+
+    form->RandomBtn->setChecked(true);
+    std::set<int> drawn;
+    for (int i = 0; i < 60; ++i) {
+        ASSERT_NE(form->SelectNext(), nullptr);
+        drawn.insert(form->CurrentIndex());
+    }
+    EXPECT_EQ(drawn, (std::set<int>{0, 1}));
+}
+
+TEST_F(MainFormTest, InsertKeepsOnlyTheSelectedEntry) {
+    auto form = ScannedForm();
+    form->SendListBtn->setChecked(true);
+    SelectFolder(*form, "Jazz");
+    form->FillPlayList(false);
+    form->PlayFileList->setCurrentRow(2);
+    Press(form->PlayFileList, Qt::Key_Insert);
+    EXPECT_EQ(Captions(form->PlayFileList), QStringList({"02-Beta"}));
+
+    form->PlayFileList->clearSelection();
+    Press(form->PlayFileList, Qt::Key_Insert);
+    EXPECT_EQ(form->PlayFileList->count(), 1);
+}
+
+TEST_F(MainFormTest, DeleteSelectsTheNeighbourAndLeavesCaptionsAndIndexAlone) {
+    auto form = ScannedForm();
+    form->SendListBtn->setChecked(true);
+    SelectFolder(*form, "Jazz");
+    form->FillPlayList(false);
+    ASSERT_EQ(form->PlayFileList->count(), 4);
+
+    form->PlayFileList->setCurrentRow(1);
+    Press(form->PlayFileList, Qt::Key_Delete);
+    EXPECT_EQ(Captions(form->PlayFileList), QStringList({"*ALL*", "02-Beta", "03-cover.jpg"}));
+    EXPECT_EQ(form->PlayFileList->selectedItems().value(0)->text(), "02-Beta");
+    EXPECT_EQ(form->CurrentIndex(), 0);
+
+    form->PlayFileList->setCurrentRow(2);
+    Press(form->PlayFileList, Qt::Key_Delete);
+    EXPECT_EQ(form->PlayFileList->selectedItems().value(0)->text(), "02-Beta")
+        << "deleting the last entry selects the new last one";
+
+    form->PlayFileList->setCurrentRow(0);
+    Press(form->PlayFileList, Qt::Key_Delete);
+    Press(form->PlayFileList, Qt::Key_Delete);
+    EXPECT_EQ(form->PlayFileList->count(), 0);
+    EXPECT_TRUE(form->PlayFileList->selectedItems().isEmpty());
+    Press(form->PlayFileList, Qt::Key_Delete);
+    EXPECT_EQ(form->PlayFileList->count(), 0);
+}
+
+TEST_F(MainFormTest, FunctionKeysPlayTheEntryAtTheirNumber) {
+    auto form = ScannedForm();
+    SelectFolder(*form, "Jazz");
+    form->FillPlayList(false);
+    Press(form->PlayFileList, Qt::Key_F3);
+    EXPECT_EQ(form->PlayFileList->currentRow(), 0);
+    EXPECT_EQ(form->MP3Player->Status(), mpsStopped) << "F3 on two entries does nothing";
+
+    Press(form->PlayFileList, Qt::Key_F2);
+    EXPECT_EQ(form->PlayFileList->currentRow(), 1);
+    EXPECT_EQ(form->CurrentIndex(), 1);
+    EXPECT_EQ(form->MP3Player->FileName(), (lib() / "Jazz" / "2 second.MP3").string());
+    EXPECT_EQ(form->MP3Player->Status(), mpsPlaying);
+    EXPECT_TRUE(PumpUntil([&] { return form->windowTitle() == "02-Beta/Artist/Album"; }));
+
+    Press(form->PlayFileList, Qt::Key_F1);
+    EXPECT_EQ(form->CurrentIndex(), 0);
+    EXPECT_EQ(form->MP3Player->FileName(), (lib() / "Jazz" / "1 first.mp3").string());
+    form->MP3Player->Stop();
+}
+
+TEST_F(MainFormTest, EnterPlaysAndBackspaceGoesToTheCommandBox) {
+    auto form = ScannedForm();
+    SelectFolder(*form, "Jazz");
+    form->FillPlayList(false);
+    form->PlayFileList->setCurrentRow(1);
+    Press(form->PlayFileList, Qt::Key_Return);
+    EXPECT_EQ(form->CurrentIndex(), 1);
+    EXPECT_EQ(form->MP3Player->Status(), mpsPlaying);
+    form->MP3Player->Stop();
+
+    form->PlayFileList->setFocus();
+    Press(form->PlayFileList, Qt::Key_Backspace);
+    EXPECT_EQ(form->focusWidget(), form->CommandEdit);
+}
+
+TEST_F(MainFormTest, OpenFolderPlaysTheListThroughAndStopsAfterTheLast) {
+    auto form = ScannedForm();
+    SelectFolder(*form, "Jazz");
+    ASSERT_TRUE(form->OpenFolder(false));
+    EXPECT_EQ(form->MP3Player->Status(), mpsPlaying);
+    EXPECT_TRUE(PumpUntil([&] { return form->CurrentIndex() == 1; }));
+    EXPECT_TRUE(PumpUntil([&] { return form->windowTitle() == "02-Beta/Artist/Album"; }));
+    EXPECT_TRUE(PumpUntil([&] { return form->CurrentIndex() == -1; }));
+    EXPECT_TRUE(form->PlayFileList->selectedItems().isEmpty());
+    EXPECT_EQ(form->MP3Player->Status(), mpsStopped);
+    EXPECT_EQ(form->windowTitle(), "02-Beta/Artist/Album") << "the last caption stays";
+}
+
+TEST_F(MainFormTest, AFileThePlayerCannotOpenIsReportedAndTheListStays) {
+    std::ofstream(lib() / "ambient" / "broken.mp3") << "no audio in here";
+    auto form = ScannedForm();
+    SelectFolder(*form, "ambient");
+    TBoxAnswer answer(QMessageBox::Ok);
+    EXPECT_TRUE(form->OpenFolder(false));
+    EXPECT_EQ(answer.Text(), "unknown MPEG Audio format.");
+    EXPECT_EQ(Captions(form->PlayFileList), QStringList({"01-broken.mp3"}));
+    EXPECT_EQ(form->CurrentIndex(), 0);
+    EXPECT_EQ(form->MP3Player->Status(), mpsStopped);
+}
+
+TEST_F(MainFormTest, KeysInTheTreeGoOnToTheCommandBox) {
+    auto form = ScannedForm();
+    Press(form->DirTree, Qt::Key_J, Qt::NoModifier, "j");
+    Press(form->DirTree, Qt::Key_A, Qt::NoModifier, "a");
+    QCoreApplication::processEvents();
+    EXPECT_EQ(form->CommandEdit->text(), "ja");
+}
+
+TEST_F(MainFormTest, TreeMenuShowsTheSelectedFoldersSongs) {
+    auto form = ScannedForm();
+    SelectFolder(*form, "Jazz");
+    form->DirFileListMenuPopup();
+    QStringList items;
+    for (const QAction* action : form->DirFileListMenu->actions())
+        items << action->text();
+    EXPECT_EQ(items, QStringList({"01-Alpha", "02-Beta"}));
+
+    SelectFolder(*form, "ambient");
+    form->DirFileListMenuPopup();
+    EXPECT_TRUE(form->DirFileListMenu->actions().isEmpty());
+}
+
+TEST_F(MainFormTest, DroppedFoldersBecomeRootsAndFilesAreIgnored) {
+    auto form = ScannedForm();
+    fs::create_directories(dir_ / "dropped" / "Inside");
+
+    const auto drop = [&](const QList<QUrl>& urls) {
+        QMimeData data;
+        data.setUrls(urls);
+        // A drop reaches the widget that accepted the drag when it entered.
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton,
+                              Qt::NoModifier);
+        QCoreApplication::sendEvent(form.get(), &enter);
+        ASSERT_TRUE(enter.isAccepted());
+        QDropEvent event(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(form.get(), &event);
+    };
+    drop({QUrl::fromLocalFile(Lib("Jazz/1 first.mp3")), QUrl("https://example.org/")});
+    EXPECT_EQ(form->RootNodes().Count(), 1);
+
+    drop({QUrl::fromLocalFile(ToQ(dir_ / "dropped")), QUrl::fromLocalFile(Lib("Jazz/cover.jpg"))});
+    ASSERT_EQ(form->RootNodes().Count(), 2);
+    EXPECT_EQ(form->RootNodes().Items(0)->text(0), "dropped");
+    EXPECT_EQ(Captions(form->RootNodes().Items(0)), QStringList({"Inside"}));
+
+    drop({QUrl::fromLocalFile(ToQ(dir_ / "dropped"))});
+    EXPECT_EQ(form->RootNodes().Count(), 3) << "the same folder dropped twice is two roots";
+    EXPECT_EQ(Captions(form->RootNodes().Items(1)), QStringList({"Inside"}));
+}
+
+} // namespace
+} // namespace pelbrisk
