@@ -206,10 +206,20 @@ void DecodePairs(TLayer3BitReader& reader, int32_t* out, int32_t lines, int32_t 
         reader.Consume(static_cast<int32_t>(entry >> 24));
         int32_t x = static_cast<int32_t>((entry >> 8) & 0xFF);
         int32_t y = static_cast<int32_t>((entry >> 16) & 0xFF);
-        if (hasLinbits && x == 15) x += static_cast<int32_t>(reader.GetBits(linbits));
-        if (x != 0 && reader.GetBit() != 0) x = -x;
-        if (hasLinbits && y == 15) y += static_cast<int32_t>(reader.GetBits(linbits));
-        if (y != 0 && reader.GetBit() != 0) y = -y;
+        if (hasLinbits && (x == 15 || y == 15)) {
+            if (x == 15) x += static_cast<int32_t>(reader.GetBits(linbits));
+            if (x != 0 && reader.GetBit() != 0) x = -x;
+            if (y == 15) y += static_cast<int32_t>(reader.GetBits(linbits));
+            if (y != 0 && reader.GetBit() != 0) y = -y;
+        } else if (const int32_t nonZero = static_cast<int32_t>(entry & 0xFF); nonZero != 0) {
+            // Without linbits between them, both sign bits are read in one go: x's first.
+            uint32_t signs = reader.GetBits(nonZero);
+            if (y != 0) {
+                y = (signs & 1u) ? -y : y;
+                signs >>= 1;
+            }
+            if (x != 0 && (signs & 1u)) x = -x;
+        }
         out[i] = x;
         out[i + 1] = y;
         if (reader.PastEnd()) return;
