@@ -5,8 +5,8 @@ namespace pelbrisk {
 EMP3AssertionFailure::EMP3AssertionFailure(unsigned line)
     : EMP3Error("Assertion failure (MP3Plyr, line " + std::to_string(line) + ")"), line_(line) {}
 
-void RaiseAssertionFailure(std::source_location where) {
-    throw EMP3AssertionFailure(where.line());
+void RaiseAssertionFailure(unsigned line) {
+    throw EMP3AssertionFailure(line);
 }
 
 } // namespace pelbrisk

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <source_location>
 #include <stdexcept>
 #include <string>
 
@@ -26,12 +25,13 @@ private:
     unsigned line_;
 };
 
-[[noreturn]] void RaiseAssertionFailure(std::source_location where = std::source_location::current());
+[[noreturn]] void RaiseAssertionFailure(unsigned line);
 
 // The engine's consistency check: raises the assertion failure naming the caller's line.
-inline void MP3Assert(bool condition,
-                      std::source_location where = std::source_location::current()) {
-    if (!condition) RaiseAssertionFailure(where);
+// (__builtin_LINE rather than std::source_location: the clang that builds the fuzz targets
+// lacks the latter.)
+inline void MP3Assert(bool condition, unsigned line = __builtin_LINE()) {
+    if (!condition) RaiseAssertionFailure(line);
 }
 
 } // namespace pelbrisk
