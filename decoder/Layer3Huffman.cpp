@@ -3,6 +3,7 @@
 #include "decoder/Layer3Tables.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace pelbrisk {
@@ -242,14 +243,19 @@ int32_t DecodeQuadruples(TLayer3BitReader& reader, int32_t* out, int32_t lines, 
             vwxy = reader.GetBits(4) ^ 15u;
             bitsLeft -= 4;
         }
+        // The sign bits of the non-zero values follow in the order v, w, x, y: read them at
+        // once and hand them out from the top.
+        const int32_t nonZero = std::popcount(vwxy);
+        uint32_t signs = nonZero != 0 ? reader.GetBits(nonZero) << (32 - nonZero) : 0u;
+        bitsLeft -= nonZero;
         int32_t* q = out + 4 * done;
         for (int i = 0; i < 4; ++i) {
-            int32_t value = 0;
             if ((vwxy >> (3 - i)) & 1) {
-                value = reader.GetBit() != 0 ? -1 : 1;
-                --bitsLeft;
+                q[i] = (signs & 0x80000000u) ? -1 : 1;
+                signs <<= 1;
+            } else {
+                q[i] = 0;
             }
-            q[i] = value;
         }
         ++done;
     }
