@@ -3,7 +3,6 @@
 #include "decoder/Layer3Tables.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
 
 namespace pelbrisk {
@@ -245,7 +244,8 @@ int32_t DecodeQuadruples(TLayer3BitReader& reader, int32_t* out, int32_t lines, 
         }
         // The sign bits of the non-zero values follow in the order v, w, x, y: read them at
         // once and hand them out from the top.
-        const int32_t nonZero = std::popcount(vwxy);
+        constexpr uint8_t OnesIn[16] = {0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4};
+        const int32_t nonZero = OnesIn[vwxy];
         uint32_t signs = nonZero != 0 ? reader.GetBits(nonZero) << (32 - nonZero) : 0u;
         bitsLeft -= nonZero;
         int32_t* q = out + 4 * done;
