@@ -249,13 +249,12 @@ int32_t DecodeQuadruples(TLayer3BitReader& reader, int32_t* out, int32_t lines, 
         uint32_t signs = nonZero != 0 ? reader.GetBits(nonZero) << (32 - nonZero) : 0u;
         bitsLeft -= nonZero;
         int32_t* q = out + 4 * done;
+        // Without branches: the values are too random for the predictor.
         for (int i = 0; i < 4; ++i) {
-            if ((vwxy >> (3 - i)) & 1) {
-                q[i] = (signs & 0x80000000u) ? -1 : 1;
-                signs <<= 1;
-            } else {
-                q[i] = 0;
-            }
+            const uint32_t present = (vwxy >> (3 - i)) & 1u;
+            const auto negative = static_cast<int32_t>(signs >> 31);
+            q[i] = static_cast<int32_t>(present) * (1 - 2 * negative);
+            signs <<= present;
         }
         ++done;
     }
