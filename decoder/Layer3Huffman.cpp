@@ -211,14 +211,18 @@ void DecodePairs(TLayer3BitReader& reader, int32_t* out, int32_t lines, int32_t 
             if (x != 0 && reader.GetBit() != 0) x = -x;
             if (y == 15) y += static_cast<int32_t>(reader.GetBits(linbits));
             if (y != 0 && reader.GetBit() != 0) y = -y;
-        } else if (const int32_t nonZero = static_cast<int32_t>(entry & 0xFF); nonZero != 0) {
-            // Without linbits between them, both sign bits are read in one go: x's first.
-            uint32_t signs = reader.GetBits(nonZero);
-            if (y != 0) {
-                y = (signs & 1u) ? -y : y;
-                signs >>= 1;
-            }
-            if (x != 0 && (signs & 1u)) x = -x;
+        } else {
+            // Without linbits between them, both sign bits are read in one go, x's first, and
+            // applied without branches.
+            const auto nonZero = static_cast<int32_t>(entry & 0xFF);
+            uint32_t signs =
+                static_cast<uint32_t>(uint64_t{reader.GetBits(nonZero)} << (32 - nonZero));
+            const int32_t xPresent = x != 0;
+            const int32_t xNegative = static_cast<int32_t>(signs >> 31) & xPresent;
+            signs <<= xPresent;
+            const int32_t yNegative = static_cast<int32_t>(signs >> 31);
+            x *= 1 - 2 * xNegative;
+            y *= 1 - 2 * yNegative;
         }
         out[i] = x;
         out[i + 1] = y;
