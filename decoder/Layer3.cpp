@@ -81,6 +81,29 @@ TLayer3Constants BuildConstants() {
             }
         }
     }
+    for (int table = 0; table < 2; ++table) {
+        const int32_t peekBits = table == 0 ? 10 : 8;
+        for (uint32_t pattern = 0; pattern < (1u << peekBits); ++pattern) {
+            int32_t codeBits;
+            uint32_t vwxy;
+            if (table == 0) {
+                codeBits = Count1TableA[pattern >> 4][0];
+                vwxy = Count1TableA[pattern >> 4][1];
+            } else {
+                codeBits = 4;
+                vwxy = (pattern >> 4) ^ 15u;
+            }
+            int32_t used = codeBits;
+            uint32_t entry = 0;
+            for (int i = 0; i < 4; ++i) {
+                if (((vwxy >> (3 - i)) & 1u) == 0) continue;
+                const uint32_t negative = (pattern >> (peekBits - 1 - used)) & 1u;
+                ++used;
+                entry |= (negative ? 3u : 1u) << (8 + 2 * i);
+            }
+            t.Count1Quadruples[table][pattern] = entry | static_cast<uint32_t>(used);
+        }
+    }
     return t;
 }
 

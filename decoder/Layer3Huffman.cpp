@@ -235,31 +235,18 @@ int32_t DecodeQuadruples(TLayer3BitReader& reader, int32_t* out, int32_t lines, 
     const int32_t quadruples = lines / 4;
     const int32_t minimumBits = table == 0 ? 0 : 3;
     int32_t done = 0;
+    // One lookup decodes a whole quadruple with its sign bits: table A's codes are at most 6
+    // bits and table B's 4, each followed by at most 4 sign bits.
+    const uint32_t* quadrupleTable = Layer3Constants().Count1Quadruples[table];
+    const int32_t peekBits = table == 0 ? 10 : 8;
     while (done < quadruples && bitsLeft > minimumBits && !reader.PastEnd()) {
-        uint32_t vwxy;
-        if (table == 0) {
-            const uint8_t* entry = Count1TableA[reader.PeekBits(6)];
-            reader.Consume(entry[0]);
-            bitsLeft -= entry[0];
-            vwxy = entry[1];
-        } else {
-            vwxy = reader.GetBits(4) ^ 15u;
-            bitsLeft -= 4;
-        }
-        // The sign bits of the non-zero values follow in the order v, w, x, y: read them at
-        // once and hand them out from the top.
-        constexpr uint8_t OnesIn[16] = {0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4};
-        const int32_t nonZero = OnesIn[vwxy];
-        uint32_t signs = nonZero != 0 ? reader.GetBits(nonZero) << (32 - nonZero) : 0u;
-        bitsLeft -= nonZero;
+        const uint32_t entry = quadrupleTable[reader.PeekBits(peekBits)];
+        const auto length = static_cast<int32_t>(entry & 0xFF);
+        reader.Consume(length);
+        bitsLeft -= length;
         int32_t* q = out + 4 * done;
-        // Without branches: the values are too random for the predictor.
-        for (int i = 0; i < 4; ++i) {
-            const uint32_t present = (vwxy >> (3 - i)) & 1u;
-            const auto negative = static_cast<int32_t>(signs >> 31);
-            q[i] = static_cast<int32_t>(present) * (1 - 2 * negative);
-            signs <<= present;
-        }
+        for (int i = 0; i < 4; ++i)
+            q[i] = static_cast<int32_t>(entry << (22 - 2 * i)) >> 30;
         ++done;
     }
     if (bitsLeft < 0 && done > 0) std::fill(out + 4 * (done - 1), out + 4 * done, 0);

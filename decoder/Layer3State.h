@@ -125,6 +125,9 @@ struct TLayer3Constants {
     float AliasCa[8];
     float IntensityMpeg1[2][8][2];
     float IntensityLsf[2][2][64][2];
+    // Count1 quadruples by the next 10 (table A) or 8 (table B) bits: bits used in the low
+    // byte, then v, w, x, y as two-bit signed fields from bit 8 up.
+    uint32_t Count1Quadruples[2][1024];
 };
 const TLayer3Constants& Layer3Constants();
 
