@@ -64,8 +64,8 @@ template <int Count>
     }
 }
 
-// The last step of Lee's factorisation: even outputs from `evens`, odd ones as odds[k] + odds[k +
-// 1] (the last as odds[last] + 0), each of Count vectors; writes 2 * Count vectors.
+// The last step of Lee's factorisation: the even outputs from `evens`, each odd one as the sum
+// of two neighbouring `odds` (the last one plus 0); Count vectors in, 2 * Count out.
 template <int Count>
 [[gnu::always_inline]] inline void Recombine(const __m128* evens, const __m128* odds, __m128* X) {
 #pragma GCC unroll 16
