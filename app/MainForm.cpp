@@ -456,11 +456,10 @@ bool TMainForm::FillPlayList(bool recursive) {
     const bool everyFile = SendListBtn->isChecked();
     const QStringList files = ListFolderFiles(path, recursive, everyFile);
     PlayFileList->setUpdatesEnabled(false);
-    for (int i = 0; i < files.size(); ++i) {
-        TAudioFileInfo info;
-        ReadAudioFileInfo(files[i], i, info);
-        auto* entry = new QListWidgetItem(ShortCaption(info), PlayFileList);
-        entry->setData(kEntryPathRole, files[i]);
+    for (const QString& file : files) {
+        auto* entry = new QListWidgetItem(PlayFileList);
+        entry->setData(kEntryPathRole, file);
+        entry->setText(ItemCaption(entry));
     }
     if (everyFile) {
         auto* all = new QListWidgetItem("*ALL*");
