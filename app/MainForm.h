@@ -92,7 +92,6 @@ public:
     TShortCut VolumeUpHotKey() const { return volumeUpHotKey_; }
     TShortCut VolumeDownHotKey() const { return volumeDownHotKey_; }
     int WindowAlpha() const { return windowAlpha_; }
-    const QString& SettingsFile() const { return settingsFile_; }
 
     void MP3PlayerChangeStatus();
     void MP3PlayerEndPlay(TMP3EndPlayReason reason);

@@ -176,7 +176,8 @@ TEST_F(MainFormTest, WithoutSettingsFileTheDesignValuesStand) {
 TEST_F(MainFormTest, AppliesTheSettingsFile) {
     WriteSettings("window_left = -10\nwindow_top = 20\nwindow_width = 300\n"
                   "window_height = 200\nwindow_alpha = 256\nhotkey =\n"
-                  "hotkey_volume_up = Ctrl+Alt+Up\nrepeat_all = 2\nrandom = yes\n"
+                  "hotkey_volume_up = Ctrl+Alt+Up\nhotkey_volume_down = shift+f12\n"
+                  "repeat_all = 2\nrandom = yes\n"
                   "volume = 30\nroot = /srv/Zeta\t/srv/alpha/\t\nroot = /srv/Mid\n"
                   "filelist_width = 200\n");
     TMainForm form(SettingsPath());
@@ -187,6 +188,7 @@ TEST_F(MainFormTest, AppliesTheSettingsFile) {
     EXPECT_DOUBLE_EQ(form.windowOpacity(), 0.0);
     EXPECT_EQ(form.ShowHotKey(), 0);
     EXPECT_EQ(form.VolumeUpHotKey(), 0xC026);
+    EXPECT_EQ(form.VolumeDownHotKey(), 0x207B);
     EXPECT_TRUE(form.RepeatAllBtn->isChecked());
     EXPECT_FALSE(form.RandomBtn->isChecked());
     EXPECT_EQ(form.MP3Player->Volume(), 30);
