@@ -1,0 +1,174 @@
+#include "decoder/DecoderState.h"
+#include "info/FrameHeader.h"
+
+#include <cmath>
+#include <gtest/gtest.h>
+#include <memory>
+#include <vector>
+
+namespace pelbrisk {
+namespace {
+
+class TBits {
+public:
+    void Put(uint32_t value, int bits) {
+        for (int b = bits - 1; b >= 0; --b) {
+            if (count_ % 8 == 0) bytes_.push_back(0);
+            if ((value >> b) & 1u) bytes_.back() |= static_cast<uint8_t>(0x80u >> (count_ % 8));
+            ++count_;
+        }
+    }
+    int Count() const { return count_; }
+    const std::vector<uint8_t>& Bytes() const { return bytes_; }
+
+private:
+    std::vector<uint8_t> bytes_;
+    int count_ = 0;
+};
+
+// A joint-stereo frame whose left channel holds sixteen values of 1 from line `firstLine` on (a
+// count1 region of table B behind zero big values) and whose right channel holds only scale
+// factors: `rightScaleFactorBits` bits of value `position` for each of `rightBands` bands, with
+// `rightCompress` as its scalefac_compress. MPEG-1 at 44.1 kHz (two granules) or MPEG-2 at
+// 22.05 kHz (one granule).
+std::vector<uint8_t> IntensityFrame(bool lsf, int modeExtension, int rightCompress, int rightBands,
+                                    int rightScaleFactorBits, int position) {
+    const int frameBytes = lsf ? 208 : 417;
+    const int firstLine = lsf ? 6 : 4;
+    const int granules = lsf ? 1 : 2;
+    const int leftBits = 4 * 8;
+    const int rightBits = rightBands * rightScaleFactorBits;
+    TBits w;
+    w.Put(0xFFF, 12);
+    w.Put(lsf ? 0 : 1, 1);
+    w.Put(1, 2);           // Layer III
+    w.Put(1, 1);           // no CRC
+    w.Put(lsf ? 8 : 9, 4); // 64 or 128 kbit/s
+    w.Put(0, 2);           // 22.05 or 44.1 kHz
+    w.Put(0, 2);           // no padding, private bit
+    w.Put(1, 2);           // joint stereo
+    w.Put(static_cast<uint32_t>(modeExtension), 2);
+    w.Put(0, 4);
+    w.Put(0, lsf ? 8 : 9);     // main_data_begin
+    w.Put(0, lsf ? 2 : 3 + 8); // private bits (and scfsi)
+    for (int g = 0; g < granules; ++g) {
+        for (int c = 0; c < 2; ++c) {
+            w.Put(static_cast<uint32_t>(c == 0 ? leftBits : rightBits), 12);
+            w.Put(c == 0 ? static_cast<uint32_t>(firstLine / 2) : 0u, 9);
+            w.Put(190, 8);
+            w.Put(c == 0 ? 0u : static_cast<uint32_t>(rightCompress), lsf ? 9 : 4);
+            w.Put(0, 1);           // no window switching
+            w.Put(0, 15);          // table 0 everywhere
+            w.Put(0, 4 + 3);       // region counts
+            if (!lsf) w.Put(0, 1); // preflag
+            w.Put(0, 1);           // scalefac_scale
+            w.Put(1, 1);           // count1 table B
+        }
+    }
+    for (int g = 0; g < granules; ++g) {
+        for (int q = 0; q < 4; ++q)
+            w.Put(0x00, 8); // code 0000: v w x y all 1, four positive signs
+        for (int band = 0; band < rightBands; ++band)
+            w.Put(static_cast<uint32_t>(position), rightScaleFactorBits);
+    }
+    std::vector<uint8_t> frame = w.Bytes();
+    frame.resize(static_cast<size_t>(frameBytes), 0);
+    return frame;
+}
+
+struct TStereo {
+    std::vector<double> Left;
+    std::vector<double> Right;
+};
+
+TStereo DecodeFrames(const std::vector<uint8_t>& frame) {
+    auto decoder = std::make_unique<TMP3Decoder>();
+    TMP3FrameHeader header;
+    DecodeFrameHeader(frame.data(), static_cast<uint32_t>(frame.size()), header);
+    EXPECT_EQ(decoder->Open(header, static_cast<int32_t>(frame.size()), 0, 0, 0, 24000), 1);
+    TStereo result;
+    std::vector<int16_t> pcm(2304);
+    for (int i = 0; i < 4; ++i) {
+        const TDecodeResult decoded =
+            decoder->Decode(frame.data(), static_cast<int32_t>(frame.size()),
+                            reinterpret_cast<uint8_t*>(pcm.data()));
+        EXPECT_EQ(decoded.Consumed, static_cast<int32_t>(frame.size()));
+        for (int s = 0; s + 1 < decoded.OutputBytes / 2; s += 2) {
+            result.Left.push_back(pcm[s]);
+            result.Right.push_back(pcm[s + 1]);
+        }
+    }
+    return result;
+}
+
+// Every sample of `actual` is `factor` times `reference` within the rounding of both.
+void ExpectScaled(const std::vector<double>& actual, const std::vector<double>& reference,
+                  double factor, const char* what) {
+    ASSERT_EQ(actual.size(), reference.size());
+    for (size_t i = 0; i < actual.size(); ++i)
+        ASSERT_NEAR(actual[i], factor * reference[i], 1.0 + factor) << what << " sample " << i;
+}
+
+double Energy(const std::vector<double>& samples) {
+    double energy = 0;
+    for (double s : samples)
+        energy += s * s;
+    return energy;
+}
+
+TEST(Layer3Intensity, Mpeg1PositionsSplitTheLeftSignalBetweenTheChannels) {
+    // scalefac_compress 4: three bits for each of bands 0..10.
+    const TStereo plain = DecodeFrames(IntensityFrame(false, 0, 4, 11, 3, 0));
+    ASSERT_GT(Energy(plain.Left), 1e6) << "the left signal is audible";
+    EXPECT_EQ(Energy(plain.Right), 0.0);
+
+    // tan(p pi / 12): position 0 puts everything right, 6 everything left, 3 halves.
+    const TStereo right = DecodeFrames(IntensityFrame(false, 1, 4, 11, 3, 0));
+    ExpectScaled(right.Left, plain.Left, 0.0, "left at position 0");
+    ExpectScaled(right.Right, plain.Left, 1.0, "right at position 0");
+    const TStereo left = DecodeFrames(IntensityFrame(false, 1, 4, 11, 3, 6));
+    ExpectScaled(left.Left, plain.Left, 1.0, "left at position 6");
+    ExpectScaled(left.Right, plain.Left, 0.0, "right at position 6");
+    const TStereo middle = DecodeFrames(IntensityFrame(false, 1, 4, 11, 3, 3));
+    ExpectScaled(middle.Left, plain.Left, 0.5, "left at position 3");
+    ExpectScaled(middle.Right, plain.Left, 0.5, "right at position 3");
+    const double tan2 = std::tan(2 * std::acos(-1.0) / 12);
+    const TStereo two = DecodeFrames(IntensityFrame(false, 1, 4, 11, 3, 2));
+    ExpectScaled(two.Left, plain.Left, tan2 / (1 + tan2), "left at position 2");
+    ExpectScaled(two.Right, plain.Left, 1 / (1 + tan2), "right at position 2");
+
+    // The illegal position 7 leaves the channels as coded: the right one silent, or with M/S
+    // on, equal to the left one (which M/S scaled by 1/sqrt 2).
+    const TStereo illegal = DecodeFrames(IntensityFrame(false, 1, 4, 11, 3, 7));
+    ExpectScaled(illegal.Left, plain.Left, 1.0, "left at position 7");
+    ExpectScaled(illegal.Right, plain.Left, 0.0, "right at position 7");
+    const TStereo midSide = DecodeFrames(IntensityFrame(false, 3, 4, 11, 3, 7));
+    ExpectScaled(midSide.Left, plain.Left, std::sqrt(0.5), "left with M/S at position 7");
+    ExpectScaled(midSide.Right, plain.Left, std::sqrt(0.5), "right with M/S at position 7");
+}
+
+TEST(Layer3Intensity, LowSamplingFrequencyPositionsUseTheIntensityScale) {
+    // scalefac_compress 144: intensity row 3 with slen (2, 0, 0), the first partition being
+    // bands 0..6; intensity scale 0, so io = 2^-1/4. Compress 145 has scale 1: io = 2^-1/2.
+    const TStereo plain = DecodeFrames(IntensityFrame(true, 0, 144, 7, 2, 0));
+    ASSERT_GT(Energy(plain.Left), 1e6) << "the left signal is audible";
+    EXPECT_EQ(Energy(plain.Right), 0.0);
+    const double io = std::pow(2.0, -0.25);
+    const TStereo zero = DecodeFrames(IntensityFrame(true, 1, 144, 7, 2, 0));
+    ExpectScaled(zero.Left, plain.Left, 1.0, "left at position 0");
+    ExpectScaled(zero.Right, plain.Left, 1.0, "right at position 0");
+    const TStereo odd = DecodeFrames(IntensityFrame(true, 1, 144, 7, 2, 1));
+    ExpectScaled(odd.Left, plain.Left, io, "left at position 1");
+    ExpectScaled(odd.Right, plain.Left, 1.0, "right at position 1");
+    const TStereo even = DecodeFrames(IntensityFrame(true, 1, 144, 7, 2, 2));
+    ExpectScaled(even.Left, plain.Left, 1.0, "left at position 2");
+    ExpectScaled(even.Right, plain.Left, io, "right at position 2");
+    const TStereo illegal = DecodeFrames(IntensityFrame(true, 1, 144, 7, 2, 3));
+    ExpectScaled(illegal.Left, plain.Left, 1.0, "left at position 3");
+    ExpectScaled(illegal.Right, plain.Left, 0.0, "right at position 3");
+    const TStereo scaleOne = DecodeFrames(IntensityFrame(true, 1, 145, 7, 2, 2));
+    ExpectScaled(scaleOne.Right, plain.Left, std::sqrt(0.5), "right at position 2, scale 1");
+}
+
+} // namespace
+} // namespace pelbrisk
