@@ -32,9 +32,12 @@ private:
 // `rightCompress` as its scalefac_compress. MPEG-1 at 44.1 kHz (two granules) or MPEG-2 at
 // 22.05 kHz (one granule).
 std::vector<uint8_t> IntensityFrame(bool lsf, int modeExtension, int rightCompress, int rightBands,
-                                    int rightScaleFactorBits, int position) {
+                                    int rightScaleFactorBits, int position,
+                                    bool shortBlocks = false) {
     const int frameBytes = lsf ? 208 : 417;
-    const int firstLine = lsf ? 6 : 4;
+    // Short blocks start the values in short band 1, clear of band 0 (which intensity leaves
+    // alone) in every window.
+    const int firstLine = shortBlocks ? 12 : lsf ? 6 : 4;
     const int granules = lsf ? 1 : 2;
     const int leftBits = 4 * 8;
     const int rightBits = rightBands * rightScaleFactorBits;
@@ -57,9 +60,15 @@ std::vector<uint8_t> IntensityFrame(bool lsf, int modeExtension, int rightCompre
             w.Put(c == 0 ? static_cast<uint32_t>(firstLine / 2) : 0u, 9);
             w.Put(190, 8);
             w.Put(c == 0 ? 0u : static_cast<uint32_t>(rightCompress), lsf ? 9 : 4);
-            w.Put(0, 1);           // no window switching
-            w.Put(0, 15);          // table 0 everywhere
-            w.Put(0, 4 + 3);       // region counts
+            if (shortBlocks) {
+                w.Put(1, 1);          // window switching
+                w.Put(2, 2);          // short blocks
+                w.Put(0, 1 + 10 + 9); // not mixed, tables 0, no subblock gain
+            } else {
+                w.Put(0, 1);     // no window switching
+                w.Put(0, 15);    // table 0 everywhere
+                w.Put(0, 4 + 3); // region counts
+            }
             if (!lsf) w.Put(0, 1); // preflag
             w.Put(0, 1);           // scalefac_scale
             w.Put(1, 1);           // count1 table B
@@ -145,6 +154,29 @@ TEST(Layer3Intensity, Mpeg1PositionsSplitTheLeftSignalBetweenTheChannels) {
     const TStereo midSide = DecodeFrames(IntensityFrame(false, 3, 4, 11, 3, 7));
     ExpectScaled(midSide.Left, plain.Left, std::sqrt(0.5), "left with M/S at position 7");
     ExpectScaled(midSide.Right, plain.Left, std::sqrt(0.5), "right with M/S at position 7");
+}
+
+TEST(Layer3Intensity, ShortBlocksTakeEachWindowsPosition) {
+    // MPEG-1: scalefac_compress 4, three bits for the three windows of short bands 0..5.
+    const TStereo plain = DecodeFrames(IntensityFrame(false, 0, 4, 18, 3, 0, true));
+    ASSERT_GT(Energy(plain.Left), 1e6) << "the left signal is audible";
+    const TStereo right = DecodeFrames(IntensityFrame(false, 1, 4, 18, 3, 0, true));
+    ExpectScaled(right.Left, plain.Left, 0.0, "left at position 0");
+    ExpectScaled(right.Right, plain.Left, 1.0, "right at position 0");
+    const TStereo middle = DecodeFrames(IntensityFrame(false, 1, 4, 18, 3, 3, true));
+    ExpectScaled(middle.Left, plain.Left, 0.5, "left at position 3");
+    ExpectScaled(middle.Right, plain.Left, 0.5, "right at position 3");
+
+    // Low sampling frequency: intensity row 3 short, slen 2 for short bands 0..3.
+    const TStereo lsfPlain = DecodeFrames(IntensityFrame(true, 0, 144, 12, 2, 0, true));
+    ASSERT_GT(Energy(lsfPlain.Left), 1e6) << "the left signal is audible";
+    const double io = std::pow(2.0, -0.25);
+    const TStereo odd = DecodeFrames(IntensityFrame(true, 1, 144, 12, 2, 1, true));
+    ExpectScaled(odd.Left, lsfPlain.Left, io, "left at position 1");
+    ExpectScaled(odd.Right, lsfPlain.Left, 1.0, "right at position 1");
+    const TStereo illegal = DecodeFrames(IntensityFrame(true, 1, 144, 12, 2, 3, true));
+    ExpectScaled(illegal.Left, lsfPlain.Left, 1.0, "left at position 3");
+    ExpectScaled(illegal.Right, lsfPlain.Left, 0.0, "right at position 3");
 }
 
 TEST(Layer3Intensity, LowSamplingFrequencyPositionsUseTheIntensityScale) {
