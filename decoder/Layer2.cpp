@@ -107,6 +107,15 @@ inline void ReadTriple(TLayer12BitReader& reader, int32_t quantClass, float valu
     default: {
         const int32_t bits = ClassCodeBits[quantClass];
         const int32_t centre = (1 << (bits - 1)) - 1;
+        if (bits <= 10) {
+            // All three codes in one read.
+            const uint32_t codes = reader.GetBits(3 * bits);
+            const uint32_t mask = (1u << bits) - 1;
+            values[0] = static_cast<float>(static_cast<int32_t>(codes >> (2 * bits)) - centre);
+            values[1] = static_cast<float>(static_cast<int32_t>((codes >> bits) & mask) - centre);
+            values[2] = static_cast<float>(static_cast<int32_t>(codes & mask) - centre);
+            return;
+        }
         for (int32_t i = 0; i < 3; ++i)
             values[i] = static_cast<float>(static_cast<int32_t>(reader.GetBits(bits)) - centre);
         return;
