@@ -1,4 +1,5 @@
 #include "decoder/DecoderState.h"
+#include "decoder/Layer12BitReader.h"
 #include "decoder/Layer12Tables.h"
 #include "info/FrameHeader.h"
 #include "tests/decoder/Layer12StreamDecode.h"
@@ -8,6 +9,7 @@
 #include <array>
 #include <gtest/gtest.h>
 #include <memory>
+#include <random>
 #include <vector>
 
 namespace pelbrisk::test {
@@ -45,6 +47,42 @@ std::vector<int16_t> Pcm(size_t samples) {
 
 uint8_t* Bytes(std::vector<int16_t>& pcm) {
     return reinterpret_cast<uint8_t*>(pcm.data());
+}
+
+// Bit `position` of `bytes`, most significant first, 0 past the end.
+uint32_t BitAt(const std::vector<uint8_t>& bytes, int64_t position) {
+    const auto index = static_cast<size_t>(position / 8);
+    if (index >= bytes.size()) return 0;
+    return (bytes[index] >> (7 - position % 8)) & 1u;
+}
+
+TEST(Layer12BitReader, ReadsAndSkipsLikeABitByBitReaderAndZerosPastTheEnd) {
+    std::mt19937 random(5);
+    for (int size = 0; size < 40; ++size) {
+        std::vector<uint8_t> bytes(size);
+        for (auto& byte : bytes)
+            byte = static_cast<uint8_t>(random());
+        // Garbage right behind the held bytes must never show up.
+        std::vector<uint8_t> held(bytes);
+        held.resize(size + 16, 0xFF);
+        TLayer12BitReader reader(held.data(), size);
+        int64_t position = 0;
+        for (int step = 0; step < 60; ++step) {
+            const bool skip = random() % 4 == 0;
+            const int n =
+                skip ? static_cast<int>(random() % 70) : 1 + static_cast<int>(random() % 32);
+            if (skip) {
+                reader.SkipBits(n);
+            } else {
+                uint32_t expected = 0;
+                for (int i = 0; i < n; ++i)
+                    expected = (expected << 1) | BitAt(bytes, position + i);
+                ASSERT_EQ(reader.GetBits(n), expected)
+                    << "size " << size << " step " << step << " at bit " << position;
+            }
+            position += n;
+        }
+    }
 }
 
 TEST(Layer12Setup, RefusesWhatItCannotDecodeAndThenDecodesNothing) {
