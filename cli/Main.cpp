@@ -15,6 +15,10 @@ struct TCommand {
 constexpr TCommand kCommands[] = {
     {"info", pelbrisk::cli::RunInfo,
      "info [--json] [--frames] FILE...   tags, audio range, first frame, duration"},
+    {"decode", pelbrisk::cli::RunDecode,
+     "decode FILE -o OUT.wav [--full-band]   decode to a WAV file"},
+    {"play", pelbrisk::cli::RunPlay,
+     "play FILE...   play (space pause, left/right seek, n next, q quit)"},
 };
 
 int ShowUsage(std::FILE* to) {

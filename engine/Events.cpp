@@ -27,6 +27,7 @@ TMPEvent::TMPEvent(bool initialState) : signalled_(initialState) {
 }
 
 TMPEvent::~TMPEvent() {
+    { std::lock_guard settling(waitersMutex_); }
     LiveEvents& registry = Registry();
     std::lock_guard lock(registry.Mutex);
     registry.Words.erase(Word());
@@ -39,8 +40,10 @@ TMPEvent* TMPEvent::FromWord(uintptr_t word) {
 }
 
 bool TMPEvent::SetEvent() {
-    signalled_.store(true, std::memory_order_release);
+    // The flag is stored under the lock that the destructor takes, so a waiter that sees it
+    // and frees the event at once cannot pull the event away while this call still runs.
     std::lock_guard lock(waitersMutex_);
+    signalled_.store(true, std::memory_order_release);
     for (TMPWakeSignal* waiter : waiters_)
         waiter->Notify();
     return true;

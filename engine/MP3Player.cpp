@@ -76,6 +76,9 @@ TMP3Player::~TMP3Player() {
         // Nothing may escape a destructor; the stream is released by Close's own clean-up.
     }
     worker_.Stop();
+    soundOut_.Thread().Stop();
+    for (const TMPMessage& unshown : messages_.TakePending(MPM_EXCEPTION))
+        delete reinterpret_cast<ExceptionNoticeRef*>(unshown.LParam);
 }
 
 // ---- Properties -------------------------------------------------------------------------
@@ -406,6 +409,7 @@ void TMP3Player::Stop() {
     // its error is raised once the stop is complete.
     std::exception_ptr outputError;
     {
+        UiWaitingScope waiting(uiWaiting_);
         TMPLockGuard decoder(decoderLock_);
         {
             TMPLockGuard output(outputLock_);
@@ -572,9 +576,19 @@ int32_t TMP3Player::Duration() const {
     return StreamDuration(sampleRate_, channels_, totalBytes_, bitrate_, dataLength_);
 }
 
+int32_t TMP3Player::ReaderPosition() {
+    TMPLockGuard decoder(decoderLock_);
+    return reader_.Position();
+}
+
 size_t TMP3Player::SeekTableCount() {
     std::lock_guard table(seekTableMutex_);
     return seekTable_.size();
+}
+
+int32_t TMP3Player::SeekTableEntry(size_t index) {
+    std::lock_guard table(seekTableMutex_);
+    return index < seekTable_.size() ? seekTable_[index] : -1;
 }
 
 bool TMP3Player::ScanFrame() {
@@ -598,6 +612,7 @@ void TMP3Player::Seek(int32_t milliseconds) {
     MP3Assert(reader_.Seekable());
     if (milliseconds < 0 || !(Commands() & CommandBit(mpcSeek))) return;
     {
+        UiWaitingScope waiting(uiWaiting_);
         TMPLockGuard decoder(decoderLock_);
         TMPLockGuard output(outputLock_);
         soundOut_.SetOnPosition(nullptr);
@@ -701,15 +716,17 @@ void TMP3Player::UpdateEqualizerGains() {
 // ---- Messages ---------------------------------------------------------------------------
 
 void TMP3Player::ForwardException(const std::exception_ptr& error, bool& handled) {
-    ExceptionNotice notice;
-    notice.Error = error;
-    messages_.Post(MPM_EXCEPTION, 0, reinterpret_cast<intptr_t>(&notice));
-    WaitForAnyEvent({&notice.Handled, &shuttingDown_}, kInfinite);
+    auto notice = std::make_shared<ExceptionNotice>();
+    notice->Error = error;
+    messages_.Post(MPM_EXCEPTION, 0, reinterpret_cast<intptr_t>(new ExceptionNoticeRef(notice)));
+    WaitForAnyEvent({&notice->Handled, &shuttingDown_, &uiWaiting_}, kInfinite);
     handled = true;
 }
 
 void TMP3Player::HandleException(const TMPMessage& message) {
-    auto* notice = reinterpret_cast<ExceptionNotice*>(message.LParam);
+    const std::unique_ptr<ExceptionNoticeRef> owned(
+        reinterpret_cast<ExceptionNoticeRef*>(message.LParam));
+    const ExceptionNoticeRef& notice = *owned;
     try {
         ShowApplicationException(notice->Error);
     } catch (...) {

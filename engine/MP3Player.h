@@ -159,10 +159,13 @@ public:
     int32_t Channels() const { return channels_; }
     int32_t LayerNumber() const { return layerNumber_; }
     int32_t MpegVersion() const { return mpegVersion_; }
-    int32_t ReaderPosition() const { return reader_.Position(); }
+    // Where the decoding stands in the file (taken under the decoder lock).
+    int32_t ReaderPosition();
     TMP3EndPlayReason EndReason() const { return endReason_; }
     int64_t PlayedBytes() const { return playedBytes_; }
     size_t SeekTableCount();
+    // File offset of frame `index` as the table holds it; -1 beyond the table.
+    int32_t SeekTableEntry(size_t index);
 
     void Dispatch(TMPMessage& message) override;
 
@@ -172,9 +175,23 @@ protected:
     virtual void DoEndPlay();
 
 private:
+    // Shared by the failing thread and the message, so that either may be gone first.
     struct ExceptionNotice {
         TMPSimpleEvent Handled;
         std::exception_ptr Error;
+    };
+    using ExceptionNoticeRef = std::shared_ptr<ExceptionNotice>;
+    // While the user-interface thread waits for the worker or the sound output, a thread that
+    // failed must not wait for that thread to show its error: both would wait for ever.
+    class UiWaitingScope {
+    public:
+        explicit UiWaitingScope(TMPEvent& event) : event_(event) { event_.SetEvent(); }
+        ~UiWaitingScope() { event_.ResetEvent(); }
+        UiWaitingScope(const UiWaitingScope&) = delete;
+        UiWaitingScope& operator=(const UiWaitingScope&) = delete;
+
+    private:
+        TMPEvent& event_;
     };
 
     void OpenStreamWithoutPlaying(TMPStream* stream, TMP3StreamOptions options);
@@ -248,6 +265,7 @@ private:
     TMPMessageQueue messages_{this};
     std::function<void()> processMessages_;
     TMPSimpleEvent shuttingDown_;
+    TMPSimpleEvent uiWaiting_;
     TSoundOut soundOut_;
     TMPSimpleMutex outputLock_;
     TMPSimpleMutex decoderLock_;

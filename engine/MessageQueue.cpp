@@ -45,6 +45,15 @@ bool TMPMessageQueue::HasPending(uint32_t message) {
                        [message](const TMPMessage& m) { return m.Msg == message; });
 }
 
+std::vector<TMPMessage> TMPMessageQueue::TakePending(uint32_t message) {
+    std::lock_guard lock(mutex_);
+    std::vector<TMPMessage> taken;
+    for (const TMPMessage& waiting : queue_)
+        if (waiting.Msg == message) taken.push_back(waiting);
+    std::erase_if(queue_, [message](const TMPMessage& m) { return m.Msg == message; });
+    return taken;
+}
+
 size_t TMPMessageQueue::PendingCount() {
     std::lock_guard lock(mutex_);
     return queue_.size();

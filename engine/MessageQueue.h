@@ -7,6 +7,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <vector>
 
 namespace pelbrisk {
 
@@ -28,6 +29,8 @@ public:
     // Drops every waiting message with this number (a handler collapsing its duplicates).
     void RemovePending(uint32_t message);
     bool HasPending(uint32_t message);
+    // Takes every waiting message with this number out of the queue, for its owner to dispose.
+    std::vector<TMPMessage> TakePending(uint32_t message);
     size_t PendingCount();
 
     // Hands every waiting message, in posting order, to the receiver; returns how many.

@@ -22,7 +22,17 @@ constexpr unsigned kAlsaLatencyMicroseconds = 200000;
 // How often the writer looks at the ring while ALSA has no room or still plays.
 constexpr auto kWriterPollInterval = std::chrono::milliseconds(10);
 
+// ALSA reports every failed lookup on stderr; the layer reports failures by result and says
+// once itself when it falls back to the null device.
+void IgnoreAlsaMessage(const char*, int, const char*, int, const char*, ...) {}
+
+void QuietAlsa() {
+    static std::once_flag quieted;
+    std::call_once(quieted, [] { snd_lib_error_set_handler(IgnoreAlsaMessage); });
+}
+
 const std::vector<std::string>& PlaybackDeviceNames() {
+    QuietAlsa();
     static const std::vector<std::string> names = [] {
         std::vector<std::string> found;
         void** hints = nullptr;
@@ -288,6 +298,7 @@ int32_t OpenAlsaAudioDevice(int32_t alsaIndex, const TAudioFormat& format, TAudi
         if (alsaIndex >= static_cast<int32_t>(names.size())) return kAudioBadDeviceId;
         name = names[static_cast<size_t>(alsaIndex)];
     }
+    QuietAlsa();
     snd_pcm_t* pcm = nullptr;
     int result = snd_pcm_open(&pcm, name.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
     if (result < 0) return result;

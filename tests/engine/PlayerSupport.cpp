@@ -1,5 +1,6 @@
 #include "tests/engine/PlayerSupport.h"
 
+#include "decoder/CpuFeatures.h"
 #include "decoder/DecoderState.h"
 #include "engine/Stream.h"
 #include "engine/StreamReader.h"
@@ -13,7 +14,7 @@
 
 namespace pelbrisk::test {
 
-std::vector<uint8_t> DecodeFrameByFrame(const std::vector<uint8_t>& file) {
+std::vector<uint8_t> DecodeFrameByFrame(const std::vector<uint8_t>& file, bool fullBand) {
     TMPMemoryStream stream(file);
     TMPStreamReader reader(65536);
     reader.Attach(&stream, true);
@@ -24,7 +25,10 @@ std::vector<uint8_t> DecodeFrameByFrame(const std::vector<uint8_t>& file) {
     const int64_t end = start + probe.Values.DataLength;
     const uint8_t* reference = file.data() + probe.FirstFrameOffset;
 
+    // The routines the player installs when it starts playing, so that both decode alike.
+    SelectRoutines(FeaturesWithCapabilities(DetectProcessorFeatures(), kAllCpuCapabilities));
     auto decoder = std::make_unique<TMP3Decoder>();
+    decoder->FullBand = fullBand;
     std::vector<uint8_t> pcm;
     std::vector<uint8_t> frame(5120);
     bool setUp = false;

@@ -14,7 +14,8 @@ namespace pelbrisk::test {
 // play loop: from the first audio frame, frames measured against the first one, damaged bytes
 // skipped one at a time (at most 4,096 in a row), undecodable frames as one frame of silence,
 // and a frame running past the file's end ending it.
-std::vector<uint8_t> DecodeFrameByFrame(const std::vector<uint8_t>& file);
+// `fullBand` decodes every subband, as `pelbrisk-cli decode --full-band` does.
+std::vector<uint8_t> DecodeFrameByFrame(const std::vector<uint8_t>& file, bool fullBand = false);
 
 // File offsets of the frames of a clean stream that begins with a frame.
 std::vector<size_t> FrameOffsets(const std::vector<uint8_t>& file);

@@ -1,0 +1,105 @@
+#include "tests/engine/PlayerSupport.h"
+#include "tests/support/Media.h"
+#include "tests/support/Paths.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <string>
+
+namespace pelbrisk {
+namespace {
+
+std::filesystem::path Cli() {
+    return test::BinaryDir() / "cli" / "pelbrisk-cli";
+}
+
+#define REQUIRE_CLI()                                                                              \
+    do {                                                                                           \
+        if (!std::filesystem::exists(Cli()))                                                       \
+            GTEST_SKIP() << "pelbrisk-cli not built at " << Cli();                                 \
+    } while (0)
+
+std::vector<uint8_t> DecodeWithCli(const std::filesystem::path& input,
+                                   const std::filesystem::path& wav,
+                                   const std::string& extra = "") {
+    test::RunTool(Cli().string() + " decode '" + input.string() + "' -o '" + wav.string() + "' " +
+                  extra);
+    return test::WavPcm(wav);
+}
+
+TEST(CliDecode, ConformanceVectorsGiveTheFrameByFramePcm) {
+    PELBRISK_REQUIRE_VECTORS();
+    REQUIRE_CLI();
+    test::TempDir dir;
+    int compared = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(test::VectorsDir())) {
+        if (entry.path().extension() != ".bit") continue;
+        if (entry.path().stem() == "l3-he_free") {
+            // The player measures every frame from its header alone, which a free-format
+            // stream does not allow: it is refused like any stream it cannot open.
+            EXPECT_THROW(DecodeWithCli(entry.path(), dir / "out.wav"), std::runtime_error);
+            continue;
+        }
+        const auto pcm = DecodeWithCli(entry.path(), dir / "out.wav");
+        const auto expected = test::DecodeFrameByFrame(test::ReadFileBytes(entry.path()));
+        EXPECT_FALSE(expected.empty()) << entry.path();
+        EXPECT_EQ(pcm.size(), expected.size()) << entry.path();
+        EXPECT_TRUE(pcm == expected) << entry.path();
+        ++compared;
+    }
+    EXPECT_EQ(compared, 26);
+}
+
+TEST(CliDecode, LameFilesGiveTheFrameByFramePcm) {
+    REQUIRE_CLI();
+    test::TempDir dir;
+    const auto stereo = test::MakeSignalWav(4.0, 44100, 2);
+    const auto mono = test::MakeSignalWav(4.0, 22050, 1);
+    for (const auto& mp3 :
+         {test::EncodeWithLame(stereo, "-b 128"), test::EncodeWithLame(stereo, "-V 2"),
+          test::EncodeWithLame(stereo, "-b 320 -m j"), test::EncodeWithLame(mono, "-b 32"),
+          test::EncodeWithLame(mono, "-m m --resample 11.025 -b 16")}) {
+        const auto pcm = DecodeWithCli(mp3, dir / "out.wav");
+        const auto expected = test::DecodeFrameByFrame(test::ReadFileBytes(mp3));
+        ASSERT_GT(expected.size(), 10000u) << mp3;
+        EXPECT_TRUE(pcm == expected) << mp3 << ": " << pcm.size() << " vs " << expected.size();
+    }
+}
+
+TEST(CliDecode, FullBandDecodesTheTopSubbandToo) {
+    PELBRISK_REQUIRE_VECTORS();
+    REQUIRE_CLI();
+    test::TempDir dir;
+    const auto vector = test::VectorsDir() / "l1-fl6.bit";
+    const auto file = test::ReadFileBytes(vector);
+    const auto full = DecodeWithCli(vector, dir / "full.wav", "--full-band");
+    EXPECT_TRUE(full == test::DecodeFrameByFrame(file, true));
+    EXPECT_FALSE(full == test::DecodeFrameByFrame(file, false)) << "the top subband carries sound";
+}
+
+TEST(CliDecode, StandardInputAndErrors) {
+    REQUIRE_CLI();
+    test::TempDir dir;
+    const auto mp3 = test::EncodeWithLame(test::MakeSignalWav(2.0, 44100, 2), "-b 128");
+    test::RunTool("cat '" + mp3.string() + "' | " + Cli().string() + " decode - -o '" +
+                  (dir / "pipe.wav").string() + "'");
+    EXPECT_TRUE(test::WavPcm(dir / "pipe.wav") ==
+                test::DecodeFrameByFrame(test::ReadFileBytes(mp3)));
+
+    const std::string missing = Cli().string() + " decode '" + (dir / "none.mp3").string() +
+                                "' -o '" + (dir / "x.wav").string() + "'";
+    EXPECT_THROW(test::RunTool(missing), std::runtime_error);
+    test::WriteFileBytes(dir / "text.mp3", std::vector<uint8_t>(3000, 'a'));
+    try {
+        test::RunTool(Cli().string() + " decode '" + (dir / "text.mp3").string() + "' -o '" +
+                      (dir / "x.wav").string() + "'");
+        FAIL() << "not MPEG audio must fail";
+    } catch (const std::runtime_error& error) {
+        EXPECT_NE(std::string(error.what()).find("unknown MPEG Audio format."), std::string::npos)
+            << error.what();
+    }
+    EXPECT_THROW(test::RunTool(Cli().string() + " decode"), std::runtime_error);
+}
+
+} // namespace
+} // namespace pelbrisk
