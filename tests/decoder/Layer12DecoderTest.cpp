@@ -97,6 +97,7 @@ TEST(Layer12Setup, RefusesWhatItCannotDecodeAndThenDecodesNothing) {
     EXPECT_EQ(OpenWith(*decoder, Layer2Header(11, 0, 3)), 0) << "224 kbit/s single channel";
     EXPECT_EQ(OpenWith(*decoder, Layer2Header(15, 0, 0)), 0) << "bit-rate index 15";
     EXPECT_EQ(OpenWith(*decoder, Layer2Header(10, 3, 0)), 0) << "reserved sampling index";
+    EXPECT_EQ(OpenWith(*decoder, {0xFF, 0xFF, 0xAC, 0x00}), 0) << "Layer I, reserved sampling";
     EXPECT_EQ(OpenWith(*decoder, {0xFF, 0xF9, 0xA0, 0x00}), 0) << "reserved layer";
     EXPECT_EQ(OpenWith(*decoder, {0xFF, 0xE5, 0xA0, 0x00}), 0) << "MPEG-2.5 Layer II";
     EXPECT_EQ(OpenWith(*decoder, {0xFF, 0xE7, 0xA0, 0x00}), 0) << "MPEG-2.5 Layer I";
@@ -264,6 +265,33 @@ TEST(Layer12Frames, BandLimitSkipsTheUpperSubbandsInStep) {
         offset += length;
     }
     EXPECT_GT(nonZero, 100);
+}
+
+// A single-channel stream has no twin entries: a damaged frame that claims joint stereo must
+// not pair its subbands up and walk past the coded ones.
+TEST(Layer12Frames, SingleChannelStreamsIgnoreAJointStereoClaim) {
+    for (const uint8_t layerBits : {uint8_t{0xFF}, uint8_t{0xFD}}) { // Layer I, Layer II
+        const std::array<uint8_t, 4> mono = {0xFF, layerBits, 0xA0, 0xC0};
+        auto decoder = std::make_unique<TMP3Decoder>();
+        decoder->FullBand = true;
+        ASSERT_EQ(OpenWith(*decoder, mono), 1);
+        const int32_t coded = decoder->Layer12.EntryCount;
+        const Frame frame = ParseHeader(mono);
+        std::vector<uint8_t> bytes(frame.Length, 0xFF);
+        bytes[0] = 0xFF;
+        bytes[1] = layerBits;
+        bytes[2] = 0xA0;
+        for (const uint8_t modeBits :
+             {uint8_t{0x40}, uint8_t{0x50}, uint8_t{0x00}, uint8_t{0x80}}) {
+            bytes[3] = modeBits;
+            auto pcm = Pcm(1152);
+            EXPECT_EQ(decoder->Decode(bytes.data(), frame.Length, Bytes(pcm)).Consumed,
+                      frame.Length);
+            for (const auto& row : decoder->Layer12.Samples)
+                ASSERT_TRUE(std::all_of(row + coded, row + 64, [](float v) { return v == 0.0f; }))
+                    << "mode bits " << int{modeBits};
+        }
+    }
 }
 
 TEST(Layer12Frames, SingleChannelStreamsLeaveTheSecondHalfOfEachRowEmpty) {
