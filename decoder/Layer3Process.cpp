@@ -284,9 +284,6 @@ void ProcessGranule(TMP3Decoder& decoder, TLayer3State& state, int32_t slot, int
             FrequencyInversion(out, RunImdct(state, slot, 0));
             SynthesizeLayer3Channel(decoder, 0, samples, output);
             SynthesizeLayer3Channel(decoder, 1, samples, output);
-            // The right channel carries on from the same overlap when stereo frames return.
-            std::memcpy(state.Spectrum[1][slot], state.Spectrum[0][slot], sizeof(float) * 576);
-            state.NonZeroLines[slot][1] = state.NonZeroLines[slot][0];
             break;
         }
         for (int32_t c = 0; c < 2; ++c) {
@@ -298,6 +295,12 @@ void ProcessGranule(TMP3Decoder& decoder, TLayer3State& state, int32_t slot, int
         FrequencyInversion(out, MixChannels(state, slot));
         SynthesizeLayer3Mono(decoder, samples, output);
         break;
+    }
+    // After a single-channel frame of a two-channel stream the right channel carries on from
+    // the same overlap when two-channel frames return.
+    if (channels == 1 && state.StreamChannels == 2) {
+        std::memcpy(state.Spectrum[1][slot], state.Spectrum[0][slot], sizeof(float) * 576);
+        state.NonZeroLines[slot][1] = state.NonZeroLines[slot][0];
     }
 }
 

@@ -307,6 +307,23 @@ TEST(Layer3Decode, ChannelCountChangesKeepTheSetUpOutput) {
     for (int i = 10; i < 20; ++i)
         EXPECT_EQ(Decode(*decoder, stereo[i], pcm).OutputBytes, 4608);
 
+    // One channel taken from a two-channel stream: left only and right only both play the
+    // single-channel frames, and agree once the frames before them have left the filters.
+    std::vector<int16_t> taken[2];
+    for (int side = 0; side < 2; ++side) {
+        ASSERT_EQ(decoder->Open(HeaderOf(stereo[0]), static_cast<int32_t>(stereo[0].size()), 0, 0,
+                                2 + side, 24000),
+                  1);
+        for (int i = 0; i < 30; ++i) {
+            const auto& frame = i < 10 || i >= 20 ? stereo[i] : mono[i];
+            const TDecodeResult result = Decode(*decoder, frame, pcm);
+            EXPECT_EQ(result.OutputBytes, 2304);
+            if (i >= 12 && i < 20)
+                taken[side].insert(taken[side].end(), pcm.begin(), pcm.begin() + 1152);
+        }
+    }
+    EXPECT_EQ(taken[0], taken[1]);
+
     // Set up for one channel; two-channel frames keep the single-channel output.
     ASSERT_EQ(
         decoder->Open(HeaderOf(mono[0]), static_cast<int32_t>(mono[0].size()), 0, 0, 0, 24000), 1);
