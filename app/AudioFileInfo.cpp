@@ -1,6 +1,6 @@
 #include "app/AudioFileInfo.h"
 
-#include "info/MP3Info.h"
+#include "engine/MP3Player.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -35,7 +35,7 @@ QString DecodeTagText(std::string_view bytes) {
 void ReadAudioFileInfo(const QString& fileName, int index, TAudioFileInfo& info) {
     TMP3Info tags;
     try {
-        tags.LoadFromFile(QFile::encodeName(fileName).toStdString());
+        TMP3Player::ReadFileInfo(QFile::encodeName(fileName).toStdString(), tags);
     } catch (const std::exception&) {
         // A file without readable tags is still a play-list entry: it shows its name.
     }
