@@ -86,7 +86,7 @@ uint32_t WaitForAnyEvent(std::initializer_list<TMPEvent*> events, int32_t millis
     {
         // The flag is set before the waiters are poked, and poking takes this mutex, so a set
         // that lands between the check and the sleep still wakes us.
-        std::unique_lock lock(signal.Mutex);
+        std::unique_lock<std::mutex> lock(signal.Mutex);
         auto ready = [&] { return (result = firstSet()) != kWaitTimeout; };
         if (milliseconds < 0)
             signal.Changed.wait(lock, ready);

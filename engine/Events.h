@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <mutex>
+#include <pthread.h>
 #include <vector>
 
 namespace pelbrisk {
@@ -13,6 +14,15 @@ namespace pelbrisk {
 inline constexpr uint32_t kWaitSignalled = 0;
 inline constexpr uint32_t kWaitTimeout = 0x102;
 inline constexpr int32_t kInfinite = -1;
+
+// std::mutex that also releases its system object when it goes. The standard one never does,
+// so a new lock that lands where an old one lived (on a stack, say) would look like the old
+// one to a thread checker and tie unrelated lock orders together.
+class TMPPlainMutex : public std::mutex {
+public:
+    TMPPlainMutex() = default;
+    ~TMPPlainMutex() { pthread_mutex_destroy(native_handle()); }
+};
 
 // What a sleeping thread waits on. Events poke every signal registered with them, so one
 // thread can sleep until "any of these events, or my own queue" without polling.
@@ -23,7 +33,7 @@ public:
         Changed.notify_all();
     }
 
-    std::mutex Mutex;
+    TMPPlainMutex Mutex;
     std::condition_variable Changed;
 };
 
@@ -51,7 +61,7 @@ public:
 
 private:
     std::atomic<bool> signalled_;
-    std::mutex waitersMutex_;
+    TMPPlainMutex waitersMutex_;
     std::vector<TMPWakeSignal*> waiters_;
 };
 

@@ -119,7 +119,7 @@ void TMPLoopThread::Execute() {
 bool TMPLoopThread::RunPass() {
     enum class Wake { Event, Input, TimedOut } wake;
     {
-        std::unique_lock lock(signal_.Mutex);
+        std::unique_lock<std::mutex> lock(signal_.Mutex);
         auto ready = [this] { return event_.IsSet() || !queue_.empty(); };
         const int32_t timeout = timeout_.load(std::memory_order_relaxed);
         if (timeout < 0)

@@ -249,7 +249,7 @@ private:
     int32_t bitrate_ = 0;
     int32_t bytesPerFrame_ = 0;
     int64_t totalBytes_ = 0;
-    std::mutex seekTableMutex_;
+    TMPPlainMutex seekTableMutex_;
     std::vector<int32_t> seekTable_;
     TMPAlignedBlock pcmBuffer_;
     int32_t pendingBytes_ = 0;

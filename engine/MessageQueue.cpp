@@ -75,7 +75,7 @@ size_t TMPMessageQueue::Pump() {
 }
 
 bool TMPMessageQueue::WaitForMessage(int32_t milliseconds) {
-    std::unique_lock lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
     auto waiting = [this] { return !queue_.empty(); };
     if (milliseconds < 0) {
         posted_.wait(lock, waiting);

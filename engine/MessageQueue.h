@@ -40,7 +40,7 @@ public:
 
 private:
     TMPMessageHandler* receiver_;
-    std::mutex mutex_;
+    TMPPlainMutex mutex_;
     std::condition_variable posted_;
     std::deque<TMPMessage> queue_;
     std::function<void()> wakeHook_;

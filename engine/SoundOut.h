@@ -131,7 +131,7 @@ private:
     std::string outputFileName_;
     uint32_t lastDoneBytes_ = 0;
     TMPSimpleMutex bufferLock_;
-    std::mutex positionMutex_;
+    TMPPlainMutex positionMutex_;
     TNotifyEvent onPosition_;
     TMPLoopThread thread_;
 };

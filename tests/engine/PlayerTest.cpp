@@ -1,3 +1,4 @@
+#include "decoder/CpuFeatures.h"
 #include "decoder/Decoder.h"
 #include "engine/Errors.h"
 #include "engine/MP3Player.h"
@@ -464,6 +465,55 @@ TEST(Player, NoFrameIsDecodedAfterAStopThatCameWhileTheOutputWasFull) {
     std::this_thread::sleep_for(200ms);
     EXPECT_EQ(p.player.ReaderPosition(), position);
     EXPECT_EQ(position, p.player.DataStart());
+}
+
+TEST(Player, AStreamThatCannotSeekIsClosedAtItsEndAndRefusesSeeking) {
+    test::TempDir dir;
+    TMP3Player player;
+    player.SetAutoPlay(false);
+    PlayerLog log;
+    log.Attach(player);
+    player.OpenStream(new TMPMemoryStream(test::ReadFileBytes(Twolame())), msoOwnsStream);
+    EXPECT_EQ(player.Duration(), 0) << "no size, no length";
+    player.SetOutputFileName((dir / "pipe.wav").string());
+    player.Play();
+    EXPECT_EQ(player.Commands() & CommandBit(mpcSeek), 0u);
+    EXPECT_THROW(player.Seek(0), EMP3AssertionFailure);
+    ASSERT_TRUE(PumpUntil(player, [&] { return !log.EndReasons.empty(); }));
+    EXPECT_EQ(log.EndReasons, std::vector<TMP3EndPlayReason>{merSuccessful});
+    EXPECT_EQ(player.Commands(), CommandBit(mpcOpen)) << "closed at the end";
+    EXPECT_TRUE(test::WavPcm(dir / "pipe.wav") ==
+                test::DecodeFrameByFrame(test::ReadFileBytes(Twolame())));
+
+    player.OpenStream(new TMPMemoryStream(test::ReadFileBytes(Twolame())), msoOwnsStream);
+    player.SetDeviceID(NullAudioDeviceId());
+    player.Play();
+    player.Stop();
+    EXPECT_EQ(player.Commands(), CommandBit(mpcOpen)) << "a stop closes such a stream";
+}
+
+TEST(Player, PolarityAndProcessorCapabilitiesReachTheDecoder) {
+    TMP3Player player;
+    player.SetInvertPolarity(true);
+    EXPECT_TRUE(player.InvertPolarity());
+    EXPECT_TRUE(GetPolarity());
+    player.SetInvertPolarity(false);
+    EXPECT_FALSE(GetPolarity());
+    EXPECT_TRUE(player.UsingCpuCapabilities() == kAllCpuCapabilities) << "all six from the start";
+    player.SetUsingCpuCapabilities(kAllCpuCapabilities);
+    EXPECT_TRUE(player.UsingCpuCapabilities() == CapabilitiesOfFeatures(DetectProcessorFeatures()))
+        << "only what the processor has";
+    player.SetUsingCpuCapabilities(TMP3CpuCapabilities{});
+    EXPECT_TRUE(player.UsingCpuCapabilities().Empty());
+}
+
+TEST(Player, DecodePriorityBecomesTheWorkersNiceness) {
+    TMP3Player player;
+    EXPECT_EQ(player.DecodePriority(), tpNormal);
+    player.SetDecodePriority(tpIdle);
+    EXPECT_EQ(player.DecodePriority(), tpIdle);
+    player.SetDecodePriority(tpTimeCritical); // refused by the system: quietly kept as it was
+    EXPECT_EQ(player.DecodePriority(), tpTimeCritical);
 }
 
 TEST(Player, ReadFileInfoFillsTheCallersObjectOnly) {

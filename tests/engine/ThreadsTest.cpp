@@ -11,6 +11,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <sys/resource.h>
 #include <thread>
 #include <vector>
 
@@ -236,10 +237,20 @@ TEST(LoopThread, PrioritiesMapToNiceness) {
     Recorder owner;
     TMPLoopThread thread(&owner);
     thread.Resume();
+    thread.PostMessage(0x900);
+    thread.WaitForIdle();
+    thread.SetPriority(kPriorityLower);
+    EXPECT_EQ(getpriority(PRIO_PROCESS, static_cast<id_t>(thread.SystemThreadId())), 5);
     thread.SetPriority(kPriorityTimeCritical); // not permitted for most users: ignored quietly
     thread.PostMessage(0x900);
     thread.WaitForIdle();
-    EXPECT_EQ(owner.Count(0x900), 1u);
+    EXPECT_EQ(owner.Count(0x900), 2u);
+
+    TMPLoopThread later(&owner); // a priority given before the thread runs applies at its start
+    later.SetPriority(kPriorityLowest);
+    later.Resume();
+    later.WaitForIdle();
+    EXPECT_EQ(getpriority(PRIO_PROCESS, static_cast<id_t>(later.SystemThreadId())), 10);
 }
 
 class QueueReceiver : public TMPMessageHandler {
