@@ -8,6 +8,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDesktopServices>
 #include <QDropEvent>
 #include <QElapsedTimer>
 #include <QFile>
@@ -18,6 +19,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTimer>
@@ -539,6 +541,36 @@ TEST_F(MainFormTest, TreeMenuShowsTheSelectedFoldersSongs) {
     EXPECT_TRUE(form->DirFileListMenu->actions().isEmpty());
 }
 
+// Stands in for the desktop's file manager.
+class TUrlRecorder : public QObject {
+    Q_OBJECT
+
+public:
+    QList<QUrl> Opened;
+
+public slots:
+    void Open(const QUrl& url) { Opened << url; }
+};
+
+TEST_F(MainFormTest, OpenDirShowsTheSelectedFolderInTheFileManager) {
+    auto form = ScannedForm();
+    TUrlRecorder fileManager;
+    QDesktopServices::setUrlHandler("file", &fileManager, "Open");
+    const auto restore = qScopeGuard([] { QDesktopServices::unsetUrlHandler("file"); });
+    QAction* openDir = form->GetLyricsMenu->actions().value(0);
+    ASSERT_NE(openDir, nullptr);
+    EXPECT_EQ(openDir->text(), "Open Dir");
+    EXPECT_EQ(openDir->shortcut(), QKeySequence("Ctrl+O"));
+
+    form->DirTree->setCurrentItem(nullptr);
+    openDir->trigger();
+    EXPECT_TRUE(fileManager.Opened.isEmpty()) << "no folder, nothing to open";
+
+    SelectFolder(*form, "Jazz");
+    openDir->trigger();
+    EXPECT_EQ(fileManager.Opened, QList<QUrl>({QUrl::fromLocalFile(Lib("Jazz") + "/")}));
+}
+
 TEST_F(MainFormTest, DroppedFoldersBecomeRootsAndFilesAreIgnored) {
     auto form = ScannedForm();
     fs::create_directories(dir_ / "dropped" / "Inside");
@@ -569,3 +601,5 @@ TEST_F(MainFormTest, DroppedFoldersBecomeRootsAndFilesAreIgnored) {
 
 } // namespace
 } // namespace pelbrisk
+
+#include "MainFormTest.moc"
