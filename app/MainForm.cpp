@@ -23,6 +23,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QSplitter>
+#include <QThread>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QUrl>
@@ -70,6 +71,19 @@ QToolButton* CreateSpeedButton(QWidget* parent, int left, int top, const QString
     button->setCheckable(toggle);
     button->setFocusPolicy(Qt::NoFocus);
     return button;
+}
+
+// The program's standard error box, as the toolkit shows an error that reaches it. An error raised
+// on another thread is shown once the window's thread comes to it.
+void ShowErrorBox(const std::exception_ptr& error) {
+    const QString text = QString::fromLocal8Bit(ExceptionText(error));
+    const auto show = [text] {
+        QMessageBox::critical(QApplication::activeWindow(), "pelbrisk", text);
+    };
+    if (QThread::currentThread() == QCoreApplication::instance()->thread())
+        show();
+    else
+        QMetaObject::invokeMethod(QCoreApplication::instance(), show, Qt::QueuedConnection);
 }
 
 QString MenuCaption(QString caption) {
@@ -126,6 +140,7 @@ void TMainForm::CreateControls() {
     LoadingPanel->hide();
 
     CreateMenus();
+    SetApplicationExceptionDisplay(ShowErrorBox);
     CreatePlayer();
     RemotePlayers = MakeNativeRemotePlayerTransport();
     MprisPlayers = std::make_unique<TMprisClient>();
@@ -162,8 +177,8 @@ template <typename Operation>
 void TMainForm::ReportErrors(Operation&& operation) {
     try {
         operation();
-    } catch (const std::exception& error) {
-        QMessageBox::critical(this, "pelbrisk", QString::fromLocal8Bit(error.what()));
+    } catch (...) {
+        ShowApplicationException(std::current_exception());
     }
 }
 

@@ -116,8 +116,7 @@ private:
     QWidget* CreateBar(const QString& caption, QLabel*& label, QScrollBar*& bar);
     void CreateMenus();
     void CreatePlayer();
-    // Runs a player operation; its failure is shown in an error box, as the toolkit shows an
-    // error that reaches it, and the window goes on.
+    // Runs a player operation; its failure goes to the standard error box and the window goes on.
     template <typename Operation>
     void ReportErrors(Operation&& operation);
 
