@@ -4,7 +4,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <algorithm>
 #include <array>
+#include <climits>
 #include <optional>
 #include <unistd.h>
 
@@ -240,13 +242,17 @@ bool SaveSettingsFile(const QString& path, const TFormSettings& settings, QStrin
 }
 
 QRect FitToScreen(const QRect& window, const QSize& screen) {
-    int left = window.left();
-    int top = window.top();
-    if (left < 0) left = screen.width() + left - window.width();
-    if (top < 0) top = screen.height() + top - window.height();
+    // Counted wide: a file may hold any number, and the sums must not overflow.
+    int64_t left = window.left();
+    int64_t top = window.top();
+    if (left < 0) left = int64_t{screen.width()} + left - window.width();
+    if (top < 0) top = int64_t{screen.height()} + top - window.height();
     if (left > screen.width()) left = 0;
     if (top > screen.height()) top = 0;
-    return QRect(QPoint(left, top), window.size());
+    const auto asInt = [](int64_t value) {
+        return static_cast<int>(std::clamp<int64_t>(value, INT_MIN, INT_MAX));
+    };
+    return QRect(QPoint(asInt(left), asInt(top)), window.size());
 }
 
 } // namespace pelbrisk

@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QScopeGuard>
+#include <climits>
 #include <gtest/gtest.h>
 #include <random>
 #include <sys/stat.h>
@@ -344,6 +345,10 @@ TEST(ScreenFit, EdgesBeyondTheScreenComeBackToZero) {
               QRect(1024, 768, 300, 200));
     // A negative edge larger than the screen lands beyond the left edge and stays there.
     EXPECT_EQ(FitToScreen(QRect(-2000, 0, 300, 200), QSize(1024, 768)), QRect(-1276, 0, 300, 200));
+    // The most negative edge a file can hold stays the most negative one.
+    const QRect far =
+        FitToScreen(QRect(QPoint(INT_MIN, INT_MIN), QSize(32767, 32767)), QSize(1024, 768));
+    EXPECT_EQ(far.topLeft(), QPoint(INT_MIN, INT_MIN));
 }
 
 } // namespace
