@@ -516,6 +516,41 @@ TEST(Player, DecodePriorityBecomesTheWorkersNiceness) {
     EXPECT_EQ(player.DecodePriority(), tpTimeCritical);
 }
 
+TEST(Player, StoppingAWavOutputEarlyLeavesAValidFileWithAPrefixOfThePcm) {
+    test::TempDir dir;
+    const auto mp3 = test::EncodeWithLame(test::MakeSignalWav(30.0, 44100, 2), "-b 192");
+    const auto full = test::DecodeFrameByFrame(test::ReadFileBytes(mp3));
+    for (int delayMs : {0, 5, 20, 60}) {
+        TMP3Player player;
+        player.SetAutoPlay(false);
+        player.SetFileName(mp3.string());
+        player.SetOutputFileName((dir / "early.wav").string());
+        player.Play();
+        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+        player.Stop();
+        const auto pcm = test::WavPcm(dir / "early.wav"); // checks both size fields
+        EXPECT_LE(pcm.size(), full.size());
+        EXPECT_EQ(pcm.size() % 4, 0u);
+        EXPECT_TRUE(std::equal(pcm.begin(), pcm.end(), full.begin())) << delayMs << " ms";
+        if (delayMs == 0) EXPECT_LT(pcm.size(), full.size()) << "stopped before the end";
+    }
+}
+
+TEST(Player, DamagedStreamsPlayToAnEndWithoutFault) {
+    test::TempDir dir;
+    for (const auto& source : {Lame128(), Twolame(), LameVbr()}) {
+        auto bytes = test::ReadFileBytes(source);
+        uint32_t seed = 12345;
+        for (size_t i = 600; i < bytes.size(); i += 97) {
+            seed = seed * 1103515245u + 12345u;
+            bytes[i] = static_cast<uint8_t>(seed >> 16);
+        }
+        test::WriteFileBytes(dir / "damaged.mp3", bytes);
+        const auto pcm = test::PlayToWav(dir / "damaged.mp3", dir / "damaged.wav");
+        EXPECT_TRUE(pcm == test::DecodeFrameByFrame(bytes)) << source;
+    }
+}
+
 TEST(Player, ReadFileInfoFillsTheCallersObjectOnly) {
     TMP3Player player;
     TMP3Info info;
