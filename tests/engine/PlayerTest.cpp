@@ -532,7 +532,9 @@ TEST(Player, StoppingAWavOutputEarlyLeavesAValidFileWithAPrefixOfThePcm) {
         EXPECT_LE(pcm.size(), full.size());
         EXPECT_EQ(pcm.size() % 4, 0u);
         EXPECT_TRUE(std::equal(pcm.begin(), pcm.end(), full.begin())) << delayMs << " ms";
-        if (delayMs == 0) EXPECT_LT(pcm.size(), full.size()) << "stopped before the end";
+        if (delayMs == 0) {
+            EXPECT_LT(pcm.size(), full.size()) << "stopped before the end";
+        }
     }
 }
 
