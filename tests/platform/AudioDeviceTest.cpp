@@ -144,21 +144,28 @@ TEST(NullAudioDevice, PauseStopsTheClockAndResetReturnsEverythingAtOnce) {
 
 // ALSA reads its configuration from ALSA_CONFIG_PATH when it first needs it; this test's own
 // configuration routes the default PCM through the file plugin into a raw file.
-TEST(AlsaAudioDevice, BytesReachingAlsaAreThePcmScaledByTheVolumeWord) {
-    test::TempDir dir;
-    const auto raw = dir / "alsa.raw";
-    const auto config = dir / "asound.conf";
-    {
-        std::ofstream file(config);
-        file << "pcm.!default {\n  type file\n  slave.pcm { type null }\n  file \"" << raw.string()
-             << "\"\n  format \"raw\"\n}\n";
+class AlsaFilePlugin : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::ofstream file(dir_ / "asound.conf");
+        file << "pcm.!default {\n  type file\n  slave.pcm { type null }\n  file \""
+             << Raw().string() << "\"\n  format \"raw\"\n}\n";
     }
-    setenv("ALSA_CONFIG_PATH", config.c_str(), 1);
+    std::filesystem::path Raw() const { return dir_ / "alsa.raw"; }
+    int32_t Open(std::unique_ptr<TAudioDevice>& device, TAudioDoneTarget done) {
+        setenv("ALSA_CONFIG_PATH", (dir_ / "asound.conf").c_str(), 1);
+        const int32_t opened = OpenAlsaAudioDevice(-1, TAudioFormat{2, 44100, 16}, done, device);
+        unsetenv("ALSA_CONFIG_PATH");
+        return opened;
+    }
+
+    test::TempDir dir_;
+};
+
+TEST_F(AlsaFilePlugin, BytesReachingAlsaAreThePcmScaledByTheVolumeWord) {
     DoneLog log;
     std::unique_ptr<TAudioDevice> device;
-    const int32_t opened =
-        OpenAlsaAudioDevice(-1, TAudioFormat{2, 44100, 16}, log.Target(), device);
-    unsetenv("ALSA_CONFIG_PATH");
+    const int32_t opened = Open(device, log.Target());
     ASSERT_EQ(opened, kAudioNoError) << AudioErrorText(opened);
     const uint32_t volume = 16384u | (49151u << 16);
     device->SetVolume(volume);
@@ -170,16 +177,44 @@ TEST(AlsaAudioDevice, BytesReachingAlsaAreThePcmScaledByTheVolumeWord) {
     ASSERT_EQ(device->Write(b), kAudioNoError);
     ASSERT_TRUE(log.WaitFor(2, 10s));
     EXPECT_EQ(log.Done(), (std::vector<uint32_t>{0, 1}));
+    uint64_t played = 0;
+    device->GetPositionBytes(played);
+    EXPECT_EQ(played, (first.size() + second.size()) * 2);
     device->Close();
 
     std::vector<int16_t> expected = first;
     expected.insert(expected.end(), second.begin(), second.end());
     ScaleSamples(reinterpret_cast<uint8_t*>(expected.data()),
                  static_cast<uint32_t>(expected.size() * 2), TAudioFormat{2, 44100, 16}, volume);
-    const auto bytes = test::ReadFileBytes(raw);
+    const auto bytes = test::ReadFileBytes(Raw());
     ASSERT_EQ(bytes.size(), expected.size() * 2);
     EXPECT_EQ(std::memcmp(bytes.data(), expected.data(), bytes.size()), 0);
     EXPECT_NE(expected, first) << "the scaling changed the samples";
+}
+
+TEST_F(AlsaFilePlugin, NothingIsFedWhilePausedAndResetReturnsTheQueuedBuffers) {
+    DoneLog log;
+    std::unique_ptr<TAudioDevice> device;
+    ASSERT_EQ(Open(device, log.Target()), kAudioNoError);
+    std::vector<int16_t> first = Signal(8820), second = Signal(8820);
+    TAudioBuffer a = BufferOver(first, 0), b = BufferOver(second, 1);
+    device->Prepare(a);
+    device->Prepare(b);
+    ASSERT_EQ(device->Pause(), kAudioNoError);
+    device->Write(a);
+    EXPECT_FALSE(log.WaitFor(1, 200ms)) << "a paused device plays nothing";
+    EXPECT_EQ(device->Unprepare(a), kAudioStillPlaying);
+    ASSERT_EQ(device->Restart(), kAudioNoError);
+    ASSERT_TRUE(log.WaitFor(1, 5s));
+    ASSERT_EQ(device->Pause(), kAudioNoError);
+    device->Write(b);
+    ASSERT_EQ(device->Reset(), kAudioNoError);
+    EXPECT_EQ(log.Done(), (std::vector<uint32_t>{0, 1})) << "dropped at once by the reset";
+    uint64_t played = 1;
+    device->GetPositionBytes(played);
+    EXPECT_EQ(played, 0u);
+    device->Close();
+    EXPECT_EQ(test::ReadFileBytes(Raw()).size(), first.size() * 2) << "only the played buffer";
 }
 
 } // namespace
