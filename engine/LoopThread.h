@@ -82,7 +82,6 @@ public:
     void SetTimeout(int32_t milliseconds) {
         timeout_.store(milliseconds, std::memory_order_relaxed);
     }
-    bool Running() const { return thread_.joinable(); }
     // The kernel's id of the running thread; 0 before it runs.
     int SystemThreadId() const { return threadId_.load(); }
 
