@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <mutex>
 #include <sys/resource.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace pelbrisk {
@@ -67,7 +68,13 @@ TMPLoopThread::~TMPLoopThread() {
 }
 
 void TMPLoopThread::Resume() {
-    if (!thread_.joinable() && !ended_.IsSet()) thread_ = std::thread([this] { Execute(); });
+    if (thread_.joinable() || ended_.IsSet()) return;
+    try {
+        thread_ = std::thread([this] { Execute(); });
+    } catch (const std::system_error&) {
+        // No thread: posts go nowhere, and whoever waits for it learns that it has ended.
+        ended_.SetEvent();
+    }
 }
 
 void TMPLoopThread::SetPriority(int32_t priority) {

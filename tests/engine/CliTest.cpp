@@ -3,6 +3,7 @@
 #include "tests/support/Paths.h"
 
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <string>
 
@@ -99,6 +100,36 @@ TEST(CliDecode, StandardInputAndErrors) {
             << error.what();
     }
     EXPECT_THROW(test::RunTool(Cli().string() + " decode"), std::runtime_error);
+}
+
+// The default device is ALSA's, here routed by the test's own configuration into a raw file
+// through the file plugin, so the bytes that reached ALSA can be compared.
+TEST(CliPlay, PlaysEachFileThroughTheDefaultDeviceAndReportsBadOnes) {
+    REQUIRE_CLI();
+    test::TempDir dir;
+    const auto raw = dir / "played.raw";
+    {
+        std::ofstream config(dir / "asound.conf");
+        config << "pcm.!default {\n  type file\n  slave.pcm { type null }\n  file \""
+               << raw.string() << "\"\n  format \"raw\"\n}\n";
+    }
+    const auto mp3 = test::EncodeWithLame(test::MakeSignalWav(1.5, 44100, 2), "-b 128");
+    const std::string run = "ALSA_CONFIG_PATH='" + (dir / "asound.conf").string() + "' " +
+                            Cli().string() + " play '" + mp3.string() + "' </dev/null";
+    const std::string output = test::RunTool(run);
+    EXPECT_NE(output.find("0:01"), std::string::npos) << output;
+    EXPECT_EQ(output.find("null device"), std::string::npos) << "ALSA's default was used";
+    const auto played = test::ReadFileBytes(raw);
+    const auto expected = test::DecodeFrameByFrame(test::ReadFileBytes(mp3));
+    EXPECT_EQ(played.size(), expected.size());
+    EXPECT_TRUE(played == expected) << "full volume leaves the samples as they are";
+
+    try {
+        test::RunTool(run + " '" + (dir / "missing.mp3").string() + "'");
+        FAIL() << "a missing file makes the exit status non-zero";
+    } catch (const std::runtime_error& error) {
+        EXPECT_NE(std::string(error.what()).find("missing.mp3"), std::string::npos);
+    }
 }
 
 } // namespace
