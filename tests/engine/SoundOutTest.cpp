@@ -205,6 +205,30 @@ TEST(SoundOut, PlaysInRealTimeWithPositionNoticesWhileSoundIsQueued) {
     out.Close();
 }
 
+TEST(SoundOut, FlushWaitsForTheOutputThreadOnlyWhenItHandsABufferOver) {
+    TSoundOut out;
+    std::atomic<bool> busy{false};
+    out.SetNotifyInterval(100);
+    out.SetOnPosition([&](void*) {
+        if (busy.exchange(false)) std::this_thread::sleep_for(600ms); // keeps the thread busy
+    });
+    OpenOnNullDevice(out, 8000);
+    const std::vector<uint8_t> pcm = Ramp(static_cast<size_t>(out.BufferSize()));
+    busy = true;
+    ASSERT_EQ(out.Write(pcm.data(), out.BufferSize()), out.BufferSize());
+    out.WaitDone(); // the notice that follows the done message now holds the thread
+    std::this_thread::sleep_for(50ms);
+    auto start = std::chrono::steady_clock::now();
+    out.Flush();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 100ms) << "nothing to hand over";
+    ASSERT_EQ(out.Write(pcm.data(), 100), 100);
+    start = std::chrono::steady_clock::now();
+    out.Flush();
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms) << "waited for the busy thread";
+    out.Reset();
+    out.Close();
+}
+
 TEST(SoundOut, ResetDropsQueuedSoundAndRestartsTheCount) {
     TSoundOut out;
     OpenOnNullDevice(out, 8000);
