@@ -2,6 +2,7 @@
 
 #include "app/AudioFileInfo.h"
 #include "app/FolderScan.h"
+#include "app/GetLyrics.h"
 
 #include <QAction>
 #include <QApplication>
@@ -23,6 +24,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QSplitter>
+#include <QSystemTrayIcon>
 #include <QThread>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -108,6 +110,8 @@ TMainForm::TMainForm(const QString& settingsFile, QWidget* parent)
 
 TMainForm::~TMainForm() {
     SaveSettings();
+    // MPRIS calls must not reach a window that is going away.
+    Mpris.reset();
     // The player's threads end here, while the window they report to still stands.
     MP3Player.reset();
 }
@@ -145,6 +149,15 @@ void TMainForm::CreateControls() {
     RemotePlayers = MakeNativeRemotePlayerTransport();
     MprisPlayers = std::make_unique<TMprisClient>();
     OtherApp = std::make_unique<TOtherAppCtrl>(*RemotePlayers, MprisPlayers.get());
+
+    TrayIcon = new QSystemTrayIcon(QIcon(":/pelbrisk.png"), this);
+    connect(TrayIcon, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::Trigger) ApplicationEvents1Restore();
+            });
+    TrayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    HotKeys = std::make_unique<THotKeys>([this](int id) { WMHotKey(id); });
+    PublishMpris(QDBusConnection::sessionBus());
 }
 
 void TMainForm::CreatePlayer() {
@@ -170,11 +183,11 @@ void TMainForm::CreatePlayer() {
             this, [this] { MP3Player->Messages().Pump(); }, Qt::QueuedConnection);
     });
     MP3Player->OnChangeStatus = [this](void*) { MP3PlayerChangeStatus(); };
+    MP3Player->OnChangePosition = [this](void*) { MP3PlayerChangePosition(); };
     MP3Player->OnEndPlay = [this](void*, TMP3EndPlayReason reason) { MP3PlayerEndPlay(reason); };
 }
 
-template <typename Operation>
-void TMainForm::ReportErrors(Operation&& operation) {
+void TMainForm::ReportErrors(const std::function<void()>& operation) {
     try {
         operation();
     } catch (...) {
@@ -188,6 +201,7 @@ QWidget* TMainForm::CreateCommandPanel() {
     CommandEdit = new QLineEdit(Panel1);
     CommandEdit->setAcceptDrops(false);
     CommandEdit->installEventFilter(this);
+    connect(CommandEdit, &QLineEdit::textChanged, this, &TMainForm::CmdEditChange);
     auto* layout = new QHBoxLayout(Panel1);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(CommandEdit);
@@ -253,6 +267,11 @@ QWidget* TMainForm::CreateButtonPanel() {
     Bevel1->setFrameStyle(QFrame::VLine | QFrame::Sunken);
     Bevel1->setGeometry(98, 0, 2, 35);
     connect(SendListBtn, &QToolButton::clicked, this, &TMainForm::SendListBtnClick);
+    connect(PrevBtn, &QToolButton::clicked, this, &TMainForm::PrevBtnClick);
+    connect(StopBtn, &QToolButton::clicked, this, &TMainForm::StopBtnClick);
+    connect(PauseBtn, &QToolButton::clicked, this, &TMainForm::PauseBtnClick);
+    connect(PlayBtn, &QToolButton::clicked, this, &TMainForm::PlayBtnClick);
+    connect(NextBtn, &QToolButton::clicked, this, &TMainForm::NextBtnClick);
 
     BarPanel = new QWidget(Panel6);
     auto* bars = new QVBoxLayout(BarPanel);
@@ -269,6 +288,11 @@ QWidget* TMainForm::CreateButtonPanel() {
     VolBar->setRange(0, 100);
     VolBar->setValue(100);
     VolBar->setToolTip("Volume");
+    VolBar->setPageStep(10);
+    ConnectBar(PitchBar, &TMainForm::PitchBarScroll);
+    ConnectBar(PosBar, &TMainForm::PosBarScroll);
+    ConnectBar(VolBar, &TMainForm::VolBarScroll);
+    Pit->installEventFilter(this);
 
     auto* layout = new QHBoxLayout(Panel6);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -307,19 +331,37 @@ void TMainForm::CreateMenus() {
     });
 
     GetLyricsMenu = new QMenu(this);
-    auto* openDirectory = GetLyricsMenu->addAction("Open Dir");
-    openDirectory->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
-    openDirectory->setShortcutContext(Qt::WidgetShortcut);
-    connect(openDirectory, &QAction::triggered, this, &TMainForm::OpenDirectoryClick);
-    // The menu's short-cuts work while the command box or the play list has the focus.
-    CommandEdit->addAction(openDirectory);
-    PlayFileList->addAction(openDirectory);
+    LyricsSiteAItem =
+        AddMenuItem(kLyricsSiteAName, kLyricsSiteAShortCut, &TMainForm::LyricsSiteAItemClick);
+    LyricsSiteBItem =
+        AddMenuItem(kLyricsSiteBName, kLyricsSiteBShortCut, &TMainForm::LyricsSiteBItemClick);
+    GetLyricsMenu->addSeparator();
+    Play1 = AddMenuItem("Play", scCtrl | 'P', &TMainForm::PlayBtnClick);
+    Stop1 = AddMenuItem("Stop", scCtrl | 'S', &TMainForm::StopBtnClick);
+    Pause1 = AddMenuItem("Pause", scCtrl | 'E', &TMainForm::PauseBtnClick);
+    Next1 = AddMenuItem("Next", scCtrl | 'N', &TMainForm::NextBtnClick);
+    Prev1 = AddMenuItem("Prev", scCtrl | 'B', &TMainForm::PrevBtnClick);
+    UpVolume = AddMenuItem("Volume +", scCtrl | 'U', &TMainForm::UpVolumeClick);
+    DownVolume = AddMenuItem("Volume -", scCtrl | 'D', &TMainForm::DownVolumeClick);
+    OpenDirectory = AddMenuItem("Open Dir", scCtrl | 'O', &TMainForm::OpenDirectoryClick);
     for (QWidget* control :
          {static_cast<QWidget*>(CommandEdit), static_cast<QWidget*>(PlayFileList)}) {
         control->setContextMenuPolicy(Qt::CustomContextMenu);
         connect(control, &QWidget::customContextMenuRequested, this,
                 [this, control](QPoint at) { GetLyricsMenu->popup(control->mapToGlobal(at)); });
     }
+}
+
+QAction* TMainForm::AddMenuItem(const QString& caption, TShortCut shortCut,
+                                void (TMainForm::*click)()) {
+    QAction* item = GetLyricsMenu->addAction(caption);
+    item->setShortcut(QKeySequence(ShortCutToText(shortCut)));
+    // The menu's short-cuts work while the command box or the play list has the focus.
+    item->setShortcutContext(Qt::WidgetShortcut);
+    CommandEdit->addAction(item);
+    PlayFileList->addAction(item);
+    connect(item, &QAction::triggered, this, click);
+    return item;
 }
 
 void TMainForm::LoadSettings() {
@@ -348,6 +390,9 @@ void TMainForm::LoadSettings() {
     for (const QString& root : settings.Roots)
         AddRoot(root);
     fileListWidth_ = settings.FileListWidth;
+    RegisterShortCutHotKey(showHotKey_, showHotKey_);
+    RegisterShortCutHotKey(volumeUpHotKey_, volumeUpHotKey_);
+    RegisterShortCutHotKey(volumeDownHotKey_, volumeDownHotKey_);
     SendListBtn->setChecked(settings.SendList);
     SendListBtnClick();
 }
@@ -493,55 +538,9 @@ bool TMainForm::OpenFolder(bool recursive) {
     return refilled;
 }
 
-QListWidgetItem* TMainForm::SelectNext() {
-    const int count = PlayFileList->count();
-    if (count == 0) {
-        currentIndex_ = -1;
-    } else if (RandomBtn->isChecked()) {
-        currentIndex_ = std::uniform_int_distribution<int>(0, count - 1)(random_);
-    } else if (currentIndex_ < 0) {
-        currentIndex_ = 0;
-    } else if (++currentIndex_ >= count) {
-        currentIndex_ = RepeatAllBtn->isChecked() ? 0 : -1;
-    }
-    QListWidgetItem* entry = currentIndex_ >= 0 ? PlayFileList->item(currentIndex_) : nullptr;
-    if (entry)
-        PlayFileList->setCurrentItem(entry);
-    else
-        PlayFileList->clearSelection();
-    return entry;
-}
-
 QListWidgetItem* TMainForm::SelectedEntry() const {
     const auto selected = PlayFileList->selectedItems();
     return selected.isEmpty() ? nullptr : selected.first();
-}
-
-void TMainForm::PlaySelected() {
-    const QListWidgetItem* entry = SelectedEntry();
-    if (!entry) return;
-    ReportErrors([&] {
-        MP3Player->Stop();
-        currentIndex_ = PlayFileList->row(entry);
-        const std::string text =
-            QFile::encodeName(entry->data(kEntryPathRole).toString()).toStdString();
-        if (SendListBtn->isChecked())
-            OtherApp->OtherAppAddFiles(text);
-        else
-            MP3Player->SetFileName(text);
-    });
-}
-
-void TMainForm::MP3PlayerChangeStatus() {
-    if (MP3Player->Status() != mpsPlaying) return;
-    const QListWidgetItem* entry = currentIndex_ >= 0 ? PlayFileList->item(currentIndex_) : nullptr;
-    if (entry) setWindowTitle(ItemLongCaption(entry));
-}
-
-void TMainForm::MP3PlayerEndPlay(TMP3EndPlayReason reason) {
-    if (reason != merSuccessful || PlayFileList->count() == 0) return;
-    SelectNext();
-    PlaySelected();
 }
 
 void TMainForm::SendListBtnClick() {
@@ -624,6 +623,13 @@ void TMainForm::DeleteSelectedEntry() {
     }
 }
 
+bool TMainForm::IsMenuShortCut(const QKeyEvent& key) const {
+    const QKeySequence pressed(key.keyCombination());
+    for (const QAction* item : GetLyricsMenu->actions())
+        if (!item->shortcut().isEmpty() && item->shortcut() == pressed) return true;
+    return false;
+}
+
 void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
     if (event->mimeData()->hasUrls()) event->acceptProposedAction();
 }
@@ -642,6 +648,14 @@ void TMainForm::dropEvent(QDropEvent* event) {
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == Pit && event->type() == QEvent::MouseButtonRelease) {
+        PitClick();
+        return true;
+    }
+    // The line edit would keep some Ctrl keys for editing; the menu's short-cuts come first.
+    if (event->type() == QEvent::ShortcutOverride &&
+        (watched == CommandEdit || watched == PlayFileList))
+        return IsMenuShortCut(static_cast<const QKeyEvent&>(*event));
     if (event->type() != QEvent::KeyPress) return QWidget::eventFilter(watched, event);
     const auto& key = static_cast<const QKeyEvent&>(*event);
     if (watched == DirTree) {
@@ -649,8 +663,7 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
         return false;
     }
     if (watched == PlayFileList) return PlayFileListKeyDown(key);
-    // The command box takes Tab as a key of its own instead of moving the focus on.
-    if (watched == CommandEdit && key.key() == Qt::Key_Tab) return true;
+    if (watched == CommandEdit) return CmdEditKeyDown(key);
     return QWidget::eventFilter(watched, event);
 }
 

@@ -1,12 +1,16 @@
 #pragma once
 
+#include "app/AudioFileInfo.h"
 #include "app/MprisClient.h"
+#include "app/MprisService.h"
 #include "app/OtherAppCtrl.h"
 #include "app/Settings.h"
 #include "app/TreeNodeList.h"
 #include "engine/MP3Player.h"
+#include "platform/HotKeys.h"
 
 #include <QWidget>
+#include <functional>
 #include <memory>
 #include <random>
 
@@ -18,15 +22,23 @@ class QListWidgetItem;
 class QMenu;
 class QScrollBar;
 class QSplitter;
+class QSystemTrayIcon;
 class QToolButton;
 class QTreeWidget;
 
 namespace pelbrisk {
 
+// What a scroll bar reports to its handler: the thumb is being dragged, a scroll action has
+// ended (a click, a page step, a released drag, a wheel turn), or anything else.
+enum TScrollCode { scrTrack, scrEndScroll, scrOther };
+
+// The icon's tip holds at most 63 bytes of the now-playing text, cut on a character boundary.
+QString TrayTipText(const QString& nowPlaying);
+
 // The program's one window: the folder tree on the left, the play list on the right, the command
 // box above them and the buttons and bars below. Controls and handlers bear the names of the form
 // so that every later feature finds them where it expects.
-class TMainForm : public QWidget {
+class TMainForm : public QWidget, public IPlaybackControl {
     Q_OBJECT
 
 public:
@@ -64,11 +76,26 @@ public:
     QLabel* LoadingPanel;
     QMenu* DirFileListMenu;
     QMenu* GetLyricsMenu;
+    QAction* LyricsSiteAItem;
+    QAction* LyricsSiteBItem;
+    QAction* Play1;
+    QAction* Stop1;
+    QAction* Pause1;
+    QAction* Next1;
+    QAction* Prev1;
+    QAction* UpVolume;
+    QAction* DownVolume;
+    QAction* OpenDirectory;
+    QSystemTrayIcon* TrayIcon;
     std::unique_ptr<TMP3Player> MP3Player;
     // The other players that the send toggle hands the play list to.
     std::unique_ptr<IRemotePlayerTransport> RemotePlayers;
     std::unique_ptr<TMprisClient> MprisPlayers;
     std::unique_ptr<TOtherAppCtrl> OtherApp;
+    std::unique_ptr<THotKeys> HotKeys;
+    std::unique_ptr<TMprisService> Mpris;
+    // Whether the desktop has a notification area; a test may stand in for one.
+    std::function<bool()> TrayAvailable;
 
     // The library browser.
     QTreeWidgetItem* AddRoot(const QString& path);
@@ -81,8 +108,65 @@ public:
 
     // Choosing and playing play-list entries.
     QListWidgetItem* SelectNext();
+    QListWidgetItem* SelectPrev();
     void PlaySelected();
+    void PlayNext();
+    void PlayPrev();
     int CurrentIndex() const { return currentIndex_; }
+
+    // The transport buttons and the volume items, as their menu short-cuts run them too.
+    void PlayBtnClick();
+    void StopBtnClick();
+    void PauseBtnClick();
+    void PrevBtnClick();
+    void NextBtnClick();
+    void UpVolumeClick();
+    void DownVolumeClick();
+    void LyricsSiteAItemClick();
+    void LyricsSiteBItemClick();
+
+    void PosBarScroll(TScrollCode code, int position);
+    void VolBarScroll(TScrollCode code, int position);
+    void PitchBarScroll(TScrollCode code, int position);
+    void PitClick();
+    void SetPitch(int percent);
+    bool SeekTracking() const { return seekTracking_; }
+
+    void SetNowPlaying(const QString& text);
+    const QString& NowPlayingText() const { return nowPlaying_; }
+    const QString& TrayTip() const { return trayTip_; }
+
+    // Hot keys and the notification area.
+    void RegisterShortCutHotKey(TShortCut shortCut, int id);
+    void WMHotKey(int id);
+    void ApplicationEvents1Minimize();
+    void ApplicationEvents1Restore();
+    bool InTray() const { return inTray_; }
+    // Publishes the window as an MPRIS player on `connection` (the session bus at start-up).
+    bool PublishMpris(const QDBusConnection& connection);
+
+    // The command box.
+    bool ExecuteCommand();
+    void CmdEditChange();
+    // True when the key is taken here and the box's own editing must not see it.
+    bool CmdEditKeyDown(const QKeyEvent& key);
+    QTreeWidgetItem* StepNode(QTreeWidgetItem* node, bool backward, bool deep) const;
+    QTreeWidgetItem* SearchNode(QString text, bool stepFirst, bool deep, bool backward,
+                                QTreeWidgetItem* start) const;
+
+    // IPlaybackControl, for MPRIS: each does what its button does.
+    void PlayClick() override { PlayBtnClick(); }
+    void PauseClick() override { PauseBtnClick(); }
+    void StopClick() override { StopBtnClick(); }
+    void NextClick() override { NextBtnClick(); }
+    void PrevClick() override { PrevBtnClick(); }
+    void SeekTo(std::int64_t positionMs) override;
+    void SetVolumePercent(int percent) override;
+    void ShowWindow() override;
+    TPlaybackState PlaybackState() const override;
+    std::int64_t PositionMs() const override;
+    int VolumePercent() const override;
+    TNowPlaying NowPlaying() const override;
 
     void ShowLoading();
     void HideLoading();
@@ -94,6 +178,7 @@ public:
     int WindowAlpha() const { return windowAlpha_; }
 
     void MP3PlayerChangeStatus();
+    void MP3PlayerChangePosition();
     void MP3PlayerEndPlay(TMP3EndPlayReason reason);
 
     void SendListBtnClick();
@@ -107,6 +192,8 @@ protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void CreateControls();
@@ -116,9 +203,18 @@ private:
     QWidget* CreateBar(const QString& caption, QLabel*& label, QScrollBar*& bar);
     void CreateMenus();
     void CreatePlayer();
+    QAction* AddMenuItem(const QString& caption, TShortCut shortCut, void (TMainForm::*click)());
+    void ConnectBar(QScrollBar* bar, void (TMainForm::*scroll)(TScrollCode, int));
+    void BringAppToFront();
+    void SelectNode(QTreeWidgetItem* node);
+    QListWidgetItem* SelectCurrentIndex();
+    void CollapseTree();
+    void ExpandTree();
+    void CloseWindow();
+    void OpenLyricsPage(std::string (*address)(const TAudioFileInfo&));
+    bool IsMenuShortCut(const QKeyEvent& key) const;
     // Runs a player operation; its failure goes to the standard error box and the window goes on.
-    template <typename Operation>
-    void ReportErrors(Operation&& operation);
+    void ReportErrors(const std::function<void()>& operation);
 
     void LoadSettings();
     void SaveSettings();
@@ -140,6 +236,13 @@ private:
     int windowAlpha_ = 255;
     int currentIndex_ = -1;
     bool treeBuilt_ = false;
+    bool seekTracking_ = false;
+    bool inTray_ = false;
+    QString nowPlaying_;
+    QString trayTip_;
+    // The tags of the file now playing, read once per file for MPRIS.
+    mutable std::string nowPlayingPath_;
+    mutable TNowPlaying nowPlayingTags_;
     int fileListWidth_ = 155;
     bool fileListWidthApplied_ = false;
     std::minstd_rand random_;

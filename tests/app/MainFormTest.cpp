@@ -3,6 +3,7 @@
 #include "app/MainForm.h"
 
 #include "app/AudioFileInfo.h"
+#include "tests/app/FormTestSupport.h"
 #include "tests/support/Media.h"
 #include "tests/support/Paths.h"
 
@@ -50,34 +51,7 @@ bool PumpUntil(const std::function<bool()>& done, int milliseconds = 10000) {
     return true;
 }
 
-// Answers the next message box with `button` and remembers its text. Its timers go with it.
-class TBoxAnswer {
-public:
-    explicit TBoxAnswer(QMessageBox::StandardButton button) : button_(button) {
-        QTimer::singleShot(0, &context_, [this] { Answer(); });
-    }
-    const QString& Text() const { return text_; }
-
-private:
-    void Answer() {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box) {
-            // Not open yet: the question may still be on its way.
-            if (++tries_ < 50) QTimer::singleShot(10, &context_, [this] { Answer(); });
-            return;
-        }
-        text_ = box->text();
-        if (QAbstractButton* answer = box->button(button_))
-            answer->click();
-        else
-            box->reject();
-    }
-
-    QObject context_;
-    QMessageBox::StandardButton button_;
-    QString text_;
-    int tries_ = 0;
-};
+using test::TBoxAnswer;
 
 void Press(QWidget* target, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier,
            const QString& text = QString()) {
@@ -557,8 +531,7 @@ TEST_F(MainFormTest, OpenDirShowsTheSelectedFolderInTheFileManager) {
     TUrlRecorder fileManager;
     QDesktopServices::setUrlHandler("file", &fileManager, "Open");
     const auto restore = qScopeGuard([] { QDesktopServices::unsetUrlHandler("file"); });
-    QAction* openDir = form->GetLyricsMenu->actions().value(0);
-    ASSERT_NE(openDir, nullptr);
+    QAction* openDir = form->OpenDirectory;
     EXPECT_EQ(openDir->text(), "Open Dir");
     EXPECT_EQ(openDir->shortcut(), QKeySequence("Ctrl+O"));
 

@@ -1,0 +1,387 @@
+// The main window's link to its player: which entry plays, the transport buttons, the bars, the
+// caption of the song now playing, the hot keys, the notification icon and MPRIS.
+#include "app/AudioFileInfo.h"
+#include "app/GetLyrics.h"
+#include "app/MainForm.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFile>
+#include <QListWidget>
+#include <QScrollBar>
+#include <QSystemTrayIcon>
+#include <QToolButton>
+#include <algorithm>
+
+namespace pelbrisk {
+
+namespace {
+
+constexpr int kTrayTipBytes = 63;
+constexpr int kVolumeStep = 10;
+
+bool IsUtf8Continuation(char byte) {
+    return (static_cast<unsigned char>(byte) & 0xC0) == 0x80;
+}
+
+} // namespace
+
+QString TrayTipText(const QString& nowPlaying) {
+    QByteArray bytes = nowPlaying.toLocal8Bit();
+    if (bytes.size() <= kTrayTipBytes) return nowPlaying;
+    // Half a character would show as garbage: the cut backs off to the character's start.
+    qsizetype cut = kTrayTipBytes;
+    while (cut > 0 && IsUtf8Continuation(bytes[cut]))
+        --cut;
+    bytes.truncate(cut);
+    return QString::fromLocal8Bit(bytes);
+}
+
+void TMainForm::ConnectBar(QScrollBar* bar, void (TMainForm::*scroll)(TScrollCode, int)) {
+    // The slider's position has moved when an action is announced; its value follows after.
+    connect(bar, &QAbstractSlider::actionTriggered, this, [this, bar, scroll](int action) {
+        if (action == QAbstractSlider::SliderNoAction) return;
+        if (action == QAbstractSlider::SliderMove && bar->isSliderDown())
+            (this->*scroll)(scrTrack, bar->sliderPosition());
+        else
+            (this->*scroll)(scrEndScroll, bar->sliderPosition());
+    });
+    connect(bar, &QAbstractSlider::sliderReleased, this,
+            [this, bar, scroll] { (this->*scroll)(scrEndScroll, bar->sliderPosition()); });
+}
+
+// ---- Choosing entries --------------------------------------------------------------------
+
+QListWidgetItem* TMainForm::SelectNext() {
+    const int count = PlayFileList->count();
+    if (count == 0) {
+        currentIndex_ = -1;
+    } else if (RandomBtn->isChecked()) {
+        currentIndex_ = std::uniform_int_distribution<int>(0, count - 1)(random_);
+    } else if (currentIndex_ < 0) {
+        currentIndex_ = 0;
+    } else if (++currentIndex_ >= count) {
+        currentIndex_ = RepeatAllBtn->isChecked() ? 0 : -1;
+    }
+    return SelectCurrentIndex();
+}
+
+QListWidgetItem* TMainForm::SelectPrev() {
+    const int count = PlayFileList->count();
+    if (count == 0) {
+        currentIndex_ = -1;
+    } else if (RandomBtn->isChecked()) {
+        currentIndex_ = std::uniform_int_distribution<int>(0, count - 1)(random_);
+    } else if (currentIndex_ < 0) {
+        currentIndex_ = 0;
+    } else if (--currentIndex_ >= count) {
+        // The list has shrunk below the entry that played.
+        currentIndex_ = RepeatAllBtn->isChecked() ? 0 : -1;
+    }
+    return SelectCurrentIndex();
+}
+
+QListWidgetItem* TMainForm::SelectCurrentIndex() {
+    QListWidgetItem* entry = currentIndex_ >= 0 ? PlayFileList->item(currentIndex_) : nullptr;
+    if (entry)
+        PlayFileList->setCurrentItem(entry);
+    else
+        PlayFileList->clearSelection();
+    return entry;
+}
+
+void TMainForm::PlaySelected() {
+    const QListWidgetItem* entry = SelectedEntry();
+    if (!entry) return;
+    ReportErrors([&] {
+        MP3Player->Stop();
+        currentIndex_ = PlayFileList->row(entry);
+        const std::string text =
+            QFile::encodeName(entry->data(kEntryPathRole).toString()).toStdString();
+        if (SendListBtn->isChecked())
+            OtherApp->OtherAppAddFiles(text);
+        else
+            MP3Player->SetFileName(text);
+    });
+}
+
+void TMainForm::PlayNext() {
+    SelectNext();
+    PlaySelected();
+}
+
+void TMainForm::PlayPrev() {
+    SelectPrev();
+    PlaySelected();
+}
+
+// ---- Transport ---------------------------------------------------------------------------
+
+void TMainForm::PlayBtnClick() {
+    if (SendListBtn->isChecked()) {
+        OtherApp->OtherAppPlay();
+        return;
+    }
+    ReportErrors([this] { MP3Player->Play(); });
+}
+
+void TMainForm::StopBtnClick() {
+    if (SendListBtn->isChecked()) {
+        OtherApp->OtherAppStop();
+        return;
+    }
+    ReportErrors([this] { MP3Player->Stop(); });
+}
+
+void TMainForm::PauseBtnClick() {
+    if (SendListBtn->isChecked()) {
+        OtherApp->OtherAppPause();
+        return;
+    }
+    ReportErrors([this] {
+        if (MP3Player->Status() == mpsPaused)
+            MP3Player->Resume();
+        else if (MP3Player->Status() == mpsPlaying)
+            MP3Player->Pause();
+    });
+}
+
+void TMainForm::PrevBtnClick() {
+    if (SendListBtn->isChecked())
+        OtherApp->OtherAppPrev();
+    else
+        PlayPrev();
+}
+
+void TMainForm::NextBtnClick() {
+    if (SendListBtn->isChecked())
+        OtherApp->OtherAppNext();
+    else
+        PlayNext();
+}
+
+void TMainForm::UpVolumeClick() {
+    VolBar->setValue(VolBar->value() + kVolumeStep);
+    VolBarScroll(scrEndScroll, VolBar->value());
+}
+
+void TMainForm::DownVolumeClick() {
+    VolBar->setValue(VolBar->value() - kVolumeStep);
+    VolBarScroll(scrEndScroll, VolBar->value());
+}
+
+void TMainForm::OpenLyricsPage(std::string (*address)(const TAudioFileInfo&)) {
+    const QListWidgetItem* entry = SelectedEntry();
+    if (!entry) return;
+    TAudioFileInfo info;
+    ReadItemInfo(entry, info);
+    ShellOpen(address(info));
+}
+
+void TMainForm::LyricsSiteAItemClick() {
+    OpenLyricsPage([](const TAudioFileInfo& info) { return LyricsSiteAUrl(info); });
+}
+
+void TMainForm::LyricsSiteBItemClick() {
+    OpenLyricsPage([](const TAudioFileInfo& info) { return LyricsSiteBUrl(info); });
+}
+
+// ---- Bars --------------------------------------------------------------------------------
+
+void TMainForm::PosBarScroll(TScrollCode code, int position) {
+    if (code == scrTrack) {
+        seekTracking_ = true;
+    } else if (code == scrEndScroll) {
+        // Without an open stream there is nothing to seek in.
+        if (MP3Player->Commands() & CommandBit(mpcSeek))
+            ReportErrors([&] { MP3Player->Seek(position); });
+        seekTracking_ = false;
+        if (Mpris) Mpris->NotifySeeked();
+    }
+}
+
+void TMainForm::VolBarScroll(TScrollCode code, int position) {
+    if (code != scrEndScroll) return;
+    if (SendListBtn->isChecked())
+        OtherApp->OtherAppSetVolume(position);
+    else
+        MP3Player->SetVolume(position);
+    if (Mpris) Mpris->Refresh();
+}
+
+void TMainForm::PitchBarScroll(TScrollCode code, int position) {
+    if (code == scrEndScroll) SetPitch(position);
+}
+
+void TMainForm::PitClick() {
+    PitchBar->setValue(100);
+    SetPitch(100);
+}
+
+void TMainForm::SetPitch(int percent) {
+    const TMP3PlayerStatus status = MP3Player->Status();
+    const int32_t position = MP3Player->Position();
+    ReportErrors([&] {
+        if (status != mpsStopped) MP3Player->Stop();
+        PitchPercent = percent;
+        if (status == mpsStopped) return;
+        MP3Player->Play();
+        MP3Player->Seek(position);
+        if (status == mpsPaused) MP3Player->Pause();
+    });
+}
+
+// ---- Player events -----------------------------------------------------------------------
+
+void TMainForm::MP3PlayerChangeStatus() {
+    if (Mpris) Mpris->Refresh();
+    if (MP3Player->Status() != mpsPlaying) return;
+    const QListWidgetItem* entry = currentIndex_ >= 0 ? PlayFileList->item(currentIndex_) : nullptr;
+    if (!entry) return;
+    const QString text = ItemLongCaption(entry);
+    // Qt adds the application's display name to every title that does not end with it; the
+    // same text in both keeps the caption as it is.
+    QGuiApplication::setApplicationDisplayName(text);
+    SetNowPlaying(text);
+    setWindowTitle(text);
+}
+
+void TMainForm::MP3PlayerChangePosition() {
+    if (seekTracking_) return;
+    PosBar->setMaximum(MP3Player->Duration());
+    PosBar->setValue(MP3Player->Position());
+}
+
+void TMainForm::MP3PlayerEndPlay(TMP3EndPlayReason reason) {
+    if (reason != merSuccessful || PlayFileList->count() == 0) return;
+    SelectNext();
+    PlaySelected();
+}
+
+void TMainForm::SetNowPlaying(const QString& text) {
+    nowPlaying_ = text;
+    trayTip_ = TrayTipText(text);
+}
+
+// ---- Hot keys and the notification area --------------------------------------------------
+
+void TMainForm::RegisterShortCutHotKey(TShortCut shortCut, int id) {
+    if (shortCut == 0) return;
+    // A key another program holds already is not reported.
+    HotKeys->Register(id, shortCut);
+}
+
+void TMainForm::WMHotKey(int id) {
+    if (id == showHotKey_)
+        ShowWindow();
+    else if (id == volumeUpHotKey_)
+        UpVolumeClick();
+    else if (id == volumeDownHotKey_)
+        DownVolumeClick();
+}
+
+void TMainForm::ShowWindow() {
+    if (inTray_)
+        ApplicationEvents1Restore();
+    else
+        BringAppToFront();
+}
+
+void TMainForm::BringAppToFront() {
+    if (isMinimized()) showNormal();
+    raise();
+    activateWindow();
+}
+
+void TMainForm::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && !inTray_)
+        ApplicationEvents1Minimize();
+}
+
+void TMainForm::ApplicationEvents1Minimize() {
+    // Without a notification area the window stays minimised on the taskbar.
+    if (!TrayAvailable()) return;
+    inTray_ = true;
+    TrayIcon->setToolTip(trayTip_);
+    TrayIcon->show();
+    // Hidden once the minimising has run its course; hiding inside it would be undone.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (inTray_) hide();
+        },
+        Qt::QueuedConnection);
+}
+
+void TMainForm::ApplicationEvents1Restore() {
+    inTray_ = false;
+    TrayIcon->hide();
+    showNormal();
+    BringAppToFront();
+}
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+    TrayIcon->hide();
+    QWidget::closeEvent(event);
+}
+
+// ---- MPRIS -------------------------------------------------------------------------------
+
+bool TMainForm::PublishMpris(const QDBusConnection& connection) {
+    Mpris = std::make_unique<TMprisService>(*this, connection);
+    if (Mpris->Start()) return true;
+    Mpris.reset();
+    return false;
+}
+
+void TMainForm::SeekTo(std::int64_t positionMs) {
+    if (positionMs < 0 || positionMs > INT32_MAX) return;
+    if (MP3Player->Commands() & CommandBit(mpcSeek))
+        ReportErrors([&] { MP3Player->Seek(static_cast<int32_t>(positionMs)); });
+}
+
+void TMainForm::SetVolumePercent(int percent) {
+    VolBar->setValue(percent);
+    VolBarScroll(scrEndScroll, VolBar->value());
+}
+
+TPlaybackState TMainForm::PlaybackState() const {
+    switch (MP3Player->Status()) {
+    case mpsPlaying:
+        return TPlaybackState::Playing;
+    case mpsPaused:
+        return TPlaybackState::Paused;
+    case mpsStopped:
+        break;
+    }
+    return TPlaybackState::Stopped;
+}
+
+std::int64_t TMainForm::PositionMs() const {
+    return MP3Player->Position();
+}
+
+int TMainForm::VolumePercent() const {
+    return VolBar->value();
+}
+
+TNowPlaying TMainForm::NowPlaying() const {
+    const std::string& path = MP3Player->FileName();
+    if (path.empty()) return {};
+    if (path != nowPlayingPath_) {
+        TAudioFileInfo info;
+        ReadAudioFileInfo(QFile::decodeName(QByteArray::fromStdString(path)), 0, info);
+        nowPlayingPath_ = path;
+        nowPlayingTags_.FilePath = path;
+        nowPlayingTags_.Title = info.Title.toLocal8Bit().toStdString();
+        nowPlayingTags_.Artist = info.Artist.toLocal8Bit().toStdString();
+        nowPlayingTags_.Album = info.Album.toLocal8Bit().toStdString();
+    }
+    TNowPlaying song = nowPlayingTags_;
+    song.LengthMs = MP3Player->Duration();
+    return song;
+}
+
+} // namespace pelbrisk

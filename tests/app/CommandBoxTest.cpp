@@ -1,0 +1,327 @@
+// The command box, driven by real key presses: commands by prefix, the incremental search of
+// the folder tree with its wrap-around and deep search, and every key of the box.
+#include "app/MainForm.h"
+#include "tests/app/FormTestSupport.h"
+
+#include <QLineEdit>
+#include <QMenu>
+#include <QScrollBar>
+#include <QTest>
+#include <QToolButton>
+
+namespace pelbrisk {
+namespace {
+
+using test::PumpFor;
+using test::PumpUntil;
+
+// lib: Jazz (a song), Music (a song; Blues), Rock (a song; Live with a song), Roots.
+class CommandBoxTest : public test::TFormFixture {
+protected:
+    void SetUp() override {
+        AddSong("Jazz", "j.mp3", "JazzSong");
+        AddSong("Music", "m.mp3", "MusicSong");
+        std::filesystem::create_directories(Lib() / "Music" / "Blues");
+        AddSong("Rock", "r.mp3", "RockSong");
+        AddSong("Rock/Live", "l.mp3", "LiveSong");
+        std::filesystem::create_directories(Lib() / "Roots");
+        form_ = ScannedForm();
+    }
+    void TearDown() override { form_->StopBtnClick(); }
+
+    TMainForm& Form() { return *form_; }
+    QLineEdit* Box() { return form_->CommandEdit; }
+    QTreeWidgetItem* Node(const QString& caption) { return Folder(*form_, caption); }
+    QTreeWidgetItem* Live() { return test::ChildNamed(Node("Rock"), "Live"); }
+    QTreeWidgetItem* Root() { return form_->RootNodes().Items(0); }
+    QTreeWidgetItem* Selected() { return form_->DirTree->currentItem(); }
+    void Select(QTreeWidgetItem* node) { form_->DirTree->setCurrentItem(node); }
+    void Type(const QString& text) { QTest::keyClicks(Box(), text); }
+    void Key(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QTest::keyClick(Box(), key, modifiers);
+    }
+    // Types a command and runs it with Enter.
+    void Command(const QString& text) {
+        Type(text);
+        Key(Qt::Key_Return);
+    }
+
+    std::unique_ptr<TMainForm> form_;
+};
+
+TEST_F(CommandBoxTest, TypingSearchesTheSiblingsAndWrapsAround) {
+    Select(Node("Music"));
+    Type("ro");
+    EXPECT_EQ(Selected(), Node("Rock"));
+    Key(Qt::Key_Insert);
+    EXPECT_EQ(Box()->text(), "");
+    EXPECT_EQ(Selected(), Node("Rock")) << "clearing keeps the folder";
+    Type("z");
+    EXPECT_EQ(Selected(), Node("Jazz")) << "the walk wraps past the last sibling";
+    Type("q");
+    EXPECT_EQ(Selected(), Node("Jazz")) << "no match: the selection stays";
+    Key(Qt::Key_Insert);
+    Type("ZZ");
+    EXPECT_EQ(Selected(), Node("Jazz")) << "letters match without regard to case";
+}
+
+TEST_F(CommandBoxTest, ASlashSearchesTheWholeTree) {
+    Select(Node("Jazz"));
+    Type("/live");
+    EXPECT_EQ(Selected(), Live());
+    Key(Qt::Key_Insert);
+    Select(Node("Jazz"));
+    Type("live");
+    EXPECT_EQ(Selected(), Node("Jazz")) << "without the slash only siblings are searched";
+    Key(Qt::Key_Insert);
+    Type("b/l");
+    EXPECT_EQ(Selected(), Node("Music")->child(0)) << "the slash may stand anywhere";
+}
+
+TEST_F(CommandBoxTest, UpAndDownStepAndWrapWithAnEmptyBox) {
+    Select(Node("Jazz"));
+    Key(Qt::Key_Up);
+    EXPECT_EQ(Selected(), Node("Roots")) << "up from the first sibling gives the last";
+    Key(Qt::Key_Down);
+    EXPECT_EQ(Selected(), Node("Jazz"));
+    Key(Qt::Key_PageDown);
+    EXPECT_EQ(Selected(), Node("Music"));
+    Key(Qt::Key_PageUp);
+    EXPECT_EQ(Selected(), Node("Jazz"));
+
+    Select(Root());
+    Key(Qt::Key_Up, Qt::ControlModifier);
+    EXPECT_EQ(Selected(), Node("Roots")) << "Ctrl+Up on the first node gives the tree's last";
+    Key(Qt::Key_Up, Qt::ControlModifier);
+    EXPECT_EQ(Selected(), Live()) << "back in the full order: the deepest last child";
+    Key(Qt::Key_Up, Qt::ControlModifier);
+    EXPECT_EQ(Selected(), Node("Rock"));
+    Key(Qt::Key_Down, Qt::ControlModifier);
+    Key(Qt::Key_Down, Qt::ControlModifier);
+    EXPECT_EQ(Selected(), Node("Roots")) << "forward leaves a branch for the next sibling up";
+    Key(Qt::Key_Down, Qt::ControlModifier);
+    EXPECT_EQ(Selected(), Root()) << "from the last node back to the first";
+
+    form_->DirTree->setCurrentItem(nullptr);
+    Key(Qt::Key_Down);
+    EXPECT_EQ(Selected(), Root()) << "without a selection the first node";
+}
+
+TEST_F(CommandBoxTest, UpAndDownWithTextFindTheNextMatch) {
+    Select(Node("Rock"));
+    Type("ro");
+    ASSERT_EQ(Selected(), Node("Rock"));
+    Key(Qt::Key_Down);
+    EXPECT_EQ(Selected(), Node("Roots"));
+    Key(Qt::Key_Down);
+    EXPECT_EQ(Selected(), Node("Rock")) << "wraps to the only other match";
+    Key(Qt::Key_Up);
+    EXPECT_EQ(Selected(), Node("Roots"));
+
+    Key(Qt::Key_Insert);
+    Type("live");
+    Key(Qt::Key_Down, Qt::ControlModifier);
+    EXPECT_EQ(Selected(), Live()) << "Ctrl searches the whole tree";
+    Key(Qt::Key_Down, Qt::ControlModifier);
+    EXPECT_EQ(Selected(), Live()) << "no other match: back where the walk began";
+}
+
+TEST(CommandBoxEmptyTree, SearchAndStepFindNothing) {
+    test::TempDir dir;
+    TMainForm form(test::ToQ(dir / "pelbrisk.ini"));
+    EXPECT_EQ(form.StepNode(nullptr, false, true), nullptr);
+    EXPECT_EQ(form.SearchNode("x", true, false, false, nullptr), nullptr);
+    QTest::keyClicks(form.CommandEdit, "abc");
+    QTest::keyClick(form.CommandEdit, Qt::Key_Down);
+    QTest::keyClick(form.CommandEdit, Qt::Key_Return);
+    EXPECT_EQ(form.DirTree->currentItem(), nullptr);
+}
+
+TEST_F(CommandBoxTest, EnterOpensTheSelectedFolderAndStepsIntoIt) {
+    Select(Node("Jazz"));
+    Type("ro");
+    Key(Qt::Key_Return);
+    EXPECT_EQ(Box()->text(), "");
+    ASSERT_EQ(Form().PlayFileList->count(), 1);
+    EXPECT_EQ(Form().PlayFileList->item(0)->text(), "01-RockSong");
+    EXPECT_EQ(Form().MP3Player->Status(), mpsPlaying);
+    EXPECT_EQ(Selected(), Live()) << "the opened folder's first child is selected";
+
+    Key(Qt::Key_Return);
+    EXPECT_EQ(Form().PlayFileList->item(0)->text(), "01-LiveSong");
+    EXPECT_EQ(Selected(), Live()) << "a folder without children stays selected";
+
+    Select(Node("Roots"));
+    Key(Qt::Key_Return);
+    EXPECT_EQ(Form().PlayFileList->item(0)->text(), "01-LiveSong") << "no songs: nothing opens";
+
+    Form().DirTree->setCurrentItem(nullptr);
+    Key(Qt::Key_Return);
+    EXPECT_EQ(Selected(), Root()) << "without a selection Enter selects the first root";
+}
+
+TEST_F(CommandBoxTest, RightOpensOnlyFromAnEmptyBox) {
+    Select(Node("Jazz"));
+    Type("jaz");
+    Box()->setCursorPosition(0);
+    Key(Qt::Key_Right);
+    EXPECT_EQ(Box()->text(), "jaz");
+    EXPECT_EQ(Box()->cursorPosition(), 1) << "the caret still moves";
+    EXPECT_EQ(Form().PlayFileList->count(), 0);
+
+    Key(Qt::Key_Insert);
+    Key(Qt::Key_Right);
+    ASSERT_EQ(Form().PlayFileList->count(), 1);
+    EXPECT_EQ(Form().PlayFileList->item(0)->text(), "01-JazzSong");
+}
+
+TEST_F(CommandBoxTest, CtrlShiftEnterOpensRecursivelyAndShiftEnterPlaysTheListEntry) {
+    Select(Node("Rock"));
+    Key(Qt::Key_Return, Qt::ControlModifier | Qt::ShiftModifier);
+    QStringList captions;
+    for (int i = 0; i < Form().PlayFileList->count(); ++i)
+        captions << Form().PlayFileList->item(i)->text();
+    EXPECT_EQ(captions, QStringList({"01-LiveSong", "02-RockSong"}));
+
+    Key(Qt::Key_Down, Qt::ShiftModifier);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Form().PlayFileList->currentRow(), 1) << "Shift+Down moves the list's selection";
+    EXPECT_EQ(Selected(), Live()) << "and not the tree's";
+    Key(Qt::Key_Return, Qt::ShiftModifier);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Form().CurrentIndex(), 1);
+    EXPECT_EQ(Form().MP3Player->FileName(), (Lib() / "Rock" / "r.mp3").string());
+
+    Key(Qt::Key_F1, Qt::ShiftModifier);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Form().MP3Player->FileName(), (Lib() / "Rock" / "Live" / "l.mp3").string());
+}
+
+TEST_F(CommandBoxTest, CommandsMatchByPrefixInTableOrder) {
+    Select(Node("Jazz"));
+    Key(Qt::Key_Return); // opens Jazz and plays it
+    ASSERT_EQ(Form().MP3Player->Status(), mpsPlaying);
+
+    Command(":pa");
+    EXPECT_EQ(Form().MP3Player->Status(), mpsPaused) << "pa is pause";
+    EXPECT_EQ(Box()->text(), "");
+    Command(":st");
+    EXPECT_EQ(Form().MP3Player->Status(), mpsStopped);
+    Command("P:");
+    EXPECT_EQ(Form().MP3Player->Status(), mpsPlaying) << "p is play, the colon anywhere";
+    Command(":play ");
+    EXPECT_EQ(Form().MP3Player->Status(), mpsPlaying) << "a trailing blank matches nothing";
+    EXPECT_EQ(Box()->text(), "");
+    Command(":xyz");
+    EXPECT_EQ(Box()->text(), "");
+    EXPECT_EQ(Form().MP3Player->Status(), mpsPlaying);
+
+    Form().VolBar->setValue(50);
+    Command(":-");
+    EXPECT_EQ(Form().MP3Player->Volume(), 40);
+    Command(":+");
+    Command(":+v");
+    EXPECT_EQ(Form().MP3Player->Volume(), 60);
+
+    Command(":e");
+    EXPECT_TRUE(Node("Rock")->isExpanded()) << "e is expand, before exit";
+    Command(":c");
+    EXPECT_FALSE(Node("Rock")->isExpanded());
+    EXPECT_FALSE(Root()->isExpanded());
+}
+
+TEST_F(CommandBoxTest, AColonAloneReloadsTheTree) {
+    std::filesystem::create_directories(Lib() / "Blues");
+    Command(":");
+    EXPECT_NE(Node("Blues"), nullptr);
+    EXPECT_EQ(Box()->text(), "");
+}
+
+TEST_F(CommandBoxTest, ExiAndQuitCloseTheWindow) {
+    Form().show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&Form()));
+    Type("exi");
+    Key(Qt::Key_Return);
+    EXPECT_TRUE(Form().isVisible()) << "no colon, no command";
+    Key(Qt::Key_Insert);
+    Command(":exi");
+    EXPECT_FALSE(Form().isVisible());
+
+    Form().show();
+    Command(":quit");
+    EXPECT_FALSE(Form().isVisible());
+    Form().show();
+    Command(":by");
+    EXPECT_FALSE(Form().isVisible());
+}
+
+TEST_F(CommandBoxTest, BackspaceAndLeftGoToTheParentOnlyFromAnEmptyBox) {
+    Select(Live());
+    Type("x");
+    Key(Qt::Key_Left);
+    EXPECT_EQ(Selected(), Live()) << "with text Left only moves the caret";
+    EXPECT_EQ(Box()->cursorPosition(), 0);
+    Key(Qt::Key_End);
+    Key(Qt::Key_Backspace);
+    EXPECT_EQ(Box()->text(), "") << "the box's own editing still runs";
+    EXPECT_EQ(Selected(), Live());
+    Key(Qt::Key_Backspace);
+    EXPECT_EQ(Selected(), Node("Rock"));
+    Key(Qt::Key_Left);
+    EXPECT_EQ(Selected(), Root());
+    Key(Qt::Key_Backspace);
+    EXPECT_EQ(Selected(), nullptr) << "at a root the selection is cleared";
+    EXPECT_TRUE(Form().DirTree->selectedItems().isEmpty());
+}
+
+TEST_F(CommandBoxTest, TabShowsTheFoldersSongsAtTheNode) {
+    Form().show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&Form()));
+    Select(Node("Rock"));
+    Key(Qt::Key_Tab);
+    ASSERT_TRUE(PumpUntil([&] { return Form().DirFileListMenu->isVisible(); }));
+    EXPECT_EQ(Box()->text(), "") << "the tab character is not typed";
+    QStringList items;
+    for (const QAction* item : Form().DirFileListMenu->actions())
+        items << item->text();
+    EXPECT_EQ(items, QStringList({"01-RockSong"}));
+    const QRect caption = Form().DirTree->visualItemRect(Node("Rock"));
+    EXPECT_EQ(Form().DirFileListMenu->pos(),
+              Form().DirTree->viewport()->mapToGlobal(caption.bottomLeft()));
+    Form().DirFileListMenu->close();
+
+    Form().DirTree->setCurrentItem(nullptr);
+    Key(Qt::Key_Tab);
+    PumpFor(50);
+    EXPECT_FALSE(Form().DirFileListMenu->isVisible()) << "no folder, no menu";
+}
+
+TEST_F(CommandBoxTest, PauseKeyMovesTheFocusToThePlayList) {
+    Form().show();
+    Form().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&Form()));
+    Box()->setFocus();
+    Key(Qt::Key_Pause);
+    EXPECT_TRUE(PumpUntil([&] { return Form().PlayFileList->hasFocus(); }));
+}
+
+TEST_F(CommandBoxTest, DeleteAsksToRemoveOnlyARoot) {
+    Select(Node("Jazz"));
+    Key(Qt::Key_Delete);
+    EXPECT_NE(Node("Jazz"), nullptr) << "a sub-folder is not removed";
+    Select(Root());
+    {
+        test::TBoxAnswer answer(QMessageBox::No);
+        Key(Qt::Key_Delete);
+        EXPECT_EQ(answer.Text(), "remove?");
+    }
+    EXPECT_EQ(Form().RootNodes().Count(), 1);
+    {
+        test::TBoxAnswer answer(QMessageBox::Yes);
+        Key(Qt::Key_Delete);
+    }
+    EXPECT_EQ(Form().RootNodes().Count(), 0);
+}
+
+} // namespace
+} // namespace pelbrisk

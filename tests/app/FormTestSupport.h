@@ -1,0 +1,121 @@
+#pragma once
+
+// What the window's playback and command-box tests share: a library of tagged songs on disk, a
+// window on it, and ways to wait for the player and to drive the window with real key presses.
+#include "app/MainForm.h"
+#include "tests/support/Media.h"
+#include "tests/support/Paths.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QTimer>
+#include <QTreeWidget>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+
+namespace pelbrisk::test {
+
+inline QString ToQ(const std::filesystem::path& path) {
+    return QString::fromStdString(path.string());
+}
+
+inline bool PumpUntil(const std::function<bool()>& done, int milliseconds = 15000) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > milliseconds) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+inline void PumpFor(int milliseconds) {
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < milliseconds)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+// A song of `seconds` with title, artist "Artist" and album "Album" in an ID3v2 tag.
+inline std::filesystem::path TaggedSong(const std::string& title, double seconds = 0.4) {
+    const std::filesystem::path wav = MakeSignalWav(seconds, 44100, 2);
+    return EncodeWithLame(wav, "-b 96 --add-id3v2 --tt " + title + " --ta Artist --tl Album");
+}
+
+inline QTreeWidgetItem* ChildNamed(QTreeWidgetItem* parent, const QString& caption) {
+    for (int i = 0; i < parent->childCount(); ++i)
+        if (parent->child(i)->text(0) == caption) return parent->child(i);
+    return nullptr;
+}
+
+// Answers the next message box with `button` and remembers its text. Its timers go with it.
+class TBoxAnswer {
+public:
+    explicit TBoxAnswer(QMessageBox::StandardButton button) : button_(button) {
+        QTimer::singleShot(0, &context_, [this] { Answer(); });
+    }
+    const QString& Text() const { return text_; }
+
+private:
+    void Answer() {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) {
+            // Not open yet: the question may still be on its way.
+            if (++tries_ < 50) QTimer::singleShot(10, &context_, [this] { Answer(); });
+            return;
+        }
+        text_ = box->text();
+        if (QAbstractButton* answer = box->button(button_))
+            answer->click();
+        else
+            box->reject();
+    }
+
+    QObject context_;
+    QMessageBox::StandardButton button_;
+    QString text_;
+    int tries_ = 0;
+};
+
+// A settings file naming one library root, and windows made on it.
+class TFormFixture : public ::testing::Test {
+protected:
+    std::filesystem::path Lib() const { return dir_ / "lib"; }
+    QString SettingsPath() const { return ToQ(dir_ / "pelbrisk.ini"); }
+
+    void AddSong(const std::string& folder, const std::string& file, const std::string& title,
+                 double seconds = 0.4) {
+        std::filesystem::create_directories(Lib() / folder);
+        std::filesystem::copy_file(TaggedSong(title, seconds), Lib() / folder / file);
+    }
+
+    std::unique_ptr<TMainForm> ScannedForm(const std::string& moreSettings = "") {
+        std::ofstream(dir_ / "pelbrisk.ini") << "root = " << Lib().string() << "\t\n"
+                                             << moreSettings;
+        auto form = std::make_unique<TMainForm>(SettingsPath());
+        form->BuildTree();
+        return form;
+    }
+
+    QTreeWidgetItem* Folder(TMainForm& form, const QString& caption) {
+        return ChildNamed(form.RootNodes().Items(0), caption);
+    }
+
+    // Opens the folder into the play list without playing it.
+    void FillFrom(TMainForm& form, const QString& caption) {
+        form.DirTree->setCurrentItem(Folder(form, caption));
+        ASSERT_TRUE(form.FillPlayList(false)) << caption.toStdString();
+    }
+
+    TempDir dir_;
+};
+
+} // namespace pelbrisk::test

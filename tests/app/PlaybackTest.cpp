@@ -1,0 +1,514 @@
+// Playback control in the main window, on the null audio device: which entry plays next, what
+// the end of a song starts, the transport buttons and their short-cuts, the bars, the caption of
+// the song now playing, the notification icon and the hot keys' actions.
+#include "app/MainForm.h"
+#include "tests/app/FormTestSupport.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QScrollBar>
+#include <QSystemTrayIcon>
+#include <QTest>
+#include <QToolButton>
+#include <set>
+
+namespace pelbrisk {
+namespace {
+
+using test::PumpFor;
+using test::PumpUntil;
+
+// Stands in for Winamp: the window is always there and takes every message.
+class TRecordingTransport final : public IRemotePlayerTransport {
+public:
+    struct TMessage {
+        std::uint32_t Message;
+        std::uintptr_t WParam;
+        std::intptr_t LParam;
+        bool operator==(const TMessage&) const = default;
+    };
+    std::vector<TMessage> Sent;
+
+    TRemoteWindow FindWindowByClass(const std::string&) override { return 1; }
+    std::intptr_t SendMessage(TRemoteWindow, std::uint32_t message, std::uintptr_t wParam,
+                              std::intptr_t lParam) override {
+        Sent.push_back({message, wParam, message == WM_COPYDATA ? 0 : lParam});
+        return 1;
+    }
+    TDdeInstance DdeInitialize() override { return 0; }
+    TDdeConversation DdeConnect(TDdeInstance, const std::string&, const std::string&) override {
+        return 0;
+    }
+    bool DdeExecute(TDdeInstance, TDdeConversation, const std::vector<std::uint8_t>&, std::uint32_t,
+                    std::uint32_t) override {
+        return false;
+    }
+    void DdeDisconnect(TDdeInstance, TDdeConversation) override {}
+    void DdeUninitialize(TDdeInstance) override {}
+};
+
+class PlaybackTest : public test::TFormFixture {
+protected:
+    void SetUp() override {
+        AddSong("Trio", "1.mp3", "One");
+        AddSong("Trio", "2.mp3", "Two");
+        AddSong("Trio", "3.mp3", "Three");
+        AddSong("Long", "long.mp3", "Long", 3.0);
+    }
+    void TearDown() override {
+        PitchPercent = 100;
+        QGuiApplication::setApplicationDisplayName(QString());
+    }
+
+    // Records the play-list index of every song as it starts playing.
+    static void RecordStarts(TMainForm& form, std::vector<int>& started) {
+        const auto original = form.MP3Player->OnChangeStatus;
+        form.MP3Player->OnChangeStatus = [&form, &started, original](void* sender) {
+            original(sender);
+            if (form.MP3Player->Status() == mpsPlaying) started.push_back(form.CurrentIndex());
+        };
+    }
+
+    static void ShowActive(TMainForm& form, QWidget* focus) {
+        form.show();
+        form.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+        focus->setFocus();
+        ASSERT_TRUE(PumpUntil([&] { return focus->hasFocus(); }));
+    }
+};
+
+TEST_F(PlaybackTest, SelectionStepsByTheRepeatRules) {
+    auto form = ScannedForm();
+    FillFrom(*form, "Trio");
+    ASSERT_EQ(form->CurrentIndex(), 0);
+
+    EXPECT_EQ(form->SelectPrev(), nullptr) << "back from the first entry selects nothing";
+    EXPECT_EQ(form->CurrentIndex(), -1);
+    EXPECT_TRUE(form->PlayFileList->selectedItems().isEmpty());
+    EXPECT_EQ(form->SelectPrev(), form->PlayFileList->item(0)) << "from none, the first";
+
+    form->RepeatAllBtn->setChecked(true);
+    EXPECT_EQ(form->SelectPrev(), nullptr) << "repeat does not wrap backwards";
+    EXPECT_EQ(form->CurrentIndex(), -1);
+
+    form->SelectNext();
+    form->SelectNext();
+    EXPECT_EQ(form->SelectNext(), form->PlayFileList->item(2));
+    EXPECT_EQ(form->SelectNext(), form->PlayFileList->item(0)) << "repeat wraps forwards";
+    EXPECT_TRUE(form->PlayFileList->item(0)->isSelected());
+    EXPECT_EQ(form->PlayFileList->currentRow(), 0);
+
+    form->RepeatAllBtn->setChecked(false);
+    form->SelectNext();
+    EXPECT_EQ(form->SelectNext(), form->PlayFileList->item(2));
+    EXPECT_EQ(form->SelectNext(), nullptr) << "without repeat the list ends";
+    EXPECT_EQ(form->CurrentIndex(), -1);
+    EXPECT_TRUE(form->PlayFileList->selectedItems().isEmpty());
+}
+
+TEST_F(PlaybackTest, SelectionCopesWithAListThatShrankBelowTheCurrentEntry) {
+    auto form = ScannedForm();
+    FillFrom(*form, "Trio");
+    form->SelectNext();
+    form->SelectNext();
+    ASSERT_EQ(form->CurrentIndex(), 2);
+    delete form->PlayFileList->item(2);
+    delete form->PlayFileList->item(1);
+    ASSERT_EQ(form->CurrentIndex(), 2) << "deleting entries leaves the index alone";
+
+    EXPECT_EQ(form->SelectPrev(), nullptr) << "index 1 is past the one entry left";
+    EXPECT_EQ(form->CurrentIndex(), -1);
+
+    form->RepeatAllBtn->setChecked(true);
+    form->PlayFileList->addItem("extra");
+    form->SelectNext(); // 0
+    form->SelectNext(); // 1
+    delete form->PlayFileList->item(1);
+    delete form->PlayFileList->item(0);
+    form->PlayFileList->addItem("only");
+    EXPECT_EQ(form->SelectPrev(), form->PlayFileList->item(0))
+        << "past the end with repeat comes back to the first";
+    EXPECT_EQ(form->CurrentIndex(), 0);
+
+    form->PlayFileList->clear();
+    EXPECT_EQ(form->SelectNext(), nullptr);
+    EXPECT_EQ(form->CurrentIndex(), -1);
+    EXPECT_EQ(form->SelectPrev(), nullptr);
+}
+
+TEST_F(PlaybackTest, RandomDrawsEveryEntryBothWaysAndNeverEnds) {
+    auto form = ScannedForm();
+    FillFrom(*form, "Trio");
+    form->RandomBtn->setChecked(true);
+    std::set<int> forward, backward;
+    for (int i = 0; i < 100; ++i) {
+        ASSERT_NE(form->SelectNext(), nullptr);
+        forward.insert(form->CurrentIndex());
+        ASSERT_NE(form->SelectPrev(), nullptr);
+        backward.insert(form->CurrentIndex());
+    }
+    EXPECT_EQ(forward, (std::set<int>{0, 1, 2}));
+    EXPECT_EQ(backward, (std::set<int>{0, 1, 2}));
+}
+
+TEST_F(PlaybackTest, OnlyASuccessfulEndStartsTheNextEntry) {
+    auto form = ScannedForm();
+    FillFrom(*form, "Trio");
+    form->MP3PlayerEndPlay(merStoped);
+    form->MP3PlayerEndPlay(merFailure);
+    EXPECT_EQ(form->CurrentIndex(), 0);
+    EXPECT_EQ(form->MP3Player->Status(), mpsStopped);
+
+    form->MP3PlayerEndPlay(merSuccessful);
+    EXPECT_EQ(form->CurrentIndex(), 1);
+    EXPECT_EQ(form->MP3Player->Status(), mpsPlaying);
+    EXPECT_EQ(form->MP3Player->FileName(), (Lib() / "Trio" / "2.mp3").string());
+    form->StopBtnClick();
+    EXPECT_EQ(form->MP3Player->Status(), mpsStopped);
+    EXPECT_EQ(form->CurrentIndex(), 1) << "a stop starts nothing";
+
+    form->PlayFileList->clear();
+    form->MP3PlayerEndPlay(merSuccessful);
+    EXPECT_EQ(form->CurrentIndex(), 1) << "an empty list starts nothing";
+}
+
+TEST_F(PlaybackTest, AListOfThreePlaysThroughInOrderAndStopsAfterTheLast) {
+    auto form = ScannedForm();
+    std::vector<int> started;
+    RecordStarts(*form, started);
+    form->DirTree->setCurrentItem(Folder(*form, "Trio"));
+    ASSERT_TRUE(form->OpenFolder(false));
+    ASSERT_TRUE(PumpUntil([&] { return form->CurrentIndex() == -1; }));
+    PumpFor(300);
+    EXPECT_EQ(started, (std::vector<int>{0, 1, 2}));
+    EXPECT_EQ(form->MP3Player->Status(), mpsStopped);
+    EXPECT_EQ(form->windowTitle(), "03-Three/Artist/Album") << "the last caption stays";
+}
+
+TEST_F(PlaybackTest, WithRepeatTheListWrapsToItsFirstEntry) {
+    auto form = ScannedForm("repeat_all = -1\n");
+    std::vector<int> started;
+    RecordStarts(*form, started);
+    form->DirTree->setCurrentItem(Folder(*form, "Trio"));
+    ASSERT_TRUE(form->OpenFolder(false));
+    ASSERT_TRUE(PumpUntil([&] { return started.size() >= 5; }));
+    form->StopBtnClick();
+    EXPECT_EQ(std::vector<int>(started.begin(), started.begin() + 5),
+              (std::vector<int>{0, 1, 2, 0, 1}));
+}
+
+TEST_F(PlaybackTest, NextOnTheLastEntryLetsTheSongPlayOnThenStartsAtTheFirst) {
+    auto form = ScannedForm();
+    FillFrom(*form, "Trio");
+    form->PlayFileList->setCurrentRow(2);
+    form->PlaySelected();
+    ASSERT_EQ(form->MP3Player->Status(), mpsPlaying);
+
+    form->NextBtn->click();
+    EXPECT_EQ(form->CurrentIndex(), -1);
+    EXPECT_TRUE(form->PlayFileList->selectedItems().isEmpty());
+    EXPECT_EQ(form->MP3Player->Status(), mpsPlaying) << "the current song plays on";
+    EXPECT_EQ(form->MP3Player->FileName(), (Lib() / "Trio" / "3.mp3").string());
+
+    ASSERT_TRUE(PumpUntil([&] { return form->CurrentIndex() == 0; }));
+    EXPECT_EQ(form->MP3Player->FileName(), (Lib() / "Trio" / "1.mp3").string());
+    form->StopBtnClick();
+}
+
+TEST_F(PlaybackTest, PrevOnTheFirstEntryLetsTheSongPlayOn) {
+    auto form = ScannedForm();
+    FillFrom(*form, "Long");
+    form->PlaySelected();
+    form->PrevBtn->click();
+    EXPECT_EQ(form->CurrentIndex(), -1);
+    EXPECT_TRUE(form->PlayFileList->selectedItems().isEmpty());
+    EXPECT_EQ(form->MP3Player->Status(), mpsPlaying);
+    form->StopBtnClick();
+}
+
+TEST_F(PlaybackTest, TransportButtonsSteerThePlayer) {
+    auto form = ScannedForm();
+    FillFrom(*form, "Trio");
+    form->PauseBtn->click();
+    EXPECT_EQ(form->MP3Player->Status(), mpsStopped) << "pause does nothing when stopped";
+    form->PlayBtn->click();
+    EXPECT_EQ(form->MP3Player->Status(), mpsStopped) << "play with no file open does nothing";
+
+    form->NextBtn->click();
+    EXPECT_EQ(form->CurrentIndex(), 1);
+    EXPECT_EQ(form->MP3Player->Status(), mpsPlaying);
+    form->PauseBtn->click();
+    EXPECT_EQ(form->MP3Player->Status(), mpsPaused);
+    form->PauseBtn->click();
+    EXPECT_EQ(form->MP3Player->Status(), mpsPlaying);
+    form->StopBtn->click();
+    EXPECT_EQ(form->MP3Player->Status(), mpsStopped);
+    form->PlayBtn->click();
+    EXPECT_EQ(form->MP3Player->Status(), mpsPlaying) << "play starts the open file again";
+    form->PrevBtn->click();
+    EXPECT_EQ(form->CurrentIndex(), 0);
+    EXPECT_EQ(form->MP3Player->FileName(), (Lib() / "Trio" / "1.mp3").string());
+    form->StopBtnClick();
+}
+
+TEST_F(PlaybackTest, InSendModeTheButtonsAndTheVolumeGoToTheOtherPlayers) {
+    auto form = ScannedForm();
+    TRecordingTransport winamp;
+    form->OtherApp = std::make_unique<TOtherAppCtrl>(winamp);
+    FillFrom(*form, "Trio");
+    form->SendListBtn->click();
+    winamp.Sent.clear();
+
+    form->PlayBtn->click();
+    form->StopBtn->click();
+    form->PauseBtn->click();
+    form->NextBtn->click();
+    form->PrevBtn->click();
+    form->VolBar->setValue(50);
+    form->VolBarScroll(scrEndScroll, 50);
+    using M = TRecordingTransport::TMessage;
+    EXPECT_EQ(winamp.Sent, (std::vector<M>{{WM_USER, 0, 102},
+                                           {WM_COMMAND, 40047, 0},
+                                           {WM_COMMAND, 40046, 0},
+                                           {WM_COMMAND, 40048, 0},
+                                           {WM_COMMAND, 40044, 0},
+                                           {WM_USER, 128, 122}}));
+    EXPECT_EQ(form->MP3Player->Status(), mpsStopped);
+    EXPECT_EQ(form->MP3Player->Volume(), 100) << "the built-in player is left alone";
+    EXPECT_EQ(form->CurrentIndex(), 0) << "next and prev do not move the list";
+}
+
+TEST_F(PlaybackTest, MenuItemsCarryTheirCaptionsAndShortCuts) {
+    auto form = ScannedForm();
+    QStringList items;
+    for (const QAction* item : form->GetLyricsMenu->actions())
+        items << (item->isSeparator() ? "-" : item->text() + " " + item->shortcut().toString());
+    EXPECT_EQ(items, QStringList({"DarkLyrics Alt+D", "LyricsFreak Alt+3", "-", "Play Ctrl+P",
+                                  "Stop Ctrl+S", "Pause Ctrl+E", "Next Ctrl+N", "Prev Ctrl+B",
+                                  "Volume + Ctrl+U", "Volume - Ctrl+D", "Open Dir Ctrl+O"}));
+}
+
+TEST_F(PlaybackTest, ShortCutsWorkFromTheCommandBoxAndThePlayList) {
+    auto form = ScannedForm();
+    FillFrom(*form, "Trio");
+    ShowActive(*form, form->CommandEdit);
+
+    QTest::keyClick(form->CommandEdit, Qt::Key_N, Qt::ControlModifier);
+    EXPECT_EQ(form->CurrentIndex(), 1);
+    EXPECT_EQ(form->MP3Player->Status(), mpsPlaying);
+    QTest::keyClick(form->CommandEdit, Qt::Key_E, Qt::ControlModifier);
+    EXPECT_EQ(form->MP3Player->Status(), mpsPaused) << "Ctrl+E pauses, not the caret's end";
+    QTest::keyClick(form->CommandEdit, Qt::Key_D, Qt::ControlModifier);
+    EXPECT_EQ(form->VolBar->value(), 90);
+    QTest::keyClick(form->CommandEdit, Qt::Key_U, Qt::ControlModifier);
+    EXPECT_EQ(form->VolBar->value(), 100);
+    EXPECT_TRUE(form->CommandEdit->text().isEmpty()) << "nothing was typed";
+
+    form->PlayFileList->setFocus();
+    ASSERT_TRUE(PumpUntil([&] { return form->PlayFileList->hasFocus(); }));
+    QTest::keyClick(form->PlayFileList, Qt::Key_B, Qt::ControlModifier);
+    EXPECT_EQ(form->CurrentIndex(), 0);
+    EXPECT_EQ(form->MP3Player->Status(), mpsPlaying);
+    QTest::keyClick(form->PlayFileList, Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(form->MP3Player->Status(), mpsStopped);
+    QTest::keyClick(form->PlayFileList, Qt::Key_P, Qt::ControlModifier);
+    EXPECT_EQ(form->MP3Player->Status(), mpsPlaying);
+    form->StopBtnClick();
+}
+
+TEST_F(PlaybackTest, VolumeMovesInTenPointStepsAndStopsAtTheEnds) {
+    auto form = ScannedForm();
+    form->VolBar->setValue(95);
+    form->UpVolumeClick();
+    EXPECT_EQ(form->VolBar->value(), 100);
+    EXPECT_EQ(form->MP3Player->Volume(), 100);
+    form->UpVolumeClick();
+    EXPECT_EQ(form->MP3Player->Volume(), 100);
+
+    form->VolBar->setValue(45);
+    form->DownVolumeClick();
+    EXPECT_EQ(form->MP3Player->Volume(), 35);
+    form->VolBar->setValue(5);
+    form->DownVolume->trigger();
+    EXPECT_EQ(form->VolBar->value(), 0);
+    EXPECT_EQ(form->MP3Player->Volume(), 0);
+
+    form->VolBar->triggerAction(QAbstractSlider::SliderPageStepAdd);
+    EXPECT_EQ(form->MP3Player->Volume(), 10) << "a page click on the bar is an ended scroll";
+}
+
+TEST_F(PlaybackTest, PitchRestartsAPlayingOrPausedSongWhereItStood) {
+    auto form = ScannedForm();
+    form->PitchBar->setValue(150);
+    form->PitchBarScroll(scrEndScroll, 150);
+    EXPECT_EQ(PitchPercent.load(), 150);
+    EXPECT_EQ(form->MP3Player->Status(), mpsStopped) << "stopped: only the setting changes";
+
+    FillFrom(*form, "Long");
+    form->PlaySelected();
+    ASSERT_TRUE(PumpUntil([&] { return form->MP3Player->Position() >= 800; }));
+    form->PauseBtnClick();
+    const int paused = form->MP3Player->Position();
+    form->PitchBar->triggerAction(QAbstractSlider::SliderSingleStepSub);
+    EXPECT_EQ(PitchPercent.load(), 149);
+    EXPECT_EQ(form->MP3Player->Status(), mpsPaused);
+    EXPECT_NEAR(form->MP3Player->Position(), paused, 100);
+
+    form->PauseBtnClick();
+    form->SetPitch(80);
+    EXPECT_EQ(form->MP3Player->Status(), mpsPlaying);
+    EXPECT_EQ(PitchPercent.load(), 80);
+    EXPECT_GE(form->MP3Player->Position(), paused - 100) << "not from the start";
+
+    QTest::mouseClick(form->Pit, Qt::LeftButton);
+    EXPECT_EQ(PitchPercent.load(), 100);
+    EXPECT_EQ(form->PitchBar->value(), 100);
+    EXPECT_EQ(form->MP3Player->Status(), mpsPlaying);
+    form->StopBtnClick();
+}
+
+TEST_F(PlaybackTest, PositionBarFollowsThePlayerExceptWhileDragged) {
+    auto form = ScannedForm();
+    FillFrom(*form, "Long");
+    form->PlaySelected();
+    ASSERT_TRUE(PumpUntil([&] { return form->PosBar->value() > 0; }));
+    EXPECT_NEAR(form->PosBar->maximum(), 3050, 150) << "the song's length, encoder delay and all";
+
+    form->PosBar->setSliderDown(true);
+    form->PosBar->setSliderPosition(2500);
+    EXPECT_TRUE(form->SeekTracking());
+    const int held = form->PosBar->value();
+    PumpFor(900);
+    EXPECT_EQ(form->PosBar->value(), held) << "position notices wait for the drag's end";
+    EXPECT_LT(form->MP3Player->Position(), 2400) << "no seek while dragging";
+
+    form->PosBar->setSliderDown(false);
+    EXPECT_FALSE(form->SeekTracking());
+    EXPECT_GE(form->MP3Player->Position(), 2400) << "seeks where the drag ended";
+    form->StopBtnClick();
+
+    form->PosBarScroll(scrEndScroll, 1000);
+    EXPECT_EQ(form->MP3Player->Status(), mpsStopped) << "a stopped player is not started";
+}
+
+TEST_F(PlaybackTest, CaptionFollowsTheSongAndStaysAfterItStops) {
+    auto form = ScannedForm();
+    FillFrom(*form, "Trio");
+    EXPECT_EQ(form->windowTitle(), "pelbrisk - ver.050228");
+    form->PlayFileList->setCurrentRow(1);
+    form->PlaySelected();
+    ASSERT_TRUE(PumpUntil([&] { return form->windowTitle() == "02-Two/Artist/Album"; }));
+    EXPECT_EQ(QGuiApplication::applicationDisplayName(), "02-Two/Artist/Album");
+    EXPECT_EQ(form->NowPlayingText(), "02-Two/Artist/Album");
+    EXPECT_EQ(form->TrayTip(), "02-Two/Artist/Album");
+    form->StopBtnClick();
+    form->MP3Player->Close();
+    PumpFor(100);
+    EXPECT_EQ(form->windowTitle(), "02-Two/Artist/Album");
+}
+
+TEST(TrayTip, HoldsTheFirst63BytesOnACharacterBoundary) {
+    EXPECT_EQ(TrayTipText(""), "");
+    const QString hundred(100, 'x');
+    EXPECT_EQ(TrayTipText(hundred), QString(63, 'x'));
+    EXPECT_EQ(TrayTipText(QString(63, 'y')), QString(63, 'y'));
+    // 62 single bytes and a three-byte character: that character does not fit whole.
+    const QString wide = QString(62, 'a') + QString::fromUtf8("曲") + "zz";
+    EXPECT_EQ(TrayTipText(wide), QString(62, 'a'));
+    const QString fits = QString(60, 'a') + QString::fromUtf8("曲") + "zz";
+    EXPECT_EQ(TrayTipText(fits), QString(60, 'a') + QString::fromUtf8("曲"));
+}
+
+TEST_F(PlaybackTest, MinimisingGoesToTheNotificationAreaAndAClickRestores) {
+    auto form = ScannedForm();
+    form->TrayAvailable = [] { return true; };
+    form->SetNowPlaying(QString(100, 's'));
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+
+    QTest::keyClick(form->CommandEdit, Qt::Key_Escape);
+    EXPECT_TRUE(form->InTray());
+    ASSERT_TRUE(PumpUntil([&] { return form->isHidden(); }));
+    EXPECT_TRUE(form->TrayIcon->isVisible());
+    EXPECT_EQ(form->TrayIcon->toolTip(), QString(63, 's'));
+
+    emit form->TrayIcon->activated(QSystemTrayIcon::Context);
+    EXPECT_TRUE(form->InTray()) << "only a left click restores";
+    emit form->TrayIcon->activated(QSystemTrayIcon::Trigger);
+    EXPECT_FALSE(form->InTray());
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_FALSE(form->isMinimized());
+    EXPECT_FALSE(form->TrayIcon->isVisible());
+
+    form->showMinimized();
+    ASSERT_TRUE(PumpUntil([&] { return form->isHidden(); }));
+    form->WMHotKey(form->ShowHotKey());
+    EXPECT_FALSE(form->InTray()) << "the show hot key brings it back";
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_FALSE(form->TrayIcon->isVisible());
+
+    form->showMinimized();
+    form->close();
+    EXPECT_FALSE(form->TrayIcon->isVisible()) << "closing removes the icon";
+}
+
+TEST_F(PlaybackTest, WithoutANotificationAreaTheWindowMinimisesNormally) {
+    auto form = ScannedForm();
+    form->TrayAvailable = [] { return false; };
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    QTest::keyClick(form->CommandEdit, Qt::Key_Escape);
+    PumpFor(100);
+    EXPECT_FALSE(form->InTray());
+    EXPECT_TRUE(form->isMinimized());
+    EXPECT_FALSE(form->isHidden());
+    EXPECT_FALSE(form->TrayIcon->isVisible());
+}
+
+TEST_F(PlaybackTest, HotKeysStepTheVolumeByTheirIds) {
+    auto form = ScannedForm("hotkey_volume_up = Ctrl+Alt+Up\nhotkey_volume_down = Ctrl+Alt+Down\n");
+    form->VolBar->setValue(50);
+    form->WMHotKey(form->VolumeUpHotKey());
+    EXPECT_EQ(form->MP3Player->Volume(), 60);
+    form->WMHotKey(form->VolumeDownHotKey());
+    form->WMHotKey(form->VolumeDownHotKey());
+    EXPECT_EQ(form->MP3Player->Volume(), 40);
+    form->WMHotKey(0x1234);
+    EXPECT_EQ(form->MP3Player->Volume(), 40) << "an unknown id does nothing";
+}
+
+TEST_F(PlaybackTest, LyricsItemsOpenTheSelectedSongsAddresses) {
+    // The desktop's opener is stood in for by a script that notes what it was given.
+    test::TempDir bin;
+    const auto opened = bin / "opened.txt";
+    {
+        std::ofstream script(bin / "xdg-open");
+        script << "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" << opened.string() << "'\n";
+    }
+    std::filesystem::permissions(bin / "xdg-open", std::filesystem::perms::owner_all);
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QByteArray::fromStdString(bin.Path().string()) + ":" + path);
+
+    auto form = ScannedForm();
+    form->LyricsSiteAItem->trigger();
+    FillFrom(*form, "Trio");
+    form->LyricsSiteAItem->trigger();
+    form->LyricsSiteBItem->trigger();
+    qputenv("PATH", path);
+    ASSERT_TRUE(PumpUntil([&] {
+        if (!std::filesystem::exists(opened)) return false;
+        const auto bytes = test::ReadFileBytes(opened);
+        return std::count(bytes.begin(), bytes.end(), '\n') == 2;
+    }));
+    const auto bytes = test::ReadFileBytes(opened);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()),
+              "http://www.darklyrics.com/lyrics/artist/album.html\n"
+              "http://www.lyricsfreak.com/search.php?searchstr=Artist&category=artist&x=0&y=0\n");
+}
+
+} // namespace
+} // namespace pelbrisk
