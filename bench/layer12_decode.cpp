@@ -113,12 +113,11 @@ size_t SynthesizeGranules(int granules) {
 int main(int argc, char** argv) {
     const double seconds = argc > 1 ? std::atof(argv[1]) : 60.0;
     mpg123_init();
-    const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-    if (avx2) {
-        Routines.WindowMono = WindowMonoAvx2;
-        Routines.WindowInterleaved = WindowInterleavedAvx2;
-    }
-    std::printf("windowing with %s\n", avx2 ? "AVX2 and FMA" : "SSE2");
+    Routines.WindowMono = FastestWindowMono();
+    Routines.WindowInterleaved = FastestWindowInterleaved();
+    std::printf("windowing with %s\n", Routines.WindowMono == WindowMonoFpu
+                                           ? "the floating-point unit's version"
+                                           : "AVX2 and FMA");
     const std::vector<uint8_t> stream = MakeStream(seconds);
     size_t ours = 0;
     size_t theirs = 0;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -43,7 +44,9 @@ private:
         if (index_ + 8 <= size_) {
             uint64_t word;
             std::memcpy(&word, data_ + index_, sizeof(word));
-            cache_ |= __builtin_bswap64(word) >> count_;
+            if constexpr (std::endian::native == std::endian::little)
+                word = __builtin_bswap64(word);
+            cache_ |= word >> count_;
             const int32_t bytes = (63 - count_) >> 3;
             index_ += bytes;
             count_ += 8 * bytes;

@@ -22,10 +22,12 @@ constexpr int32_t ImdctMixedFlag = 4;
 int32_t ImdctFpu(float* input, const float* overlap, float* out, int32_t blockType,
                  int32_t longLines, int32_t shortLines, int32_t overlapLines, int32_t zeroSubbands);
 
+#if defined(__x86_64__)
 // The same with AVX2 and FMA for the long blocks; only for processors that have them.
 int32_t ImdctAvx2(float* input, const float* overlap, float* out, int32_t blockType,
                   int32_t longLines, int32_t shortLines, int32_t overlapLines,
                   int32_t zeroSubbands);
+#endif
 // The fastest IMDCT this processor runs.
 TImdctRoutine FastestImdct();
 

@@ -4,43 +4,116 @@
 #include "decoder/Layer12Tables.h"
 #include "decoder/Routines.h"
 
+#include <cmath>
 #include <cstring>
+
+#if defined(__SSE2__) || defined(__x86_64__)
 #include <immintrin.h>
+#endif
 
 namespace pelbrisk {
 
 namespace {
 
-// Lee's factorisation of a DCT of N values, on four independent inputs at once (one per lane):
-// the sums and the differences pre-scaled by 0.5 / cos are transformed by halves, then the even
-// outputs come from the sums and the odd ones as B[k] + B[k + 1] (the last as B[last]).
-// `cosines` holds this level's N/2 factors followed by those of the levels below.
-template <int N>
-[[gnu::always_inline]] inline void LeeDctLanes(const __m128* x, __m128* X, const float* cosines) {
+// Lee's factorisation of a DCT of N values: the sums and the differences pre-scaled by
+// 0.5 / cos are transformed by halves, then the even outputs come from the sums and the odd ones
+// as B[k] + B[k + 1] (the last as B[last]). `cosines` holds this level's N/2 factors followed by
+// those of the levels below. T is a float, or a vector of four floats that runs four independent
+// transforms side by side, one per lane.
+template <int N, typename T>
+[[gnu::always_inline]] inline void LeeDct(const T* x, T* X, const float* cosines) {
     if constexpr (N == 1) {
         X[0] = x[0];
     } else {
         constexpr int half = N / 2;
-        __m128 sums[half];
-        __m128 differences[half];
+        T sums[half];
+        T differences[half];
 #pragma GCC unroll 16
         for (int i = 0; i < half; ++i) {
-            sums[i] = _mm_add_ps(x[i], x[N - 1 - i]);
-            differences[i] = _mm_mul_ps(_mm_sub_ps(x[i], x[N - 1 - i]), _mm_set1_ps(cosines[i]));
+            sums[i] = x[i] + x[N - 1 - i];
+            differences[i] = (x[i] - x[N - 1 - i]) * cosines[i];
         }
-        __m128 evens[half];
-        __m128 odds[half];
-        LeeDctLanes<half>(sums, evens, cosines + half);
-        LeeDctLanes<half>(differences, odds, cosines + half);
+        T evens[half];
+        T odds[half];
+        LeeDct<half>(sums, evens, cosines + half);
+        LeeDct<half>(differences, odds, cosines + half);
 #pragma GCC unroll 16
         for (int k = 0; k < half - 1; ++k) {
             X[2 * k] = evens[k];
-            X[2 * k + 1] = _mm_add_ps(odds[k], odds[k + 1]);
+            X[2 * k + 1] = odds[k] + odds[k + 1];
         }
         X[N - 2] = evens[half - 1];
         X[N - 1] = odds[half - 1];
     }
 }
+
+// Every window routine pairs the ring slots m and 15 - m (m even): they share their two window
+// rows, each row weighing one slot for the low outputs and the other for the high ones, and the
+// odd slot's X[0] feeds the middle output.
+struct TWindowStep {
+    const float* Even;    // the ring slot m steps old
+    const float* Odd;     // the ring slot 15 - m steps old
+    const float* EvenRow; // window row m
+    const float* OddRow;  // window row 15 - m
+    float MiddleWeight;
+};
+
+inline TWindowStep WindowStep(const float* window, const float* ring, int32_t position, int m) {
+    const int32_t newest = position >> 5;
+    return {ring + 32 * ((newest + m) & 15), ring + 32 * ((newest + 15 - m) & 15), window + 16 * m,
+            window + 16 * (15 - m), window[256 + 7 - m / 2]};
+}
+
+// Outputs 0..15 come from the low sums, 16 from the middle one, 17..31 from the high sums
+// (high[j] is output 32 - j; high[0] has no output).
+template <int Stride>
+inline void StoreSlot(const int32_t* low, int32_t middle, const int32_t* high, int16_t* out) {
+    for (int j = 0; j < 16; ++j)
+        out[Stride * j] = static_cast<int16_t>(low[j]);
+    out[Stride * 16] = static_cast<int16_t>(middle);
+    for (int j = 1; j < 16; ++j)
+        out[Stride * (32 - j)] = static_cast<int16_t>(high[j]);
+}
+
+// Clips as the vector versions' max and min do (a NaN becomes -32768), then rounds to the
+// nearest integer, halves to even.
+inline int32_t RoundAndClip(double sum) {
+    const double raised = sum > -32768.0 ? sum : -32768.0;
+    return static_cast<int32_t>(std::nearbyint(raised < 32767.0 ? raised : 32767.0));
+}
+
+// One time slot with the window: outputs j = 0..15 take +X[16 + j] from the even slots and
+// -X[16 - j] from the odd ones; outputs 32 - j take the same values weighted by row 15 - m with
+// alternating sign (the window is odd about its centre). Each product of two singles is exact in
+// double, so only the sums round; the vector versions add in the same order and give the same
+// samples bit for bit.
+template <int Stride>
+void WindowSlotPlain(const float* window, const float* ring, int32_t position, int16_t* out) {
+    double low[16] = {};
+    double high[16] = {};
+    double middle = 0.0;
+    for (int m = 0; m < 16; m += 2) {
+        const TWindowStep step = WindowStep(window, ring, position, m);
+        for (int j = 0; j < 16; ++j) {
+            const double fromEven = step.Even[16 + j];
+            const double fromOdd = step.Odd[16 - j];
+            low[j] += step.EvenRow[j] * fromEven;
+            low[j] -= step.OddRow[j] * fromOdd;
+            high[j] += step.OddRow[j] * fromEven;
+            high[j] += step.EvenRow[j] * fromOdd;
+        }
+        middle += static_cast<double>(step.MiddleWeight) * step.Odd[0];
+    }
+    int32_t lowSamples[16];
+    int32_t highSamples[16];
+    for (int j = 0; j < 16; ++j) {
+        lowSamples[j] = RoundAndClip(low[j]);
+        highSamples[j] = RoundAndClip(high[j]);
+    }
+    StoreSlot<Stride>(lowSamples, RoundAndClip(middle), highSamples, out);
+}
+
+#if defined(__SSE2__)
 
 inline __m128 Reverse(__m128 v) {
     return _mm_shuffle_ps(v, v, _MM_SHUFFLE(0, 1, 2, 3));
@@ -83,50 +156,38 @@ inline __m128d LoadTwo(const float* values) {
         _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(values))));
 }
 
-// Rounds to the nearest integer, halves to even (the default rounding of the SSE unit), after
-// clipping to the 16-bit range.
+// RoundAndClip on two sums at once (the SSE unit's default rounding is halves to even).
 inline __m128i RoundAndClip(__m128d sums) {
     const __m128d clipped =
         _mm_min_pd(_mm_max_pd(sums, _mm_set1_pd(-32768.0)), _mm_set1_pd(32767.0));
     return _mm_cvtpd_epi32(clipped);
 }
 
-// One time slot: the window row m weighs the ring slot m steps old (s0 + m). With
-// X the DCT output of that slot, outputs j = 0..15 take +X[16 + j] from the even slots and
-// -X[16 - j] from the odd ones; outputs 32 - j take the same values weighted by row 15 - m with
-// alternating sign (the window is odd about its centre); output 16 takes X[0] of the odd slots.
-// Each product of two singles is exact in double, so only the sums round.
+// WindowSlotPlain two outputs at a time.
 template <int Stride>
-inline void WindowSlot(const float* window, const float* ring, int32_t position, int16_t* out) {
+inline void WindowSlotSse2(const float* window, const float* ring, int32_t position, int16_t* out) {
     __m128d low[8];  // outputs 2g, 2g + 1
     __m128d high[8]; // outputs 32 - 2g, 31 - 2g (the lane of output 32 is unused)
     for (int g = 0; g < 8; ++g) {
         low[g] = _mm_setzero_pd();
         high[g] = _mm_setzero_pd();
     }
-    const int32_t newest = position >> 5;
     double middle = 0.0;
-    // Slots m and 15 - m share their two window rows: each row weighs one slot for the low
-    // outputs and the other for the high ones.
     for (int m = 0; m < 16; m += 2) {
-        const float* even = ring + 32 * ((newest + m) & 15);
-        const float* odd = ring + 32 * ((newest + 15 - m) & 15);
-        const float* evenRow = window + 16 * m;
-        const float* oddRow = window + 16 * (15 - m);
+        const TWindowStep step = WindowStep(window, ring, position, m);
 #pragma GCC unroll 8
         for (int g = 0; g < 8; ++g) {
-            const __m128d fromEven = LoadTwo(even + 16 + 2 * g);
-            const __m128d reversed = LoadTwo(odd + 15 - 2 * g);
+            const __m128d fromEven = LoadTwo(step.Even + 16 + 2 * g);
+            const __m128d reversed = LoadTwo(step.Odd + 15 - 2 * g);
             const __m128d fromOdd = _mm_shuffle_pd(reversed, reversed, 1);
-            const __m128d evenWeights = LoadTwo(evenRow + 2 * g);
-            const __m128d oddWeights = LoadTwo(oddRow + 2 * g);
-            // One sum at a time, in the order the fused version adds them.
+            const __m128d evenWeights = LoadTwo(step.EvenRow + 2 * g);
+            const __m128d oddWeights = LoadTwo(step.OddRow + 2 * g);
             low[g] = _mm_add_pd(low[g], _mm_mul_pd(evenWeights, fromEven));
             low[g] = _mm_sub_pd(low[g], _mm_mul_pd(oddWeights, fromOdd));
             high[g] = _mm_add_pd(high[g], _mm_mul_pd(oddWeights, fromEven));
             high[g] = _mm_add_pd(high[g], _mm_mul_pd(evenWeights, fromOdd));
         }
-        middle += static_cast<double>(window[256 + 7 - m / 2]) * odd[0];
+        middle += static_cast<double>(step.MiddleWeight) * step.Odd[0];
     }
     alignas(16) int32_t lowSamples[16];
     alignas(16) int32_t highSamples[16];
@@ -134,47 +195,51 @@ inline void WindowSlot(const float* window, const float* ring, int32_t position,
         _mm_storel_epi64(reinterpret_cast<__m128i*>(lowSamples + 2 * g), RoundAndClip(low[g]));
         _mm_storel_epi64(reinterpret_cast<__m128i*>(highSamples + 2 * g), RoundAndClip(high[g]));
     }
-    for (int j = 0; j < 16; ++j)
-        out[Stride * j] = static_cast<int16_t>(lowSamples[j]);
-    out[Stride * 16] = static_cast<int16_t>(_mm_cvtsi128_si32(RoundAndClip(_mm_set_sd(middle))));
-    for (int j = 1; j < 16; ++j)
-        out[Stride * (32 - j)] = static_cast<int16_t>(highSamples[j]);
+    StoreSlot<Stride>(lowSamples, _mm_cvtsi128_si32(RoundAndClip(_mm_set_sd(middle))), highSamples,
+                      out);
 }
 
-inline __attribute__((target("avx2,fma"))) __m256d LoadFour(const float* values) {
+#endif // __SSE2__
+
+#if defined(__x86_64__)
+
+#define PELBRISK_AVX2 __attribute__((target("avx2,fma")))
+
+PELBRISK_AVX2 inline __m256d LoadFour(const float* values) {
     return _mm256_cvtps_pd(_mm_loadu_ps(values));
 }
 
-// WindowSlot four outputs at a time with fused multiply-adds: each product is exact, so the
-// sums and the samples are bit for bit those of WindowSlot.
+PELBRISK_AVX2 inline __m256d LoadFourReversed(const float* values) {
+    const __m128 forward = _mm_loadu_ps(values);
+    return _mm256_cvtps_pd(_mm_shuffle_ps(forward, forward, _MM_SHUFFLE(0, 1, 2, 3)));
+}
+
+// WindowSlotPlain four outputs at a time with fused multiply-adds: each product is exact, so
+// fusing changes no sum.
 template <int Stride>
-__attribute__((target("avx2,fma"))) void WindowSlotAvx2(const float* window, const float* ring,
-                                                        int32_t position, int16_t* out) {
+PELBRISK_AVX2 void WindowSlotAvx2(const float* window, const float* ring, int32_t position,
+                                  int16_t* out) {
     __m256d low[4];
     __m256d high[4];
     for (int g = 0; g < 4; ++g) {
         low[g] = _mm256_setzero_pd();
         high[g] = _mm256_setzero_pd();
     }
-    const int32_t newest = position >> 5;
     double middle = 0.0;
     for (int m = 0; m < 16; m += 2) {
-        const float* even = ring + 32 * ((newest + m) & 15);
-        const float* odd = ring + 32 * ((newest + 15 - m) & 15);
-        const float* evenRow = window + 16 * m;
-        const float* oddRow = window + 16 * (15 - m);
+        const TWindowStep step = WindowStep(window, ring, position, m);
 #pragma GCC unroll 4
         for (int g = 0; g < 4; ++g) {
-            const __m256d fromEven = LoadFour(even + 16 + 4 * g);
-            const __m256d fromOdd = _mm256_cvtps_pd(Reverse(_mm_loadu_ps(odd + 13 - 4 * g)));
-            const __m256d evenWeights = LoadFour(evenRow + 4 * g);
-            const __m256d oddWeights = LoadFour(oddRow + 4 * g);
+            const __m256d fromEven = LoadFour(step.Even + 16 + 4 * g);
+            const __m256d fromOdd = LoadFourReversed(step.Odd + 13 - 4 * g);
+            const __m256d evenWeights = LoadFour(step.EvenRow + 4 * g);
+            const __m256d oddWeights = LoadFour(step.OddRow + 4 * g);
             low[g] = _mm256_fmadd_pd(evenWeights, fromEven, low[g]);
             low[g] = _mm256_fnmadd_pd(oddWeights, fromOdd, low[g]);
             high[g] = _mm256_fmadd_pd(oddWeights, fromEven, high[g]);
             high[g] = _mm256_fmadd_pd(evenWeights, fromOdd, high[g]);
         }
-        middle += static_cast<double>(window[256 + 7 - m / 2]) * odd[0];
+        middle += static_cast<double>(step.MiddleWeight) * step.Odd[0];
     }
     alignas(16) int32_t lowSamples[16];
     alignas(16) int32_t highSamples[16];
@@ -186,12 +251,12 @@ __attribute__((target("avx2,fma"))) void WindowSlotAvx2(const float* window, con
         _mm_store_si128(reinterpret_cast<__m128i*>(highSamples + 4 * g),
                         _mm256_cvtpd_epi32(_mm256_min_pd(_mm256_max_pd(high[g], lowest), highest)));
     }
-    for (int j = 0; j < 16; ++j)
-        out[Stride * j] = static_cast<int16_t>(lowSamples[j]);
-    out[Stride * 16] = static_cast<int16_t>(_mm_cvtsi128_si32(RoundAndClip(_mm_set_sd(middle))));
-    for (int j = 1; j < 16; ++j)
-        out[Stride * (32 - j)] = static_cast<int16_t>(highSamples[j]);
+    const __m128d middleClipped =
+        _mm_min_sd(_mm_max_sd(_mm_set_sd(middle), _mm_set_sd(-32768.0)), _mm_set_sd(32767.0));
+    StoreSlot<Stride>(lowSamples, _mm_cvtsd_si32(middleClipped), highSamples, out);
 }
+
+#endif // __x86_64__
 
 // One time slot of one channel: the optional subband gains, the DCT into the ring, the window.
 inline void SynthesizeSlot(TMP3Decoder& decoder, const float* x, float* ring, int32_t position,
@@ -210,7 +275,6 @@ inline void SynthesizeSlot(TMP3Decoder& decoder, const float* x, float* ring, in
 inline int32_t NextPosition(int32_t position) {
     return (position - 32) & 511;
 }
-
 // Layers I/II: one channel taken from the two-channel layout, by `pick`.
 template <typename Pick>
 void SynthesizeOneOfTwo(TMP3Decoder& decoder, const float (*samples)[64], int32_t count,
@@ -236,6 +300,7 @@ void SynthesizeOneOfTwo(TMP3Decoder& decoder, const float (*samples)[64], int32_
 
 } // namespace
 
+#if defined(__SSE2__)
 void Dct32(const float* x, float* X) {
     __m128 input[8];
 #pragma GCC unroll 16
@@ -259,7 +324,7 @@ void Dct32(const float* x, float* X) {
             lanes[4 * part + i] = rows[i];
     }
     __m128 transformed[8];
-    LeeDctLanes<8>(lanes, transformed, DctCosines + 24);
+    LeeDct<8>(lanes, transformed, DctCosines + 24);
     __m128 eighths[4][2];
 #pragma GCC unroll 16
     for (int part = 0; part < 2; ++part) {
@@ -283,20 +348,28 @@ void Dct32(const float* x, float* X) {
         _mm_storeu_ps(X + 4 * q, output[q]);
 }
 
-void ResetSynthesis(TMP3Decoder& decoder) {
-    std::memset(decoder.Ring, 0, sizeof(decoder.Ring));
-    decoder.RingPosition[0] = 0;
-    decoder.RingPosition[1] = 0;
-}
-
 void WindowMonoFpu(const float* window, const float* ring, int32_t position, int16_t* out) {
-    WindowSlot<1>(window, ring, position, out);
+    WindowSlotSse2<1>(window, ring, position, out);
 }
 
 void WindowInterleavedFpu(const float* window, const float* ring, int32_t position, int16_t* out) {
-    WindowSlot<2>(window, ring, position, out);
+    WindowSlotSse2<2>(window, ring, position, out);
+}
+#else
+void Dct32(const float* x, float* X) {
+    LeeDct<32>(x, X, DctCosines);
 }
 
+void WindowMonoFpu(const float* window, const float* ring, int32_t position, int16_t* out) {
+    WindowSlotPlain<1>(window, ring, position, out);
+}
+
+void WindowInterleavedFpu(const float* window, const float* ring, int32_t position, int16_t* out) {
+    WindowSlotPlain<2>(window, ring, position, out);
+}
+#endif
+
+#if defined(__x86_64__)
 void WindowMonoAvx2(const float* window, const float* ring, int32_t position, int16_t* out) {
     WindowSlotAvx2<1>(window, ring, position, out);
 }
@@ -304,7 +377,13 @@ void WindowMonoAvx2(const float* window, const float* ring, int32_t position, in
 void WindowInterleavedAvx2(const float* window, const float* ring, int32_t position, int16_t* out) {
     WindowSlotAvx2<2>(window, ring, position, out);
 }
+#endif
 
+void ResetSynthesis(TMP3Decoder& decoder) {
+    std::memset(decoder.Ring, 0, sizeof(decoder.Ring));
+    decoder.RingPosition[0] = 0;
+    decoder.RingPosition[1] = 0;
+}
 void SynthesizeLayer3Mono(TMP3Decoder& decoder, const float (*subbandSamples)[32], int16_t* out) {
     const TWindowRoutine window = Routines.WindowMono;
     int32_t position = decoder.RingPosition[0];

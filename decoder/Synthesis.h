@@ -23,13 +23,16 @@ void Dct32(const float* x, float* X);
 // Clears both rings and their positions; every set-up calls it.
 void ResetSynthesis(TMP3Decoder& decoder);
 
-// The portable window routines for the routine slots: each output's products summed in double,
-// rounded half to even and clipped to 16 bits.
+// The window routines with the floating-point unit's results, on every processor (with SSE2
+// where the processor has it): each output's products summed in double, rounded half to even
+// and clipped to 16 bits.
 void WindowMonoFpu(const float* window, const float* ring, int32_t position, int16_t* out);
 void WindowInterleavedFpu(const float* window, const float* ring, int32_t position, int16_t* out);
-// The same results with AVX2 and fused multiply-adds, for processors that have both.
+#if defined(__x86_64__)
+// The same samples with AVX2 and fused multiply-adds, for processors that have both.
 void WindowMonoAvx2(const float* window, const float* ring, int32_t position, int16_t* out);
 void WindowInterleavedAvx2(const float* window, const float* ring, int32_t position, int16_t* out);
+#endif
 
 // Layer III: 18 time slots of 32 subband samples each.
 // One channel: 18 * 32 consecutive samples at `out`.
