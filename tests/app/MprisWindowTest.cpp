@@ -1,0 +1,183 @@
+// The window published as an MPRIS player on a private session bus: a D-Bus client's calls act on
+// the real player, and the published status and metadata follow the song.
+#include "app/MainForm.h"
+#include "tests/app/FormTestSupport.h"
+
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCall>
+#include <QDBusVariant>
+#include <QScrollBar>
+#include <QToolButton>
+#include <QUrl>
+#include <csignal>
+#include <sstream>
+
+namespace pelbrisk {
+namespace {
+
+using test::PumpUntil;
+
+const QString kService = "org.mpris.MediaPlayer2.pelbrisk";
+const QString kPath = "/org/mpris/MediaPlayer2";
+const QString kPlayer = "org.mpris.MediaPlayer2.Player";
+const QString kProperties = "org.freedesktop.DBus.Properties";
+
+// A session bus of the test's own, ended with the object.
+class TPrivateSessionBus {
+public:
+    TPrivateSessionBus() {
+        std::istringstream output(test::RunTool(
+            "dbus-daemon --session --fork --nosyslog --print-address=1 --print-pid=1"));
+        std::string pid;
+        std::getline(output, address_);
+        std::getline(output, pid);
+        if (!pid.empty()) pid_ = static_cast<pid_t>(std::stol(pid));
+    }
+    ~TPrivateSessionBus() {
+        // It forked away from us: not a child to reap.
+        if (pid_ > 0) ::kill(pid_, SIGTERM);
+    }
+    QString Address() const { return QString::fromStdString(address_); }
+    bool Running() const { return pid_ > 0 && !address_.empty(); }
+
+private:
+    std::string address_;
+    pid_t pid_ = 0;
+};
+
+// Collects what the player announces about its changed properties.
+class TChangeListener : public QObject {
+    Q_OBJECT
+
+public:
+    QList<QVariantMap> Changes;
+
+public slots:
+    void OnPropertiesChanged(const QString& interface, const QVariantMap& changed,
+                             const QStringList&) {
+        if (interface == kPlayer) Changes.append(changed);
+    }
+};
+
+class MprisWindowTest : public test::TFormFixture {
+protected:
+    void SetUp() override {
+        if (!test::ToolAvailable("dbus-daemon")) GTEST_SKIP() << "dbus-daemon is not installed";
+        AddSong("Trio", "1.mp3", "One", 3.0);
+        AddSong("Trio", "2.mp3", "Two", 3.0);
+        AddSong("Trio", "3.mp3", "Three", 3.0);
+        ASSERT_TRUE(bus_.Running());
+        form_ = ScannedForm();
+        ASSERT_TRUE(form_->PublishMpris(QDBusConnection::connectToBus(bus_.Address(), "window")));
+        client_ = std::make_unique<QDBusConnection>(
+            QDBusConnection::connectToBus(bus_.Address(), "client"));
+        ASSERT_TRUE(client_->isConnected());
+    }
+    void TearDown() override {
+        if (form_) form_->StopBtnClick();
+        form_.reset();
+        client_.reset();
+        QDBusConnection::disconnectFromBus("client");
+        QDBusConnection::disconnectFromBus("window");
+    }
+
+    // The window answers on this thread, so the loop runs while the call is on its way.
+    QDBusMessage Call(const QString& interface, const QString& method,
+                      const QVariantList& arguments = {}) {
+        QDBusMessage message = QDBusMessage::createMethodCall(kService, kPath, interface, method);
+        message.setArguments(arguments);
+        QDBusPendingCall pending = client_->asyncCall(message);
+        EXPECT_TRUE(PumpUntil([&] { return pending.isFinished(); }));
+        return pending.reply();
+    }
+    QVariant Property(const QString& name) {
+        const QDBusMessage reply = Call(kProperties, "Get", {kPlayer, name});
+        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return {};
+        return reply.arguments().first().value<QDBusVariant>().variant();
+    }
+    QVariantMap Metadata() {
+        QVariantMap map;
+        Property("Metadata").value<QDBusArgument>() >> map;
+        return map;
+    }
+
+    TPrivateSessionBus bus_;
+    std::unique_ptr<TMainForm> form_;
+    std::unique_ptr<QDBusConnection> client_;
+};
+
+TEST_F(MprisWindowTest, ClientCallsActOnThePlayerAndItsStateIsPublished) {
+    TChangeListener listener;
+    ASSERT_TRUE(client_->connect(kService, kPath, kProperties, "PropertiesChanged", &listener,
+                                 SLOT(OnPropertiesChanged(QString, QVariantMap, QStringList))));
+    FillFrom(*form_, "Trio");
+    EXPECT_EQ(Property("PlaybackStatus").toString(), "Stopped");
+    EXPECT_FALSE(Metadata().contains("xesam:title")) << "nothing loaded yet";
+
+    EXPECT_EQ(Call(kPlayer, "Next").type(), QDBusMessage::ReplyMessage);
+    EXPECT_EQ(form_->CurrentIndex(), 1) << "Next does what the Next button does";
+    EXPECT_EQ(form_->MP3Player->Status(), mpsPlaying);
+    EXPECT_EQ(Property("PlaybackStatus").toString(), "Playing");
+    QVariantMap song = Metadata();
+    EXPECT_EQ(song.value("xesam:title").toString(), "Two");
+    EXPECT_EQ(song.value("xesam:artist").toStringList(), QStringList({"Artist"}));
+    EXPECT_EQ(song.value("xesam:album").toString(), "Album");
+    EXPECT_NEAR(song.value("mpris:length").toLongLong(), 3'050'000, 150'000);
+    EXPECT_EQ(song.value("xesam:url").toString(),
+              QUrl::fromLocalFile(test::ToQ(Lib() / "Trio" / "2.mp3")).toString());
+
+    Call(kPlayer, "PlayPause");
+    EXPECT_EQ(form_->MP3Player->Status(), mpsPaused);
+    EXPECT_EQ(Property("PlaybackStatus").toString(), "Paused");
+    Call(kPlayer, "PlayPause");
+    EXPECT_EQ(form_->MP3Player->Status(), mpsPlaying);
+
+    Call(kProperties, "Set", {kPlayer, "Volume", QVariant::fromValue(QDBusVariant(0.3))});
+    EXPECT_EQ(form_->VolBar->value(), 30);
+    EXPECT_EQ(form_->MP3Player->Volume(), 30);
+    EXPECT_DOUBLE_EQ(Property("Volume").toDouble(), 0.3);
+
+    Call(kPlayer, "Next");
+    EXPECT_EQ(Metadata().value("xesam:title").toString(), "Three");
+    Call(kPlayer, "Stop");
+    EXPECT_EQ(form_->MP3Player->Status(), mpsStopped);
+
+    // Listeners hear of each change as it happens, the window's own changes too.
+    ASSERT_TRUE(PumpUntil([&] {
+        return !listener.Changes.isEmpty() &&
+               listener.Changes.last().value("PlaybackStatus").toString() == "Stopped";
+    }));
+    QStringList statuses;
+    for (const QVariantMap& change : listener.Changes)
+        if (change.contains("PlaybackStatus"))
+            statuses << change.value("PlaybackStatus").toString();
+    EXPECT_TRUE(statuses.contains("Playing"));
+    EXPECT_TRUE(statuses.contains("Paused"));
+}
+
+TEST_F(MprisWindowTest, SongsThatFollowOnTheirOwnChangeTheMetadata) {
+    TChangeListener listener;
+    ASSERT_TRUE(client_->connect(kService, kPath, kProperties, "PropertiesChanged", &listener,
+                                 SLOT(OnPropertiesChanged(QString, QVariantMap, QStringList))));
+    form_->RepeatAllBtn->setChecked(true);
+    FillFrom(*form_, "Trio");
+    form_->PlayFileList->setCurrentRow(2);
+    form_->PlaySelected();
+    ASSERT_TRUE(PumpUntil([&] {
+        for (const QVariantMap& change : listener.Changes) {
+            if (!change.contains("Metadata")) continue;
+            QVariantMap metadata;
+            change.value("Metadata").value<QDBusArgument>() >> metadata;
+            if (metadata.value("xesam:title").toString() == "One") return true;
+        }
+        return false;
+    })) << "the last song's end starts the first again, and the bus hears of it";
+    EXPECT_EQ(Metadata().value("xesam:title").toString(), "One");
+}
+
+} // namespace
+} // namespace pelbrisk
+
+#include "MprisWindowTest.moc"
