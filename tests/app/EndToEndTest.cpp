@@ -1,6 +1,8 @@
 // The real pelbrisk program on a virtual X server: it starts from its settings file on the demo
 // library, scans the tree, opens a folder and plays its songs (the window caption shows the
-// playing entry's caption), closes from the window's close request and writes its settings back.
+// playing entry's caption), closes from the window's close request and writes its settings back;
+// and it is driven from the keyboard alone: the command box, the menu short-cuts, the system-wide
+// hot keys and a typed command to quit.
 #include "tests/app/X11Window.h"
 #include "tests/support/Media.h"
 #include "tests/support/Paths.h"
@@ -247,6 +249,87 @@ TEST(EndToEnd, OpensAFolderOfTheDemoLibraryPlaysItAndSavesItsSettings) {
     EXPECT_NE(settings.find("hotkey = Shift+Ctrl+K\n"), std::string::npos) << settings;
     EXPECT_NE(settings.find("root = " + demo.string() + "\t\n"), std::string::npos) << settings;
     EXPECT_NE(settings.find("filelist_width = 155\n"), std::string::npos) << settings;
+}
+
+// The window on screen, its tree scanned (the only root's first folder shows selected).
+bool WaitForScannedTree(const std::function<std::string(const std::string&)>& x,
+                        const std::string& window, const fs::path& shot) {
+    const QRect treeArea(2, 22, 300, 260);
+    const std::string answer = WaitFor(
+        [&] {
+            x("import -window " + window + " " + shot.string());
+            const TBand band =
+                SelectionBand(QImage(QString::fromStdString(shot.string())), treeArea);
+            return std::string(band.Found() ? "scanned" : "");
+        },
+        [](const std::string& found) { return !found.empty(); });
+    return !answer.empty();
+}
+
+TEST(EndToEnd, TheKeyboardAloneFindsAFolderPlaysItStepsOnAndQuits) {
+    for (const char* tool : {"Xvfb", "xdotool", "import"})
+        if (!ToolAvailable(tool)) GTEST_SKIP() << tool << " is not installed";
+    const fs::path program = BinaryDir() / "app" / "pelbrisk";
+    const fs::path demo = SourceDir() / "demo";
+    ASSERT_TRUE(fs::exists(program)) << program;
+
+    TempDir install;
+    fs::copy_file(program, install / "pelbrisk");
+    std::ofstream(install / "pelbrisk.ini")
+        << "window_width = 480\nwindow_height = 320\nvolume = 50\n"
+        << "hotkey_volume_up = Ctrl+Alt+Up\nhotkey_volume_down = Ctrl+Alt+Down\n"
+        << "root = " << demo.string() << "\t\n";
+
+    TVirtualDisplay display(install / "xvfb.log");
+    ASSERT_FALSE(display.Name().empty()) << "Xvfb did not start";
+    const std::string onDisplay = "DISPLAY=" + display.Name() + " ";
+    const auto x = [&](const std::string& command) {
+        return Trimmed(RunTool(onDisplay + command + " 2>/dev/null"));
+    };
+    TChild player({(install / "pelbrisk").string()},
+                  {"DISPLAY=" + display.Name(), "QT_QPA_PLATFORM=xcb"}, install / "pelbrisk.log");
+    ASSERT_TRUE(player.Started());
+    const std::string window =
+        x("timeout 20 xdotool search --sync --name '^pelbrisk - ver.050228$' | head -n 1");
+    ASSERT_FALSE(window.empty()) << "no window appeared";
+    ASSERT_TRUE(WaitForScannedTree(x, window, install / "shot.png"));
+
+    // The three hot keys are the X server's: nobody else may take them now.
+    constexpr unsigned kShift = 1, kControl = 4, kAlt = 8;
+    EXPECT_TRUE(KeyGrabbedElsewhere(display.Name(), "K", kControl | kShift));
+    EXPECT_TRUE(KeyGrabbedElsewhere(display.Name(), "Up", kControl | kAlt));
+    EXPECT_TRUE(KeyGrabbedElsewhere(display.Name(), "Down", kControl | kAlt));
+    EXPECT_FALSE(KeyGrabbedElsewhere(display.Name(), "K", kControl)) << "only those keys";
+
+    // A click in the command box gives it the keyboard; "/field" searches the whole tree.
+    const auto caption = [&] { return x("xdotool getwindowname " + window); };
+    const auto captionBecomes = [&](const std::string& expected) {
+        return WaitFor(caption, [&](const std::string& title) { return title == expected; });
+    };
+    x("xdotool mousemove --window " + window + " 200 10 click 1");
+    x("xdotool type --delay 50 /field");
+    x("xdotool key Return");
+    EXPECT_EQ(captionBecomes("01-Radio Voice/Brook Lane/Field Notes"),
+              "01-Radio Voice/Brook Lane/Field Notes");
+    x("xdotool key ctrl+n");
+    EXPECT_EQ(captionBecomes("02-Low Tide/Brook Lane/Field Notes"),
+              "02-Low Tide/Brook Lane/Field Notes");
+
+    // The volume-down hot key, pressed twice, wherever the keyboard is.
+    x("xdotool mousemove 700 500");
+    x("xdotool key ctrl+alt+Down");
+    x("xdotool key ctrl+alt+Down");
+    std::this_thread::sleep_for(300ms);
+
+    x("xdotool mousemove --window " + window + " 200 10 click 1");
+    x("xdotool type --delay 50 :quit");
+    x("xdotool key Return");
+    int status = -1;
+    ASSERT_TRUE(player.WaitForExit(15s, status)) << "\":quit\" did not end the program";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    const auto bytes = ReadFileBytes(install / "pelbrisk.ini");
+    const std::string settings(bytes.begin(), bytes.end());
+    EXPECT_NE(settings.find("volume = 30\n"), std::string::npos) << settings;
 }
 
 } // namespace

@@ -5,6 +5,35 @@
 
 namespace pelbrisk::test {
 
+namespace {
+
+bool grabRefused = false;
+
+int NoteRefusal(Display*, XErrorEvent* error) {
+    if (error->error_code == BadAccess) grabRefused = true;
+    return 0;
+}
+
+} // namespace
+
+bool KeyGrabbedElsewhere(const std::string& display, const std::string& keysymName,
+                         unsigned modifiers) {
+    Display* connection = XOpenDisplay(display.c_str());
+    if (!connection) return false;
+    const KeyCode key = XKeysymToKeycode(connection, XStringToKeysym(keysymName.c_str()));
+    const Window root = DefaultRootWindow(connection);
+    XSync(connection, False);
+    grabRefused = false;
+    const XErrorHandler previous = XSetErrorHandler(NoteRefusal);
+    XGrabKey(connection, key, modifiers, root, False, GrabModeAsync, GrabModeAsync);
+    XSync(connection, False);
+    if (!grabRefused) XUngrabKey(connection, key, modifiers, root);
+    XSync(connection, False);
+    XSetErrorHandler(previous);
+    XCloseDisplay(connection);
+    return key != 0 && grabRefused;
+}
+
 bool CloseX11Window(const std::string& display, unsigned long window) {
     Display* connection = XOpenDisplay(display.c_str());
     if (!connection) return false;
