@@ -95,12 +95,8 @@ inline int32_t Subbands(int32_t lines, int32_t cap) {
     return std::clamp((lines + 17) / 18, 0, cap);
 }
 
-} // namespace
-
-const float* ImdctLongMatrix(int32_t window) {
-    return &ImdctTables().LongMatrix[window][0][0];
-}
-
+// Three short IMDCTs of one subband: first halves plus `overlap` to out[0], out[32], ...;
+// second halves back into `input`.
 void ImdctShortSubband(float* input, const float* overlap, float* out) {
     const TImdctTables& t = ImdctTables();
     ImdctShortCoreFpu(input);
@@ -110,6 +106,12 @@ void ImdctShortSubband(float* input, const float* overlap, float* out) {
         out[32 * i] = z[i] + overlap[i];
         input[i] = z[18 + i];
     }
+}
+
+} // namespace
+
+const float* ImdctLongMatrix(int32_t window) {
+    return &ImdctTables().LongMatrix[window][0][0];
 }
 
 void AntialiasFpu(float* spectrum, int32_t boundaries) {
@@ -149,20 +151,42 @@ void ImdctShortCoreFpu(float* values) {
     std::memcpy(values, y, sizeof(y));
 }
 
+TImdctRanges ImdctRanges(int32_t blockType, int32_t longLines, int32_t shortLines,
+                         int32_t overlapLines, int32_t zeroSubbands) {
+    TImdctRanges ranges;
+    ranges.ZeroEnd = std::clamp(zeroSubbands, 0, 32);
+    ranges.Mixed = (blockType & ImdctMixedFlag) != 0;
+    ranges.BlockType = blockType & 3;
+    ranges.LongEnd = Subbands(longLines, ranges.ZeroEnd);
+    ranges.ShortEnd = ranges.BlockType == 2
+                          ? std::max(ranges.LongEnd, Subbands(shortLines, ranges.ZeroEnd))
+                          : ranges.LongEnd;
+    ranges.OverlapEnd = std::max(ranges.ShortEnd, Subbands(overlapLines, ranges.ZeroEnd));
+    return ranges;
+}
+
+int32_t ImdctAfterLongBlocks(const TImdctRanges& ranges, float* input, const float* overlap,
+                             float* out) {
+    int32_t s = ranges.LongEnd;
+    for (; s < ranges.ShortEnd; ++s)
+        ImdctShortSubband(input + 18 * s, overlap + 18 * s, out + s);
+    for (; s < ranges.OverlapEnd; ++s)
+        for (int i = 0; i < 18; ++i)
+            out[32 * i + s] = overlap[18 * s + i];
+    for (; s < ranges.ZeroEnd; ++s)
+        for (int i = 0; i < 18; ++i)
+            out[32 * i + s] = 0.0f;
+    return 18 * ranges.OverlapEnd;
+}
+
 int32_t ImdctFpu(float* input, const float* overlap, float* out, int32_t blockType,
                  int32_t longLines, int32_t shortLines, int32_t overlapLines,
                  int32_t zeroSubbands) {
     const TImdctTables& t = ImdctTables();
-    const int32_t cap = std::clamp(zeroSubbands, 0, 32);
-    const bool mixed = (blockType & ImdctMixedFlag) != 0;
-    blockType &= 3;
-    const int32_t longEnd = Subbands(longLines, cap);
-    const int32_t shortEnd =
-        blockType == 2 ? std::max(longEnd, Subbands(shortLines, cap)) : longEnd;
-    const int32_t overlapEnd = std::max(shortEnd, Subbands(overlapLines, cap));
-    int32_t s = 0;
-    for (; s < longEnd; ++s) {
-        const int32_t window = (blockType == 2 || (mixed && s < 2)) ? 0 : blockType;
+    const TImdctRanges ranges =
+        ImdctRanges(blockType, longLines, shortLines, overlapLines, zeroSubbands);
+    for (int32_t s = 0; s < ranges.LongEnd; ++s) {
+        const int32_t window = ranges.LongWindow(s);
         float* x = input + 18 * s;
         const float* previous = overlap + 18 * s;
         ImdctLongCoreFpu(x);
@@ -173,27 +197,16 @@ int32_t ImdctFpu(float* input, const float* overlap, float* out, int32_t blockTy
             x[i] = y[t.SecondIndex[i]] * t.SecondHalf[window][i];
         }
     }
-    for (; s < shortEnd; ++s)
-        ImdctShortSubband(input + 18 * s, overlap + 18 * s, out + s);
-    for (; s < overlapEnd; ++s)
-        for (int i = 0; i < 18; ++i)
-            out[32 * i + s] = overlap[18 * s + i];
-    for (int32_t z = s; z < cap; ++z)
-        for (int i = 0; i < 18; ++i)
-            out[32 * i + z] = 0.0f;
-    return 18 * overlapEnd;
+    return ImdctAfterLongBlocks(ranges, input, overlap, out);
 }
 
 int32_t ImdctAccumulate(float* input, float* overlapStore, float* out, int32_t blockType,
                         int32_t longLines, int32_t shortLines) {
     const TImdctTables& t = ImdctTables();
-    const bool mixed = (blockType & ImdctMixedFlag) != 0;
-    blockType &= 3;
-    const int32_t longEnd = Subbands(longLines, 32);
-    const int32_t shortEnd = blockType == 2 ? std::max(longEnd, Subbands(shortLines, 32)) : longEnd;
+    const TImdctRanges ranges = ImdctRanges(blockType, longLines, shortLines, 0, 32);
     int32_t s = 0;
-    for (; s < longEnd; ++s) {
-        const int32_t window = (blockType == 2 || (mixed && s < 2)) ? 0 : blockType;
+    for (; s < ranges.LongEnd; ++s) {
+        const int32_t window = ranges.LongWindow(s);
         float* x = input + 18 * s;
         float* store = overlapStore + 18 * s;
         Routines.ImdctLongCore(x);
@@ -202,7 +215,7 @@ int32_t ImdctAccumulate(float* input, float* overlapStore, float* out, int32_t b
             store[i] += x[t.SecondIndex[i]] * t.SecondHalf[window][i];
         }
     }
-    for (; s < shortEnd; ++s) {
+    for (; s < ranges.ShortEnd; ++s) {
         float* x = input + 18 * s;
         float* store = overlapStore + 18 * s;
         Routines.ImdctShortCore(x);
@@ -213,7 +226,7 @@ int32_t ImdctAccumulate(float* input, float* overlapStore, float* out, int32_t b
             store[i] += z[18 + i];
         }
     }
-    return 18 * shortEnd;
+    return 18 * ranges.ShortEnd;
 }
 
 void FrequencyInversion(float* out, int32_t lines) {

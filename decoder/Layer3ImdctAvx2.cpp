@@ -13,11 +13,6 @@ namespace {
 
 #define PELBRISK_AVX2 __attribute__((target("avx2,fma")))
 
-PELBRISK_AVX2 inline int32_t SubbandsOf(int32_t lines, int32_t cap) {
-    const int32_t subbands = (lines + 17) / 18;
-    return subbands < 0 ? 0 : subbands > cap ? cap : subbands;
-}
-
 // One long block: the 36 windowed outputs of the 18 lines at `x` as 18 broadcasts against the
 // window's matrix rows.
 PELBRISK_AVX2 inline void LongBlock(const float* matrix, const float* x, float* z) {
@@ -47,23 +42,16 @@ PELBRISK_AVX2 inline void LongBlock(const float* matrix, const float* x, float* 
 PELBRISK_AVX2 int32_t ImdctAvx2(float* input, const float* overlap, float* out, int32_t blockType,
                                 int32_t longLines, int32_t shortLines, int32_t overlapLines,
                                 int32_t zeroSubbands) {
-    const int32_t cap = zeroSubbands < 0 ? 0 : zeroSubbands > 32 ? 32 : zeroSubbands;
-    const bool mixed = (blockType & ImdctMixedFlag) != 0;
-    blockType &= 3;
-    const int32_t longEnd = SubbandsOf(longLines, cap);
-    int32_t shortEnd = longEnd;
-    if (blockType == 2 && SubbandsOf(shortLines, cap) > shortEnd)
-        shortEnd = SubbandsOf(shortLines, cap);
-    int32_t overlapEnd = SubbandsOf(overlapLines, cap);
-    if (overlapEnd < shortEnd) overlapEnd = shortEnd;
-    const float* blockMatrix = ImdctLongMatrix(blockType == 2 ? 0 : blockType);
-    const float* normalMatrix = ImdctLongMatrix(0);
-    int32_t s = 0;
-    for (; s < longEnd; ++s) {
+    const TImdctRanges ranges =
+        ImdctRanges(blockType, longLines, shortLines, overlapLines, zeroSubbands);
+    // Only the two lowest subbands may take another window than the rest.
+    const float* lowestMatrix = ImdctLongMatrix(ranges.LongWindow(0));
+    const float* matrix = ImdctLongMatrix(ranges.LongWindow(2));
+    for (int32_t s = 0; s < ranges.LongEnd; ++s) {
         float* x = input + 18 * s;
         const float* previous = overlap + 18 * s;
         alignas(32) float z[40];
-        LongBlock(mixed && s < 2 ? normalMatrix : blockMatrix, x, z);
+        LongBlock(s < 2 ? lowestMatrix : matrix, x, z);
         for (int i = 0; i < 18; ++i)
             out[32 * i + s] = z[i] + previous[i];
         _mm256_storeu_ps(x, _mm256_loadu_ps(z + 18));
@@ -71,15 +59,7 @@ PELBRISK_AVX2 int32_t ImdctAvx2(float* input, const float* overlap, float* out, 
         x[16] = z[34];
         x[17] = z[35];
     }
-    for (; s < shortEnd; ++s)
-        ImdctShortSubband(input + 18 * s, overlap + 18 * s, out + s);
-    for (; s < overlapEnd; ++s)
-        for (int i = 0; i < 18; ++i)
-            out[32 * i + s] = overlap[18 * s + i];
-    for (int32_t z = s; z < cap; ++z)
-        for (int i = 0; i < 18; ++i)
-            out[32 * i + z] = 0.0f;
-    return 18 * overlapEnd;
+    return ImdctAfterLongBlocks(ranges, input, overlap, out);
 }
 
 } // namespace pelbrisk

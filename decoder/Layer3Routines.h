@@ -13,6 +13,28 @@ void AntialiasFpu(float* spectrum, int32_t boundaries);
 // subbands then take the normal long window, whatever the block type.
 constexpr int32_t ImdctMixedFlag = 4;
 
+// Where the subband ranges of one IMDCT call end (see ImdctFpu), and how its long blocks are
+// windowed.
+struct TImdctRanges {
+    int32_t LongEnd;
+    int32_t ShortEnd;
+    int32_t OverlapEnd;
+    int32_t ZeroEnd;
+    int32_t BlockType; // without the mixed flag
+    bool Mixed;
+
+    // The window (0, 1 or 3) of a long block in `subband`.
+    int32_t LongWindow(int32_t subband) const {
+        return BlockType == 2 || (Mixed && subband < 2) ? 0 : BlockType;
+    }
+};
+TImdctRanges ImdctRanges(int32_t blockType, int32_t longLines, int32_t shortLines,
+                         int32_t overlapLines, int32_t zeroSubbands);
+// Every IMDCT version after its long blocks: the short blocks, the overlap alone, the zeros.
+// Returns 18 times the end of the overlap range.
+int32_t ImdctAfterLongBlocks(const TImdctRanges& ranges, float* input, const float* overlap,
+                             float* out);
+
 // The hybrid filter bank of one channel and granule. `input` holds the spectrum and receives the
 // overlap for the next granule; `overlap` is what the previous granule left; `out` is the
 // 18 x 32 subband-sample array. Subbands are handled in four ranges: below
@@ -34,9 +56,6 @@ TImdctRoutine FastestImdct();
 // The long IMDCT of one window (0, 1 or 3) as a matrix [k][40]: outputs 0..17 the windowed first
 // half, 18..35 the windowed second half of the 36-point transform.
 const float* ImdctLongMatrix(int32_t window);
-// Three short IMDCTs of one subband: first halves plus `overlap` to out[0], out[32], ...; second
-// halves back into `input`.
-void ImdctShortSubband(float* input, const float* overlap, float* out);
 
 // The transform cores, in place on the 18 lines of one subband. Long: y[j] = sum over k of
 // x[k] cos(pi / 72 (2j + 1)(2k + 1)). Short: for each window w the 6 lines x[3k + w] become
