@@ -16,22 +16,13 @@ constexpr uint32_t kForbiddenCode = 15;
 
 void ReadAllocation(TLayer12State& state, TLayer12BitReader& reader) {
     state.SkipCount = 0;
-    int32_t counter = state.JointBound;
-    for (int32_t entry = 0; entry < state.EntryCount; ++entry) {
-        uint32_t raw = reader.GetBits(4);
+    int32_t separateLeft = state.JointBound;
+    for (int32_t entry = 0; entry < state.EntryCount;) {
+        const uint32_t raw = reader.GetBits(4);
         const int32_t code = raw == kForbiddenCode ? 0 : static_cast<int32_t>(raw);
-        state.AllocClass[entry] = code;
-        state.SampleType[entry] = code;
-        state.ClassFactor[entry] = Layer1AllocationFactors[code];
         if (entry >= state.DecodeLimit && code != 0) state.SkipCount += code + 1;
-        if (--counter < 0) {
-            const int32_t twin = entry + 1;
-            state.AllocClass[twin] = code;
-            state.SampleType[entry] = code + kJointOffset;
-            state.SampleType[twin] = code + kJointOffset;
-            state.ClassFactor[twin] = state.ClassFactor[entry];
-            ++entry;
-        }
+        entry += AssignAllocation(state, entry, code, Layer1AllocationFactors[code], kJointOffset,
+                                  separateLeft);
     }
     state.SampleType[state.DecodeLimit] = kSkipRest;
     state.SampleType[state.EntryCount] = kEndOfRow;

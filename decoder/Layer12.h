@@ -1,14 +1,13 @@
 #pragma once
 
 #include "decoder/Decoder.h"
+#include "decoder/DecoderState.h"
 #include "decoder/Layer12BitReader.h"
 #include "info/FrameHeader.h"
 
 #include <cstdint>
 
 namespace pelbrisk {
-
-struct TMP3Decoder;
 
 // Set-ups for Layer I and Layer II streams: 1 on success, 0 when the stream cannot be decoded.
 // `bandwidth` is already raised to at least 1000 Hz; decoder.OutputSelector is already chosen.
@@ -37,5 +36,23 @@ void SetUpLayer12(TMP3Decoder& decoder, const TMP3FrameHeader& header, int32_t l
 // 12 sync bits are not all set.
 bool ReadLayer12Header(TMP3Decoder& decoder, TLayer12BitReader& reader, int32_t paddingSlot,
                        int32_t& padding);
+
+// Gives `entry` its allocation class. Past the joint bound the next entry (the same subband of
+// the other channel) shares the class and both are marked as joint, class + `jointOffset`;
+// `separateLeft` counts down the entries still coded separately. Returns the entries given a
+// class: 1, or 2 with the twin.
+inline int32_t AssignAllocation(TLayer12State& state, int32_t entry, int32_t quantClass,
+                                float classFactor, int32_t jointOffset, int32_t& separateLeft) {
+    state.AllocClass[entry] = quantClass;
+    state.SampleType[entry] = quantClass;
+    state.ClassFactor[entry] = classFactor;
+    if (--separateLeft >= 0) return 1;
+    const int32_t twin = entry + 1;
+    state.AllocClass[twin] = quantClass;
+    state.SampleType[entry] = quantClass + jointOffset;
+    state.SampleType[twin] = quantClass + jointOffset;
+    state.ClassFactor[twin] = classFactor;
+    return 2;
+}
 
 } // namespace pelbrisk

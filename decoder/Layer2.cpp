@@ -19,26 +19,18 @@ constexpr int32_t kEndOfSelections = 5;
 
 void ReadAllocation(TLayer12State& state, TLayer12BitReader& reader) {
     state.SkipCount = 0;
-    int32_t counter = state.JointBound;
+    int32_t separateLeft = state.JointBound;
     int32_t entry = 0;
     for (int32_t group = 0; group < 4; ++group) {
         const int32_t width = state.GroupFieldWidth[group];
         const uint8_t* classByCode = state.GroupClassByCode[group];
-        for (int32_t taken = 0; taken < state.GroupEntries[group]; ++taken, ++entry) {
+        for (int32_t taken = 0; taken < state.GroupEntries[group];) {
             const int32_t quantClass = classByCode[reader.GetBits(width)];
-            state.AllocClass[entry] = quantClass;
-            state.SampleType[entry] = quantClass;
-            state.ClassFactor[entry] = ClassFactors[quantClass];
             if (entry >= state.DecodeLimit) state.SkipCount += ClassBitsPerGranule[quantClass];
-            if (--counter < 0) {
-                const int32_t twin = entry + 1;
-                state.AllocClass[twin] = quantClass;
-                state.SampleType[entry] = quantClass + kJointOffset;
-                state.SampleType[twin] = quantClass + kJointOffset;
-                state.ClassFactor[twin] = state.ClassFactor[entry];
-                ++taken;
-                ++entry;
-            }
+            const int32_t assigned = AssignAllocation(
+                state, entry, quantClass, ClassFactors[quantClass], kJointOffset, separateLeft);
+            taken += assigned;
+            entry += assigned;
         }
     }
     state.SampleType[state.DecodeLimit] = kSkipRest;
