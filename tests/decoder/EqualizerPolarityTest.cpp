@@ -1,5 +1,5 @@
 #include "decoder/DecoderState.h"
-#include "tests/decoder/Layer12StreamDecode.h"
+#include "tests/decoder/DecoderTestSupport.h"
 #include "tests/support/Media.h"
 
 #include <algorithm>
@@ -29,16 +29,16 @@ const std::vector<uint8_t>& LoudMonoLayer2() {
     return bytes;
 }
 
-Layer12Decoded Decode(const std::vector<uint8_t>& bytes, int32_t options,
+TDecodedStream Decode(const std::vector<uint8_t>& bytes, int32_t options,
                       void (*prepare)(TMP3Decoder&) = nullptr) {
     auto decoder = std::make_unique<TMP3Decoder>();
     if (prepare != nullptr) prepare(*decoder);
-    return DecodeStream(*decoder, bytes, options);
+    return DecodeWholeStream(*decoder, bytes, options);
 }
 
 TEST(Equalizer, UnitGainsAreBitIdenticalToTheEqualizerOff) {
-    const Layer12Decoded off = Decode(StereoLayer2(), kBothChannels);
-    const Layer12Decoded unit = Decode(StereoLayer2(), kBothChannels, [](TMP3Decoder& d) {
+    const TDecodedStream off = Decode(StereoLayer2(), kBothChannels);
+    const TDecodedStream unit = Decode(StereoLayer2(), kBothChannels, [](TMP3Decoder& d) {
         std::fill(std::begin(d.SubbandGain), std::end(d.SubbandGain), 1.0f);
         d.SubbandEqualizerOn = 1;
     });
@@ -47,12 +47,12 @@ TEST(Equalizer, UnitGainsAreBitIdenticalToTheEqualizerOff) {
 }
 
 TEST(Equalizer, GainsShapeTheOutputOnlyWhileSwitchedOn) {
-    const Layer12Decoded off = Decode(StereoLayer2(), kBothChannels);
-    const Layer12Decoded mutedOff = Decode(StereoLayer2(), kBothChannels, [](TMP3Decoder& d) {
+    const TDecodedStream off = Decode(StereoLayer2(), kBothChannels);
+    const TDecodedStream mutedOff = Decode(StereoLayer2(), kBothChannels, [](TMP3Decoder& d) {
         std::fill(std::begin(d.SubbandGain), std::end(d.SubbandGain), 0.0f);
     });
     EXPECT_EQ(off.Samples, mutedOff.Samples);
-    const Layer12Decoded muted = Decode(StereoLayer2(), kBothChannels, [](TMP3Decoder& d) {
+    const TDecodedStream muted = Decode(StereoLayer2(), kBothChannels, [](TMP3Decoder& d) {
         std::fill(std::begin(d.SubbandGain), std::end(d.SubbandGain), 0.0f);
         d.SubbandEqualizerOn = 1;
     });
@@ -62,13 +62,13 @@ TEST(Equalizer, GainsShapeTheOutputOnlyWhileSwitchedOn) {
 }
 
 TEST(OutputSelectors, OneChannelOutputsAreWhatTheySay) {
-    const Layer12Decoded both = Decode(StereoLayer2(), kBothChannels);
-    const Layer12Decoded left = Decode(StereoLayer2(), kLeftOnly);
-    const Layer12Decoded right = Decode(StereoLayer2(), kRightOnly);
-    const Layer12Decoded mixed = Decode(StereoLayer2(), kMixedToMono);
+    const TDecodedStream both = Decode(StereoLayer2(), kBothChannels);
+    const TDecodedStream left = Decode(StereoLayer2(), kLeftOnly);
+    const TDecodedStream right = Decode(StereoLayer2(), kRightOnly);
+    const TDecodedStream mixed = Decode(StereoLayer2(), kMixedToMono);
     EXPECT_EQ(both.Format.Channels, 2);
     EXPECT_EQ(both.Format.SamplesPerFrame, 2304);
-    for (const Layer12Decoded* one : {&left, &right, &mixed}) {
+    for (const TDecodedStream* one : {&left, &right, &mixed}) {
         EXPECT_EQ(one->Format.Channels, 1);
         EXPECT_EQ(one->Format.SamplesPerFrame, 1152);
         ASSERT_EQ(one->Samples.size() * 2, both.Samples.size());
@@ -88,13 +88,13 @@ TEST(OutputSelectors, OneChannelOutputsAreWhatTheySay) {
 }
 
 TEST(OutputSelectors, MixedToMonoIgnoresTheSubbandEqualizer) {
-    const Layer12Decoded plain = Decode(StereoLayer2(), kMixedToMono);
-    const Layer12Decoded muted = Decode(StereoLayer2(), kMixedToMono, [](TMP3Decoder& d) {
+    const TDecodedStream plain = Decode(StereoLayer2(), kMixedToMono);
+    const TDecodedStream muted = Decode(StereoLayer2(), kMixedToMono, [](TMP3Decoder& d) {
         std::fill(std::begin(d.SubbandGain), std::end(d.SubbandGain), 0.0f);
         d.SubbandEqualizerOn = 1;
     });
     EXPECT_EQ(plain.Samples, muted.Samples);
-    const Layer12Decoded leftMuted = Decode(StereoLayer2(), kLeftOnly, [](TMP3Decoder& d) {
+    const TDecodedStream leftMuted = Decode(StereoLayer2(), kLeftOnly, [](TMP3Decoder& d) {
         std::fill(std::begin(d.SubbandGain), std::end(d.SubbandGain), 0.0f);
         d.SubbandEqualizerOn = 1;
     });
@@ -103,8 +103,8 @@ TEST(OutputSelectors, MixedToMonoIgnoresTheSubbandEqualizer) {
 }
 
 TEST(Polarity, InvertedIsTheExactNegationOfEveryUnclippedSample) {
-    const Layer12Decoded normal = Decode(LoudMonoLayer2(), kBothChannels);
-    const Layer12Decoded inverted =
+    const TDecodedStream normal = Decode(LoudMonoLayer2(), kBothChannels);
+    const TDecodedStream inverted =
         Decode(LoudMonoLayer2(), kBothChannels, [](TMP3Decoder& d) { d.SetPolarity(true); });
     ASSERT_EQ(normal.Samples.size(), inverted.Samples.size());
     int clippedHigh = 0;

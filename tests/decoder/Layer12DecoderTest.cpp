@@ -2,7 +2,7 @@
 #include "decoder/Layer12BitReader.h"
 #include "decoder/Layer12Tables.h"
 #include "info/FrameHeader.h"
-#include "tests/decoder/Layer12StreamDecode.h"
+#include "tests/decoder/DecoderTestSupport.h"
 #include "tests/support/Media.h"
 
 #include <algorithm>
@@ -139,22 +139,21 @@ TEST(Layer12Setup, FillsTheFormatRecord) {
     auto decoder = std::make_unique<TMP3Decoder>();
     // Layer I, 384 kbit/s, 44.1 kHz, joint stereo.
     ASSERT_EQ(OpenWith(*decoder, {0xFF, 0xFF, 0xC0, 0x40}), 1);
-    TMP3DecoderFormat format;
-    decoder->GetFormat(format);
-    EXPECT_EQ(format.Channels, 2);
-    EXPECT_EQ(format.SamplesPerFrame, 768);
-    EXPECT_EQ(format.SampleRate, 44100);
-    EXPECT_EQ(format.BitsPerSample, 16);
-    EXPECT_EQ(format.FrameLength, 416);
-    EXPECT_EQ(format.Reserved, 0);
+    ExpectFormat(*decoder, {.Channels = 2,
+                            .SamplesPerFrame = 768,
+                            .SampleRate = 44100,
+                            .BitsPerSample = 16,
+                            .FrameLength = 416,
+                            .Reserved = 0});
 
     // MPEG-2 Layer II, 64 kbit/s, 24 kHz, stereo, mixed to one channel.
     ASSERT_EQ(OpenWith(*decoder, {0xFF, 0xF5, 0x84, 0x00}, 0, 1), 1);
-    decoder->GetFormat(format);
-    EXPECT_EQ(format.Channels, 1);
-    EXPECT_EQ(format.SamplesPerFrame, 1152);
-    EXPECT_EQ(format.SampleRate, 24000);
-    EXPECT_EQ(format.FrameLength, 384);
+    ExpectFormat(*decoder, {.Channels = 1,
+                            .SamplesPerFrame = 1152,
+                            .SampleRate = 24000,
+                            .BitsPerSample = 16,
+                            .FrameLength = 384,
+                            .Reserved = 0});
 }
 
 TEST(Layer12Frames, PaddingSyncAndTheForbiddenAllocationCode) {
@@ -273,7 +272,7 @@ TEST(Layer12Frames, BandLimitSkipsTheUpperSubbandsInStep) {
 TEST(Layer12Frames, SingleChannelStreamsIgnoreAJointStereoClaim) {
     auto decoder = std::make_unique<TMP3Decoder>();
     decoder->FullBand = true;
-    ASSERT_GT(DecodeStream(*decoder, JointStereoLayer2()).Frames, 5);
+    ASSERT_GT(DecodeWholeStream(*decoder, JointStereoLayer2()).Frames, 5);
 
     // 128 kbit/s at 48 kHz, single channel: table B.2a, 27 subbands.
     const std::array<uint8_t, 4> mono = {0xFF, 0xFD, 0x84, 0xC0};
@@ -298,7 +297,7 @@ TEST(Layer12Frames, SingleChannelStreamsLeaveTheSecondHalfOfEachRowEmpty) {
         ReadFileBytes(EncodeWithTwolame(MakeSignalWav(0.3, 32000, 1), "-b 192 -m m"));
     auto decoder = std::make_unique<TMP3Decoder>();
     decoder->FullBand = true;
-    const Layer12Decoded decoded = DecodeStream(*decoder, bytes);
+    const TDecodedStream decoded = DecodeWholeStream(*decoder, bytes);
     ASSERT_GT(decoded.Frames, 5);
     for (const auto& row : decoder->Layer12.Samples)
         EXPECT_TRUE(std::all_of(row + 32, row + 64, [](float s) { return s == 0.0f; }));

@@ -1,7 +1,7 @@
 #include "decoder/DecoderState.h"
 #include "decoder/Layer3State.h"
 #include "info/FrameHeader.h"
-#include "tests/decoder/Layer3TestStream.h"
+#include "tests/decoder/DecoderTestSupport.h"
 #include "tests/support/Media.h"
 #include "tests/support/Paths.h"
 #include "tests/support/Reference.h"
@@ -14,21 +14,7 @@
 namespace pelbrisk {
 namespace {
 
-class TBitWriter {
-public:
-    void Put(uint32_t value, int bits) {
-        for (int b = bits - 1; b >= 0; --b) {
-            if (count_ % 8 == 0) bytes_.push_back(0);
-            if ((value >> b) & 1u) bytes_.back() |= static_cast<uint8_t>(0x80u >> (count_ % 8));
-            ++count_;
-        }
-    }
-    std::vector<uint8_t> Bytes() const { return bytes_; }
-
-private:
-    std::vector<uint8_t> bytes_;
-    int count_ = 0;
-};
+using test::TBitWriter;
 
 // One MPEG-1 Layer III single-channel frame at 44.1 kHz whose granules carry no bits: header,
 // side information with `mainDataBegin`, then zeros up to `frameBytes`.
@@ -72,29 +58,33 @@ TEST(Layer3Decode, SetUpDescribesTheOutputAndRefusesWhatItCannotProduce) {
     TMP3FrameHeader header = HeaderOf(SilentMonoFrame(9, 0, 417));
     header.Mode = 1;
     ASSERT_EQ(decoder->Open(header, 417, 0, 0, 0, 24000), 1);
-    TMP3DecoderFormat format;
-    decoder->GetFormat(format);
-    EXPECT_EQ(format.Channels, 2);
-    EXPECT_EQ(format.SamplesPerFrame, 2304);
-    EXPECT_EQ(format.SampleRate, 44100);
-    EXPECT_EQ(format.BitsPerSample, 16);
-    EXPECT_EQ(format.FrameLength, 417);
-    EXPECT_EQ(format.Reserved, 0);
+    test::ExpectFormat(*decoder, {.Channels = 2,
+                                  .SamplesPerFrame = 2304,
+                                  .SampleRate = 44100,
+                                  .BitsPerSample = 16,
+                                  .FrameLength = 417,
+                                  .Reserved = 0});
 
     // Mixed to one channel, and an MPEG-2.5 single-channel stream at 8 kHz.
     ASSERT_EQ(decoder->Open(header, 417, 0, 0, 1, 24000), 1);
-    decoder->GetFormat(format);
-    EXPECT_EQ(format.Channels, 1);
-    EXPECT_EQ(format.SamplesPerFrame, 1152);
+    test::ExpectFormat(*decoder, {.Channels = 1,
+                                  .SamplesPerFrame = 1152,
+                                  .SampleRate = 44100,
+                                  .BitsPerSample = 16,
+                                  .FrameLength = 417,
+                                  .Reserved = 0});
     TMP3FrameHeader low = header;
     low.SyncKind = 2;
     low.Id = 0;
     low.SamplingIndex = 2;
     low.Mode = 3;
     ASSERT_EQ(decoder->Open(low, 100, 0, 0, 0, 24000), 1);
-    decoder->GetFormat(format);
-    EXPECT_EQ(format.SampleRate, 8000);
-    EXPECT_EQ(format.SamplesPerFrame, 576);
+    test::ExpectFormat(*decoder, {.Channels = 1,
+                                  .SamplesPerFrame = 576,
+                                  .SampleRate = 8000,
+                                  .BitsPerSample = 16,
+                                  .FrameLength = 100,
+                                  .Reserved = 0});
 
     TMP3FrameHeader reserved = header;
     reserved.SamplingIndex = 3;
@@ -223,10 +213,10 @@ TEST(Layer3Decode, ChannelSelectionsFollowTheStereoDecode) {
     REQUIRE_LAME();
     const std::vector<uint8_t> bytes = LameFile(44100, 2, "-m j -b 128 --short");
     auto decoder = std::make_unique<TMP3Decoder>();
-    const test::TLayer3Decoded stereo = test::DecodeLayer3Stream(*decoder, bytes, 0);
-    const test::TLayer3Decoded mixed = test::DecodeLayer3Stream(*decoder, bytes, 1);
-    const test::TLayer3Decoded left = test::DecodeLayer3Stream(*decoder, bytes, 2);
-    const test::TLayer3Decoded right = test::DecodeLayer3Stream(*decoder, bytes, 3);
+    const test::TDecodedStream stereo = test::DecodeWholeStream(*decoder, bytes, 0);
+    const test::TDecodedStream mixed = test::DecodeWholeStream(*decoder, bytes, 1);
+    const test::TDecodedStream left = test::DecodeWholeStream(*decoder, bytes, 2);
+    const test::TDecodedStream right = test::DecodeWholeStream(*decoder, bytes, 3);
     ASSERT_EQ(stereo.Samples.size(), 2 * left.Samples.size());
     ASSERT_EQ(mixed.Samples.size(), left.Samples.size());
     std::vector<int16_t> leftOfStereo, rightOfStereo, halfSum;
@@ -248,16 +238,16 @@ TEST(Layer3Decode, LineEqualizerScalesTheSpectrum) {
     REQUIRE_LAME();
     const std::vector<uint8_t> bytes = LameFile(44100, 2, "-b 128");
     auto decoder = std::make_unique<TMP3Decoder>();
-    const test::TLayer3Decoded plain = test::DecodeLayer3Stream(*decoder, bytes);
+    const test::TDecodedStream plain = test::DecodeWholeStream(*decoder, bytes);
     std::fill(std::begin(decoder->LineGain), std::end(decoder->LineGain), 1.0f);
     decoder->LineEqualizerOn = 1;
-    EXPECT_EQ(test::DecodeLayer3Stream(*decoder, bytes).Samples, plain.Samples);
+    EXPECT_EQ(test::DecodeWholeStream(*decoder, bytes).Samples, plain.Samples);
     std::fill(std::begin(decoder->LineGain), std::end(decoder->LineGain), 0.0f);
-    const test::TLayer3Decoded silenced = test::DecodeLayer3Stream(*decoder, bytes);
+    const test::TDecodedStream silenced = test::DecodeWholeStream(*decoder, bytes);
     EXPECT_TRUE(std::all_of(silenced.Samples.begin(), silenced.Samples.end(),
                             [](int16_t s) { return s == 0; }));
     decoder->LineEqualizerOn = 0;
-    EXPECT_EQ(test::DecodeLayer3Stream(*decoder, bytes).Samples, plain.Samples);
+    EXPECT_EQ(test::DecodeWholeStream(*decoder, bytes).Samples, plain.Samples);
 }
 
 // Frames of `bytes` from its first audio frame on (no information frame).

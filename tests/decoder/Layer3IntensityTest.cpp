@@ -1,5 +1,6 @@
 #include "decoder/DecoderState.h"
 #include "info/FrameHeader.h"
+#include "tests/decoder/DecoderTestSupport.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
@@ -8,23 +9,6 @@
 
 namespace pelbrisk {
 namespace {
-
-class TBits {
-public:
-    void Put(uint32_t value, int bits) {
-        for (int b = bits - 1; b >= 0; --b) {
-            if (count_ % 8 == 0) bytes_.push_back(0);
-            if ((value >> b) & 1u) bytes_.back() |= static_cast<uint8_t>(0x80u >> (count_ % 8));
-            ++count_;
-        }
-    }
-    int Count() const { return count_; }
-    const std::vector<uint8_t>& Bytes() const { return bytes_; }
-
-private:
-    std::vector<uint8_t> bytes_;
-    int count_ = 0;
-};
 
 // A joint-stereo frame whose left channel holds sixteen values of 1 from line `firstLine` on (a
 // count1 region of table B behind zero big values) and whose right channel holds only scale
@@ -41,7 +25,7 @@ std::vector<uint8_t> IntensityFrame(bool lsf, int modeExtension, int rightCompre
     const int granules = lsf ? 1 : 2;
     const int leftBits = 4 * 8;
     const int rightBits = rightBands * rightScaleFactorBits;
-    TBits w;
+    test::TBitWriter w;
     w.Put(0xFFF, 12);
     w.Put(lsf ? 0 : 1, 1);
     w.Put(1, 2);           // Layer III
