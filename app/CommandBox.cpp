@@ -107,7 +107,8 @@ bool TMainForm::CmdEditKeyDown(const QKeyEvent& key) {
         QCoreApplication::postEvent(PlayFileList,
                                     new QKeyEvent(QEvent::KeyPress, key.key(), key.modifiers(),
                                                   key.text(), key.isAutoRepeat(), key.count()));
-        return false;
+        // The box takes tabs as keys of its own: Shift+Tab does not move the focus either.
+        return key.key() == Qt::Key_Backtab;
     }
     QTreeWidgetItem* node = DirTree->currentItem();
     const bool empty = CommandEdit->text().isEmpty();

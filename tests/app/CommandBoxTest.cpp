@@ -195,6 +195,11 @@ TEST_F(CommandBoxTest, CtrlShiftEnterOpensRecursivelyAndShiftEnterPlaysTheListEn
     Key(Qt::Key_F1, Qt::ShiftModifier);
     QCoreApplication::processEvents();
     EXPECT_EQ(Form().MP3Player->FileName(), (Lib() / "Rock" / "Live" / "l.mp3").string());
+
+    Key(Qt::Key_Delete, Qt::ShiftModifier);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Form().PlayFileList->count(), 1) << "Shift+Delete deletes the list's entry";
+    EXPECT_EQ(Form().RootNodes().Count(), 1) << "and asks nothing about the tree";
 }
 
 TEST_F(CommandBoxTest, CommandsMatchByPrefixInTableOrder) {
@@ -296,11 +301,17 @@ TEST_F(CommandBoxTest, TabShowsTheFoldersSongsAtTheNode) {
     EXPECT_FALSE(Form().DirFileListMenu->isVisible()) << "no folder, no menu";
 }
 
-TEST_F(CommandBoxTest, PauseKeyMovesTheFocusToThePlayList) {
+TEST_F(CommandBoxTest, TabsKeepTheFocusAndPauseMovesItToThePlayList) {
     Form().show();
     Form().activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&Form()));
     Box()->setFocus();
+    ASSERT_TRUE(PumpUntil([&] { return Box()->hasFocus(); }));
+    Form().DirTree->setCurrentItem(nullptr); // no menu to take the focus
+    Key(Qt::Key_Tab);
+    Key(Qt::Key_Backtab, Qt::ShiftModifier);
+    PumpFor(50);
+    EXPECT_TRUE(Box()->hasFocus()) << "tabs are keys of the box, not focus moves";
     Key(Qt::Key_Pause);
     EXPECT_TRUE(PumpUntil([&] { return Form().PlayFileList->hasFocus(); }));
 }

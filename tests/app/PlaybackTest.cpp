@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QScrollBar>
 #include <QSystemTrayIcon>
 #include <QTest>
@@ -393,6 +394,20 @@ TEST_F(PlaybackTest, PositionBarFollowsThePlayerExceptWhileDragged) {
 
     form->PosBarScroll(scrEndScroll, 1000);
     EXPECT_EQ(form->MP3Player->Status(), mpsStopped) << "a stopped player is not started";
+}
+
+TEST_F(PlaybackTest, DraggingThePositionBarWithNothingOpenIsNoError) {
+    auto form = ScannedForm();
+    test::TBoxAnswer noBox(QMessageBox::Ok);
+    form->PosBar->setMaximum(5000);
+    form->PosBar->setSliderDown(true);
+    form->PosBar->setSliderPosition(2500);
+    form->PosBar->setSliderDown(false);
+    form->SeekTo(100);
+    PumpFor(100);
+    EXPECT_EQ(noBox.Text(), "") << "nothing to seek in, nothing to report";
+    EXPECT_FALSE(form->SeekTracking());
+    EXPECT_EQ(form->MP3Player->Status(), mpsStopped);
 }
 
 TEST_F(PlaybackTest, CaptionFollowsTheSongAndStaysAfterItStops) {
