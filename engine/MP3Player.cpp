@@ -245,8 +245,10 @@ void TMP3Player::ReadStreamLayout() {
     reader_.Require(kResyncLimit);
     int32_t bitrate = 0;
     int32_t offset = 0;
-    if (FindFrameSync(reader_.Data(), reader_.Contiguous(), header_, bitrate, offset) <= 0)
-        RaiseUnknownFormat();
+    const int32_t syncLength =
+        FindFrameSync(reader_.Data(), reader_.Contiguous(), header_, bitrate, offset);
+    if (syncLength <= 0) RaiseUnknownFormat();
+    freeFormatLength_ = header_.BitrateIndex == 0 ? syncLength : 0;
     bitrate_ = bitrate;
     if (offset > 0) {
         dataStart_ += offset;
@@ -256,7 +258,7 @@ void TMP3Player::ReadStreamLayout() {
         if (reader_.Contiguous() < 4) RaiseUnknownFormat();
     }
     std::memcpy(referenceHeader_, reader_.Data(), 4);
-    frameLength_ = CheckFrame(reader_.Data(), referenceHeader_, header_);
+    frameLength_ = CheckFrame(reader_.Data(), referenceHeader_, header_, freeFormatLength_);
     if (frameLength_ <= 0 || header_.Layer < 1 || header_.Layer > 3) RaiseUnknownFormat();
     layerNumber_ = 4 - header_.Layer;
     if (header_.Id == 1)
@@ -480,7 +482,8 @@ void TMP3Player::MPMWatchEvent() {
                     MarkEndOfData();
                     return;
                 }
-                frameLength_ = CheckFrame(reader_.Data(), referenceHeader_, frameHeader_);
+                frameLength_ =
+                    CheckFrame(reader_.Data(), referenceHeader_, frameHeader_, freeFormatLength_);
                 if (frameLength_ <= 0) {
                     ResyncStep();
                     return;
@@ -597,7 +600,7 @@ bool TMP3Player::ScanFrame() {
     TMP3FrameHeader header;
     for (;;) {
         if (!reader_.Require(4)) return false;
-        length = CheckFrame(reader_.Data(), referenceHeader_, header);
+        length = CheckFrame(reader_.Data(), referenceHeader_, header, freeFormatLength_);
         if (length > 0) break;
         reader_.Skip(1);
         if (++skipped > kResyncLimit - 1) return false;

@@ -239,6 +239,7 @@ private:
     TMP3FrameHeader frameHeader_; // of the frame at the read head, while playing
     uint8_t referenceHeader_[4] = {};
     int32_t frameLength_ = 0;
+    int32_t freeFormatLength_ = 0; // a free-format stream's frame length without padding, else 0
     int32_t resyncCount_ = 0;
     int32_t dataStart_ = 0;
     int32_t dataLength_ = kUnknownDataLength;

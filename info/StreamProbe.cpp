@@ -25,9 +25,10 @@ bool FindFirstFrame(TMPStreamReader& reader, TMP3StreamProbe& probe, uint8_t ref
     TMP3StreamValues& values = probe.Values;
     reader.Require(kFirstFrameSearchBytes);
     int32_t offset = 0;
-    if (FindFrameSync(reader.Data(), reader.Contiguous(), values.Header, values.Bitrate, offset) <=
-        0)
-        return false;
+    const int32_t syncLength =
+        FindFrameSync(reader.Data(), reader.Contiguous(), values.Header, values.Bitrate, offset);
+    if (syncLength <= 0) return false;
+    probe.FreeFormatLength = values.Header.BitrateIndex == 0 ? syncLength : 0;
     if (offset > 0) {
         values.DataStart += offset;
         if (values.DataLength != INT32_MAX) values.DataLength -= offset;
@@ -37,7 +38,7 @@ bool FindFirstFrame(TMPStreamReader& reader, TMP3StreamProbe& probe, uint8_t ref
     }
     std::memcpy(reference, reader.Data(), 4);
     TMP3FrameHeader header;
-    values.FrameLength = CheckFrame(reader.Data(), reference, header);
+    values.FrameLength = CheckFrame(reader.Data(), reference, header, probe.FreeFormatLength);
     if (values.FrameLength <= 0) return false;
     if (values.FrameLength > reader.Capacity() || !reader.Require(values.FrameLength)) return false;
     probe.FirstFrameOffset = reader.Position();
@@ -45,7 +46,7 @@ bool FindFirstFrame(TMPStreamReader& reader, TMP3StreamProbe& probe, uint8_t ref
 }
 
 int32_t WalkFrames(TMPStreamReader& reader, const TMP3StreamValues& values,
-                   const uint8_t reference[4]) {
+                   const uint8_t reference[4], int32_t freeFormatLength) {
     const int64_t dataEnd = values.DataLength == INT32_MAX
                                 ? int64_t(INT32_MAX)
                                 : int64_t(values.DataStart) + values.DataLength;
@@ -53,7 +54,7 @@ int32_t WalkFrames(TMPStreamReader& reader, const TMP3StreamValues& values,
     int32_t resync = 0;
     while (reader.Position() < dataEnd && reader.Require(4)) {
         TMP3FrameHeader header;
-        const int32_t length = CheckFrame(reader.Data(), reference, header);
+        const int32_t length = CheckFrame(reader.Data(), reference, header, freeFormatLength);
         if (length <= 0 || length > reader.Capacity()) {
             if (resync++ >= kResyncLimit) break;
             reader.Skip(1);
@@ -69,8 +70,10 @@ int32_t WalkFrames(TMPStreamReader& reader, const TMP3StreamValues& values,
 
 } // namespace
 
-int32_t CheckFrame(const uint8_t* bytes, const uint8_t reference[4], TMP3FrameHeader& header) {
-    const int32_t length = DecodeFrameHeader(bytes, 0, header);
+int32_t CheckFrame(const uint8_t* bytes, const uint8_t reference[4], TMP3FrameHeader& header,
+                   int32_t freeFormatLength) {
+    int32_t length = DecodeFrameHeader(bytes, 0, header);
+    if (length == 0 && header.SyncKind != 0 && header.BitrateIndex == 0) length = freeFormatLength;
     if (length <= 0) return length;
     if (header.Layer < 1 || header.Layer > 3) return 0;
     if (((LittleEndianWord(bytes) ^ LittleEndianWord(reference)) & kSameStreamMask) != 0) return 0;
@@ -104,7 +107,8 @@ bool ProbeStream(TMPStreamReader& reader, TMP3Info& info, TMP3StreamProbe& probe
     }
     probe.Duration = StreamDuration(probe.Format.SampleRate, probe.Format.Channels,
                                     values.TotalBytes, values.Bitrate, values.DataLength);
-    if (walkFrames) probe.WalkedFrames = WalkFrames(reader, values, reference);
+    if (walkFrames)
+        probe.WalkedFrames = WalkFrames(reader, values, reference, probe.FreeFormatLength);
     return true;
 }
 

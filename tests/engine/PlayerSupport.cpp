@@ -37,7 +37,8 @@ std::vector<uint8_t> DecodeFrameByFrame(const std::vector<uint8_t>& file, bool f
     int64_t position = start;
     while (position < end && position + 4 <= static_cast<int64_t>(file.size())) {
         TMP3FrameHeader header;
-        const int32_t length = CheckFrame(file.data() + position, reference, header);
+        const int32_t length =
+            CheckFrame(file.data() + position, reference, header, probe.FreeFormatLength);
         const int32_t padding = header.Layer == 3 ? header.Padding * 4 : header.Padding;
         if (length > 0 && !setUp) {
             setUp = decoder->Open(header, length - padding, 0, 0, 0, 24000) == 1;

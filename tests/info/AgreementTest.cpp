@@ -63,17 +63,17 @@ TEST_P(AgreesWithMpg123, FrameCountAndDuration) {
         EXPECT_LE(std::abs(probe.Duration - referenceMs), referenceMs * 0.005);
 }
 
-INSTANTIATE_TEST_SUITE_P(LameFiles, AgreesWithMpg123,
-                         testing::Values(Encoding{"Cbr", 44100, 2, "-b 128 -t", false, 1},
-                                         Encoding{"Vbr", 44100, 2, "-V 2", true, 1},
-                                         Encoding{"Mono", 44100, 1, "-m m -b 64 -t", false, 1},
-                                         Encoding{"Mpeg2", 22050, 1, "-m m -b 32 -t", false, 2},
-                                         Encoding{"Mpeg2Vbr", 22050, 2, "-V 5", true, 2},
-                                         Encoding{"Mpeg25", 11025, 1, "-m m -b 16 -t", false, 3},
-                                         Encoding{"Mpeg25Vbr", 8000, 2, "-V 6", true, 3}),
-                         [](const testing::TestParamInfo<Encoding>& info) {
-                             return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    LameFiles, AgreesWithMpg123,
+    testing::Values(Encoding{"Cbr", 44100, 2, "-b 128 -t", false, 1},
+                    Encoding{"Vbr", 44100, 2, "-V 2", true, 1},
+                    Encoding{"Mono", 44100, 1, "-m m -b 64 -t", false, 1},
+                    Encoding{"FreeFormat", 44100, 2, "--freeformat -b 400 -t", false, 1},
+                    Encoding{"Mpeg2", 22050, 1, "-m m -b 32 -t", false, 2},
+                    Encoding{"Mpeg2Vbr", 22050, 2, "-V 5", true, 2},
+                    Encoding{"Mpeg25", 11025, 1, "-m m -b 16 -t", false, 3},
+                    Encoding{"Mpeg25Vbr", 8000, 2, "-V 6", true, 3}),
+    [](const testing::TestParamInfo<Encoding>& info) { return std::string(info.param.name); });
 
 TEST(AgreesWithMpg123, LameInfoFrameOfCbrFilesIsPlayedAsAnAudioFrame) {
     // Only "Xing" and "VBRI" mark an information frame; lame's "Info" frame of constant bit-rate

@@ -28,12 +28,24 @@ TEST(CheckFrame, SameVersionLayerAndRateOnlyWithTheirPaddingSlot) {
              Case{{0xFF, 0xFB, 0xF0, 0x64}, 0},   // forbidden bit rate
              Case{{0xFF, 0xF9, 0x90, 0x64}, 0},   // reserved layer
          }) {
-        EXPECT_EQ(CheckFrame(c.bytes.data(), reference, header), c.length)
+        EXPECT_EQ(CheckFrame(c.bytes.data(), reference, header, 0), c.length)
             << std::hex << int(c.bytes[1]) << " " << int(c.bytes[2]) << " " << int(c.bytes[3]);
     }
     // Layer I pads with four bytes.
     const uint8_t layerOne[4] = {0xFF, 0xFF, 0x92, 0x00};
-    EXPECT_EQ(CheckFrame(layerOne, layerOne, header), (288 * 240 / 882) * 4 + 4);
+    EXPECT_EQ(CheckFrame(layerOne, layerOne, header, 0), (288 * 240 / 882) * 4 + 4);
+}
+
+TEST(CheckFrame, FreeFormatFramesTakeTheLengthFoundAtTheFirstFrame) {
+    const uint8_t freeFormat[4] = {0xFF, 0xFB, 0x00, 0x64};
+    const uint8_t padded[4] = {0xFF, 0xFB, 0x02, 0x64};
+    TMP3FrameHeader header;
+    EXPECT_EQ(CheckFrame(freeFormat, freeFormat, header, 0), 0) << "no length known: no frame";
+    EXPECT_EQ(CheckFrame(freeFormat, freeFormat, header, 1000), 1000);
+    EXPECT_EQ(CheckFrame(padded, freeFormat, header, 1000), 1001);
+    // A coded bit rate is measured from the header, whatever the stream's free-format length.
+    const uint8_t coded[4] = {0xFF, 0xFB, 0x90, 0x64};
+    EXPECT_EQ(CheckFrame(coded, freeFormat, header, 1000), 417);
 }
 
 struct Probed {
