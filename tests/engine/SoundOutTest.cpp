@@ -6,8 +6,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <future>
 #include <gtest/gtest.h>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -207,24 +210,43 @@ TEST(SoundOut, PlaysInRealTimeWithPositionNoticesWhileSoundIsQueued) {
 
 TEST(SoundOut, FlushWaitsForTheOutputThreadOnlyWhenItHandsABufferOver) {
     TSoundOut out;
-    std::atomic<bool> busy{false};
+    // The first position notice holds the output thread until the test lets it go, so whether
+    // Flush waits for that thread is seen without depending on how long anything takes.
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool hold = true;
+    bool holding = false;
+    bool release = false;
     out.SetNotifyInterval(100);
     out.SetOnPosition([&](void*) {
-        if (busy.exchange(false)) std::this_thread::sleep_for(600ms); // keeps the thread busy
+        std::unique_lock lock(mutex);
+        if (!hold) return;
+        hold = false;
+        holding = true;
+        changed.notify_all();
+        changed.wait(lock, [&] { return release; });
     });
     OpenOnNullDevice(out, 8000);
     const std::vector<uint8_t> pcm = Ramp(static_cast<size_t>(out.BufferSize()));
-    busy = true;
     ASSERT_EQ(out.Write(pcm.data(), out.BufferSize()), out.BufferSize());
-    out.WaitDone(); // the notice that follows the done message now holds the thread
-    std::this_thread::sleep_for(50ms);
-    auto start = std::chrono::steady_clock::now();
-    out.Flush();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 100ms) << "nothing to hand over";
+    {
+        std::unique_lock lock(mutex);
+        ASSERT_TRUE(changed.wait_for(lock, 5s, [&] { return holding; }));
+    }
+
+    auto idle = std::async(std::launch::async, [&] { out.Flush(); });
+    EXPECT_EQ(idle.wait_for(5s), std::future_status::ready) << "nothing to hand over";
+
     ASSERT_EQ(out.Write(pcm.data(), 100), 100);
-    start = std::chrono::steady_clock::now();
-    out.Flush();
-    EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms) << "waited for the busy thread";
+    auto handOver = std::async(std::launch::async, [&] { out.Flush(); });
+    EXPECT_EQ(handOver.wait_for(300ms), std::future_status::timeout)
+        << "returned while the output thread was still busy";
+    {
+        std::lock_guard lock(mutex);
+        release = true;
+    }
+    changed.notify_all();
+    EXPECT_EQ(handOver.wait_for(5s), std::future_status::ready);
     out.Reset();
     out.Close();
 }
