@@ -193,10 +193,10 @@ void TMainForm::PosBarScroll(TScrollCode code, int position) {
     if (code == scrTrack) {
         seekTracking_ = true;
     } else if (code == scrEndScroll) {
-        // Without an open stream there is nothing to seek in.
-        if (MP3Player->Commands() & CommandBit(mpcSeek))
-            ReportErrors([&] { MP3Player->Seek(position); });
         seekTracking_ = false;
+        // Without an open stream there is nothing to seek in.
+        if (!(MP3Player->Commands() & CommandBit(mpcSeek))) return;
+        ReportErrors([&] { MP3Player->Seek(position); });
         if (Mpris) Mpris->NotifySeeked();
     }
 }
