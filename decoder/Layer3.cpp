@@ -285,10 +285,8 @@ int32_t Layer3Setup(TMP3Decoder& decoder, const TMP3FrameHeader& header, int32_t
     else
         state.Stage = lsRight;
 
-    for (int i = 0; i < 22; ++i) {
+    for (int i = 0; i < 22; ++i)
         state.LongEnd[i] = bands.Long[i + 1];
-        state.LongWidth[i] = bands.Long[i + 1] - bands.Long[i];
-    }
     for (int i = 0; i < 13; ++i) {
         state.ShortEnd3[i] = 3 * bands.Short[i + 1];
         state.ShortWidth[i] = bands.Short[i + 1] - bands.Short[i];

@@ -119,10 +119,6 @@ void ReadScaleFactorsLsf(TLayer3State& state, TLayer3BitReader& reader, int32_t 
 
     if (intensityRight) {
         TIntensityPartition& ip = state.Intensity;
-        for (int i = 0; i < 3; ++i) {
-            ip.Sizes[i] = sizes[i];
-            ip.Slen[i] = slen[i];
-        }
         ip.Scale = c & 1;
         std::memset(ip.LongLimit, 0, sizeof(ip.LongLimit));
         std::memset(ip.ShortLimit, 0, sizeof(ip.ShortLimit));

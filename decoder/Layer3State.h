@@ -49,8 +49,6 @@ struct TScaleFactors {
 
 // LSF intensity stereo: how the right channel's scale factors turn into positions.
 struct TIntensityPartition {
-    int32_t Sizes[3];
-    int32_t Slen[3];
     int32_t Scale;
     // 2^slen - 1 of each band's partition (0 past the third), by long and by short band.
     int32_t LongLimit[22];
@@ -106,7 +104,6 @@ struct TLayer3State {
     int32_t MixedLongBands = 8;
     int32_t ZeroSubbands = 0;
     int32_t LongEnd[22]{};
-    int32_t LongWidth[22]{};
     int32_t ShortEnd3[13]{};
     int32_t ShortWidth[13]{};
     TLayer3Stage Stage = lsMono;
