@@ -37,17 +37,17 @@ int32_t TMP3Decoder::Open(const TMP3FrameHeader& header, int32_t length, int32_t
     OutputSelector = header.Mode == 3
                          ? osMonoStream
                          : static_cast<TOutputSelector>((options & kChannelSelectionMask) + 1);
-    if (header.Layer == 1) {
+    if (header.Layer == clLayerIII) {
         if (Layer3Setup(*this, header, length, shift, layer3Arg, options, bandwidth) == 0) return 0;
         FrameDecoder = Layer3DecodeFrame;
         return 1;
     }
     const int32_t limit = std::max(bandwidth, 1000);
     int32_t result = 0;
-    if (header.Layer == 3) {
+    if (header.Layer == clLayerI) {
         result = Layer1Setup(*this, header, length, limit);
         FrameDecoder = Layer1DecodeFrame;
-    } else if (header.Layer == 2) {
+    } else if (header.Layer == clLayerII) {
         result = Layer2Setup(*this, header, length, limit);
         FrameDecoder = Layer2DecodeFrame;
     }

@@ -8,6 +8,9 @@
 
 namespace pelbrisk {
 
+// The frame header's Layer field as coded.
+enum TCodedLayer : int32_t { clLayerIII = 1, clLayerII = 2, clLayerI = 3 };
+
 // Which PCM a set-up chose: 0 single-channel stream, else the channel selection + 1
 // (1 both channels, 2 mixed to mono, 3 left only, 4 right only).
 enum TOutputSelector : int32_t {

@@ -72,7 +72,7 @@ int32_t Layer1Setup(TMP3Decoder& decoder, const TMP3FrameHeader& header, int32_t
                     int32_t bandwidth) {
     // MPEG-2.5 frames carry an 11-bit sync that the frame decoder never accepts, and the
     // reserved sampling index has no rate to play at.
-    if (header.Layer != 3 || header.SyncKind != 1 || header.SamplingIndex == 3) return 0;
+    if (header.Layer != clLayerI || header.SyncKind != 1 || header.SamplingIndex == 3) return 0;
     SetUpLayer12(decoder, header, length, bandwidth, 32, 384, 12);
     return 1;
 }

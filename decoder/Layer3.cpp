@@ -228,7 +228,7 @@ int32_t Layer3Setup(TMP3Decoder& decoder, const TMP3FrameHeader& header, int32_t
     TLayer3State& state = *decoder.Layer3;
     state.Fill = 0;
     state.FrameStart = 0;
-    if (header.Layer != 1) return 0;
+    if (header.Layer != clLayerIII) return 0;
     // Only 16-bit full-rate output stages exist; a reserved sampling index has no tables.
     shift = std::clamp(shift, 0, 2);
     if ((outputFlags & 8) != 0 || shift != 0 || header.SamplingIndex < 0 ||
