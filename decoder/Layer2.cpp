@@ -72,35 +72,30 @@ void ReadScaleFactors(TLayer12State& state, TLayer12BitReader& reader) {
     }
 }
 
+template <typename T>
+inline void Ungroup(const std::array<T, 3>& group, float values[3]) {
+    values[0] = group[0];
+    values[1] = group[1];
+    values[2] = group[2];
+}
+
 // Reads the three samples of one entry of class `quantClass` (1..17), centred and unscaled.
 inline void ReadTriple(TLayer12BitReader& reader, int32_t quantClass, float values[3]) {
     switch (quantClass) {
-    case 1: {
-        const auto& group = Grouping3[reader.GetBits(5)];
-        values[0] = group[0];
-        values[1] = group[1];
-        values[2] = group[2];
+    case 1:
+        Ungroup(Grouping3[reader.GetBits(5)], values);
         return;
-    }
-    case 2: {
-        const auto& group = Grouping5[reader.GetBits(7)];
-        values[0] = group[0];
-        values[1] = group[1];
-        values[2] = group[2];
+    case 2:
+        Ungroup(Grouping5[reader.GetBits(7)], values);
         return;
-    }
-    case 4: {
-        const auto& group = Grouping9[reader.GetBits(10)];
-        values[0] = group[0];
-        values[1] = group[1];
-        values[2] = group[2];
+    case 4:
+        Ungroup(Grouping9[reader.GetBits(10)], values);
         return;
-    }
     default: {
         const int32_t bits = ClassCodeBits[quantClass];
         const int32_t centre = (1 << (bits - 1)) - 1;
         if (bits <= 10) {
-            // All three codes in one read.
+            // Three codes of at most 10 bits fit in one read.
             const uint32_t codes = reader.GetBits(3 * bits);
             const uint32_t mask = (1u << bits) - 1;
             values[0] = static_cast<float>(static_cast<int32_t>(codes >> (2 * bits)) - centre);

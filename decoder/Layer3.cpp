@@ -244,9 +244,9 @@ int32_t Layer3Setup(TMP3Decoder& decoder, const TMP3FrameHeader& header, int32_t
     int32_t frequency = FrequencyHz[header.Id][header.SamplingIndex];
     if (state.Version == 2) frequency /= 2;
 
-    const int32_t maxBands = decoder.FullBand ? 32 : 31;
-    state.BandLimit = std::min((frequencyLimit * 64 + frequency / 2) / frequency, maxBands);
-    if (decoder.FullBand) state.BandLimit = 32;
+    // Subband 31 lies above every bandwidth the player asks for; it is never decoded.
+    state.BandLimit =
+        decoder.FullBand ? 32 : std::min((frequencyLimit * 64 + frequency / 2) / frequency, 31);
     const TLayer3BandTable& bands = Layer3Bands[state.Version][state.SamplingIndex];
     if (!state.Lsf || decoder.FullBand) {
         state.LongLineLimit = bands.Long[22];
@@ -340,14 +340,13 @@ TDecodeResult Layer3DecodeFrame(TMP3Decoder& decoder, const uint8_t* frame, int3
     state.Fill += mainBytes;
 
     int16_t* pcm = reinterpret_cast<int16_t*>(output);
+    state.MainDataBit = state.FrameStart * 8;
     if (state.FrameStart < 0) {
         std::memset(output, 0, static_cast<size_t>(state.OutputBytes));
     } else if (!state.Lsf) {
-        state.MainDataBit = state.FrameStart * 8;
         DecodeGranule(decoder, state, 0, pcm);
         DecodeGranule(decoder, state, 1, pcm + state.OutputBytes / 4);
     } else {
-        state.MainDataBit = state.FrameStart * 8;
         DecodeGranule(decoder, state, state.LsfSlot, pcm);
     }
     if (state.Lsf) state.LsfSlot ^= 1;

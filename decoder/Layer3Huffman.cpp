@@ -17,10 +17,6 @@ constexpr uint8_t LsfPartitions[6][3][4] = {
     {{6, 6, 6, 3}, {4, 3, 3, 2}, {6, 4, 3, 2}},   {{8, 8, 5, 0}, {5, 4, 3, 0}, {6, 6, 3, 0}},
 };
 
-void DecodePairs(TLayer3BitReader& reader, int32_t* out, int32_t lines, int32_t table);
-int32_t DecodeQuadruples(TLayer3BitReader& reader, int32_t* out, int32_t lines, int32_t bitsLeft,
-                         int32_t table);
-
 inline int32_t Read(TLayer3BitReader& reader, int32_t bits) {
     return static_cast<int32_t>(reader.GetBits(bits));
 }
@@ -161,25 +157,6 @@ void ReadScaleFactorsLsf(TLayer3State& state, TLayer3BitReader& reader, int32_t 
     }
 }
 
-} // namespace
-
-void DecodeBigValues(TLayer3BitReader& shared, int32_t* out, int32_t lines, int32_t table) {
-    // A local copy keeps the reader in registers: the stores to `out` could alias its fields.
-    TLayer3BitReader reader = shared;
-    DecodePairs(reader, out, lines, table);
-    shared = reader;
-}
-
-int32_t DecodeCount1(TLayer3BitReader& shared, int32_t* out, int32_t lines, int32_t bitsLeft,
-                     int32_t table) {
-    TLayer3BitReader reader = shared;
-    const int32_t count = DecodeQuadruples(reader, out, lines, bitsLeft, table);
-    shared = reader;
-    return count;
-}
-
-namespace {
-
 void DecodePairs(TLayer3BitReader& reader, int32_t* out, int32_t lines, int32_t table) {
     const THuffmanTable& t = HuffmanTables[table];
     if (t.Kind == 0) {
@@ -255,6 +232,21 @@ int32_t DecodeQuadruples(TLayer3BitReader& reader, int32_t* out, int32_t lines, 
 }
 
 } // namespace
+
+void DecodeBigValues(TLayer3BitReader& shared, int32_t* out, int32_t lines, int32_t table) {
+    // A local copy keeps the reader in registers: the stores to `out` could alias its fields.
+    TLayer3BitReader reader = shared;
+    DecodePairs(reader, out, lines, table);
+    shared = reader;
+}
+
+int32_t DecodeCount1(TLayer3BitReader& shared, int32_t* out, int32_t lines, int32_t bitsLeft,
+                     int32_t table) {
+    TLayer3BitReader reader = shared;
+    const int32_t count = DecodeQuadruples(reader, out, lines, bitsLeft, table);
+    shared = reader;
+    return count;
+}
 
 void DecodeGranule(TMP3Decoder& decoder, TLayer3State& state, int32_t slot, int16_t* output) {
     TLayer3BitReader& reader = state.Reader;
