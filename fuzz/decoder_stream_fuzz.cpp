@@ -29,7 +29,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             DecodeFrameHeader(bytes + offset, static_cast<uint32_t>(count - offset), frame);
         // Damaged frames are handed over too: the decoder must refuse or survive them.
         decoder->Decode(bytes + offset, count - offset, pcm);
-        offset += frameLength > 0 ? frameLength + frame.Padding : 1;
+        // Layer I pads with a 4-byte slot, the other layers with one byte.
+        const int32_t paddingSlot = frame.Layer == 3 ? 4 : 1;
+        offset += frameLength > 0 ? frameLength + frame.Padding * paddingSlot : 1;
     }
     return 0;
 }
