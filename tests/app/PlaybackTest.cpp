@@ -357,7 +357,7 @@ TEST_F(PlaybackTest, PitchRestartsAPlayingOrPausedSongWhereItStood) {
     form->PitchBar->triggerAction(QAbstractSlider::SliderSingleStepSub);
     EXPECT_EQ(PitchPercent.load(), 149);
     EXPECT_EQ(form->MP3Player->Status(), mpsPaused);
-    EXPECT_NEAR(form->MP3Player->Position(), paused, 100);
+    EXPECT_NEAR(form->MP3Player->Position(), paused, 250);
 
     form->PauseBtnClick();
     form->SetPitch(80);
