@@ -315,13 +315,15 @@ TEST(EndToEnd, TheKeyboardAloneFindsAFolderPlaysItStepsOnAndQuits) {
     EXPECT_EQ(captionBecomes("02-Low Tide/Brook Lane/Field Notes"),
               "02-Low Tide/Brook Lane/Field Notes");
 
-    // The volume-down hot key, pressed twice, wherever the keyboard is.
+    // The volume-down hot key, pressed twice, wherever the keyboard is: 50 becomes 30.
     x("xdotool mousemove 700 500");
     x("xdotool key ctrl+alt+Down");
     x("xdotool key ctrl+alt+Down");
     std::this_thread::sleep_for(300ms);
 
+    // Back in the box, Ctrl+U is the menu's "Volume +", not the line editor's own key.
     x("xdotool mousemove --window " + window + " 200 10 click 1");
+    x("xdotool key ctrl+u");
     x("xdotool type --delay 50 :quit");
     x("xdotool key Return");
     int status = -1;
@@ -329,7 +331,7 @@ TEST(EndToEnd, TheKeyboardAloneFindsAFolderPlaysItStepsOnAndQuits) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     const auto bytes = ReadFileBytes(install / "pelbrisk.ini");
     const std::string settings(bytes.begin(), bytes.end());
-    EXPECT_NE(settings.find("volume = 30\n"), std::string::npos) << settings;
+    EXPECT_NE(settings.find("volume = 40\n"), std::string::npos) << settings;
 }
 
 } // namespace
