@@ -47,9 +47,15 @@ template <int N, typename T>
     }
 }
 
-// Every window routine pairs the ring slots m and 15 - m (m even): they share their two window
-// rows, each row weighing one slot for the low outputs and the other for the high ones, and the
-// odd slot's X[0] feeds the middle output.
+// The window routines sum one time slot: outputs j = 0..15 take +X[16 + j] from the even slots
+// and -X[16 - j] from the odd ones; outputs 32 - j take the same values weighted by row 15 - m
+// with alternating sign (the window is odd about its centre). Each product of two singles is
+// exact in double, so only the sums round; every version adds in the same order and gives the
+// same samples bit for bit, whatever its vector width.
+//
+// Each step pairs the ring slots m and 15 - m (m even): they share their two window rows, each
+// row weighing one slot for the low outputs and the other for the high ones, and the odd slot's
+// X[0] feeds the middle output.
 struct TWindowStep {
     const float* Even;    // the ring slot m steps old
     const float* Odd;     // the ring slot 15 - m steps old
@@ -73,44 +79,6 @@ inline void StoreSlot(const int32_t* low, int32_t middle, const int32_t* high, i
     out[Stride * 16] = static_cast<int16_t>(middle);
     for (int j = 1; j < 16; ++j)
         out[Stride * (32 - j)] = static_cast<int16_t>(high[j]);
-}
-
-// Clips as the vector versions' max and min do (a NaN becomes -32768), then rounds to the
-// nearest integer, halves to even.
-inline int32_t RoundAndClip(double sum) {
-    const double raised = sum > -32768.0 ? sum : -32768.0;
-    return static_cast<int32_t>(std::nearbyint(raised < 32767.0 ? raised : 32767.0));
-}
-
-// One time slot with the window: outputs j = 0..15 take +X[16 + j] from the even slots and
-// -X[16 - j] from the odd ones; outputs 32 - j take the same values weighted by row 15 - m with
-// alternating sign (the window is odd about its centre). Each product of two singles is exact in
-// double, so only the sums round; the vector versions add in the same order and give the same
-// samples bit for bit.
-template <int Stride>
-void WindowSlotPlain(const float* window, const float* ring, int32_t position, int16_t* out) {
-    double low[16] = {};
-    double high[16] = {};
-    double middle = 0.0;
-    for (int m = 0; m < 16; m += 2) {
-        const TWindowStep step = WindowStep(window, ring, position, m);
-        for (int j = 0; j < 16; ++j) {
-            const double fromEven = step.Even[16 + j];
-            const double fromOdd = step.Odd[16 - j];
-            low[j] += step.EvenRow[j] * fromEven;
-            low[j] -= step.OddRow[j] * fromOdd;
-            high[j] += step.OddRow[j] * fromEven;
-            high[j] += step.EvenRow[j] * fromOdd;
-        }
-        middle += static_cast<double>(step.MiddleWeight) * step.Odd[0];
-    }
-    int32_t lowSamples[16];
-    int32_t highSamples[16];
-    for (int j = 0; j < 16; ++j) {
-        lowSamples[j] = RoundAndClip(low[j]);
-        highSamples[j] = RoundAndClip(high[j]);
-    }
-    StoreSlot<Stride>(lowSamples, RoundAndClip(middle), highSamples, out);
 }
 
 #if defined(__SSE2__)
@@ -156,14 +124,15 @@ inline __m128d LoadTwo(const float* values) {
         _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(values))));
 }
 
-// RoundAndClip on two sums at once (the SSE unit's default rounding is halves to even).
+// Clips two sums to the 16-bit range (a NaN becomes -32768) and rounds them to the nearest
+// integer, halves to even: the SSE unit's default rounding.
 inline __m128i RoundAndClip(__m128d sums) {
     const __m128d clipped =
         _mm_min_pd(_mm_max_pd(sums, _mm_set1_pd(-32768.0)), _mm_set1_pd(32767.0));
     return _mm_cvtpd_epi32(clipped);
 }
 
-// WindowSlotPlain two outputs at a time.
+// One time slot, two outputs at a time.
 template <int Stride>
 inline void WindowSlotSse2(const float* window, const float* ring, int32_t position, int16_t* out) {
     __m128d low[8];  // outputs 2g, 2g + 1
@@ -199,6 +168,42 @@ inline void WindowSlotSse2(const float* window, const float* ring, int32_t posit
                       out);
 }
 
+#else
+
+// Clips as the vector versions' max and min do (a NaN becomes -32768), then rounds to the
+// nearest integer, halves to even.
+inline int32_t RoundAndClip(double sum) {
+    const double raised = sum > -32768.0 ? sum : -32768.0;
+    return static_cast<int32_t>(std::nearbyint(raised < 32767.0 ? raised : 32767.0));
+}
+
+// One time slot, one output at a time, for processors without SSE2.
+template <int Stride>
+void WindowSlotPlain(const float* window, const float* ring, int32_t position, int16_t* out) {
+    double low[16] = {};
+    double high[16] = {};
+    double middle = 0.0;
+    for (int m = 0; m < 16; m += 2) {
+        const TWindowStep step = WindowStep(window, ring, position, m);
+        for (int j = 0; j < 16; ++j) {
+            const double fromEven = step.Even[16 + j];
+            const double fromOdd = step.Odd[16 - j];
+            low[j] += step.EvenRow[j] * fromEven;
+            low[j] -= step.OddRow[j] * fromOdd;
+            high[j] += step.OddRow[j] * fromEven;
+            high[j] += step.EvenRow[j] * fromOdd;
+        }
+        middle += static_cast<double>(step.MiddleWeight) * step.Odd[0];
+    }
+    int32_t lowSamples[16];
+    int32_t highSamples[16];
+    for (int j = 0; j < 16; ++j) {
+        lowSamples[j] = RoundAndClip(low[j]);
+        highSamples[j] = RoundAndClip(high[j]);
+    }
+    StoreSlot<Stride>(lowSamples, RoundAndClip(middle), highSamples, out);
+}
+
 #endif // __SSE2__
 
 #if defined(__x86_64__)
@@ -214,7 +219,7 @@ PELBRISK_AVX2 inline __m256d LoadFourReversed(const float* values) {
     return _mm256_cvtps_pd(_mm_shuffle_ps(forward, forward, _MM_SHUFFLE(0, 1, 2, 3)));
 }
 
-// WindowSlotPlain four outputs at a time with fused multiply-adds: each product is exact, so
+// One time slot, four outputs at a time with fused multiply-adds: each product is exact, so
 // fusing changes no sum.
 template <int Stride>
 PELBRISK_AVX2 void WindowSlotAvx2(const float* window, const float* ring, int32_t position,
