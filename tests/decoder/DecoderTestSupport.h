@@ -1,13 +1,22 @@
 #pragma once
 
 #include "decoder/DecoderState.h"
+#include "tests/support/Media.h"
 #include "tests/support/Reference.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <string>
 #include <vector>
+
+// Skips a test whose stream lame encodes from a signal sox makes, when either tool is missing.
+#define PELBRISK_REQUIRE_LAME()                                                                    \
+    do {                                                                                           \
+        if (!::pelbrisk::test::ToolAvailable("lame") || !::pelbrisk::test::ToolAvailable("sox"))   \
+            GTEST_SKIP() << "lame or sox missing";                                                 \
+    } while (0)
 
 namespace pelbrisk::test {
 

@@ -203,14 +203,8 @@ std::vector<uint8_t> LameFile(int rate, int channels, const std::string& argumen
         test::EncodeWithLame(test::MakeSignalWav(3.0, rate, channels), arguments));
 }
 
-#define REQUIRE_LAME()                                                                             \
-    do {                                                                                           \
-        if (!test::ToolAvailable("lame") || !test::ToolAvailable("sox"))                           \
-            GTEST_SKIP() << "lame or sox missing";                                                 \
-    } while (0)
-
 TEST(Layer3Decode, ChannelSelectionsFollowTheStereoDecode) {
-    REQUIRE_LAME();
+    PELBRISK_REQUIRE_LAME();
     const std::vector<uint8_t> bytes = LameFile(44100, 2, "-m j -b 128 --short");
     auto decoder = std::make_unique<TMP3Decoder>();
     const test::TDecodedStream stereo = test::DecodeWholeStream(*decoder, bytes, 0);
@@ -235,7 +229,7 @@ TEST(Layer3Decode, ChannelSelectionsFollowTheStereoDecode) {
 }
 
 TEST(Layer3Decode, LineEqualizerScalesTheSpectrum) {
-    REQUIRE_LAME();
+    PELBRISK_REQUIRE_LAME();
     const std::vector<uint8_t> bytes = LameFile(44100, 2, "-b 128");
     auto decoder = std::make_unique<TMP3Decoder>();
     const test::TDecodedStream plain = test::DecodeWholeStream(*decoder, bytes);
@@ -273,7 +267,7 @@ std::vector<std::vector<uint8_t>> AudioFrames(const std::vector<uint8_t>& bytes)
 }
 
 TEST(Layer3Decode, ChannelCountChangesKeepTheSetUpOutput) {
-    REQUIRE_LAME();
+    PELBRISK_REQUIRE_LAME();
     const auto stereo = AudioFrames(LameFile(44100, 2, "-m s -b 128"));
     const auto mono = AudioFrames(LameFile(44100, 1, "-m m -b 128"));
     ASSERT_GT(stereo.size(), 20u);
@@ -326,7 +320,7 @@ TEST(Layer3Decode, ChannelCountChangesKeepTheSetUpOutput) {
 }
 
 TEST(Layer3Decode, RefusedLowSamplingFrequencyFramesDoNotMoveTheGranuleSlot) {
-    REQUIRE_LAME();
+    PELBRISK_REQUIRE_LAME();
     const auto frames = AudioFrames(LameFile(22050, 2, "-b 64"));
     ASSERT_GT(frames.size(), 10u);
     std::vector<int16_t> pcm(2304);

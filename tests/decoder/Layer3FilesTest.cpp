@@ -13,7 +13,7 @@ namespace {
 class Layer3Files : public testing::TestWithParam<TEncodedCase> {};
 
 TEST_P(Layer3Files, FullBandMatchesLibmpg123AndPlayerBandIsReported) {
-    if (!ToolAvailable("lame") || !ToolAvailable("sox")) GTEST_SKIP() << "lame or sox missing";
+    PELBRISK_REQUIRE_LAME();
     const TEncodedCase& c = GetParam();
     const auto mp3 = EncodeWithLame(MakeSignalWav(4.0, c.SampleRate, c.Channels), c.Arguments);
 
