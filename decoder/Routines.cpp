@@ -22,30 +22,27 @@ inline int16_t RoundAway(float sum) {
     return static_cast<int16_t>(static_cast<int32_t>(value));
 }
 
-// The sums of the floating-point unit's windows in single precision: window row m weighs the
-// ring slot m steps old, row 15 - m the same slot for the outputs above the middle.
+// The sums of the floating-point unit's windows in single precision.
 template <int Stride>
 void WindowSingle(const float* window, const float* ring, int32_t position, int16_t* out) {
     float low[16] = {};
     float high[16] = {};
     float middle = 0.0f;
-    const int32_t newest = position >> 5;
     for (int m = 0; m < 16; m += 2) {
-        const float* even = ring + 32 * ((newest + m) & 15);
-        const float* odd = ring + 32 * ((newest + 15 - m) & 15);
-        const float* evenRow = window + 16 * m;
-        const float* oddRow = window + 16 * (15 - m);
+        const TWindowStep step = WindowStep(window, ring, position, m);
         for (int j = 0; j < 16; ++j) {
-            low[j] += evenRow[j] * even[16 + j] - oddRow[j] * odd[16 - j];
-            high[j] += oddRow[j] * even[16 + j] + evenRow[j] * odd[16 - j];
+            low[j] += step.EvenRow[j] * step.Even[16 + j] - step.OddRow[j] * step.Odd[16 - j];
+            high[j] += step.OddRow[j] * step.Even[16 + j] + step.EvenRow[j] * step.Odd[16 - j];
         }
-        middle += window[256 + 7 - m / 2] * odd[0];
+        middle += step.MiddleWeight * step.Odd[0];
     }
-    for (int j = 0; j < 16; ++j)
-        out[Stride * j] = RoundAway(low[j]);
-    out[Stride * 16] = RoundAway(middle);
-    for (int j = 1; j < 16; ++j)
-        out[Stride * (32 - j)] = RoundAway(high[j]);
+    int32_t lowSamples[16];
+    int32_t highSamples[16];
+    for (int j = 0; j < 16; ++j) {
+        lowSamples[j] = RoundAway(low[j]);
+        highSamples[j] = RoundAway(high[j]);
+    }
+    StoreSlot<Stride>(lowSamples, RoundAway(middle), highSamples, out);
 }
 
 } // namespace

@@ -47,39 +47,9 @@ template <int N, typename T>
     }
 }
 
-// The window routines sum one time slot: outputs j = 0..15 take +X[16 + j] from the even slots
-// and -X[16 - j] from the odd ones; outputs 32 - j take the same values weighted by row 15 - m
-// with alternating sign (the window is odd about its centre). Each product of two singles is
-// exact in double, so only the sums round; every version adds in the same order and gives the
-// same samples bit for bit, whatever its vector width.
-//
-// Each step pairs the ring slots m and 15 - m (m even): they share their two window rows, each
-// row weighing one slot for the low outputs and the other for the high ones, and the odd slot's
-// X[0] feeds the middle output.
-struct TWindowStep {
-    const float* Even;    // the ring slot m steps old
-    const float* Odd;     // the ring slot 15 - m steps old
-    const float* EvenRow; // window row m
-    const float* OddRow;  // window row 15 - m
-    float MiddleWeight;
-};
-
-inline TWindowStep WindowStep(const float* window, const float* ring, int32_t position, int m) {
-    const int32_t newest = position >> 5;
-    return {ring + 32 * ((newest + m) & 15), ring + 32 * ((newest + 15 - m) & 15), window + 16 * m,
-            window + 16 * (15 - m), window[256 + 7 - m / 2]};
-}
-
-// Outputs 0..15 come from the low sums, 16 from the middle one, 17..31 from the high sums
-// (high[j] is output 32 - j; high[0] has no output).
-template <int Stride>
-inline void StoreSlot(const int32_t* low, int32_t middle, const int32_t* high, int16_t* out) {
-    for (int j = 0; j < 16; ++j)
-        out[Stride * j] = static_cast<int16_t>(low[j]);
-    out[Stride * 16] = static_cast<int16_t>(middle);
-    for (int j = 1; j < 16; ++j)
-        out[Stride * (32 - j)] = static_cast<int16_t>(high[j]);
-}
+// The windows with the floating-point unit's results, SSE2, plain and AVX2: each product of two
+// singles is exact in double, so only the sums round; every version adds in the same order and
+// gives the same samples bit for bit, whatever its vector width.
 
 #if defined(__SSE2__)
 

@@ -17,6 +17,34 @@ struct TMP3Decoder;
 // the same value, with row' the row 15 - m; output 16 adds the last row's value k times X[0] of
 // the slot 2k + 1 steps old.
 
+// Every window routine steps through the ring in pairs of slots m and 15 - m (m even): the two
+// share their window rows, each row weighing one slot for the low outputs and the other for the
+// high ones, and the odd slot's X[0] feeds the middle output.
+struct TWindowStep {
+    const float* Even;    // the ring slot m steps old
+    const float* Odd;     // the ring slot 15 - m steps old
+    const float* EvenRow; // window row m
+    const float* OddRow;  // window row 15 - m
+    float MiddleWeight;
+};
+
+inline TWindowStep WindowStep(const float* window, const float* ring, int32_t position, int m) {
+    const int32_t newest = position >> 5;
+    return {ring + 32 * ((newest + m) & 15), ring + 32 * ((newest + 15 - m) & 15), window + 16 * m,
+            window + 16 * (15 - m), window[256 + 7 - m / 2]};
+}
+
+// Outputs 0..15 come from the low sums, 16 from the middle one, 17..31 from the high sums
+// (high[j] is output 32 - j; high[0] has no output).
+template <int Stride>
+inline void StoreSlot(const int32_t* low, int32_t middle, const int32_t* high, int16_t* out) {
+    for (int j = 0; j < 16; ++j)
+        out[Stride * j] = static_cast<int16_t>(low[j]);
+    out[Stride * 16] = static_cast<int16_t>(middle);
+    for (int j = 1; j < 16; ++j)
+        out[Stride * (32 - j)] = static_cast<int16_t>(high[j]);
+}
+
 // X[k] = sum over i of x[i] * cos((2i + 1) k pi / 64), k = 0..31, in single precision.
 void Dct32(const float* x, float* X);
 

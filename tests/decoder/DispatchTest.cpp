@@ -3,6 +3,7 @@
 #include "decoder/Routines.h"
 #include "decoder/Synthesis.h"
 
+#include <cstdlib>
 #include <gtest/gtest.h>
 
 namespace pelbrisk {
@@ -146,6 +147,37 @@ TEST_F(Dispatch, FastestWindowsMatchThePortableOnesOnRealisticData) {
         for (int i = 0; i < 32; ++i)
             EXPECT_EQ(actual[i], expected[i]) << "position " << position << " sample " << i;
     }
+}
+
+// Sums in single precision stay within a rounding step of the double ones.
+TEST_F(Dispatch, ThreeDNowWindowsStayWithinOneOfTheUnitsOnRealisticData) {
+    float window[264];
+    float ring[512];
+    uint32_t seed = 777;
+    auto next = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return static_cast<float>(static_cast<int32_t>(seed >> 8) - (1 << 23)) / (1 << 23);
+    };
+    for (float& w : window)
+        w = next() * 0.6f;
+    for (float& r : ring)
+        r = next() * 9000.0f;
+    int differing = 0;
+    for (int32_t position = 0; position < 512; position += 32) {
+        int16_t unit[64] = {};
+        int16_t single[64] = {};
+        WindowInterleavedFpu(window, ring, position, unit);
+        WindowInterleaved3DNow(window, ring, position, single);
+        for (int i = 0; i < 64; ++i) {
+            ASSERT_LE(std::abs(unit[i] - single[i]), 1) << "position " << position << " " << i;
+            differing += unit[i] != single[i];
+        }
+        WindowMonoFpu(window, ring, position, unit);
+        WindowMono3DNow(window, ring, position, single);
+        for (int i = 0; i < 32; ++i)
+            ASSERT_LE(std::abs(unit[i] - single[i]), 1) << "position " << position << " " << i;
+    }
+    EXPECT_LT(differing, 16 * 32 / 4);
 }
 
 TEST(ProcessorDetection, ReadsVendorFamilyAndFeatureBits) {
