@@ -123,10 +123,8 @@ TEST_F(Dispatch, WindowFamiliesRoundTiesTheirOwnWayAndClipAlike) {
     }
 }
 
-TEST_F(Dispatch, FastestWindowsMatchThePortableOnesOnRealisticData) {
-    float window[264];
-    float ring[512];
-    uint32_t seed = 12345;
+// A window and a ring with values of the sizes music gives them.
+void FillLikeMusic(uint32_t seed, float (&window)[264], float (&ring)[512]) {
     auto next = [&seed] {
         seed = seed * 1664525u + 1013904223u;
         return static_cast<float>(static_cast<int32_t>(seed >> 8) - (1 << 23)) / (1 << 23);
@@ -135,6 +133,12 @@ TEST_F(Dispatch, FastestWindowsMatchThePortableOnesOnRealisticData) {
         w = next() * 0.6f;
     for (float& r : ring)
         r = next() * 9000.0f;
+}
+
+TEST_F(Dispatch, FastestWindowsMatchThePortableOnesOnRealisticData) {
+    float window[264];
+    float ring[512];
+    FillLikeMusic(12345, window, ring);
     for (int32_t position = 0; position < 512; position += 32) {
         int16_t expected[64] = {};
         int16_t actual[64] = {};
@@ -153,15 +157,7 @@ TEST_F(Dispatch, FastestWindowsMatchThePortableOnesOnRealisticData) {
 TEST_F(Dispatch, ThreeDNowWindowsStayWithinOneOfTheUnitsOnRealisticData) {
     float window[264];
     float ring[512];
-    uint32_t seed = 777;
-    auto next = [&seed] {
-        seed = seed * 1664525u + 1013904223u;
-        return static_cast<float>(static_cast<int32_t>(seed >> 8) - (1 << 23)) / (1 << 23);
-    };
-    for (float& w : window)
-        w = next() * 0.6f;
-    for (float& r : ring)
-        r = next() * 9000.0f;
+    FillLikeMusic(777, window, ring);
     int differing = 0;
     for (int32_t position = 0; position < 512; position += 32) {
         int16_t unit[64] = {};
