@@ -98,7 +98,7 @@ void TMP3Player::SetAutoPlay(bool value) {
 void TMP3Player::SetChangePosStep(int32_t value) {
     if (value < 100) return;
     changePosStep_ = value;
-    TMPLockGuard output(outputLock_);
+    UiLock output(*this, outputLock_);
     soundOut_.SetNotifyInterval(value);
 }
 
@@ -145,12 +145,12 @@ void TMP3Player::SetFileName(const std::string& value) {
 }
 
 bool TMP3Player::InvertPolarity() {
-    TMPLockGuard decoder(decoderLock_);
+    UiLock decoder(*this, decoderLock_);
     return GetPolarity();
 }
 
 void TMP3Player::SetInvertPolarity(bool value) {
-    TMPLockGuard decoder(decoderLock_);
+    UiLock decoder(*this, decoderLock_);
     SetPolarity(value);
 }
 
@@ -161,7 +161,7 @@ void TMP3Player::SetUsingCpuCapabilities(TMP3CpuCapabilities value) {
 void TMP3Player::SetVolBalance(int32_t value) {
     if (value < -100 || value > 100) return;
     volBalance_ = value;
-    TMPLockGuard output(outputLock_);
+    UiLock output(*this, outputLock_);
     soundOut_.SetBalance(value);
 }
 
@@ -172,7 +172,7 @@ void TMP3Player::SetVolume(int32_t value) {
         return;
     }
     volume_ = value;
-    TMPLockGuard output(outputLock_);
+    UiLock output(*this, outputLock_);
     soundOut_.SetVolume(value);
 }
 
@@ -222,7 +222,7 @@ void TMP3Player::OpenStreamWithoutPlaying(TMPStream* stream, TMP3StreamOptions o
 }
 
 void TMP3Player::ReadStreamLayout() {
-    TMPLockGuard decoder(decoderLock_);
+    UiLock decoder(*this, decoderLock_);
     {
         std::lock_guard table(seekTableMutex_);
         seekTable_.clear();
@@ -309,7 +309,7 @@ void TMP3Player::Close() {
     if (stream_ == nullptr) return;
     if (status_ != mpsStopped) Stop();
     {
-        TMPLockGuard decoder(decoderLock_);
+        UiLock decoder(*this, decoderLock_);
         reader_.Detach();
         pcmBuffer_.Free();
         fileName_.clear();
@@ -369,7 +369,7 @@ void TMP3Player::Play() {
     try {
         SelectRoutines(FeaturesWithCapabilities(DetectProcessorFeatures(), usingCpuCapabilities_));
         {
-            TMPLockGuard output(outputLock_);
+            UiLock output(*this, outputLock_);
             AttachPositionNotifier();
             soundOut_.SetOutputFileName(outputFileName_);
             soundOut_.SetDeviceID(deviceId_);
@@ -389,7 +389,7 @@ void TMP3Player::Play() {
 void TMP3Player::Pause() {
     if (!(Commands() & CommandBit(mpcPause))) return;
     {
-        TMPLockGuard output(outputLock_);
+        UiLock output(*this, outputLock_);
         soundOut_.Pause();
     }
     AssignStatus(mpsPaused);
@@ -398,7 +398,7 @@ void TMP3Player::Pause() {
 void TMP3Player::Resume() {
     if (!(Commands() & CommandBit(mpcResume))) return;
     {
-        TMPLockGuard output(outputLock_);
+        UiLock output(*this, outputLock_);
         soundOut_.Unpause();
     }
     AssignStatus(mpsPlaying);
@@ -411,10 +411,9 @@ void TMP3Player::Stop() {
     // its error is raised once the stop is complete.
     std::exception_ptr outputError;
     {
-        UiWaitingScope waiting(uiWaiting_);
-        TMPLockGuard decoder(decoderLock_);
+        UiLock decoder(*this, decoderLock_);
         {
-            TMPLockGuard output(outputLock_);
+            UiLock output(*this, outputLock_);
             soundOut_.SetOnPosition(nullptr);
             try {
                 soundOut_.Reset();
@@ -564,7 +563,7 @@ void TMP3Player::PlayOutAndEnd() {
 // ---- Position and seeking ---------------------------------------------------------------
 
 int32_t TMP3Player::Position() {
-    TMPLockGuard output(outputLock_);
+    UiLock output(*this, outputLock_);
     if (soundOut_.Active()) {
         playedBytes_ += soundOut_.GetDoneBytes();
         const int64_t bytesPerSecondTimesEight = static_cast<int64_t>(soundOut_.SampleRate()) *
@@ -580,7 +579,7 @@ int32_t TMP3Player::Duration() const {
 }
 
 int32_t TMP3Player::ReaderPosition() {
-    TMPLockGuard decoder(decoderLock_);
+    UiLock decoder(*this, decoderLock_);
     return reader_.Position();
 }
 
@@ -615,9 +614,8 @@ void TMP3Player::Seek(int32_t milliseconds) {
     MP3Assert(reader_.Seekable());
     if (milliseconds < 0 || !(Commands() & CommandBit(mpcSeek))) return;
     {
-        UiWaitingScope waiting(uiWaiting_);
-        TMPLockGuard decoder(decoderLock_);
-        TMPLockGuard output(outputLock_);
+        UiLock decoder(*this, decoderLock_);
+        UiLock output(*this, outputLock_);
         soundOut_.SetOnPosition(nullptr);
         const bool paused = status_ == mpsPaused;
         soundOut_.Reset();
@@ -678,7 +676,7 @@ void TMP3Player::SetBandRange(int32_t low, int32_t high) {
 void TMP3Player::UpdateEqualizerGains() {
     // The gains are read by the decoding thread; writing them under the decoder lock keeps
     // that exchange well defined.
-    TMPLockGuard decoder(decoderLock_);
+    UiLock decoder(*this, decoderLock_);
     auto gainOf = [this](size_t band) {
         return static_cast<float>(std::pow(10.0, equalizerValue_[band] / 100.0));
     };

@@ -181,17 +181,32 @@ private:
         std::exception_ptr Error;
     };
     using ExceptionNoticeRef = std::shared_ptr<ExceptionNotice>;
-    // While the user-interface thread waits for the worker or the sound output, a thread that
-    // failed must not wait for that thread to show its error: both would wait for ever.
+    // While the user-interface thread waits for one of the locks, or for the worker or the
+    // sound output, a thread that failed must not wait for it to show the error: the failed
+    // thread may be what holds the lock, or hold it up, and both would wait for ever. Scopes
+    // nest; the flag stays set until the outermost one ends.
     class UiWaitingScope {
     public:
-        explicit UiWaitingScope(TMPEvent& event) : event_(event) { event_.SetEvent(); }
-        ~UiWaitingScope() { event_.ResetEvent(); }
+        explicit UiWaitingScope(TMP3Player& player) : player_(player) {
+            if (player_.uiWaitDepth_++ == 0) player_.uiWaiting_.SetEvent();
+        }
+        ~UiWaitingScope() {
+            if (--player_.uiWaitDepth_ == 0) player_.uiWaiting_.ResetEvent();
+        }
         UiWaitingScope(const UiWaitingScope&) = delete;
         UiWaitingScope& operator=(const UiWaitingScope&) = delete;
 
     private:
-        TMPEvent& event_;
+        TMP3Player& player_;
+    };
+    // The decoder or the output lock, taken on the user-interface thread.
+    class UiLock {
+    public:
+        UiLock(TMP3Player& player, TMPAbstractMutex& mutex) : waiting_(player), guard_(mutex) {}
+
+    private:
+        UiWaitingScope waiting_;
+        TMPLockGuard guard_;
     };
 
     void OpenStreamWithoutPlaying(TMPStream* stream, TMP3StreamOptions options);
@@ -267,6 +282,7 @@ private:
     std::function<void()> processMessages_;
     TMPSimpleEvent shuttingDown_;
     TMPSimpleEvent uiWaiting_;
+    int32_t uiWaitDepth_ = 0; // touched by the user-interface thread only
     TSoundOut soundOut_;
     TMPSimpleMutex outputLock_;
     TMPSimpleMutex decoderLock_;

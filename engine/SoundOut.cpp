@@ -200,6 +200,10 @@ void TSoundOut::Close() {
                 std::vector<uint8_t>().swap(buffer);
             out.headers_.fill(TAudioBuffer{});
             out.bufferSize_ = 0;
+            // Nothing is queued any more: whoever waits for the play-out (the worker at the end
+            // of the data) must not wait for buffers that a failed write will never return.
+            out.queued_ = 0;
+            out.allDone_.SetEvent();
             out.active_ = false;
         }
     } release{*this};
