@@ -31,10 +31,12 @@ public:
         if (!buffer.Prepared) return kAudioUnprepared;
         {
             std::lock_guard lock(mutex_);
-            Advance(Clock::now());
+            const Clock::time_point now = Clock::now();
+            Advance(now);
             buffer.Queued = true;
             queue_.push_back(Entry{&buffer, queuedEnd_ + buffer.Length});
             queuedEnd_ += buffer.Length;
+            Advance(now);
         }
         changed_.notify_all();
         return kAudioNoError;
@@ -71,6 +73,7 @@ public:
         {
             std::lock_guard lock(mutex_);
             paused_ = false;
+            Advance(Clock::now());
         }
         changed_.notify_all();
         return kAudioNoError;
@@ -120,7 +123,8 @@ private:
     };
 
     // Moves the play position to `now`; the clock runs only while unpaused data is queued.
-    // Called with mutex_ held.
+    // Called with mutex_ held, also right after a write or a restart: the sound starts then, not
+    // whenever the clock thread next gets the processor.
     void Advance(Clock::time_point now) {
         const bool shouldRun = !paused_ && played_ < queuedEnd_;
         if (shouldRun && !clockRunning_) {

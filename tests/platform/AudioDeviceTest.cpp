@@ -3,6 +3,7 @@
 #include "tests/support/Media.h"
 #include "tests/support/Paths.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -98,14 +99,15 @@ TEST(NullAudioDevice, PlaysEachBufferInRealTimeAndReportsItDoneInOrder) {
     ASSERT_EQ(device->Write(a), kAudioNoError);
     ASSERT_EQ(device->Write(b), kAudioNoError);
     EXPECT_EQ(device->Unprepare(a), kAudioStillPlaying);
-    ASSERT_TRUE(log.WaitFor(1, 2s));
+    ASSERT_TRUE(log.WaitFor(1, 20s));
     const auto firstDone = std::chrono::steady_clock::now() - start;
-    ASSERT_TRUE(log.WaitFor(2, 2s));
+    ASSERT_TRUE(log.WaitFor(2, 20s));
     const auto secondDone = std::chrono::steady_clock::now() - start;
-    EXPECT_GE(firstDone, 240ms);
-    EXPECT_LE(firstDone, 400ms);
-    EXPECT_GE(secondDone, 490ms);
-    EXPECT_LE(secondDone, 700ms);
+    // Never early; late only by what a busy machine makes the clock thread wait.
+    EXPECT_GE(firstDone, 250ms);
+    EXPECT_LE(firstDone, 1250ms);
+    EXPECT_GE(secondDone, 500ms);
+    EXPECT_LE(secondDone, 2500ms);
     EXPECT_EQ(log.Done(), (std::vector<uint32_t>{0, 1}));
     uint64_t position = 0;
     device->GetPositionBytes(position);
@@ -123,14 +125,17 @@ TEST(NullAudioDevice, PauseStopsTheClockAndResetReturnsEverythingAtOnce) {
     TAudioBuffer buffer = BufferOver(pcm, 5);
     device->Prepare(buffer);
     device->Write(buffer);
+    const auto written = std::chrono::steady_clock::now();
     std::this_thread::sleep_for(100ms);
+    const auto playing = std::chrono::duration<double>(std::chrono::steady_clock::now() - written);
     device->Pause();
     uint64_t paused = 0, later = 0;
     device->GetPositionBytes(paused);
     std::this_thread::sleep_for(150ms);
     device->GetPositionBytes(later);
     EXPECT_EQ(paused, later);
-    EXPECT_GT(paused, 0u);
+    // The sound starts with the write, however late the clock thread gets to run.
+    EXPECT_GE(static_cast<double>(paused), std::min(playing.count(), 1.0) * 32000 - 1);
     EXPECT_EQ(device->Reset(), kAudioNoError);
     EXPECT_EQ(log.Done(), std::vector<uint32_t>{5}) << "dropped buffers come back at once";
     device->GetPositionBytes(later);
