@@ -175,7 +175,7 @@ TEST(SoundOut, FreeEventIsSetOnceABufferComesBackOrAtOnceWhenThereIsRoom) {
     out.SetFreeEvent(&free);
     EXPECT_EQ(free.WaitFor(100), kWaitTimeout) << "paused and full: no room";
     out.Unpause();
-    EXPECT_EQ(free.WaitFor(2000), kWaitSignalled);
+    EXPECT_EQ(free.WaitFor(20000), kWaitSignalled);
     out.Reset();
     out.Close();
 }
@@ -188,6 +188,7 @@ TEST(SoundOut, PlaysInRealTimeWithPositionNoticesWhileSoundIsQueued) {
         ++notices;
     });
     out.SetNotifyInterval(100);
+    const auto opened = std::chrono::steady_clock::now();
     OpenOnNullDevice(out, 8000); // 32,000 bytes a second, 16,000 per buffer
     const std::vector<uint8_t> pcm = Ramp(32000);
     const auto start = std::chrono::steady_clock::now();
@@ -195,14 +196,15 @@ TEST(SoundOut, PlaysInRealTimeWithPositionNoticesWhileSoundIsQueued) {
     out.WaitDone();
     const auto elapsed = std::chrono::steady_clock::now() - start;
     EXPECT_GE(elapsed, 950ms);
-    EXPECT_LE(elapsed, 1500ms);
-    EXPECT_GE(notices, 3);
-    EXPECT_LE(notices, 11);
+    EXPECT_LE(elapsed, 5s) << "a busy machine delays the done notices, but not by seconds";
     const int32_t done = out.GetDoneBytes();
     EXPECT_EQ(done, 32000);
     EXPECT_EQ(out.GetDoneBytes(), 0) << "counted since the previous call";
     out.Thread().WaitForIdle(); // the last done notice may still be on its way
     const int settled = notices;
+    EXPECT_GE(settled, 3);
+    // More than the interval lies between two notices, and between the open and the first.
+    EXPECT_LE(settled, (std::chrono::steady_clock::now() - opened) / 100ms);
     std::this_thread::sleep_for(300ms);
     EXPECT_EQ(notices, settled) << "no notices once the ring is empty";
     out.Close();
@@ -255,13 +257,14 @@ TEST(SoundOut, ResetDropsQueuedSoundAndRestartsTheCount) {
     TSoundOut out;
     OpenOnNullDevice(out, 8000);
     const std::vector<uint8_t> pcm = Ramp(64000);
-    ASSERT_EQ(out.Write(pcm.data(), 64000), 64000);
-    std::this_thread::sleep_for(200ms);
+    const auto written = std::chrono::steady_clock::now();
+    ASSERT_EQ(out.Write(pcm.data(), 64000), 64000); // two seconds
+    std::this_thread::sleep_for(50ms);
     EXPECT_GT(out.GetDoneBytes(), 0);
-    const auto start = std::chrono::steady_clock::now();
     out.Reset();
     out.WaitDone();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 300ms) << "dropped, not played";
+    // Played rather than dropped, the queued sound would last until two seconds after the write.
+    EXPECT_LT(std::chrono::steady_clock::now(), written + 2s) << "dropped, not played";
     EXPECT_EQ(out.GetDoneBytes(), 0);
     out.Close();
 }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <stdexcept>
@@ -20,6 +21,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// However loaded the machine, a loop thread gets this far within this time.
+constexpr auto kGenerousDeadline = 20s;
+
 // Records what a loop thread dispatches; can be told to throw on one message number.
 class Recorder : public TMPMessageHandler {
 public:
@@ -29,6 +33,7 @@ public:
             messages.push_back(message.Msg);
             params.push_back(message.WParam);
         }
+        dispatched.notify_all();
         if (message.Msg == throwOn) throw std::runtime_error("handler failed");
         if (message.Msg == MPM_WATCHEVENT && watchEvent != nullptr && ++watchCount >= 3)
             watchEvent->ResetEvent();
@@ -41,8 +46,17 @@ public:
         std::lock_guard lock(mutex);
         return messages;
     }
+    // True once `count` messages with this number have been dispatched.
+    bool WaitForCount(uint32_t number, size_t count) {
+        std::unique_lock lock(mutex);
+        return dispatched.wait_for(lock, kGenerousDeadline, [&] {
+            return static_cast<size_t>(std::count(messages.begin(), messages.end(), number)) >=
+                   count;
+        });
+    }
 
     std::mutex mutex;
+    std::condition_variable dispatched;
     std::vector<uint32_t> messages;
     std::vector<uintptr_t> params;
     uint32_t throwOn = 0;
@@ -54,13 +68,18 @@ TEST(SimpleMutex, HolderMayEnterAgainAndOthersWaitUntilFullyReleased) {
     TMPSimpleMutex mutex;
     mutex.Lock();
     mutex.Lock();
+    std::atomic<bool> trying{false};
     std::atomic<bool> entered{false};
     std::thread other([&] {
+        trying = true;
         mutex.Lock();
         entered = true;
         mutex.Unlock();
     });
     mutex.Unlock();
+    while (!trying)
+        std::this_thread::yield();
+    // However long the other thread takes, it must not get in while the lock is held once.
     std::this_thread::sleep_for(50ms);
     EXPECT_FALSE(entered) << "one unlock of two must keep the lock held";
     mutex.Unlock();
@@ -132,13 +151,15 @@ TEST(LoopThread, TimeoutDispatchesPeriodicallyAndChangesAtTheNextWait) {
     Recorder owner;
     TMPLoopThread thread(&owner);
     thread.SetTimeout(40);
+    const auto start = std::chrono::steady_clock::now();
     thread.Resume();
-    std::this_thread::sleep_for(250ms);
+    ASSERT_TRUE(owner.WaitForCount(MPM_TIMEOUT, 3));
     const size_t ticks = owner.Count(MPM_TIMEOUT);
-    EXPECT_GE(ticks, 3u);
-    EXPECT_LE(ticks, 7u);
+    // Each tick takes a whole quiet wait, so a slow machine may see fewer but never more.
+    EXPECT_GE(std::chrono::steady_clock::now() - start, static_cast<int64_t>(ticks) * 40ms);
     thread.SetTimeout(kInfinite);
-    std::this_thread::sleep_for(60ms); // the wait in progress may still run out once
+    // The wait in progress may still run out once; the one after the idle check has no limit.
+    thread.WaitForIdle();
     const size_t settled = owner.Count(MPM_TIMEOUT);
     std::this_thread::sleep_for(200ms);
     EXPECT_EQ(owner.Count(MPM_TIMEOUT), settled);
@@ -150,9 +171,9 @@ TEST(LoopThread, SignalledEventIsDispatchedAgainUntilTheOwnerResetsIt) {
     owner.watchEvent = &thread.Event();
     thread.Resume();
     thread.Event().SetEvent();
-    for (int i = 0; i < 100 && owner.Count(MPM_WATCHEVENT) < 3; ++i)
-        std::this_thread::sleep_for(5ms);
-    std::this_thread::sleep_for(50ms);
+    ASSERT_TRUE(owner.WaitForCount(MPM_WATCHEVENT, 3));
+    // A pass that still saw the event would dispatch it before the idle check's message.
+    thread.WaitForIdle();
     EXPECT_EQ(owner.Count(MPM_WATCHEVENT), 3u);
 }
 
@@ -185,7 +206,7 @@ TEST(LoopThread, QuitEndsTheThreadLeavingLaterMessagesUnhandled) {
     thread.PostMessage(MPM_QUIT);
     thread.PostMessage(0x701);
     thread.Resume();
-    EXPECT_EQ(thread.Ended().WaitFor(2000), kWaitSignalled);
+    EXPECT_EQ(thread.Ended().WaitFor(20000), kWaitSignalled);
     EXPECT_EQ(owner.Snapshot(), std::vector<uint32_t>{0x700});
     thread.WaitForIdle(); // returns at once on an ended thread
 }
