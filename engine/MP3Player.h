@@ -257,7 +257,9 @@ private:
     int32_t freeFormatLength_ = 0; // a free-format stream's frame length without padding, else 0
     int32_t resyncCount_ = 0;
     int32_t dataStart_ = 0;
-    int32_t dataLength_ = kUnknownDataLength;
+    // Becomes known on the worker at the end of a stream that cannot seek while the host may be
+    // asking for the duration.
+    std::atomic<int32_t> dataLength_{kUnknownDataLength};
     int32_t layerNumber_ = 0;
     int32_t mpegVersion_ = 0;
     int32_t sampleRate_ = 0;
