@@ -1,12 +1,10 @@
 #include "platform/AudioDevice.h"
+#include "platform/AudioDeviceQueue.h"
 
 #include <algorithm>
 #include <alsa/asoundlib.h>
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
-#include <deque>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -54,51 +52,17 @@ const std::vector<std::string>& PlaybackDeviceNames() {
 // All ALSA calls happen under mutex_, most of them on the writer thread, which feeds the PCM
 // from the queued buffers (scaled by the volume word) and reports each buffer done once the
 // PCM's delay shows that its last byte has been played.
-class TAlsaAudioDevice final : public TAudioDevice {
+class TAlsaAudioDevice final : public TQueuedAudioDevice {
 public:
     TAlsaAudioDevice(snd_pcm_t* pcm, const TAudioFormat& format, TAudioDoneTarget done,
                      bool canPause, snd_pcm_uframes_t periodFrames)
-        : pcm_(pcm), format_(format), blockAlign_(static_cast<uint64_t>(format.BlockAlign())),
-          done_(std::move(done)), canPause_(canPause),
+        : TQueuedAudioDevice(std::move(done)), pcm_(pcm), format_(format),
+          blockAlign_(static_cast<uint64_t>(format.BlockAlign())), canPause_(canPause),
           scratch_(static_cast<size_t>(periodFrames) * blockAlign_), periodFrames_(periodFrames) {
         writer_ = std::thread([this] { RunWriter(); });
     }
 
     ~TAlsaAudioDevice() override { Close(); }
-
-    int32_t Write(TAudioBuffer& buffer) override {
-        if (!buffer.Prepared) return kAudioUnprepared;
-        {
-            std::lock_guard lock(mutex_);
-            if (failure_ != 0) return std::exchange(failure_, 0);
-            buffer.Queued = true;
-            queue_.push_back(Entry{&buffer, queuedEnd_, queuedEnd_ + buffer.Length});
-            queuedEnd_ += buffer.Length;
-        }
-        changed_.notify_all();
-        return kAudioNoError;
-    }
-
-    int32_t Reset() override {
-        std::vector<uint32_t> dropped;
-        int32_t result;
-        {
-            std::lock_guard lock(mutex_);
-            result = snd_pcm_drop(pcm_);
-            if (result == 0) result = snd_pcm_prepare(pcm_);
-            hardwarePaused_ = false;
-            for (Entry& entry : queue_) {
-                entry.Buffer->Queued = false;
-                dropped.push_back(entry.Buffer->Index);
-            }
-            queue_.clear();
-            queuedEnd_ = written_ = played_ = 0;
-        }
-        changed_.notify_all();
-        for (uint32_t index : dropped)
-            done_(index);
-        return result;
-    }
 
     int32_t Pause() override {
         std::lock_guard lock(mutex_);
@@ -139,44 +103,29 @@ public:
         return kAudioNoError;
     }
 
-    int32_t SetVolume(uint32_t volumeWord) override {
-        volume_.store(volumeWord);
+protected:
+    int32_t Queue(TAudioBuffer& buffer) override {
+        // A failure of the writer thread reaches the sound output with the next write.
+        if (failure_ != 0) return std::exchange(failure_, 0);
+        Enqueue(buffer);
         return kAudioNoError;
     }
 
-    int32_t GetVolume(uint32_t& volumeWord) override {
-        volumeWord = volume_.load();
-        return kAudioNoError;
+    int32_t DropPlayback() override {
+        int32_t result = snd_pcm_drop(pcm_);
+        if (result == 0) result = snd_pcm_prepare(pcm_);
+        hardwarePaused_ = false;
+        written_ = 0;
+        return result;
     }
 
-    int32_t Close() override {
-        {
-            std::lock_guard lock(mutex_);
-            if (closed_) return kAudioNoError;
-            closed_ = true;
-            for (Entry& entry : queue_)
-                entry.Buffer->Queued = false;
-            queue_.clear();
-        }
-        changed_.notify_all();
+    int32_t Release() override {
         writer_.join();
         snd_pcm_drop(pcm_);
         return snd_pcm_close(pcm_);
     }
 
-protected:
-    bool IsQueued(const TAudioBuffer& buffer) override {
-        std::lock_guard lock(mutex_);
-        return buffer.Queued;
-    }
-
 private:
-    struct Entry {
-        TAudioBuffer* Buffer;
-        uint64_t Start; // byte offsets in the stream of written data
-        uint64_t End;
-    };
-
     void UpdatePlayed() {
         const snd_pcm_state_t state = snd_pcm_state(pcm_);
         if (state == SND_PCM_STATE_XRUN) {
@@ -193,21 +142,10 @@ private:
         played_ = std::max(played_, written_ - pending);
     }
 
-    void ReportPlayed(std::unique_lock<std::mutex>& lock) {
-        while (!queue_.empty() && queue_.front().End <= played_) {
-            const uint32_t index = queue_.front().Buffer->Index;
-            queue_.front().Buffer->Queued = false;
-            queue_.pop_front();
-            lock.unlock();
-            done_(index);
-            lock.lock();
-        }
-    }
-
     // Hands ALSA as much of the queued data as it has room for; false when it had none.
     bool Feed() {
-        const Entry* entry = nullptr;
-        for (const Entry& candidate : queue_)
+        const TQueuedBuffer* entry = nullptr;
+        for (const TQueuedBuffer& candidate : queue_)
             if (candidate.Start <= written_ && written_ < candidate.End) entry = &candidate;
         if (entry == nullptr) return false;
         const uint64_t remaining = entry->End - written_;
@@ -266,21 +204,13 @@ private:
     snd_pcm_t* pcm_;
     const TAudioFormat format_;
     const uint64_t blockAlign_;
-    TAudioDoneTarget done_;
     const bool canPause_;
     std::vector<uint8_t> scratch_;
     const uint64_t periodFrames_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::deque<Entry> queue_;
-    uint64_t queuedEnd_ = 0;
-    uint64_t written_ = 0;
-    uint64_t played_ = 0;
+    uint64_t written_ = 0; // of the stream of queued bytes, how much ALSA has been given
     bool paused_ = false;
     bool hardwarePaused_ = false;
-    bool closed_ = false;
     int32_t failure_ = 0;
-    std::atomic<uint32_t> volume_{0xFFFFFFFFu};
     std::thread writer_;
 };
 

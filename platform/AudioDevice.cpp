@@ -1,8 +1,12 @@
 #include "platform/AudioDevice.h"
 
+#include "platform/AudioDeviceQueue.h"
+
 #include <alsa/asoundlib.h>
 #include <cstdio>
 #include <mutex>
+#include <utility>
+#include <vector>
 
 namespace pelbrisk {
 
@@ -14,6 +18,86 @@ int32_t TAudioDevice::Prepare(TAudioBuffer& buffer) {
 int32_t TAudioDevice::Unprepare(TAudioBuffer& buffer) {
     if (IsQueued(buffer)) return kAudioStillPlaying;
     buffer.Prepared = false;
+    return kAudioNoError;
+}
+
+TQueuedAudioDevice::TQueuedAudioDevice(TAudioDoneTarget done) : done_(std::move(done)) {}
+
+int32_t TQueuedAudioDevice::Write(TAudioBuffer& buffer) {
+    if (!buffer.Prepared) return kAudioUnprepared;
+    int32_t result;
+    {
+        std::lock_guard lock(mutex_);
+        result = Queue(buffer);
+    }
+    changed_.notify_all();
+    return result;
+}
+
+void TQueuedAudioDevice::Enqueue(TAudioBuffer& buffer) {
+    buffer.Queued = true;
+    queue_.push_back(TQueuedBuffer{&buffer, queuedEnd_, queuedEnd_ + buffer.Length});
+    queuedEnd_ += buffer.Length;
+}
+
+int32_t TQueuedAudioDevice::Reset() {
+    std::vector<uint32_t> dropped;
+    int32_t result;
+    {
+        std::lock_guard lock(mutex_);
+        result = DropPlayback();
+        for (TQueuedBuffer& queued : queue_) {
+            queued.Buffer->Queued = false;
+            dropped.push_back(queued.Buffer->Index);
+        }
+        queue_.clear();
+        queuedEnd_ = played_ = 0;
+    }
+    changed_.notify_all();
+    for (uint32_t index : dropped)
+        done_(index);
+    return result;
+}
+
+bool TQueuedAudioDevice::ReportPlayed(std::unique_lock<std::mutex>& lock) {
+    bool reported = false;
+    while (!queue_.empty() && queue_.front().End <= played_) {
+        const uint32_t index = queue_.front().Buffer->Index;
+        queue_.front().Buffer->Queued = false;
+        queue_.pop_front();
+        lock.unlock();
+        done_(index);
+        lock.lock();
+        reported = true;
+    }
+    return reported;
+}
+
+int32_t TQueuedAudioDevice::Close() {
+    {
+        std::lock_guard lock(mutex_);
+        if (closed_) return kAudioNoError;
+        closed_ = true;
+        for (TQueuedBuffer& queued : queue_)
+            queued.Buffer->Queued = false;
+        queue_.clear();
+    }
+    changed_.notify_all();
+    return Release();
+}
+
+bool TQueuedAudioDevice::IsQueued(const TAudioBuffer& buffer) {
+    std::lock_guard lock(mutex_);
+    return buffer.Queued;
+}
+
+int32_t TQueuedAudioDevice::SetVolume(uint32_t volumeWord) {
+    volume_.store(volumeWord);
+    return kAudioNoError;
+}
+
+int32_t TQueuedAudioDevice::GetVolume(uint32_t& volumeWord) {
+    volumeWord = volume_.load();
     return kAudioNoError;
 }
 
