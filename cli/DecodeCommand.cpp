@@ -1,7 +1,7 @@
 #include "cli/Commands.h"
+#include "cli/PlayerInput.h"
 #include "decoder/DecoderState.h"
 #include "engine/MP3Player.h"
-#include "engine/Stream.h"
 
 #include <cstdio>
 #include <exception>
@@ -66,17 +66,10 @@ int RunDecode(const TArguments& arguments) {
 
     TMP3Player player;
     player.SetAutoPlay(false);
-    bool ended = false;
-    TMP3EndPlayReason reason = merStoped;
-    player.OnEndPlay = [&](void*, TMP3EndPlayReason why) {
-        ended = true;
-        reason = why;
-    };
+    TPlayEnd end;
+    end.Watch(player);
     try {
-        if (options.Input == "-")
-            player.OpenStream(new TMPPipeStream(STDIN_FILENO, false), msoOwnsStream);
-        else
-            player.SetFileName(options.Input);
+        OpenInput(player, options.Input);
         player.SetOutputFileName(options.Output);
         player.Play();
     } catch (const std::exception& error) {
@@ -85,13 +78,13 @@ int RunDecode(const TArguments& arguments) {
     }
     const bool showProgress = isatty(STDERR_FILENO) != 0;
     const int32_t duration = player.Duration();
-    while (!ended) {
+    while (!end.Ended) {
         player.Messages().WaitForMessage(200);
         player.Messages().Pump();
-        if (showProgress && !ended) DrawProgress(player.Position(), duration);
+        if (showProgress && !end.Ended) DrawProgress(player.Position(), duration);
     }
     if (showProgress) std::fprintf(stderr, "\n");
-    return reason == merSuccessful && !failed ? 0 : 1;
+    return end.Reason == merSuccessful && !failed ? 0 : 1;
 }
 
 } // namespace pelbrisk::cli

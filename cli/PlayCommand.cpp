@@ -1,6 +1,6 @@
 #include "cli/Commands.h"
+#include "cli/PlayerInput.h"
 #include "engine/MP3Player.h"
-#include "engine/Stream.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -100,24 +100,17 @@ void DrawStatus(TMP3Player& player, const std::string& title) {
 enum class TOutcome { Finished, Next, Quit, Failed };
 
 TOutcome PlayOne(TMP3Player& player, TKeyboard& keyboard, const std::string& file) {
-    bool ended = false;
-    TMP3EndPlayReason reason = merStoped;
-    player.OnEndPlay = [&](void*, TMP3EndPlayReason why) {
-        ended = true;
-        reason = why;
-    };
+    TPlayEnd end;
+    end.Watch(player);
     try {
-        if (file == "-")
-            player.OpenStream(new TMPPipeStream(STDIN_FILENO, false), msoOwnsStream);
-        else
-            player.SetFileName(file);
+        OpenInput(player, file);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "pelbrisk-cli: %s: %s\n", file.c_str(), error.what());
         return TOutcome::Failed;
     }
     std::string title = file == "-" ? "(standard input)" : player.Info().Title();
     if (title.empty()) title = file.substr(file.find_last_of('/') + 1);
-    while (!ended) {
+    while (!end.Ended) {
         DrawStatus(player, title);
         const TKey key = keyboard.Read(100);
         try {
@@ -149,7 +142,7 @@ TOutcome PlayOne(TMP3Player& player, TKeyboard& keyboard, const std::string& fil
         player.Messages().Pump();
     }
     std::fprintf(stderr, "\n");
-    return reason == merSuccessful ? TOutcome::Finished : TOutcome::Failed;
+    return end.Reason == merSuccessful ? TOutcome::Finished : TOutcome::Failed;
 }
 
 } // namespace
