@@ -131,6 +131,9 @@ TOutcome PlayOne(TMP3Player& player, TKeyboard& keyboard, const std::string& fil
             case TKey::Next:
             case TKey::Quit:
                 player.Close();
+                // The close's end of play belongs to this file; left queued, it would end the
+                // next one as soon as that starts.
+                player.Messages().Pump();
                 std::fprintf(stderr, "\n");
                 return key == TKey::Quit ? TOutcome::Quit : TOutcome::Next;
             case TKey::None:

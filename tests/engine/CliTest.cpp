@@ -126,5 +126,22 @@ TEST(CliPlay, PlaysEachFileThroughTheDefaultDeviceAndReportsBadOnes) {
     }
 }
 
+// Keys come from the terminal, so the player runs under script(1), which gives it one. With an
+// ALSA configuration that has no default it plays on the null device, in real time.
+TEST(CliPlay, TheNextKeyEndsOnlyTheCurrentFile) {
+    REQUIRE_CLI();
+    if (!test::ToolAvailable("script")) GTEST_SKIP() << "script (util-linux) gives the terminal";
+    test::TempDir dir;
+    std::ofstream(dir / "none.conf").close();
+    const auto first = test::EncodeWithLame(test::MakeSignalWav(30.0, 44100, 2), "-b 192");
+    const auto second = test::EncodeWithLame(test::MakeSignalWav(1.5, 44100, 2), "-b 128");
+    // However late the key arrives, it comes long before the first file's end.
+    const std::string output =
+        test::RunTool("(sleep 0.5; printf n) | ALSA_CONFIG_PATH='" + (dir / "none.conf").string() +
+                      "' script -qfec \"'" + Cli().string() + "' play '" + first.string() + "' '" +
+                      second.string() + "'\" /dev/null"); // fails unless every file ends well
+    EXPECT_NE(output.find(second.filename().string()), std::string::npos) << output;
+}
+
 } // namespace
 } // namespace pelbrisk
