@@ -35,9 +35,6 @@ void PutLittleEndian(uint8_t* at, uint32_t value, int bytes) {
 } // namespace
 
 TSoundOut::TSoundOut() : thread_(this) {
-    // A device of this layer opens at full volume: mixing is done per open device, so the
-    // "current device volume" to start from is always 100.
-    volume_ = 100;
     thread_.OnException = [this](void*, const std::exception_ptr& error, bool& handled) {
         if (OnException) OnException(this, error, handled);
     };

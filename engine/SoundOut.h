@@ -109,6 +109,8 @@ private:
     std::atomic<int32_t> channels_{2};
     std::atomic<int32_t> bitsPerSample_{16};
     std::atomic<bool> active_{false};
+    // A device of this layer opens at full volume: mixing is done per open device, so the
+    // "current device volume" to start from is always 100.
     int32_t volume_ = 100;
     int32_t balance_ = 0;
     int32_t deviceId_ = -1;
