@@ -207,6 +207,7 @@ private:
     void ConnectBar(QScrollBar* bar, void (TMainForm::*scroll)(TScrollCode, int));
     void BringAppToFront();
     void SelectNode(QTreeWidgetItem* node);
+    QListWidgetItem* SelectByStep(int step);
     QListWidgetItem* SelectCurrentIndex();
     void CollapseTree();
     void ExpandTree();

@@ -54,20 +54,17 @@ void TMainForm::ConnectBar(QScrollBar* bar, void (TMainForm::*scroll)(TScrollCod
 // ---- Choosing entries --------------------------------------------------------------------
 
 QListWidgetItem* TMainForm::SelectNext() {
-    const int count = PlayFileList->count();
-    if (count == 0) {
-        currentIndex_ = -1;
-    } else if (RandomBtn->isChecked()) {
-        currentIndex_ = std::uniform_int_distribution<int>(0, count - 1)(random_);
-    } else if (currentIndex_ < 0) {
-        currentIndex_ = 0;
-    } else if (++currentIndex_ >= count) {
-        currentIndex_ = RepeatAllBtn->isChecked() ? 0 : -1;
-    }
-    return SelectCurrentIndex();
+    return SelectByStep(+1);
 }
 
 QListWidgetItem* TMainForm::SelectPrev() {
+    return SelectByStep(-1);
+}
+
+// Next and Prev differ only in the direction of the step: random play ignores it, a step past
+// the end (or below an entry a shrunk list no longer has) wraps with repeat-all or ends, and a
+// step back from the first entry ends with nothing selected.
+QListWidgetItem* TMainForm::SelectByStep(int step) {
     const int count = PlayFileList->count();
     if (count == 0) {
         currentIndex_ = -1;
@@ -75,8 +72,7 @@ QListWidgetItem* TMainForm::SelectPrev() {
         currentIndex_ = std::uniform_int_distribution<int>(0, count - 1)(random_);
     } else if (currentIndex_ < 0) {
         currentIndex_ = 0;
-    } else if (--currentIndex_ >= count) {
-        // The list has shrunk below the entry that played.
+    } else if ((currentIndex_ += step) >= count) {
         currentIndex_ = RepeatAllBtn->isChecked() ? 0 : -1;
     }
     return SelectCurrentIndex();
