@@ -15,6 +15,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
+#include <memory>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -22,6 +23,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 extern char** environ;
 
@@ -147,34 +149,52 @@ TBand SelectionBand(const QImage& shot, const QRect& area) {
     return band;
 }
 
+// pelbrisk installed portably in a folder of its own, with `settings` and the demo library as
+// its one root beside it, running on a virtual display of its own until the object goes.
+class TPortableProgram {
+public:
+    testing::AssertionResult Start(const std::string& settings) {
+        const fs::path program = BinaryDir() / "app" / "pelbrisk";
+        const fs::path demo = SourceDir() / "demo";
+        if (!fs::exists(program)) return testing::AssertionFailure() << program << " not built";
+        if (!fs::is_directory(demo)) return testing::AssertionFailure() << "no " << demo;
+        fs::copy_file(program, install / "pelbrisk");
+        std::ofstream(install / "pelbrisk.ini") << settings << "root = " << demo.string() << "\t\n";
+        display = std::make_unique<TVirtualDisplay>(install / "xvfb.log");
+        if (display->Name().empty()) return testing::AssertionFailure() << "Xvfb did not start";
+        player = std::make_unique<TChild>(
+            std::vector<std::string>{(install / "pelbrisk").string()},
+            std::vector<std::string>{"DISPLAY=" + display->Name(), "QT_QPA_PLATFORM=xcb"},
+            install / "pelbrisk.log");
+        if (!player->Started()) return testing::AssertionFailure() << "pelbrisk did not start";
+        window = X("timeout 20 xdotool search --sync --name '^pelbrisk - ver.050228$' | head -n 1");
+        if (window.empty()) return testing::AssertionFailure() << "no window appeared";
+        return testing::AssertionSuccess();
+    }
+
+    // Runs an X client command on the program's display; its trimmed output.
+    std::string X(const std::string& command) const {
+        return Trimmed(RunTool("DISPLAY=" + display->Name() + " " + command + " 2>/dev/null"));
+    }
+
+    TempDir install;
+    std::unique_ptr<TVirtualDisplay> display;
+    std::unique_ptr<TChild> player;
+    std::string window;
+};
+
 TEST(EndToEnd, OpensAFolderOfTheDemoLibraryPlaysItAndSavesItsSettings) {
     for (const char* tool : {"Xvfb", "xdotool", "import"})
         if (!ToolAvailable(tool)) GTEST_SKIP() << tool << " is not installed";
-    const fs::path program = BinaryDir() / "app" / "pelbrisk";
     const fs::path demo = SourceDir() / "demo";
-    ASSERT_TRUE(fs::exists(program)) << program;
-    ASSERT_TRUE(fs::is_directory(demo)) << demo;
-
-    // A portable install: the program in a folder of its own, its settings beside it.
-    TempDir install;
-    fs::copy_file(program, install / "pelbrisk");
-    std::ofstream(install / "pelbrisk.ini") << "window_left = 0\nwindow_top = 0\n"
-                                            << "window_width = 480\nwindow_height = 320\n"
-                                            << "root = " << demo.string() << "\t\n";
-
-    TVirtualDisplay display(install / "xvfb.log");
-    ASSERT_FALSE(display.Name().empty()) << "Xvfb did not start";
-    const std::string onDisplay = "DISPLAY=" + display.Name() + " ";
-    const auto x = [&](const std::string& command) {
-        return Trimmed(RunTool(onDisplay + command + " 2>/dev/null"));
-    };
-
-    TChild player({(install / "pelbrisk").string()},
-                  {"DISPLAY=" + display.Name(), "QT_QPA_PLATFORM=xcb"}, install / "pelbrisk.log");
-    ASSERT_TRUE(player.Started());
-    const std::string window =
-        x("timeout 20 xdotool search --sync --name '^pelbrisk - ver.050228$' | head -n 1");
-    ASSERT_FALSE(window.empty()) << "no window appeared";
+    TPortableProgram program;
+    ASSERT_TRUE(program.Start("window_left = 0\nwindow_top = 0\n"
+                              "window_width = 480\nwindow_height = 320\n"));
+    const TempDir& install = program.install;
+    const TVirtualDisplay& display = *program.display;
+    TChild& player = *program.player;
+    const std::string& window = program.window;
+    const auto x = [&](const std::string& command) { return program.X(command); };
 
     // The tree is scanned once the window is on screen; with one root its first folder is
     // selected, which shows as the selection band.
@@ -269,29 +289,15 @@ bool WaitForScannedTree(const std::function<std::string(const std::string&)>& x,
 TEST(EndToEnd, TheKeyboardAloneFindsAFolderPlaysItStepsOnAndQuits) {
     for (const char* tool : {"Xvfb", "xdotool", "import"})
         if (!ToolAvailable(tool)) GTEST_SKIP() << tool << " is not installed";
-    const fs::path program = BinaryDir() / "app" / "pelbrisk";
-    const fs::path demo = SourceDir() / "demo";
-    ASSERT_TRUE(fs::exists(program)) << program;
-
-    TempDir install;
-    fs::copy_file(program, install / "pelbrisk");
-    std::ofstream(install / "pelbrisk.ini")
-        << "window_width = 480\nwindow_height = 320\nvolume = 50\n"
-        << "hotkey_volume_up = Ctrl+Alt+Up\nhotkey_volume_down = Ctrl+Alt+Down\n"
-        << "root = " << demo.string() << "\t\n";
-
-    TVirtualDisplay display(install / "xvfb.log");
-    ASSERT_FALSE(display.Name().empty()) << "Xvfb did not start";
-    const std::string onDisplay = "DISPLAY=" + display.Name() + " ";
-    const auto x = [&](const std::string& command) {
-        return Trimmed(RunTool(onDisplay + command + " 2>/dev/null"));
-    };
-    TChild player({(install / "pelbrisk").string()},
-                  {"DISPLAY=" + display.Name(), "QT_QPA_PLATFORM=xcb"}, install / "pelbrisk.log");
-    ASSERT_TRUE(player.Started());
-    const std::string window =
-        x("timeout 20 xdotool search --sync --name '^pelbrisk - ver.050228$' | head -n 1");
-    ASSERT_FALSE(window.empty()) << "no window appeared";
+    TPortableProgram program;
+    ASSERT_TRUE(
+        program.Start("window_width = 480\nwindow_height = 320\nvolume = 50\n"
+                      "hotkey_volume_up = Ctrl+Alt+Up\nhotkey_volume_down = Ctrl+Alt+Down\n"));
+    const TempDir& install = program.install;
+    const TVirtualDisplay& display = *program.display;
+    TChild& player = *program.player;
+    const std::string& window = program.window;
+    const auto x = [&](const std::string& command) { return program.X(command); };
     ASSERT_TRUE(WaitForScannedTree(x, window, install / "shot.png"));
 
     // The three hot keys are the X server's: nobody else may take them now.
