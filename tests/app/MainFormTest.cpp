@@ -37,21 +37,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-QString ToQ(const fs::path& path) {
-    return QString::fromStdString(path.string());
-}
-
-bool PumpUntil(const std::function<bool()>& done, int milliseconds = 10000) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > milliseconds) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
-
+using test::PumpUntil;
 using test::TBoxAnswer;
+using test::ToQ;
 
 void Press(QWidget* target, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier,
            const QString& text = QString()) {
