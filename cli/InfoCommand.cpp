@@ -1,6 +1,6 @@
 #include "cli/Commands.h"
-#include "engine/Errors.h"
-#include "engine/Stream.h"
+#include "stream/Errors.h"
+#include "stream/Stream.h"
 #include "info/StreamProbe.h"
 
 #include <cstdio>

@@ -1,6 +1,6 @@
 #include "cli/PlayerInput.h"
 
-#include "engine/Stream.h"
+#include "stream/Stream.h"
 
 #include <unistd.h>
 

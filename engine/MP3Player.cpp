@@ -1,7 +1,7 @@
 #include "engine/MP3Player.h"
 
 #include "decoder/Decoder.h"
-#include "engine/Errors.h"
+#include "stream/Errors.h"
 #include "info/StreamProbe.h"
 #include "info/VbrHeader.h"
 

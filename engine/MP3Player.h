@@ -1,12 +1,12 @@
 #pragma once
 
 #include "decoder/CpuFeatures.h"
-#include "engine/AlignedBlock.h"
+#include "stream/AlignedBlock.h"
 #include "engine/LoopThread.h"
 #include "engine/MessageQueue.h"
 #include "engine/SoundOut.h"
-#include "engine/Stream.h"
-#include "engine/StreamReader.h"
+#include "stream/Stream.h"
+#include "stream/StreamReader.h"
 #include "engine/Threads.h"
 #include "info/FrameHeader.h"
 #include "info/MP3Info.h"

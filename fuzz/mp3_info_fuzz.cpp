@@ -1,5 +1,5 @@
-#include "engine/Errors.h"
-#include "engine/Stream.h"
+#include "stream/Errors.h"
+#include "stream/Stream.h"
 #include "info/StreamProbe.h"
 
 #include <cstddef>

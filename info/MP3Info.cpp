@@ -1,6 +1,6 @@
 #include "info/MP3Info.h"
 
-#include "engine/Errors.h"
+#include "stream/Errors.h"
 #include "info/FrameHeader.h"
 #include "info/FrameTables.h"
 #include "info/Genres.h"

@@ -1,6 +1,6 @@
 #include "info/StreamProbe.h"
 
-#include "engine/Errors.h"
+#include "stream/Errors.h"
 #include "info/FrameTables.h"
 
 #include <cstring>

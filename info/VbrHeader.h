@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/StreamReader.h"
+#include "stream/StreamReader.h"
 #include "info/FrameHeader.h"
 
 #include <cstdint>

@@ -2,8 +2,8 @@
 
 #include "decoder/CpuFeatures.h"
 #include "decoder/DecoderState.h"
-#include "engine/Stream.h"
-#include "engine/StreamReader.h"
+#include "stream/Stream.h"
+#include "stream/StreamReader.h"
 #include "info/MP3Info.h"
 #include "info/StreamProbe.h"
 #include "tests/support/Media.h"

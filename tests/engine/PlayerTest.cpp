@@ -1,6 +1,6 @@
 #include "decoder/CpuFeatures.h"
 #include "decoder/Decoder.h"
-#include "engine/Errors.h"
+#include "stream/Errors.h"
 #include "engine/MP3Player.h"
 #include "tests/engine/PlayerSupport.h"
 #include "tests/support/Media.h"

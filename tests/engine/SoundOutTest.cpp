@@ -1,6 +1,6 @@
 #include "engine/SoundOut.h"
 
-#include "engine/Errors.h"
+#include "stream/Errors.h"
 #include "tests/support/Media.h"
 #include "tests/support/Paths.h"
 

@@ -1,4 +1,4 @@
-#include "engine/Stream.h"
+#include "stream/Stream.h"
 #include "info/StreamProbe.h"
 #include "tests/support/Media.h"
 #include "tests/support/Reference.h"

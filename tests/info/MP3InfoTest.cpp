@@ -1,7 +1,7 @@
 #include "info/MP3Info.h"
 
-#include "engine/Errors.h"
-#include "engine/Stream.h"
+#include "stream/Errors.h"
+#include "stream/Stream.h"
 #include "tests/info/TagBytes.h"
 #include "tests/support/Media.h"
 #include "tests/support/Paths.h"

@@ -1,6 +1,6 @@
 #include "info/StreamProbe.h"
 
-#include "engine/Stream.h"
+#include "stream/Stream.h"
 #include "tests/info/TagBytes.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 #include "info/VbrHeader.h"
 
-#include "engine/Errors.h"
-#include "engine/Stream.h"
+#include "stream/Errors.h"
+#include "stream/Stream.h"
 #include "info/FrameHeader.h"
 #include "tests/info/TagBytes.h"
 

@@ -1,4 +1,4 @@
-#include "engine/Errors.h"
+#include "stream/Errors.h"
 
 #include <gtest/gtest.h>
 

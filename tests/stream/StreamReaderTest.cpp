@@ -1,7 +1,7 @@
-#include "engine/StreamReader.h"
+#include "stream/StreamReader.h"
 
-#include "engine/Errors.h"
-#include "engine/Stream.h"
+#include "stream/Errors.h"
+#include "stream/Stream.h"
 
 #include <cstring>
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
-#include "engine/Stream.h"
+#include "stream/Stream.h"
 
-#include "engine/AlignedBlock.h"
-#include "engine/Errors.h"
+#include "stream/AlignedBlock.h"
+#include "stream/Errors.h"
 #include "tests/support/Media.h"
 #include "tests/support/Paths.h"
 

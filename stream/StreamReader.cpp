@@ -1,7 +1,7 @@
-#include "engine/StreamReader.h"
+#include "stream/StreamReader.h"
 
-#include "engine/AlignedBlock.h"
-#include "engine/Errors.h"
+#include "stream/AlignedBlock.h"
+#include "stream/Errors.h"
 
 #include <algorithm>
 #include <cstring>

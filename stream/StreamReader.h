@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/Stream.h"
+#include "stream/Stream.h"
 
 #include <cstdint>
 

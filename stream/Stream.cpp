@@ -1,6 +1,6 @@
-#include "engine/Stream.h"
+#include "stream/Stream.h"
 
-#include "engine/Errors.h"
+#include "stream/Errors.h"
 
 #include <algorithm>
 #include <cerrno>

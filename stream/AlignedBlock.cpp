@@ -1,6 +1,6 @@
-#include "engine/AlignedBlock.h"
+#include "stream/AlignedBlock.h"
 
-#include "engine/Errors.h"
+#include "stream/Errors.h"
 
 #include <cstdlib>
 #include <cstring>
