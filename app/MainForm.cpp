@@ -21,6 +21,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPointer>
 #include <QScreen>
 #include <QScrollBar>
 #include <QSplitter>
@@ -76,12 +77,11 @@ QToolButton* CreateSpeedButton(QWidget* parent, int left, int top, const QString
 }
 
 // The program's standard error box, as the toolkit shows an error that reaches it. An error raised
-// on another thread is shown once the window's thread comes to it.
-void ShowErrorBox(const std::exception_ptr& error) {
+// on another thread is shown once the window's thread comes to it. The box belongs to the main
+// window also while that is hidden in the notification area.
+void ShowErrorBox(const QPointer<QWidget>& owner, const std::exception_ptr& error) {
     const QString text = QString::fromLocal8Bit(ExceptionText(error));
-    const auto show = [text] {
-        QMessageBox::critical(QApplication::activeWindow(), "pelbrisk", text);
-    };
+    const auto show = [owner, text] { QMessageBox::critical(owner.data(), "pelbrisk", text); };
     if (QThread::currentThread() == QCoreApplication::instance()->thread())
         show();
     else
@@ -101,6 +101,9 @@ TMainForm::TMainForm(const QString& settingsFile, QWidget* parent)
     CreateControls();
     setAcceptDrops(true);
     setWindowTitle(windowTitle() + " - ver." + "050228");
+    programCaption_ = windowTitle();
+    // Error boxes and the icon's menu are windows too; only this one's close ends the program.
+    QGuiApplication::setQuitOnLastWindowClosed(false);
     currentIndex_ = -1;
     random_.seed(static_cast<unsigned>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                            std::chrono::steady_clock::now().time_since_epoch())
@@ -118,7 +121,7 @@ TMainForm::~TMainForm() {
 
 void TMainForm::CreateControls() {
     setWindowTitle("pelbrisk");
-    setWindowIcon(QIcon(":/pelbrisk.png"));
+    setWindowIcon(ProgramIcon());
     QFont formFont("Noto Sans Mono CJK JP");
     formFont.setStyleHint(QFont::TypeWriter);
     formFont.setPixelSize(12);
@@ -129,6 +132,10 @@ void TMainForm::CreateControls() {
     layout->setSpacing(0);
     layout->addWidget(CreateCommandPanel());
     layout->addWidget(CreateBrowserPanel(), 1);
+    NoticeLine = new QLabel(this);
+    NoticeLine->setWordWrap(true);
+    NoticeLine->hide();
+    layout->addWidget(NoticeLine);
     layout->addWidget(CreateButtonPanel());
 
     LoadingPanel = new QLabel("読み込み中", this);
@@ -144,18 +151,34 @@ void TMainForm::CreateControls() {
     LoadingPanel->hide();
 
     CreateMenus();
-    SetApplicationExceptionDisplay(ShowErrorBox);
+    SetApplicationExceptionDisplay(
+        [owner = QPointer<QWidget>(this)](const std::exception_ptr& error) {
+            ShowErrorBox(owner, error);
+        });
     CreatePlayer();
     RemotePlayers = MakeNativeRemotePlayerTransport();
     MprisPlayers = std::make_unique<TMprisClient>();
     OtherApp = std::make_unique<TOtherAppCtrl>(*RemotePlayers, MprisPlayers.get());
 
-    TrayIcon = new QSystemTrayIcon(QIcon(":/pelbrisk.png"), this);
-    connect(TrayIcon, &QSystemTrayIcon::activated, this,
-            [this](QSystemTrayIcon::ActivationReason reason) {
-                if (reason == QSystemTrayIcon::Trigger) ApplicationEvents1Restore();
-            });
+    TrayIcon =
+        new TTrayIcon({.Show = [this] { ShowWindow(); },
+                       .Hide = [this] { HideToTray(); },
+                       .WindowShown = [this] { return !inTray_ && isVisible(); },
+                       .PlayPause =
+                           [this] {
+                               if (MP3Player->Status() == mpsStopped && !SendListBtn->isChecked())
+                                   PlayBtnClick();
+                               else
+                                   PauseBtnClick();
+                           },
+                       .Next = [this] { NextBtnClick(); },
+                       .Back = [this] { PrevBtnClick(); },
+                       .Quit = [this] { close(); }},
+                      this);
     TrayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    // The icon stays while the program runs: a tray host that gets a fresh icon at every
+    // minimise may still be embedding it when the user clicks.
+    if (TrayAvailable()) TrayIcon->show();
     HotKeys = std::make_unique<THotKeys>([this](int id) { WMHotKey(id); });
     PublishMpris(QDBusConnection::sessionBus());
 }
@@ -262,7 +285,7 @@ QWidget* TMainForm::CreateButtonPanel() {
     NextBtn = CreateSpeedButton(Panel7, 76, 0, "l>", "Next", false);
     RepeatAllBtn = CreateSpeedButton(Panel7, 0, 18, "廻", "Repeat all", true);
     RandomBtn = CreateSpeedButton(Panel7, 19, 18, "乱", "Random", true);
-    SendListBtn = CreateSpeedButton(Panel7, 38, 18, "送", "Send WinAmp/Lilith", true);
+    SendListBtn = CreateSpeedButton(Panel7, 38, 18, "送", "Send to MPRIS players", true);
     Bevel1 = new QFrame(Panel7);
     Bevel1->setFrameStyle(QFrame::VLine | QFrame::Sunken);
     Bevel1->setGeometry(98, 0, 2, 35);
@@ -272,6 +295,10 @@ QWidget* TMainForm::CreateButtonPanel() {
     connect(PauseBtn, &QToolButton::clicked, this, &TMainForm::PauseBtnClick);
     connect(PlayBtn, &QToolButton::clicked, this, &TMainForm::PlayBtnClick);
     connect(NextBtn, &QToolButton::clicked, this, &TMainForm::NextBtnClick);
+    for (QToolButton* toggle : {RepeatAllBtn, RandomBtn})
+        connect(toggle, &QToolButton::toggled, this, [this] {
+            if (Mpris) Mpris->Refresh();
+        });
 
     BarPanel = new QWidget(Panel6);
     auto* bars = new QVBoxLayout(BarPanel);
@@ -511,6 +538,11 @@ bool TMainForm::FillPlayList(bool recursive) {
     const QString path = NodeFolderPath(node);
     if (!FolderHasMp3(path) && !recursive) return false;
 
+    FillPlayListFolder(path, recursive);
+    return true;
+}
+
+void TMainForm::FillPlayListFolder(const QString& path, bool recursive) {
     if (MP3Player->Status() != mpsStopped) ReportErrors([this] { MP3Player->Stop(); });
     PlayFileList->clear();
     const bool everyFile = SendListBtn->isChecked();
@@ -529,7 +561,6 @@ bool TMainForm::FillPlayList(bool recursive) {
     PlayFileList->setUpdatesEnabled(true);
     currentIndex_ = -1;
     SelectNext();
-    return true;
 }
 
 bool TMainForm::OpenFolder(bool recursive) {

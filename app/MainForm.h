@@ -5,6 +5,7 @@
 #include "app/MprisService.h"
 #include "app/OtherAppCtrl.h"
 #include "app/Settings.h"
+#include "app/TrayIcon.h"
 #include "app/TreeNodeList.h"
 #include "engine/MP3Player.h"
 #include "platform/HotKeys.h"
@@ -22,7 +23,6 @@ class QListWidgetItem;
 class QMenu;
 class QScrollBar;
 class QSplitter;
-class QSystemTrayIcon;
 class QToolButton;
 class QTreeWidget;
 
@@ -86,7 +86,9 @@ public:
     QAction* UpVolume;
     QAction* DownVolume;
     QAction* OpenDirectory;
-    QSystemTrayIcon* TrayIcon;
+    TTrayIcon* TrayIcon;
+    // A line above the buttons for notices that must not stop the user.
+    QLabel* NoticeLine;
     std::unique_ptr<TMP3Player> MP3Player;
     // The other players that the send toggle hands the play list to.
     std::unique_ptr<IRemotePlayerTransport> RemotePlayers;
@@ -142,6 +144,10 @@ public:
     void ApplicationEvents1Minimize();
     void ApplicationEvents1Restore();
     bool InTray() const { return inTray_; }
+    // Tells the user something without stopping them: the icon's message while the window is in
+    // the notification area, else a line in the window.
+    void ShowNotice(const QString& text);
+    const QString& LastNotice() const { return lastNotice_; }
     // Publishes the window as an MPRIS player on `connection` (the session bus at start-up).
     bool PublishMpris(const QDBusConnection& connection);
 
@@ -163,6 +169,12 @@ public:
     void SeekTo(std::int64_t positionMs) override;
     void SetVolumePercent(int percent) override;
     void ShowWindow() override;
+    QString OpenFile(const QString& path) override;
+    bool RepeatAll() const override;
+    void SetRepeatAll(bool on) override;
+    bool Shuffle() const override;
+    void SetShuffle(bool on) override;
+    void Quit() override;
     TPlaybackState PlaybackState() const override;
     std::int64_t PositionMs() const override;
     int VolumePercent() const override;
@@ -206,6 +218,15 @@ private:
     QAction* AddMenuItem(const QString& caption, TShortCut shortCut, void (TMainForm::*click)());
     void ConnectBar(QScrollBar* bar, void (TMainForm::*scroll)(TScrollCode, int));
     void BringAppToFront();
+    void HideToTray();
+    // Plays the file; the text of its own failure (it cannot be opened, or is no MPEG audio), or
+    // empty when it plays or when the sound device failed, which the error box has shown.
+    QString PlayEntryFile(const QString& path);
+    // Nothing plays any more: the captions go back to the program's own.
+    void ShowProgramCaption();
+    void NoticeUnlessAccepted(bool accepted);
+    QTreeWidgetItem* FolderNode(const QString& folder) const;
+    void FillPlayListFolder(const QString& folder, bool recursive);
     void SelectNode(QTreeWidgetItem* node);
     QListWidgetItem* SelectByStep(int step);
     QListWidgetItem* SelectCurrentIndex();
@@ -240,6 +261,8 @@ private:
     bool seekTracking_ = false;
     bool inTray_ = false;
     QString nowPlaying_;
+    QString programCaption_;
+    QString lastNotice_;
     QString trayTip_;
     // The tags of the file now playing, read once per file for MPRIS.
     mutable std::string nowPlayingPath_;

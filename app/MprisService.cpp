@@ -40,7 +40,7 @@ public:
     explicit TMprisRootAdaptor(TMprisService* service)
         : QDBusAbstractAdaptor(service), control_(service->Control()) {}
 
-    bool CanQuit() const { return false; }
+    bool CanQuit() const { return true; }
     bool CanRaise() const { return true; }
     bool HasTrackList() const { return false; }
     QString Identity() const { return QStringLiteral("pelbrisk"); }
@@ -50,8 +50,7 @@ public:
 
 public slots:
     void Raise() { control_.ShowWindow(); }
-    // Not offered (CanQuit is false), but the interface must answer it.
-    void Quit() {}
+    void Quit() { control_.Quit(); }
 
 private:
     IPlaybackControl& control_;
@@ -66,6 +65,8 @@ class TMprisPlayerAdaptor : public QDBusAbstractAdaptor {
     Q_PROPERTY(double MaximumRate READ Rate)
     Q_PROPERTY(QVariantMap Metadata READ Metadata)
     Q_PROPERTY(double Volume READ Volume WRITE SetVolume)
+    Q_PROPERTY(QString LoopStatus READ LoopStatus WRITE SetLoopStatus)
+    Q_PROPERTY(bool Shuffle READ Shuffle WRITE SetShuffle)
     Q_PROPERTY(qlonglong Position READ Position)
     Q_PROPERTY(bool CanGoNext READ CanControl)
     Q_PROPERTY(bool CanGoPrevious READ CanControl)
@@ -88,6 +89,18 @@ public:
         if (!std::isfinite(volume)) return;
         control_.SetVolumePercent(
             static_cast<int>(std::lround(std::clamp(volume, 0.0, 1.0) * 100)));
+        service_.Refresh();
+    }
+    QString LoopStatus() const { return service_.LoopStatusText(); }
+    // Repeat-all is the one repeat there is: a track repeat is not offered and changes nothing.
+    void SetLoopStatus(const QString& status) {
+        if (status == QLatin1String("None") || status == QLatin1String("Playlist"))
+            control_.SetRepeatAll(status == QLatin1String("Playlist"));
+        service_.Refresh();
+    }
+    bool Shuffle() const { return control_.Shuffle(); }
+    void SetShuffle(bool on) {
+        control_.SetShuffle(on);
         service_.Refresh();
     }
     qlonglong Position() const { return control_.PositionMs() * 1000; }
@@ -150,7 +163,20 @@ public slots:
         control_.SeekTo(positionUs / 1000);
         service_.NotifySeeked();
     }
-    void OpenUri(const QString&) {}
+    void OpenUri(const QString& uri) {
+        const QUrl url(uri);
+        if (!url.isLocalFile()) {
+            service_.RefuseCall(QDBusError::NotSupported,
+                                "only file: addresses are opened: " + uri);
+            return;
+        }
+        const QString failure = control_.OpenFile(url.toLocalFile());
+        if (!failure.isEmpty()) {
+            service_.RefuseCall(QDBusError::InvalidArgs, failure);
+            return;
+        }
+        service_.Refresh();
+    }
 
 signals:
     void Seeked(qlonglong positionUs);
@@ -189,6 +215,8 @@ bool TMprisService::Start() {
     lastStatus_ = PlaybackStatusText();
     lastMetadata_ = MetadataMap();
     lastVolume_ = VolumeValue();
+    lastLoopStatus_ = LoopStatusText();
+    lastShuffle_ = control_.Shuffle();
     return true;
 }
 
@@ -202,6 +230,15 @@ QString TMprisService::PlaybackStatusText() const {
         break;
     }
     return QStringLiteral("Stopped");
+}
+
+void TMprisService::RefuseCall(QDBusError::ErrorType type, const QString& reason) const {
+    // The call's context belongs to the object the adaptors are exported on.
+    if (calledFromDBus()) sendErrorReply(type, reason);
+}
+
+QString TMprisService::LoopStatusText() const {
+    return control_.RepeatAll() ? QStringLiteral("Playlist") : QStringLiteral("None");
 }
 
 QString TMprisService::CurrentTrackId() const {
@@ -241,6 +278,10 @@ void TMprisService::Refresh() {
     if (metadata != lastMetadata_) changed.insert("Metadata", lastMetadata_ = metadata);
     const double volume = VolumeValue();
     if (volume != lastVolume_) changed.insert("Volume", lastVolume_ = volume);
+    const QString loopStatus = LoopStatusText();
+    if (loopStatus != lastLoopStatus_) changed.insert("LoopStatus", lastLoopStatus_ = loopStatus);
+    const bool shuffle = control_.Shuffle();
+    if (shuffle != lastShuffle_) changed.insert("Shuffle", lastShuffle_ = shuffle);
     if (!changed.isEmpty()) AnnounceChange(kPlayerInterface, changed);
 }
 

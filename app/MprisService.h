@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QDBusConnection>
+#include <QDBusContext>
+#include <QDBusError>
 #include <QObject>
 #include <QString>
 #include <QVariantMap>
@@ -38,6 +40,15 @@ public:
     virtual void SetVolumePercent(int percent) = 0;
     // As the show hot key does: back from the notification area, or to the front.
     virtual void ShowWindow() = 0;
+    // Shows the file's folder in the play list and plays the file; the reason when it cannot
+    // (no such file, no MPEG audio), empty when it plays.
+    virtual QString OpenFile(const QString& path) = 0;
+    virtual bool RepeatAll() const = 0;
+    virtual void SetRepeatAll(bool on) = 0;
+    virtual bool Shuffle() const = 0;
+    virtual void SetShuffle(bool on) = 0;
+    // Closes the program as its window's close box does.
+    virtual void Quit() = 0;
 
     virtual TPlaybackState PlaybackState() const = 0;
     virtual std::int64_t PositionMs() const = 0;
@@ -49,7 +60,9 @@ inline constexpr const char* kMprisServiceName = "org.mpris.MediaPlayer2.pelbris
 
 // pelbrisk as an MPRIS player, so that media keys, desktop widgets and other programs can steer
 // it. Without a bus it stays silent and the program runs on without it.
-class TMprisService : public QObject {
+class TMprisService : public QObject, protected QDBusContext {
+    Q_OBJECT
+
 public:
     explicit TMprisService(IPlaybackControl& control,
                            QDBusConnection connection = QDBusConnection::sessionBus());
@@ -60,18 +73,21 @@ public:
     bool Started() const { return !serviceName_.isEmpty(); }
     QString ServiceName() const { return serviceName_; }
 
-    // The window calls this when status, song or volume may have changed; listeners hear of
-    // what really did.
+    // The window calls this when status, song, volume or the order toggles may have changed;
+    // listeners hear of what really did.
     void Refresh();
     // The window calls this after a jump in position that it made on its own.
     void NotifySeeked();
 
     // The values of the published properties, as D-Bus sees them.
     QString PlaybackStatusText() const;
+    QString LoopStatusText() const;
     QVariantMap MetadataMap() const;
     double VolumeValue() const;
     IPlaybackControl& Control() const { return control_; }
     QString CurrentTrackId() const;
+    // Answers the D-Bus call being handled with an error instead of its reply.
+    void RefuseCall(QDBusError::ErrorType type, const QString& reason) const;
 
 private:
     void AnnounceChange(const QString& interface, const QVariantMap& changed);
@@ -83,6 +99,8 @@ private:
     QString lastStatus_;
     QVariantMap lastMetadata_;
     double lastVolume_ = -1;
+    QString lastLoopStatus_;
+    bool lastShuffle_ = false;
     // Track ids change whenever another file is loaded, as MPRIS asks of them.
     mutable std::string trackPath_;
     mutable unsigned trackNumber_ = 0;

@@ -8,6 +8,8 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFile>
+#include <QFileInfo>
+#include <QLabel>
 #include <QListWidget>
 #include <QScrollBar>
 #include <QSystemTrayIcon>
@@ -88,18 +90,50 @@ QListWidgetItem* TMainForm::SelectCurrentIndex() {
 }
 
 void TMainForm::PlaySelected() {
+    // A file that cannot be played is named and passed over for the next entry by the same
+    // rules as at the end of a song, until a whole round of the list has failed.
     const QListWidgetItem* entry = SelectedEntry();
-    if (!entry) return;
-    ReportErrors([&] {
-        MP3Player->Stop();
+    for (int failed = 0; entry != nullptr;) {
         currentIndex_ = PlayFileList->row(entry);
-        const std::string text =
-            QFile::encodeName(entry->data(kEntryPathRole).toString()).toStdString();
-        if (SendListBtn->isChecked())
-            OtherApp->OtherAppAddFiles(text);
-        else
-            MP3Player->SetFileName(text);
-    });
+        const QString path = entry->data(kEntryPathRole).toString();
+        if (SendListBtn->isChecked()) {
+            ReportErrors([this] { MP3Player->Stop(); });
+            NoticeUnlessAccepted(OtherApp->OtherAppAddFiles(QFile::encodeName(path).toStdString()));
+            return;
+        }
+        const QString failure = PlayEntryFile(path);
+        if (failure.isEmpty()) return;
+        ShowNotice(QFileInfo(path).fileName() + ": " + failure);
+        if (++failed >= PlayFileList->count()) break;
+        entry = SelectNext();
+    }
+    ShowProgramCaption();
+}
+
+QString TMainForm::PlayEntryFile(const QString& path) {
+    try {
+        MP3Player->Stop();
+        // Closed first, so that after a failure an open stream can only be this file's.
+        MP3Player->Close();
+        MP3Player->SetFileName(QFile::encodeName(path).toStdString());
+        return {};
+    } catch (...) {
+        if (MP3Player->Commands() & CommandBit(mpcClose)) {
+            ShowApplicationException(std::current_exception());
+            return {};
+        }
+        return QString::fromLocal8Bit(ExceptionText(std::current_exception()));
+    }
+}
+
+void TMainForm::NoticeUnlessAccepted(bool accepted) {
+    if (!accepted) ShowNotice("No MPRIS player took the command (is one running?)");
+}
+
+void TMainForm::ShowProgramCaption() {
+    QGuiApplication::setApplicationDisplayName(programCaption_);
+    setWindowTitle(programCaption_);
+    SetNowPlaying(QString());
 }
 
 void TMainForm::PlayNext() {
@@ -116,7 +150,7 @@ void TMainForm::PlayPrev() {
 
 void TMainForm::PlayBtnClick() {
     if (SendListBtn->isChecked()) {
-        OtherApp->OtherAppPlay();
+        NoticeUnlessAccepted(OtherApp->OtherAppPlay());
         return;
     }
     ReportErrors([this] { MP3Player->Play(); });
@@ -124,15 +158,16 @@ void TMainForm::PlayBtnClick() {
 
 void TMainForm::StopBtnClick() {
     if (SendListBtn->isChecked()) {
-        OtherApp->OtherAppStop();
+        NoticeUnlessAccepted(OtherApp->OtherAppStop());
         return;
     }
     ReportErrors([this] { MP3Player->Stop(); });
+    ShowProgramCaption();
 }
 
 void TMainForm::PauseBtnClick() {
     if (SendListBtn->isChecked()) {
-        OtherApp->OtherAppPause();
+        NoticeUnlessAccepted(OtherApp->OtherAppPause());
         return;
     }
     ReportErrors([this] {
@@ -145,14 +180,14 @@ void TMainForm::PauseBtnClick() {
 
 void TMainForm::PrevBtnClick() {
     if (SendListBtn->isChecked())
-        OtherApp->OtherAppPrev();
+        NoticeUnlessAccepted(OtherApp->OtherAppPrev());
     else
         PlayPrev();
 }
 
 void TMainForm::NextBtnClick() {
     if (SendListBtn->isChecked())
-        OtherApp->OtherAppNext();
+        NoticeUnlessAccepted(OtherApp->OtherAppNext());
     else
         PlayNext();
 }
@@ -200,7 +235,7 @@ void TMainForm::PosBarScroll(TScrollCode code, int position) {
 void TMainForm::VolBarScroll(TScrollCode code, int position) {
     if (code != scrEndScroll) return;
     if (SendListBtn->isChecked())
-        OtherApp->OtherAppSetVolume(position);
+        NoticeUnlessAccepted(OtherApp->OtherAppSetVolume(position));
     else
         MP3Player->SetVolume(position);
     if (Mpris) Mpris->Refresh();
@@ -250,14 +285,27 @@ void TMainForm::MP3PlayerChangePosition() {
 }
 
 void TMainForm::MP3PlayerEndPlay(TMP3EndPlayReason reason) {
-    if (reason != merSuccessful || PlayFileList->count() == 0) return;
-    SelectNext();
-    PlaySelected();
+    if (reason != merSuccessful) return;
+    if (PlayFileList->count() > 0 && SelectNext())
+        PlaySelected();
+    else
+        ShowProgramCaption();
 }
 
 void TMainForm::SetNowPlaying(const QString& text) {
     nowPlaying_ = text;
     trayTip_ = TrayTipText(text);
+    TrayIcon->SetTip(trayTip_);
+}
+
+void TMainForm::ShowNotice(const QString& text) {
+    lastNotice_ = text;
+    if (inTray_ && TrayIcon->isVisible()) {
+        TrayIcon->showMessage("pelbrisk", text, QSystemTrayIcon::Warning);
+        return;
+    }
+    NoticeLine->setText(text);
+    NoticeLine->show();
 }
 
 // ---- Hot keys and the notification area --------------------------------------------------
@@ -292,7 +340,11 @@ void TMainForm::BringAppToFront() {
 
 void TMainForm::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
-    if (event->type() == QEvent::WindowStateChange && isMinimized() && !inTray_)
+    if (event->type() != QEvent::WindowStateChange) return;
+    // Only a window the user minimises goes to the tray; the state a restore leaves behind on
+    // its way back is no new minimise.
+    const auto* change = static_cast<const QWindowStateChangeEvent*>(event);
+    if (isMinimized() && !(change->oldState() & Qt::WindowMinimized) && isVisible() && !inTray_)
         ApplicationEvents1Minimize();
 }
 
@@ -300,7 +352,6 @@ void TMainForm::ApplicationEvents1Minimize() {
     // Without a notification area the window stays minimised on the taskbar.
     if (!TrayAvailable()) return;
     inTray_ = true;
-    TrayIcon->setToolTip(trayTip_);
     TrayIcon->show();
     // Hidden once the minimising has run its course; hiding inside it would be undone.
     QMetaObject::invokeMethod(
@@ -311,16 +362,29 @@ void TMainForm::ApplicationEvents1Minimize() {
         Qt::QueuedConnection);
 }
 
+void TMainForm::HideToTray() {
+    if (TrayAvailable()) {
+        inTray_ = true;
+        TrayIcon->show();
+        hide();
+    } else {
+        showMinimized();
+    }
+}
+
 void TMainForm::ApplicationEvents1Restore() {
     inTray_ = false;
-    TrayIcon->hide();
-    showNormal();
+    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    show();
     BringAppToFront();
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
-    TrayIcon->hide();
     QWidget::closeEvent(event);
+    if (!event->isAccepted()) return;
+    TrayIcon->hide();
+    // Also a close request to the window hidden in the tray ends the program.
+    QCoreApplication::quit();
 }
 
 // ---- MPRIS -------------------------------------------------------------------------------

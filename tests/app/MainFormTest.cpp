@@ -466,19 +466,6 @@ TEST_F(MainFormTest, OpenFolderPlaysTheListThroughAndStopsAfterTheLast) {
     EXPECT_TRUE(PumpUntil([&] { return form->CurrentIndex() == -1; }));
     EXPECT_TRUE(form->PlayFileList->selectedItems().isEmpty());
     EXPECT_EQ(form->MP3Player->Status(), mpsStopped);
-    EXPECT_EQ(form->windowTitle(), "02-Beta/Artist/Album") << "the last caption stays";
-}
-
-TEST_F(MainFormTest, AFileThePlayerCannotOpenIsReportedAndTheListStays) {
-    std::ofstream(lib() / "ambient" / "broken.mp3") << "no audio in here";
-    auto form = ScannedForm();
-    SelectFolder(*form, "ambient");
-    TBoxAnswer answer(QMessageBox::Ok);
-    EXPECT_TRUE(form->OpenFolder(false));
-    EXPECT_EQ(answer.Text(), "unknown MPEG Audio format.");
-    EXPECT_EQ(Captions(form->PlayFileList), QStringList({"01-broken.mp3"}));
-    EXPECT_EQ(form->CurrentIndex(), 0);
-    EXPECT_EQ(form->MP3Player->Status(), mpsStopped);
 }
 
 TEST_F(MainFormTest, KeysInTheTreeGoOnToTheCommandBox) {

@@ -12,6 +12,7 @@
 #include <QToolButton>
 #include <QUrl>
 #include <csignal>
+#include <fstream>
 #include <sstream>
 
 namespace pelbrisk {
@@ -175,6 +176,93 @@ TEST_F(MprisWindowTest, SongsThatFollowOnTheirOwnChangeTheMetadata) {
         return false;
     })) << "the last song's end starts the first again, and the bus hears of it";
     EXPECT_EQ(Metadata().value("xesam:title").toString(), "One");
+}
+
+TEST_F(MprisWindowTest, OpenUriShowsTheFilesFolderAndPlaysIt) {
+    // Outside the library's root too: the list shows that folder, the tree keeps no selection.
+    test::TempDir elsewhere;
+    std::filesystem::create_directories(elsewhere / "Loose");
+    std::filesystem::copy_file(test::TaggedSong("Stray"), elsewhere / "Loose" / "b stray.mp3");
+    std::filesystem::copy_file(test::TaggedSong("Other"), elsewhere / "Loose" / "a other.mp3");
+    std::ofstream(elsewhere / "Loose" / "notes.mp3") << "no audio";
+    const auto uri = [](const std::filesystem::path& file) {
+        return QUrl::fromLocalFile(test::ToQ(file)).toString();
+    };
+
+    struct TCase {
+        QString Uri;
+        QString Folder; // tree caption, empty when outside the root
+        int Row;
+        QString Title;
+    };
+    for (const TCase& open : {TCase{uri(Lib() / "Trio" / "3.mp3"), "Trio", 2, "Three"},
+                              TCase{uri(elsewhere / "Loose" / "b stray.mp3"), "", 1, "Stray"}}) {
+        SCOPED_TRACE(open.Uri.toStdString());
+        EXPECT_EQ(Call(kPlayer, "OpenUri", {open.Uri}).type(), QDBusMessage::ReplyMessage);
+        const QTreeWidgetItem* selected = form_->DirTree->currentItem();
+        if (open.Folder.isEmpty())
+            EXPECT_TRUE(form_->DirTree->selectedItems().isEmpty());
+        else
+            EXPECT_EQ(selected ? selected->text(0) : QString(), open.Folder);
+        EXPECT_EQ(form_->PlayFileList->count(), 3);
+        EXPECT_EQ(form_->CurrentIndex(), open.Row);
+        EXPECT_TRUE(form_->PlayFileList->item(open.Row)->isSelected());
+        EXPECT_EQ(form_->MP3Player->Status(), mpsPlaying);
+        EXPECT_EQ(Metadata().value("xesam:title").toString(), open.Title);
+    }
+
+    // What cannot be played is refused with an error, and what plays goes on.
+    for (const QString& refused :
+         {uri(elsewhere / "Loose" / "notes.mp3"), uri(elsewhere / "Loose" / "missing.mp3"),
+          QString("http://example.org/song.mp3"), QString("not a uri at all")}) {
+        SCOPED_TRACE(refused.toStdString());
+        const QDBusMessage reply = Call(kPlayer, "OpenUri", {refused});
+        EXPECT_EQ(reply.type(), QDBusMessage::ErrorMessage);
+        EXPECT_FALSE(reply.errorMessage().isEmpty());
+        EXPECT_EQ(Metadata().value("xesam:title").toString(), "Stray");
+    }
+}
+
+TEST_F(MprisWindowTest, LoopStatusAndShuffleAreTheOrderToggles) {
+    TChangeListener listener;
+    ASSERT_TRUE(client_->connect(kService, kPath, kProperties, "PropertiesChanged", &listener,
+                                 SLOT(OnPropertiesChanged(QString, QVariantMap, QStringList))));
+    EXPECT_EQ(Property("LoopStatus").toString(), "None");
+    EXPECT_EQ(Property("Shuffle").toBool(), false);
+
+    // Set over the bus, the buttons go down; clicked in the window, the bus hears of it.
+    Call(kProperties, "Set",
+         {kPlayer, "LoopStatus", QVariant::fromValue(QDBusVariant("Playlist"))});
+    Call(kProperties, "Set", {kPlayer, "Shuffle", QVariant::fromValue(QDBusVariant(true))});
+    EXPECT_TRUE(form_->RepeatAllBtn->isChecked());
+    EXPECT_TRUE(form_->RandomBtn->isChecked());
+    EXPECT_EQ(Property("LoopStatus").toString(), "Playlist");
+    EXPECT_EQ(Property("Shuffle").toBool(), true);
+    form_->RepeatAllBtn->click();
+    form_->RandomBtn->click();
+    EXPECT_EQ(Property("LoopStatus").toString(), "None");
+
+    QStringList heard;
+    ASSERT_TRUE(PumpUntil([&] {
+        heard.clear();
+        for (const QVariantMap& change : listener.Changes)
+            for (const QString& key : {"LoopStatus", "Shuffle"})
+                if (change.contains(key)) heard << key + "=" + change.value(key).toString();
+        return heard.size() >= 4;
+    }));
+    EXPECT_EQ(heard, (QStringList{"LoopStatus=Playlist", "Shuffle=true", "LoopStatus=None",
+                                  "Shuffle=false"}));
+}
+
+TEST_F(MprisWindowTest, QuitClosesTheWindowAsItsCloseBoxDoes) {
+    const QString root = "org.mpris.MediaPlayer2";
+    const QDBusMessage canQuit = Call(kProperties, "Get", {root, "CanQuit"});
+    ASSERT_EQ(canQuit.type(), QDBusMessage::ReplyMessage);
+    EXPECT_TRUE(canQuit.arguments().first().value<QDBusVariant>().variant().toBool());
+    form_->show();
+    ASSERT_TRUE(PumpUntil([&] { return form_->isVisible(); }));
+    EXPECT_EQ(Call(root, "Quit").type(), QDBusMessage::ReplyMessage);
+    EXPECT_TRUE(PumpUntil([&] { return !form_->isVisible(); }));
 }
 
 } // namespace

@@ -14,6 +14,7 @@
 #include <QSystemTrayIcon>
 #include <QTest>
 #include <QToolButton>
+#include <functional>
 #include <set>
 
 namespace pelbrisk {
@@ -187,7 +188,8 @@ TEST_F(PlaybackTest, AListOfThreePlaysThroughInOrderAndStopsAfterTheLast) {
     PumpFor(300);
     EXPECT_EQ(started, (std::vector<int>{0, 1, 2}));
     EXPECT_EQ(form->MP3Player->Status(), mpsStopped);
-    EXPECT_EQ(form->windowTitle(), "03-Three/Artist/Album") << "the last caption stays";
+    EXPECT_EQ(form->windowTitle(), "pelbrisk - ver.050228") << "the list's end ends the caption";
+    EXPECT_EQ(form->TrayIcon->toolTip(), "pelbrisk");
 }
 
 TEST_F(PlaybackTest, WithRepeatTheListWrapsToItsFirstEntry) {
@@ -410,7 +412,7 @@ TEST_F(PlaybackTest, DraggingThePositionBarWithNothingOpenIsNoError) {
     EXPECT_EQ(form->MP3Player->Status(), mpsStopped);
 }
 
-TEST_F(PlaybackTest, CaptionFollowsTheSongAndStaysAfterItStops) {
+TEST_F(PlaybackTest, CaptionAndTipFollowTheSongAndStopGivesBackTheProgramsCaption) {
     auto form = ScannedForm();
     FillFrom(*form, "Trio");
     EXPECT_EQ(form->windowTitle(), "pelbrisk - ver.050228");
@@ -419,11 +421,15 @@ TEST_F(PlaybackTest, CaptionFollowsTheSongAndStaysAfterItStops) {
     ASSERT_TRUE(PumpUntil([&] { return form->windowTitle() == "02-Two/Artist/Album"; }));
     EXPECT_EQ(QGuiApplication::applicationDisplayName(), "02-Two/Artist/Album");
     EXPECT_EQ(form->NowPlayingText(), "02-Two/Artist/Album");
-    EXPECT_EQ(form->TrayTip(), "02-Two/Artist/Album");
+    EXPECT_EQ(form->TrayIcon->toolTip(), "02-Two/Artist/Album") << "not only when minimising";
+    form->NextBtnClick();
+    ASSERT_TRUE(PumpUntil([&] { return form->windowTitle() == "03-Three/Artist/Album"; }));
+    EXPECT_EQ(form->TrayIcon->toolTip(), "03-Three/Artist/Album");
     form->StopBtnClick();
-    form->MP3Player->Close();
     PumpFor(100);
-    EXPECT_EQ(form->windowTitle(), "02-Two/Artist/Album");
+    EXPECT_EQ(form->windowTitle(), "pelbrisk - ver.050228");
+    EXPECT_EQ(QGuiApplication::applicationDisplayName(), "pelbrisk - ver.050228");
+    EXPECT_EQ(form->TrayIcon->toolTip(), "pelbrisk");
 }
 
 TEST(TrayTip, HoldsTheFirst63BytesOnACharacterBoundary) {
@@ -438,37 +444,84 @@ TEST(TrayTip, HoldsTheFirst63BytesOnACharacterBoundary) {
     EXPECT_EQ(TrayTipText(fits), QString(60, 'a') + QString::fromUtf8("曲"));
 }
 
-TEST_F(PlaybackTest, MinimisingGoesToTheNotificationAreaAndAClickRestores) {
+TEST_F(PlaybackTest, MinimisingGoesToTheNotificationAreaAndEveryClickRestores) {
     auto form = ScannedForm();
     form->TrayAvailable = [] { return true; };
     form->SetNowPlaying(QString(100, 's'));
     form->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
-
-    QTest::keyClick(form->CommandEdit, Qt::Key_Escape);
-    EXPECT_TRUE(form->InTray());
-    ASSERT_TRUE(PumpUntil([&] { return form->isHidden(); }));
-    EXPECT_TRUE(form->TrayIcon->isVisible());
     EXPECT_EQ(form->TrayIcon->toolTip(), QString(63, 's'));
 
-    emit form->TrayIcon->activated(QSystemTrayIcon::Context);
-    EXPECT_TRUE(form->InTray()) << "only a left click restores";
-    emit form->TrayIcon->activated(QSystemTrayIcon::Trigger);
-    EXPECT_FALSE(form->InTray());
-    EXPECT_TRUE(form->isVisible());
-    EXPECT_FALSE(form->isMinimized());
-    EXPECT_FALSE(form->TrayIcon->isVisible());
+    // Minimised by Esc or by the title bar, brought back by a click, the menu or the hot key.
+    const std::vector<std::function<void()>> restores{
+        [&] { emit form->TrayIcon->activated(QSystemTrayIcon::Trigger); },
+        [&] { form->TrayIcon->ShowHideItem->trigger(); },
+        [&] { form->WMHotKey(form->ShowHotKey()); },
+        [&] { emit form->TrayIcon->activated(QSystemTrayIcon::Trigger); },
+    };
+    for (size_t i = 0; i < restores.size(); ++i) {
+        SCOPED_TRACE(i);
+        if (i % 2 == 0)
+            QTest::keyClick(form->CommandEdit, Qt::Key_Escape);
+        else
+            form->showMinimized();
+        ASSERT_TRUE(PumpUntil([&] { return form->isHidden(); }));
+        EXPECT_TRUE(form->InTray());
+        emit form->TrayIcon->activated(QSystemTrayIcon::Context);
+        EXPECT_TRUE(form->InTray()) << "the menu's button does not restore";
+        restores[i]();
+        PumpFor(50);
+        EXPECT_FALSE(form->InTray());
+        EXPECT_TRUE(form->isVisible());
+        EXPECT_FALSE(form->isMinimized());
+        EXPECT_TRUE(form->TrayIcon->isVisible()) << "the icon stays for its menu";
+    }
+    form->TrayIcon->ShowHideItem->trigger();
+    EXPECT_TRUE(form->InTray()) << "Hide from the menu";
+    EXPECT_TRUE(form->isHidden());
 
-    form->showMinimized();
-    ASSERT_TRUE(PumpUntil([&] { return form->isHidden(); }));
-    form->WMHotKey(form->ShowHotKey());
-    EXPECT_FALSE(form->InTray()) << "the show hot key brings it back";
-    EXPECT_TRUE(form->isVisible());
-    EXPECT_FALSE(form->TrayIcon->isVisible());
-
-    form->showMinimized();
-    form->close();
+    form->TrayIcon->QuitItem->trigger();
     EXPECT_FALSE(form->TrayIcon->isVisible()) << "closing removes the icon";
+}
+
+TEST(ProgramIcon, HasAPictureForEverySizeATrayAsksFor) {
+    const QIcon icon = ProgramIcon();
+    ASSERT_FALSE(icon.isNull());
+    for (const int side : {16, 22, 24, 32, 48}) {
+        SCOPED_TRACE(side);
+        EXPECT_TRUE(icon.availableSizes().contains(QSize(side, side)));
+        // Not one colour: the picture is drawn, not an empty slot.
+        const QImage picture = icon.pixmap(side, side).toImage();
+        std::set<QRgb> colours;
+        for (int y = 0; y < picture.height(); ++y)
+            for (int x = 0; x < picture.width(); ++x)
+                colours.insert(picture.pixel(x, y));
+        EXPECT_GT(colours.size(), 3u);
+    }
+}
+
+TEST_F(PlaybackTest, TheIconsMenuSteersThePlayer) {
+    auto form = ScannedForm();
+    FillFrom(*form, "Long");
+    QMenu* menu = form->TrayIcon->contextMenu();
+    ASSERT_NE(menu, nullptr);
+    QStringList captions;
+    for (const QAction* item : menu->actions())
+        if (!item->isSeparator()) captions << item->text();
+    EXPECT_EQ(captions, (QStringList{"Show", "Play/Pause", "Next", "Back", "Quit"}));
+
+    form->PlaySelected();
+    ASSERT_EQ(form->MP3Player->Status(), mpsPlaying);
+    form->TrayIcon->PlayPauseItem->trigger();
+    EXPECT_EQ(form->MP3Player->Status(), mpsPaused);
+    form->TrayIcon->PlayPauseItem->trigger();
+    EXPECT_EQ(form->MP3Player->Status(), mpsPlaying);
+    FillFrom(*form, "Trio");
+    form->TrayIcon->NextItem->trigger();
+    EXPECT_EQ(form->CurrentIndex(), 1);
+    form->TrayIcon->BackItem->trigger();
+    EXPECT_EQ(form->CurrentIndex(), 0);
+    form->StopBtnClick();
 }
 
 TEST_F(PlaybackTest, WithoutANotificationAreaTheWindowMinimisesNormally) {

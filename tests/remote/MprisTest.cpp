@@ -55,6 +55,17 @@ public:
         volume = percent;
     }
     void ShowWindow() override { clicks.append("Show"); }
+    QString OpenFile(const QString& path) override {
+        clicks.append("Open " + path);
+        return path.endsWith(".mp3") ? QString() : "unknown MPEG Audio format.";
+    }
+    bool RepeatAll() const override { return repeatAll; }
+    void SetRepeatAll(bool on) override { repeatAll = on; }
+    bool Shuffle() const override { return shuffle; }
+    void SetShuffle(bool on) override { shuffle = on; }
+    void Quit() override { clicks.append("Quit"); }
+    bool repeatAll = false;
+    bool shuffle = false;
     TPlaybackState PlaybackState() const override { return state; }
     std::int64_t PositionMs() const override { return positionMs; }
     int VolumePercent() const override { return volume; }

@@ -1,0 +1,134 @@
+// Files that cannot be played are named without stopping anyone and passed over; a failing sound
+// device still stops play behind its error box, which belongs to the main window even while that
+// is hidden in the notification area.
+#include "app/MainForm.h"
+#include "tests/app/FormTestSupport.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPointer>
+#include <QTest>
+#include <QToolButton>
+#include <vector>
+
+namespace pelbrisk {
+namespace {
+
+using test::PumpFor;
+using test::PumpUntil;
+
+class BadFileTest : public test::TFormFixture {
+protected:
+    void SetUp() override {
+        AddSong("Mixed", "1 a.mp3", "A");
+        std::ofstream(Lib() / "Mixed" / "2 x.mp3").flush(); // no bytes at all
+        std::ofstream(Lib() / "Mixed" / "3 y.mp3") << "a text file, not audio";
+        AddSong("Mixed", "4 d.mp3", "D");
+        std::filesystem::create_directories(Lib() / "Bad");
+        std::ofstream(Lib() / "Bad" / "1.mp3") << "text";
+        std::ofstream(Lib() / "Bad" / "2.mp3").flush();
+    }
+    void TearDown() override { QGuiApplication::setApplicationDisplayName(QString()); }
+
+    static void RecordStarts(TMainForm& form, std::vector<int>& started) {
+        const auto original = form.MP3Player->OnChangeStatus;
+        form.MP3Player->OnChangeStatus = [&form, &started, original](void* sender) {
+            original(sender);
+            if (form.MP3Player->Status() == mpsPlaying) started.push_back(form.CurrentIndex());
+        };
+    }
+};
+
+TEST_F(BadFileTest, AFolderWithBadFilesPlaysItsGoodFilesWithoutABox) {
+    auto form = ScannedForm();
+    std::vector<int> started;
+    RecordStarts(*form, started);
+    test::TBoxAnswer noBox(QMessageBox::Ok);
+    form->DirTree->setCurrentItem(Folder(*form, "Mixed"));
+    ASSERT_TRUE(form->OpenFolder(false));
+    ASSERT_TRUE(PumpUntil([&] { return form->CurrentIndex() == -1; }));
+    PumpFor(200);
+    EXPECT_EQ(noBox.Text(), "");
+    EXPECT_EQ(started, (std::vector<int>{0, 3}));
+    EXPECT_EQ(form->LastNotice(), "3 y.mp3: unknown MPEG Audio format.");
+    EXPECT_EQ(form->NoticeLine->text(), form->LastNotice());
+    EXPECT_TRUE(form->NoticeLine->isVisibleTo(form.get()));
+    EXPECT_EQ(form->windowTitle(), "pelbrisk - ver.050228");
+
+    // Next from the first entry steps over both bad files to the last good one.
+    form->PlayFileList->setCurrentRow(0);
+    form->PlaySelected();
+    form->NextBtnClick();
+    EXPECT_EQ(form->CurrentIndex(), 3);
+    EXPECT_EQ(form->MP3Player->Status(), mpsPlaying);
+    EXPECT_EQ(form->LastNotice(), "3 y.mp3: unknown MPEG Audio format.");
+    form->StopBtnClick();
+}
+
+TEST_F(BadFileTest, AListOfBadFilesStopsAfterOneRoundWhateverTheOrder) {
+    struct TCase {
+        const char* Settings;
+        const char* Name;
+    };
+    for (const TCase& order : {TCase{"repeat_all = -1\n", "repeat"},
+                               TCase{"random = -1\n", "random"}, TCase{"", "in order"}}) {
+        SCOPED_TRACE(order.Name);
+        auto form = ScannedForm(order.Settings);
+        form->TrayAvailable = [] { return true; };
+        form->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+        form->showMinimized();
+        ASSERT_TRUE(PumpUntil([&] { return form->isHidden(); }));
+        test::TBoxAnswer noBox(QMessageBox::Ok);
+        form->DirTree->setCurrentItem(Folder(*form, "Bad"));
+        ASSERT_TRUE(form->OpenFolder(false));
+        PumpFor(100);
+        EXPECT_EQ(noBox.Text(), "");
+        EXPECT_EQ(form->MP3Player->Status(), mpsStopped);
+        EXPECT_TRUE(form->LastNotice().endsWith(": unknown MPEG Audio format."))
+            << form->LastNotice().toStdString();
+        EXPECT_FALSE(form->NoticeLine->isVisibleTo(form.get())) << "in the tray: its message";
+    }
+}
+
+TEST_F(BadFileTest, ADeviceFailureStopsPlayBehindABoxOfTheHiddenWindowAndTheProgramGoesOn) {
+    auto form = ScannedForm();
+    form->TrayAvailable = [] { return true; };
+    FillFrom(*form, "Mixed");
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    QTest::keyClick(form->CommandEdit, Qt::Key_Escape);
+    ASSERT_TRUE(PumpUntil([&] { return form->isHidden(); }));
+    form->MP3Player->SetDeviceID(1000);
+
+    // The program's own loop runs, as it does for the user: closing the only box shown must not
+    // end it.
+    QPointer<QWidget> boxOwner;
+    QString boxText;
+    QObject context;
+    std::function<void()> answer = [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) {
+            QTimer::singleShot(10, &context, answer);
+            return;
+        }
+        boxOwner = box->parentWidget();
+        boxText = box->text();
+        box->accept();
+    };
+    QTimer::singleShot(0, &context, [&] {
+        form->PlaySelected();
+        QTimer::singleShot(300, &context, [] { QCoreApplication::exit(7); });
+    });
+    QTimer::singleShot(0, &context, answer);
+    EXPECT_EQ(QApplication::exec(), 7) << "the program ended with its box";
+    EXPECT_EQ(boxOwner.data(), form.get());
+    EXPECT_FALSE(boxText.isEmpty());
+    EXPECT_EQ(form->CurrentIndex(), 0) << "a device failure is not passed over";
+    EXPECT_EQ(form->LastNotice(), "");
+    EXPECT_EQ(form->MP3Player->Status(), mpsStopped);
+}
+
+} // namespace
+} // namespace pelbrisk
