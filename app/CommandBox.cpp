@@ -144,7 +144,7 @@ bool TMainForm::CmdEditKeyDown(const QKeyEvent& key) {
         PlayFileList->setFocus();
         return true;
     case Qt::Key_Escape:
-        showMinimized();
+        HideToTray();
         return true;
     case Qt::Key_Up:
     case Qt::Key_PageUp:

@@ -363,6 +363,8 @@ void TMainForm::ApplicationEvents1Minimize() {
 }
 
 void TMainForm::HideToTray() {
+    // Straight to the tray: a minimise the window manager carries out late would hide the
+    // window again after a quick restore.
     if (TrayAvailable()) {
         inTray_ = true;
         TrayIcon->show();

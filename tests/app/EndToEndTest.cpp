@@ -17,6 +17,7 @@
 #include <map>
 #include <memory>
 #include <poll.h>
+#include <set>
 #include <signal.h>
 #include <spawn.h>
 #include <sstream>
@@ -150,10 +151,11 @@ TBand SelectionBand(const QImage& shot, const QRect& area) {
 }
 
 // pelbrisk installed portably in a folder of its own, with `settings` and the demo library as
-// its one root beside it, running on a virtual display of its own until the object goes.
+// its one root beside it, running on a virtual display of its own until the object goes; with
+// `desktop`, a window manager and a notification area run there before it starts.
 class TPortableProgram {
 public:
-    testing::AssertionResult Start(const std::string& settings) {
+    testing::AssertionResult Start(const std::string& settings, bool desktop = false) {
         const fs::path program = BinaryDir() / "app" / "pelbrisk";
         const fs::path demo = SourceDir() / "demo";
         if (!fs::exists(program)) return testing::AssertionFailure() << program << " not built";
@@ -162,6 +164,18 @@ public:
         std::ofstream(install / "pelbrisk.ini") << settings << "root = " << demo.string() << "\t\n";
         display = std::make_unique<TVirtualDisplay>(install / "xvfb.log");
         if (display->Name().empty()) return testing::AssertionFailure() << "Xvfb did not start";
+        if (desktop) {
+            const std::vector<std::string> onDisplay{"DISPLAY=" + display->Name()};
+            windowManager = std::make_unique<TChild>(std::vector<std::string>{"openbox"}, onDisplay,
+                                                     install / "openbox.log");
+            tray = std::make_unique<TChild>(
+                std::vector<std::string>{"trayer", "--edge", "top", "--align", "right",
+                                         "--widthtype", "request", "--height", "24",
+                                         "--SetDockType", "true"},
+                onDisplay, install / "trayer.log");
+            if (X("timeout 10 xdotool search --sync --name '^panel$' | head -n 1").empty())
+                return testing::AssertionFailure() << "the tray host did not start";
+        }
         player = std::make_unique<TChild>(
             std::vector<std::string>{(install / "pelbrisk").string()},
             std::vector<std::string>{"DISPLAY=" + display->Name(), "QT_QPA_PLATFORM=xcb"},
@@ -179,6 +193,8 @@ public:
 
     TempDir install;
     std::unique_ptr<TVirtualDisplay> display;
+    std::unique_ptr<TChild> windowManager;
+    std::unique_ptr<TChild> tray;
     std::unique_ptr<TChild> player;
     std::string window;
 };
@@ -338,6 +354,108 @@ TEST(EndToEnd, TheKeyboardAloneFindsAFolderPlaysItStepsOnAndQuits) {
     const auto bytes = ReadFileBytes(install / "pelbrisk.ini");
     const std::string settings(bytes.begin(), bytes.end());
     EXPECT_NE(settings.find("volume = 40\n"), std::string::npos) << settings;
+}
+
+// The area of an X window on the screen, as xwininfo gives it.
+QRect WindowArea(const std::function<std::string(const std::string&)>& x, const std::string& name) {
+    std::istringstream info(x("xwininfo -name '" + name + "'"));
+    std::map<std::string, int> values;
+    for (std::string line; std::getline(info, line);) {
+        const auto colon = line.find(':');
+        if (colon == std::string::npos) continue;
+        std::string key = line.substr(0, colon);
+        key.erase(0, key.find_first_not_of(' '));
+        try {
+            values[key] = std::stoi(line.substr(colon + 1));
+        } catch (const std::exception&) {
+        }
+    }
+    return QRect(values["Absolute upper-left X"], values["Absolute upper-left Y"], values["Width"],
+                 values["Height"]);
+}
+
+int ColourCount(const QImage& picture, const QRect& area) {
+    std::set<QRgb> colours;
+    for (int y = area.top(); y <= area.bottom() && y < picture.height(); ++y)
+        for (int x = area.left(); x <= area.right() && x < picture.width(); ++x)
+            colours.insert(picture.pixel(x, y));
+    return static_cast<int>(colours.size());
+}
+
+TEST(EndToEnd, TheTrayIconShowsRestoresEveryTimeAndAHiddenWindowClosesTheProgram) {
+    for (const char* tool : {"Xvfb", "xdotool", "import", "xwininfo", "openbox", "trayer"})
+        if (!ToolAvailable(tool)) GTEST_SKIP() << tool << " is not installed";
+    TPortableProgram program;
+    ASSERT_TRUE(program.Start("window_width = 400\nwindow_height = 300\n", true));
+    const std::string& window = program.window;
+    const auto x = [&](const std::string& command) { return program.X(command); };
+    ASSERT_TRUE(WaitForScannedTree(x, window, program.install / "shot.png"));
+
+    // The icon sits at the right end of the tray host's panel and shows the program's picture,
+    // not a slot of one colour.
+    const fs::path screenshots = BinaryDir() / "test-screenshots";
+    fs::create_directories(screenshots);
+    const fs::path trayShot = screenshots / "tray-icon.png";
+    QRect panel;
+    WaitFor(
+        [&] {
+            panel = WindowArea(x, "panel");
+            return std::to_string(panel.width());
+        },
+        [](const std::string& width) { return std::stoi(width) >= 20; });
+    ASSERT_GE(panel.width(), 20) << "no icon was embedded";
+    const QRect icon(panel.right() - 22, panel.top() + 1, 22, 22);
+    x("import -window root -crop " + std::to_string(panel.width()) + "x" +
+      std::to_string(panel.height()) + "+" + std::to_string(panel.left()) + "+" +
+      std::to_string(panel.top()) + " " + trayShot.string());
+    EXPECT_GT(ColourCount(QImage(QString::fromStdString(trayShot.string())),
+                          icon.translated(-panel.topLeft())),
+              8)
+        << "the icon is blank";
+
+    const std::string iconX = std::to_string(icon.center().x());
+    const std::string iconY = std::to_string(icon.center().y());
+    // Both fail while there is nothing to find.
+    const auto shown = [&] {
+        return x("xdotool search --onlyvisible --name '^pelbrisk - ver' 2>/dev/null || true");
+    };
+    const auto active = [&] { return x("xdotool getactivewindow 2>/dev/null || true"); };
+    const auto toTray = [&] {
+        x("xdotool mousemove --window " + window + " 200 10 click 1");
+        x("xdotool key Escape");
+        return WaitFor(shown, [](const std::string& found) { return found.empty(); }).empty();
+    };
+    const std::vector<std::pair<std::string, std::string>> restores{
+        {"click", "xdotool mousemove " + iconX + " " + iconY + " click 1"},
+        {"hot key", "xdotool key ctrl+shift+k"},
+    };
+    for (const auto& [name, restore] : restores) {
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            SCOPED_TRACE(name + " " + std::to_string(attempt));
+            ASSERT_TRUE(toTray()) << "Esc did not hide the window";
+            x(restore);
+            EXPECT_EQ(WaitFor(
+                          active, [&](const std::string& id) { return id == window; }, 5s),
+                      window)
+                << "not restored and active";
+        }
+    }
+
+    // The menu, looked at in its screenshot; Esc closes it.
+    x("xdotool mousemove " + iconX + " " + iconY + " click 3");
+    std::this_thread::sleep_for(500ms);
+    x("import -window root " + (screenshots / "tray-menu.png").string());
+    x("xdotool key Escape");
+
+    // A close request to the window hidden in the tray ends the program with its settings saved.
+    ASSERT_TRUE(toTray());
+    ASSERT_TRUE(CloseX11Window(program.display->Name(), std::stoul(window)));
+    int status = -1;
+    ASSERT_TRUE(program.player->WaitForExit(15s, status)) << "the hidden window's close was lost";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    const auto bytes = ReadFileBytes(program.install / "pelbrisk.ini");
+    EXPECT_NE(std::string(bytes.begin(), bytes.end()).find("window_width = 400\n"),
+              std::string::npos);
 }
 
 } // namespace

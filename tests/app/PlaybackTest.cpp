@@ -23,9 +23,10 @@ namespace {
 using test::PumpFor;
 using test::PumpUntil;
 
-// Stands in for Winamp: the window is always there and takes every message.
+// Stands in for Winamp: the window is always there and takes every message, or refuses them all.
 class TRecordingTransport final : public IRemotePlayerTransport {
 public:
+    bool Accepts = true;
     struct TMessage {
         std::uint32_t Message;
         std::uintptr_t WParam;
@@ -38,7 +39,7 @@ public:
     std::intptr_t SendMessage(TRemoteWindow, std::uint32_t message, std::uintptr_t wParam,
                               std::intptr_t lParam) override {
         Sent.push_back({message, wParam, message == WM_COPYDATA ? 0 : lParam});
-        return 1;
+        return Accepts ? 1 : 0;
     }
     TDdeInstance DdeInitialize() override { return 0; }
     TDdeConversation DdeConnect(TDdeInstance, const std::string&, const std::string&) override {
@@ -283,6 +284,33 @@ TEST_F(PlaybackTest, InSendModeTheButtonsAndTheVolumeGoToTheOtherPlayers) {
     EXPECT_EQ(form->MP3Player->Status(), mpsStopped);
     EXPECT_EQ(form->MP3Player->Volume(), 100) << "the built-in player is left alone";
     EXPECT_EQ(form->CurrentIndex(), 0) << "next and prev do not move the list";
+}
+
+TEST_F(PlaybackTest, InSendModeACommandNoPlayerTookIsSaid) {
+    auto form = ScannedForm();
+    EXPECT_TRUE(form->SendListBtn->toolTip().contains("MPRIS")) << "what it steers here";
+    TRecordingTransport winamp;
+    form->OtherApp = std::make_unique<TOtherAppCtrl>(winamp);
+    FillFrom(*form, "Trio");
+    form->SendListBtn->click();
+    const std::vector<std::pair<const char*, std::function<void()>>> commands{
+        {"Play", [&] { form->PlayBtn->click(); }},
+        {"Stop", [&] { form->StopBtn->click(); }},
+        {"Pause", [&] { form->PauseBtn->click(); }},
+        {"Next", [&] { form->NextBtn->click(); }},
+        {"Prev", [&] { form->PrevBtn->click(); }},
+        {"Volume", [&] { form->VolBarScroll(scrEndScroll, 40); }},
+        {"Enter", [&] { form->PlaySelected(); }},
+    };
+    for (const bool accepted : {true, false}) {
+        winamp.Accepts = accepted;
+        for (const auto& [name, command] : commands) {
+            SCOPED_TRACE(std::string(name) + (accepted ? " accepted" : " refused"));
+            form->NoticeLine->clear();
+            command();
+            EXPECT_EQ(form->NoticeLine->text().isEmpty(), accepted);
+        }
+    }
 }
 
 TEST_F(PlaybackTest, MenuItemsCarryTheirCaptionsAndShortCuts) {
