@@ -13,6 +13,7 @@
 #include <QListWidget>
 #include <QScrollBar>
 #include <QSystemTrayIcon>
+#include <QTimer>
 #include <QToolButton>
 #include <algorithm>
 
@@ -22,6 +23,7 @@ namespace {
 
 constexpr int kTrayTipBytes = 63;
 constexpr int kVolumeStep = 10;
+constexpr int kNoticeMilliseconds = 10000;
 
 bool IsUtf8Continuation(char byte) {
     return (static_cast<unsigned char>(byte) & 0xC0) == 0x80;
@@ -306,6 +308,10 @@ void TMainForm::ShowNotice(const QString& text) {
     }
     NoticeLine->setText(text);
     NoticeLine->show();
+    // Long enough to be read; a later notice keeps the line for its own time.
+    QTimer::singleShot(kNoticeMilliseconds, NoticeLine, [this, text] {
+        if (NoticeLine->text() == text) NoticeLine->hide();
+    });
 }
 
 // ---- Hot keys and the notification area --------------------------------------------------

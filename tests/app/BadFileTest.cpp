@@ -17,6 +17,7 @@ namespace {
 
 using test::PumpFor;
 using test::PumpUntil;
+using test::RecordStarts;
 
 class BadFileTest : public test::TFormFixture {
 protected:
@@ -30,14 +31,6 @@ protected:
         std::ofstream(Lib() / "Bad" / "2.mp3").flush();
     }
     void TearDown() override { QGuiApplication::setApplicationDisplayName(QString()); }
-
-    static void RecordStarts(TMainForm& form, std::vector<int>& started) {
-        const auto original = form.MP3Player->OnChangeStatus;
-        form.MP3Player->OnChangeStatus = [&form, &started, original](void* sender) {
-            original(sender);
-            if (form.MP3Player->Status() == mpsPlaying) started.push_back(form.CurrentIndex());
-        };
-    }
 };
 
 TEST_F(BadFileTest, AFolderWithBadFilesPlaysItsGoodFilesWithoutABox) {

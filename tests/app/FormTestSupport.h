@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace pelbrisk::test {
 
@@ -48,6 +49,15 @@ inline void PumpFor(int milliseconds) {
 inline std::filesystem::path TaggedSong(const std::string& title, double seconds = 0.4) {
     const std::filesystem::path wav = MakeSignalWav(seconds, 44100, 2);
     return EncodeWithLame(wav, "-b 96 --add-id3v2 --tt " + title + " --ta Artist --tl Album");
+}
+
+// Records the play-list index of every song as it starts playing.
+inline void RecordStarts(TMainForm& form, std::vector<int>& started) {
+    const auto original = form.MP3Player->OnChangeStatus;
+    form.MP3Player->OnChangeStatus = [&form, &started, original](void* sender) {
+        original(sender);
+        if (form.MP3Player->Status() == mpsPlaying) started.push_back(form.CurrentIndex());
+    };
 }
 
 inline QTreeWidgetItem* ChildNamed(QTreeWidgetItem* parent, const QString& caption) {

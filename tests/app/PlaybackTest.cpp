@@ -22,6 +22,7 @@ namespace {
 
 using test::PumpFor;
 using test::PumpUntil;
+using test::RecordStarts;
 
 // Stands in for Winamp: the window is always there and takes every message, or refuses them all.
 class TRecordingTransport final : public IRemotePlayerTransport {
@@ -64,15 +65,6 @@ protected:
     void TearDown() override {
         PitchPercent = 100;
         QGuiApplication::setApplicationDisplayName(QString());
-    }
-
-    // Records the play-list index of every song as it starts playing.
-    static void RecordStarts(TMainForm& form, std::vector<int>& started) {
-        const auto original = form.MP3Player->OnChangeStatus;
-        form.MP3Player->OnChangeStatus = [&form, &started, original](void* sender) {
-            original(sender);
-            if (form.MP3Player->Status() == mpsPlaying) started.push_back(form.CurrentIndex());
-        };
     }
 
     static void ShowActive(TMainForm& form, QWidget* focus) {
