@@ -8,6 +8,8 @@ int main(int argc, char* argv[]) {
     QApplication::setWindowIcon(pelbrisk::ProgramIcon());
     QApplication::setDesktopFileName("pelbrisk");
     pelbrisk::TMainForm mainForm;
+    QObject::connect(&mainForm, &pelbrisk::TMainForm::Closed, &application,
+                     &QCoreApplication::quit);
     mainForm.show();
     return application.exec();
 }

@@ -102,7 +102,8 @@ TMainForm::TMainForm(const QString& settingsFile, QWidget* parent)
     setAcceptDrops(true);
     setWindowTitle(windowTitle() + " - ver." + "050228");
     programCaption_ = windowTitle();
-    // Error boxes and the icon's menu are windows too; only this one's close ends the program.
+    // Error boxes and the icon's menu are windows too, and this one may be hidden in the tray:
+    // only its own close ends the program (see Closed).
     QGuiApplication::setQuitOnLastWindowClosed(false);
     currentIndex_ = -1;
     random_.seed(static_cast<unsigned>(std::chrono::duration_cast<std::chrono::milliseconds>(

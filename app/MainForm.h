@@ -197,6 +197,10 @@ public:
     void OpenDirectoryClick();
     void DirFileListMenuPopup();
 
+signals:
+    // The window has closed: the program ends with it.
+    void Closed();
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;

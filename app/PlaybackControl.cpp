@@ -392,7 +392,7 @@ void TMainForm::closeEvent(QCloseEvent* event) {
     if (!event->isAccepted()) return;
     TrayIcon->hide();
     // Also a close request to the window hidden in the tray ends the program.
-    QCoreApplication::quit();
+    emit Closed();
 }
 
 // ---- MPRIS -------------------------------------------------------------------------------
