@@ -1,7 +1,7 @@
 #include "cli/Commands.h"
+#include "info/StreamProbe.h"
 #include "stream/Errors.h"
 #include "stream/Stream.h"
-#include "info/StreamProbe.h"
 
 #include <cstdio>
 #include <memory>
@@ -22,6 +22,8 @@ const char* VbrKindName(TMP3VbrHeaderKind kind) {
     switch (kind) {
     case TMP3VbrHeaderKind::Xing:
         return "Xing";
+    case TMP3VbrHeaderKind::Info:
+        return "Info";
     case TMP3VbrHeaderKind::Vbri:
         return "VBRI";
     default:
@@ -42,6 +44,17 @@ std::string TagKinds(TMP3InfoType types, const char* separator) {
         text += name;
     }
     return text;
+}
+
+// Where the duration comes from, for the reader to judge it.
+std::string DurationSource(const TMP3StreamProbe& probe) {
+    if (probe.Values.TotalBytes > 0) {
+        std::string source = std::string("the ") + VbrKindName(probe.VbrHeader.Kind) + " frame";
+        if (probe.Values.GaplessEnd > 0) source += " and its LAME tag";
+        return source;
+    }
+    if (probe.Duration > 0) return "the bit rate";
+    return "nothing: unknown";
 }
 
 std::string VersionName(int32_t version) {
@@ -137,9 +150,14 @@ void PrintText(const TFileReport& report, bool walked) {
     else
         std::printf("  info frame:    %s, %d frames, %d bytes\n", VbrKindName(probe.VbrHeader.Kind),
                     probe.VbrHeader.Frames, probe.VbrHeader.Bytes);
+    if (probe.VbrHeader.EncoderDelay >= 0)
+        std::printf("  LAME tag:      %s, delay %d, padding %d samples\n",
+                    probe.VbrHeader.Encoder.c_str(), probe.VbrHeader.EncoderDelay,
+                    probe.VbrHeader.EncoderPadding);
     if (walked) std::printf("  audio frames:  %d\n", probe.WalkedFrames);
-    std::printf("  duration:      %d ms (%d:%02d.%03d)\n", probe.Duration, probe.Duration / 60000,
-                probe.Duration / 1000 % 60, probe.Duration % 1000);
+    std::printf("  duration:      %d ms (%d:%02d.%03d), from %s\n", probe.Duration,
+                probe.Duration / 60000, probe.Duration / 1000 % 60, probe.Duration % 1000,
+                DurationSource(probe).c_str());
     std::printf("  title:         %s\n", Title(report).c_str());
     std::printf("  artist:        %s\n", info.Artist().c_str());
     std::printf("  album:         %s\n", info.Album().c_str());
@@ -151,6 +169,13 @@ void PrintText(const TFileReport& report, bool walked) {
     for (const auto& [name, lines] : lists)
         for (const std::string& line : *lines)
             std::printf("  %-8s %s\n", name, line.c_str());
+}
+
+std::string LameTagJson(const TMP3VbrHeader& header) {
+    if (header.EncoderDelay < 0) return ",\"encoder\":null,\"delay\":null,\"padding\":null";
+    return ",\"encoder\":" + JsonString(header.Encoder) +
+           ",\"delay\":" + std::to_string(header.EncoderDelay) +
+           ",\"padding\":" + std::to_string(header.EncoderPadding);
 }
 
 void PrintJson(const TFileReport& report, bool walked) {
@@ -179,7 +204,8 @@ void PrintJson(const TFileReport& report, bool walked) {
     else
         out += "{\"kind\":" + JsonString(VbrKindName(probe.VbrHeader.Kind)) +
                ",\"frames\":" + std::to_string(probe.VbrHeader.Frames) +
-               ",\"bytes\":" + std::to_string(probe.VbrHeader.Bytes) + "}";
+               ",\"bytes\":" + std::to_string(probe.VbrHeader.Bytes) +
+               LameTagJson(probe.VbrHeader) + "}";
     if (walked) out += ",\"audioFrames\":" + std::to_string(probe.WalkedFrames);
     out += ",\"durationMs\":" + std::to_string(probe.Duration);
     out += ",\"title\":" + JsonString(Title(report));

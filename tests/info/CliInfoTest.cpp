@@ -59,7 +59,9 @@ TEST(CliInfo, JsonDescribesEachFileAndNamesTheOnesThatAreNotMpegAudio) {
     // lame counts the audio frames alone, its information frame left out.
     EXPECT_EQ(json["infoFrame"]["frames"].get<int>(), json["audioFrames"].get<int>());
     const int frames = json["audioFrames"];
-    EXPECT_NEAR(json["durationMs"].get<int>(), frames * 576 * 1000 / 22050, 30);
+    const int song = frames * 576 - json["infoFrame"]["delay"].get<int>() -
+                     json["infoFrame"]["padding"].get<int>();
+    EXPECT_NEAR(json["durationMs"].get<int>(), song * 1000 / 22050, 1);
     EXPECT_EQ(json["title"], "Cli Title");
     EXPECT_EQ(json["artist"], "Cli Artist");
     EXPECT_EQ(json["audioStart"].get<int>(), json["firstFrame"]["offset"].get<int>() +
