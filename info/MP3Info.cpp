@@ -1,10 +1,11 @@
 #include "info/MP3Info.h"
 
-#include "stream/Errors.h"
 #include "info/FrameHeader.h"
 #include "info/FrameTables.h"
 #include "info/Genres.h"
+#include "info/Id3v2Tag.h"
 #include "info/TextConversion.h"
+#include "stream/Errors.h"
 
 #include <algorithm>
 #include <cstring>
@@ -16,7 +17,11 @@ namespace {
 
 constexpr int32_t kMacBinaryHeaderBytes = 128;
 constexpr int32_t kId3v1Bytes = 128;
-constexpr int32_t kId3v2HeaderBytes = 10;
+constexpr int32_t kId3v2HeaderBytes = 10; // and of version 2.4's footer
+constexpr uint8_t kUnsynchronisationFlag = 0x80;
+constexpr uint8_t kId3v2ExtendedHeaderFlag = 0x40;
+constexpr uint8_t kId3v22CompressionFlag = 0x40;
+constexpr uint8_t kId3v24FooterFlag = 0x10;
 constexpr int32_t kFirstFrameSearchBytes = 4096;
 constexpr int32_t kLyricsMarkerBytes = 9;
 constexpr int32_t kLyrics3v1Reach = 5100;
@@ -40,35 +45,6 @@ int32_t Signed(uint32_t value) {
 
 bool StartsWith(const uint8_t* bytes, std::string_view magic) {
     return std::memcmp(bytes, magic.data(), magic.size()) == 0;
-}
-
-// At most `count` bytes up to the first zero, without trailing characters of code 32 or less.
-std::string FixedFieldText(const uint8_t* bytes, size_t count) {
-    const auto* end = static_cast<const uint8_t*>(std::memchr(bytes, 0, count));
-    size_t length = end == nullptr ? count : static_cast<size_t>(end - bytes);
-    while (length > 0 && bytes[length - 1] <= 32)
-        --length;
-    return std::string(reinterpret_cast<const char*>(bytes), length);
-}
-
-// The fixed-field text behind the last zero that lies before the field's final byte.
-std::string TextAfterLastZero(const uint8_t* bytes, size_t count) {
-    size_t start = 0;
-    for (size_t at = 0; at + 1 < count; ++at)
-        if (bytes[at] == 0) start = at + 1;
-    return FixedFieldText(bytes + start, count - start);
-}
-
-// A UTF-16 comment: a language code, a description ended by a zero unit, then the text. Its
-// units hold zero bytes of their own, so the last zero byte cannot find the text here.
-std::string Utf16CommentText(const uint8_t* bytes, size_t count) {
-    constexpr size_t kLanguageBytes = 3;
-    size_t at = kLanguageBytes;
-    while (at + 1 < count && (bytes[at] != 0 || bytes[at + 1] != 0))
-        at += 2;
-    at += 2;
-    if (at >= count) return {};
-    return Utf16ToUtf8(bytes + at, (count - at) / 2);
 }
 
 // A number written in decimal characters; 0 when they are not one.
@@ -209,60 +185,39 @@ bool TMP3Info::ReadId3v2() {
     // The size bytes are taken whole, their top bits included.
     const int32_t size = (header[6] << 21) + (header[7] << 14) + (header[8] << 7) + header[9];
     if (size <= 0) return false;
-    const int32_t majorVersion = header[3];
+    const uint8_t version = header[3];
     const uint8_t flags = header[5];
     const int64_t tagEnd = int64_t(reader_->Position()) + kId3v2HeaderBytes + size;
+    const bool footer = version == 4 && (flags & kId3v24FooterFlag) != 0;
+    // Version 2.2's compression was never defined: such a tag cannot be read.
+    const bool readable =
+        (version == 2 && (flags & kId3v22CompressionFlag) == 0) || version == 3 || version == 4;
 
-    if (majorVersion != 3 || (flags & 0x80) != 0) {
-        // Other versions and unsynchronised tags are passed over unread.
+    if (!readable) {
         if (!SkipLong(int64_t(size) + kId3v2HeaderBytes)) return false;
     } else {
-        if ((flags & 0x40) != 0) {
+        if (version != 2 && (flags & kId3v2ExtendedHeaderFlag) != 0) {
             if (!reader_->Require(14)) return false;
-            const int32_t extendedSize = Signed(BigEndian32(reader_->Data() + 10));
-            if (extendedSize < 0 || extendedSize > size) return false;
-            if (!SkipLong(14 + int64_t(extendedSize))) return false;
+            const uint8_t* extended = reader_->Data() + 10;
+            // Version 2.4 counts the size field in, 2.3 does not.
+            const int64_t extendedBytes =
+                version == 4 ? Id3v2SyncSafe(extended) : 4 + int64_t(Signed(BigEndian32(extended)));
+            const int64_t smallest = version == 4 ? 6 : 4;
+            const int64_t largest = version == 4 ? size : int64_t(size) + 4;
+            if (extendedBytes < smallest || extendedBytes > largest) return false;
+            if (!SkipLong(kId3v2HeaderBytes + extendedBytes)) return false;
         } else if (!reader_->Skip(kId3v2HeaderBytes)) {
             return false;
         }
-        if (!ReadId3v2Frames(tagEnd)) return false;
+        TId3v2Frames frames(*reader_, tagEnd, version, (flags & kUnsynchronisationFlag) != 0);
+        if (!frames.Read(id3v2Values_)) return false;
+        if (footer && !reader_->Skip(kId3v2HeaderBytes)) return false;
     }
     audioStart_ = reader_->Position();
-    if (audioLength_ != kUnknownLength) audioLength_ -= size + kId3v2HeaderBytes;
+    const int32_t tagBytes =
+        size + kId3v2HeaderBytes + (readable && footer ? kId3v2HeaderBytes : 0);
+    if (audioLength_ != kUnknownLength) audioLength_ -= tagBytes;
     return true;
-}
-
-bool TMP3Info::ReadId3v2Frames(int64_t tagEnd) {
-    while (tagEnd >= int64_t(reader_->Position()) + 10) {
-        if (!reader_->Require(10)) return false;
-        const std::string id = FixedFieldText(reader_->Data(), 4);
-        const int32_t size = Signed(BigEndian32(reader_->Data() + 4));
-        if (size <= 0) {
-            // Padding runs to the tag's end.
-            if (!SkipLong(tagEnd - reader_->Position())) return false;
-            break;
-        }
-        const int64_t frameBytes = int64_t(size) + 10;
-        if (reader_->Capacity() >= frameBytes) {
-            if (!reader_->Require(static_cast<int32_t>(frameBytes))) return false;
-            const uint8_t* body = reader_->Data() + 10;
-            const uint8_t* text = body + 1;
-            const size_t textBytes = static_cast<size_t>(size - 1);
-            std::string value;
-            if (!id.empty() && id[0] == 'T' && body[0] == 1)
-                value = Utf16ToUtf8(text, textBytes / 2);
-            else if (id == "COMM" && body[0] == 1)
-                value = Utf16CommentText(text, textBytes);
-            else if (id == "COMM" || id == "WXXX")
-                value = TextAfterLastZero(text, textBytes);
-            else
-                value = FixedFieldText(text, textBytes);
-            id3v2Values_.push_back(id + "=" + value);
-        }
-        if (int64_t(reader_->Position()) + frameBytes > tagEnd) return false;
-        if (!reader_->Skip(static_cast<int32_t>(frameBytes))) return false;
-    }
-    return reader_->Position() == tagEnd;
 }
 
 bool TMP3Info::FindFirstFrame() {

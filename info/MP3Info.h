@@ -84,7 +84,6 @@ private:
     bool ReadRiff();
     bool FindRiffChunk(std::string_view name, std::string_view formType);
     bool ReadId3v2();
-    bool ReadId3v2Frames(int64_t tagEnd);
     bool ReadRiffInfo();
     bool ReadId3v1();
     bool ReadLyrics3();
