@@ -170,7 +170,7 @@ void TMainForm::CreatePlayer() {
     MP3Player->SetEqualizerEnabled(false);
     MP3Player->SetEqualizerCount(6);
     MP3Player->SetEqualizerMode(memSubBand);
-    MP3Player->SetNeedInfoType(mitID3V1 | mitID3V2 | mitRiff);
+    MP3Player->SetNeedInfoType(mitID3V1 | mitID3V2 | mitRiff | mitApe);
     MP3Player->SetNoisySeek(true);
     MP3Player->SetInvertPolarity(false);
     MP3Player->SetUsingCpuCapabilities(kAllCpuCapabilities);

@@ -32,11 +32,9 @@ const char* VbrKindName(TMP3VbrHeaderKind kind) {
 }
 
 std::string TagKinds(TMP3InfoType types, const char* separator) {
-    static constexpr std::pair<TMP3InfoType, const char*> kNames[] = {{mitMacBin, "MacBinary"},
-                                                                      {mitRiff, "RIFF"},
-                                                                      {mitID3V2, "ID3v2"},
-                                                                      {mitID3V1, "ID3v1"},
-                                                                      {mitLyrics, "Lyrics3"}};
+    static constexpr std::pair<TMP3InfoType, const char*> kNames[] = {
+        {mitMacBin, "MacBinary"}, {mitRiff, "RIFF"},      {mitID3V2, "ID3v2"},
+        {mitID3V1, "ID3v1"},      {mitLyrics, "Lyrics3"}, {mitApe, "APE"}};
     std::string text;
     for (const auto& [type, name] : kNames) {
         if ((types & type) == 0) continue;
@@ -165,7 +163,8 @@ void PrintText(const TFileReport& report, bool walked) {
         {"ID3v2", &info.ID3v2Values()},
         {"ID3v1", &info.ID3v1Values()},
         {"RIFF", &info.RiffValues()},
-        {"Lyrics3", &info.LyricsValues()}};
+        {"Lyrics3", &info.LyricsValues()},
+        {"APE", &info.ApeValues()}};
     for (const auto& [name, lines] : lists)
         for (const std::string& line : *lines)
             std::printf("  %-8s %s\n", name, line.c_str());
@@ -215,6 +214,7 @@ void PrintJson(const TFileReport& report, bool walked) {
     out += ",\"id3v1\":" + JsonLines(info.ID3v1Values());
     out += ",\"riff\":" + JsonLines(info.RiffValues());
     out += ",\"lyrics3\":" + JsonLines(info.LyricsValues());
+    out += ",\"ape\":" + JsonLines(info.ApeValues());
     std::printf("%s}\n", out.c_str());
 }
 

@@ -1,5 +1,6 @@
 #include "info/MP3Info.h"
 
+#include "info/ApeTag.h"
 #include "info/FrameHeader.h"
 #include "info/FrameTables.h"
 #include "info/Genres.h"
@@ -94,6 +95,7 @@ void TMP3Info::Clear() {
     id3v1Values_.clear();
     id3v2Values_.clear();
     lyricsValues_.clear();
+    apeValues_.clear();
 }
 
 void TMP3Info::AttachReader(TMPStreamReader* reader) {
@@ -253,7 +255,21 @@ bool TMP3Info::ReadTailTags() {
         }
     }
     if (ReadId3v1()) foundTypes_ |= mitID3V1;
+    // An APE tag sits right before the ID3v1 tag, or before a Lyrics3 tag there.
+    int64_t end = (foundTypes_ & mitMacBin) != 0 ? macDataEnd_ : reader_->Size();
+    if ((foundTypes_ & mitID3V1) != 0) end = id3v1Position_;
+    ReadApe(end);
     if (ReadLyrics3()) foundTypes_ |= mitLyrics;
+    if ((foundTypes_ & (mitApe | mitLyrics)) == mitLyrics) ReadApe(lyricsStart_);
+    return true;
+}
+
+bool TMP3Info::ReadApe(int64_t end) {
+    const int64_t start = ReadApeTag(*reader_, end, apeValues_);
+    if (start < 0) return false;
+    foundTypes_ |= mitApe;
+    apeStart_ = static_cast<int32_t>(start);
+    if (apeStart_ >= audioStart_) audioLength_ = std::min(audioLength_, apeStart_ - audioStart_);
     return true;
 }
 
@@ -303,7 +319,9 @@ bool TMP3Info::ReadId3v1() {
 bool TMP3Info::ReadLyrics3() {
     MP3Assert(reader_->Seekable());
     int32_t end = reader_->Size();
-    if ((foundTypes_ & mitID3V1) != 0)
+    if ((foundTypes_ & mitApe) != 0)
+        end = apeStart_;
+    else if ((foundTypes_ & mitID3V1) != 0)
         end = id3v1Position_;
     else if ((foundTypes_ & mitMacBin) != 0)
         end = macDataEnd_;
@@ -374,8 +392,8 @@ void TMP3Info::LoadFromFile(const std::string& fileName) {
     reader_ = nullptr;
 }
 
-std::string TMP3Info::BestValue(const char* id3v1Name, const char* id3v2Name,
-                                const char* riffName) const {
+std::string TMP3Info::BestValue(const char* id3v1Name, const char* id3v2Name, const char* riffName,
+                                const char* apeName) const {
     std::string best;
     auto consider = [&](TMP3InfoType type, const TMP3InfoValues& lines, const char* name) {
         if ((needInfoType_ & type) == 0) return;
@@ -385,22 +403,23 @@ std::string TMP3Info::BestValue(const char* id3v1Name, const char* id3v2Name,
     consider(mitID3V1, id3v1Values_, id3v1Name);
     consider(mitID3V2, id3v2Values_, id3v2Name);
     consider(mitRiff, riffValues_, riffName);
+    consider(mitApe, apeValues_, apeName);
     return best;
 }
 
 std::string TMP3Info::Title() const {
-    std::string title = BestValue("TITLE", "TIT2", "INAM");
+    std::string title = BestValue("TITLE", "TIT2", "INAM", "Title");
     if (!title.empty()) return title;
     const size_t slash = fileName_.find_last_of('/');
     return slash == std::string::npos ? fileName_ : fileName_.substr(slash + 1);
 }
 
 std::string TMP3Info::Artist() const {
-    return BestValue("ARTIST", "TPE1", "IART");
+    return BestValue("ARTIST", "TPE1", "IART", "Artist");
 }
 
 std::string TMP3Info::Album() const {
-    return BestValue("ALBUM", "TALB", "IPRD");
+    return BestValue("ALBUM", "TALB", "IPRD", "Album");
 }
 
 } // namespace pelbrisk
