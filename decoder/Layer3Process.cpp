@@ -31,7 +31,8 @@ void Requantize(TLayer3State& state, int32_t slot, int32_t channel) {
     const float globalGain = k.GainPower[std::clamp(gi.GlobalGain + 6, 0, 261)];
     const int32_t scale = gi.ScalefacScale;
 
-    extent = TSpectrumExtent{};
+    // -1: no band holds a value, so intensity stereo may start at band 0.
+    extent = TSpectrumExtent{0, -1, 0, 0, {-1, -1, -1}};
     if (gi.BlockType == 2) {
         extent.HasShort = 1;
         extent.LongBandCount = gi.MixedBlock ? state.MixedLongBands : 0;
@@ -92,7 +93,12 @@ void Requantize(TLayer3State& state, int32_t slot, int32_t channel) {
 }
 
 int32_t BandEnd(const TLayer3State& state, const TSpectrumExtent& extent, int32_t band) {
+    if (band < 0) return 0;
     return extent.HasShort ? state.ShortEnd3[band] : state.LongEnd[band];
+}
+
+int32_t BandStart(const TLayer3State& state, const TSpectrumExtent& extent, int32_t band) {
+    return BandEnd(state, extent, band - 1);
 }
 
 void MidSideStereo(float* left, float* right, int32_t lines) {
@@ -103,6 +109,9 @@ void MidSideStereo(float* left, float* right, int32_t lines) {
         right[i] = l - r;
     }
 }
+
+// Position 0 of the one-bit block: both channels take the left one's values.
+constexpr int32_t LsfPositionZero = 1;
 
 inline void Position(float* left, float* right, int32_t i, const float* pair) {
     const float l = left[i];
@@ -122,17 +131,25 @@ void IntensityStereo(TLayer3State& state, int32_t slot) {
     const int32_t ms = side.MidSide;
     const TIntensityPartition& ip = state.Intensity;
 
+    // The top band of either numbering carries no position of its own. It takes the band
+    // below's when that band lies in the intensity region too; otherwise LSF streams give it
+    // position 0 (both channels equal) and MPEG-1 streams leave it as coded.
     if (!rightExtent.HasShort) {
-        for (int32_t band = rightExtent.LastNonZeroBand + 1; band <= 20; ++band) {
-            const int32_t start = state.LongEnd[band - 1];
+        const int32_t first = rightExtent.LastNonZeroBand + 1;
+        const int32_t last = (first <= 20 || state.Lsf) ? 21 : 20;
+        for (int32_t band = first; band <= last; ++band) {
+            const int32_t start = BandStart(state, rightExtent, band);
             if (start >= leftLines) break;
             const int32_t end = std::min(state.LongEnd[band], leftLines);
+            const int32_t coded = std::min(band, 20);
             const float* pair;
             if (!state.Lsf)
-                pair = k.IntensityMpeg1[ms][std::min(sf.Long[band], 7)];
+                pair = k.IntensityMpeg1[ms][std::min(sf.Long[coded], 7)];
+            else if (first <= 20)
+                pair = k.IntensityLsf[ip.Scale][ms]
+                                     [std::min(ip.LongLimit[coded] + sf.Long[coded], 63)];
             else
-                pair =
-                    k.IntensityLsf[ip.Scale][ms][std::min(ip.LongLimit[band] + sf.Long[band], 63)];
+                pair = k.IntensityLsf[ip.Scale][ms][LsfPositionZero];
             for (int32_t i = start; i < end; ++i)
                 Position(left, right, i, pair);
         }
@@ -140,13 +157,15 @@ void IntensityStereo(TLayer3State& state, int32_t slot) {
     }
     if (!state.Lsf) {
         const int32_t first = std::max(rightExtent.LastNonZeroBand + 1, rightExtent.FirstShortBand);
-        for (int32_t band = first; band <= 11; ++band) {
-            const int32_t start = state.ShortEnd3[band - 1];
+        const int32_t last = first <= 11 ? 12 : 11;
+        for (int32_t band = first; band <= last; ++band) {
+            const int32_t start = BandStart(state, rightExtent, band);
             const int32_t end = state.ShortEnd3[band];
+            const int32_t coded = std::min(band, 11);
             for (int32_t i = start; i + 3 <= end && i + 3 <= leftLines; i += 3)
                 for (int w = 0; w < 3; ++w)
                     Position(left, right, i + w,
-                             k.IntensityMpeg1[ms][std::min(sf.Short[w][band], 7)]);
+                             k.IntensityMpeg1[ms][std::min(sf.Short[w][coded], 7)]);
         }
         return;
     }
@@ -155,9 +174,11 @@ void IntensityStereo(TLayer3State& state, int32_t slot) {
             std::max(rightExtent.LastNonZeroShort[w] + 1, rightExtent.FirstShortBand);
         const int32_t last = std::min(leftExtent.LastNonZeroShort[w], 12);
         for (int32_t band = first; band <= last; ++band) {
-            const float* pair =
-                k.IntensityLsf[ip.Scale][ms][std::min(ip.ShortLimit[band] + sf.Short[w][band], 63)];
-            const int32_t start = state.ShortEnd3[band - 1];
+            const int32_t coded = std::min(band, 11);
+            const float* pair = first <= 11 ? k.IntensityLsf[ip.Scale][ms][std::min(
+                                                  ip.ShortLimit[coded] + sf.Short[w][coded], 63)]
+                                            : k.IntensityLsf[ip.Scale][ms][LsfPositionZero];
+            const int32_t start = BandStart(state, rightExtent, band);
             const int32_t end = state.ShortEnd3[band];
             for (int32_t i = start + w; i < end; i += 3)
                 Position(left, right, i, pair);
