@@ -84,10 +84,10 @@ void Requantize(TLayer3State& state, int32_t slot, int32_t channel) {
             std::memcpy(out + firstLine, state.Reorder + firstLine,
                         sizeof(float) * static_cast<size_t>(done - firstLine));
         state.NonZeroLines[slot][channel] = done;
-        if (extent.FirstShortBand == 0 || done > firstLine)
-            extent.LastNonZeroBand =
-                std::max({extent.LastNonZeroShort[0], extent.LastNonZeroShort[1],
-                          extent.LastNonZeroShort[2]});
+        // Intensity stereo reads this as a short band, also when a mixed block's values end
+        // in its long part.
+        extent.LastNonZeroBand = std::max(
+            {extent.LastNonZeroShort[0], extent.LastNonZeroShort[1], extent.LastNonZeroShort[2]});
     }
     std::fill(out + done, out + 576, 0.0f);
 }
@@ -99,6 +99,12 @@ int32_t BandEnd(const TLayer3State& state, const TSpectrumExtent& extent, int32_
 
 int32_t BandStart(const TLayer3State& state, const TSpectrumExtent& extent, int32_t band) {
     return BandEnd(state, extent, band - 1);
+}
+
+// The first band of the intensity region: past the right channel's last value, and never in the
+// long part of a mixed block.
+int32_t FirstIntensityBand(const TSpectrumExtent& right) {
+    return std::max(right.LastNonZeroBand + 1, right.HasShort ? right.FirstShortBand : 0);
 }
 
 void MidSideStereo(float* left, float* right, int32_t lines) {
@@ -135,7 +141,7 @@ void IntensityStereo(TLayer3State& state, int32_t slot) {
     // below's when that band lies in the intensity region too; otherwise LSF streams give it
     // position 0 (both channels equal) and MPEG-1 streams leave it as coded.
     if (!rightExtent.HasShort) {
-        const int32_t first = rightExtent.LastNonZeroBand + 1;
+        const int32_t first = FirstIntensityBand(rightExtent);
         const int32_t last = (first <= 20 || state.Lsf) ? 21 : 20;
         for (int32_t band = first; band <= last; ++band) {
             const int32_t start = BandStart(state, rightExtent, band);
@@ -156,7 +162,7 @@ void IntensityStereo(TLayer3State& state, int32_t slot) {
         return;
     }
     if (!state.Lsf) {
-        const int32_t first = std::max(rightExtent.LastNonZeroBand + 1, rightExtent.FirstShortBand);
+        const int32_t first = FirstIntensityBand(rightExtent);
         const int32_t last = first <= 11 ? 12 : 11;
         for (int32_t band = first; band <= last; ++band) {
             const int32_t start = BandStart(state, rightExtent, band);
@@ -252,7 +258,7 @@ void ProcessGranule(TMP3Decoder& decoder, TLayer3State& state, int32_t slot, int
             int32_t lines;
             if (side.Intensity) {
                 const TSpectrumExtent& right = state.Extent[slot][1];
-                lines = BandEnd(state, right, right.LastNonZeroBand);
+                lines = BandStart(state, right, FirstIntensityBand(right));
             } else {
                 lines = std::max(state.NonZeroLines[slot][0], state.NonZeroLines[slot][1]);
             }
