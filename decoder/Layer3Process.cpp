@@ -272,12 +272,15 @@ void ProcessGranule(TMP3Decoder& decoder, TLayer3State& state, int32_t slot, int
         }
     }
 
+    // Alias reduction joins subbands that both have long blocks: none in a pure short block,
+    // only subbands 0 and 1 in a mixed block with a short part. A mixed flag on a start or stop
+    // block has no short part: it changes only the window of subbands 0 and 1 (ImdctBlockType),
+    // and the block is reduced at every boundary. l3-si_block holds all of these.
     for (int32_t c = 0; c < channels; ++c) {
-        if (state.Extent[slot][c].LongBandCount == 0) continue;
-        const TGranuleInfo& gi = side.Granule[slot][c];
-        const int32_t boundaries = (gi.BlockType == 2 && gi.MixedBlock)
-                                       ? 1
-                                       : std::min((state.NonZeroLines[slot][c] + 7) / 18, 31);
+        const TSpectrumExtent& extent = state.Extent[slot][c];
+        if (extent.LongBandCount == 0) continue;
+        const int32_t boundaries =
+            extent.HasShort ? 1 : std::min((state.NonZeroLines[slot][c] + 7) / 18, 31);
         Routines.Antialias(state.Spectrum[c][slot], boundaries);
         state.NonZeroLines[slot][c] = std::max(state.NonZeroLines[slot][c], 18 * boundaries + 8);
     }

@@ -299,5 +299,30 @@ TEST(Layer3Intensity, RegionStartsPastTheRightChannelsValuesAndReachesTheTopBand
     }
 }
 
+struct TMixedFlagCase {
+    int BlockType;
+    int FirstLine;
+    bool Changes;
+};
+
+// The mixed flag gives subbands 0 and 1 the normal window whatever the block type; only a block
+// of type 2 has short subbands above them, so a mixed start or stop block is alias-reduced at
+// every boundary like any long block. Values in subbands 3 and 4 show the alias reduction, values
+// in subband 0 the window.
+const TMixedFlagCase MixedFlagCases[] = {
+    {1, 60, false}, {3, 60, false}, {1, 4, true}, {3, 4, true}};
+
+TEST(Layer3MixedBlock, FlagOnLongBlockTypesChangesOnlyTheLowestSubbandsWindow) {
+    for (const TMixedFlagCase& c : MixedFlagCases) {
+        SCOPED_TRACE(testing::Message() << "type " << c.BlockType << ", line " << c.FirstLine);
+        TChannelCode left{.FirstLine = c.FirstLine, .Quads = 4, .BlockType = c.BlockType};
+        const TStereo plain = DecodeFrames(JointStereoFrame(false, 0, left, {}));
+        ASSERT_GT(Energy(plain.Left), 1e6) << "the left signal is audible";
+        left.Mixed = true;
+        const TStereo mixed = DecodeFrames(JointStereoFrame(false, 0, left, {}));
+        EXPECT_EQ(mixed.Left != plain.Left, c.Changes);
+    }
+}
+
 } // namespace
 } // namespace pelbrisk
