@@ -212,69 +212,47 @@ TEST(Layer3Intensity, LowSamplingFrequencyPositionsUseTheIntensityScale) {
     ExpectScaled(scaleOne.Right, plain.Left, std::sqrt(0.5), "right at position 2, scale 1");
 }
 
+// An output channel as a sum of the plain frame's (mode extension 0) two channels.
+struct TMix {
+    double FromLeft;
+    double FromRight;
+};
+
 struct TRegionCase {
     const char* Name;
     int ModeExtension;
     TChannelCode Left;
     TChannelCode Right;
-    // Each output channel as a sum of the plain frame's (mode extension 0) two channels.
-    double LeftFromLeft, LeftFromRight, RightFromLeft, RightFromRight;
+    TMix LeftOut;
+    TMix RightOut;
 };
 
 // MPEG-1 scalefac_compress 4 reads three bits for long bands 0..10, short bands 0..5 and, in a
 // mixed block, long bands 0..7 and short bands 3..5; 13 reads three bits for every band.
+const TChannelCode EmptyRight{.Compress = 4, .ScaleFactors = 11, .ScaleFactorBits = 3};
+const TChannelCode HalvingRight{
+    .Compress = 13, .ScaleFactors = 21, .ScaleFactorBits = 3, .Position = 3};
+// Mixed blocks: the left values in short bands 3 and 4, the right one in long band 6.
+const TChannelCode MixedLeft{.FirstLine = 36, .Quads = 4, .BlockType = 2, .Mixed = true};
+const TChannelCode MixedRight{.FirstLine = 24,
+                              .Quads = 1,
+                              .BlockType = 2,
+                              .Mixed = true,
+                              .Compress = 4,
+                              .ScaleFactors = 17,
+                              .ScaleFactorBits = 3};
 const double Half = std::sqrt(0.5);
+
+// Position 0 puts everything right, 3 halves.
 const TRegionCase RegionCases[] = {
     // An empty right channel puts every band, band 0 included, in the intensity region.
-    {"empty right channel",
-     1,
-     {.FirstLine = 0, .Quads = 4},
-     {.Compress = 4, .ScaleFactors = 11, .ScaleFactorBits = 3, .Position = 0},
-     0,
-     0,
-     1,
-     0},
-    // Band 21 carries no position: it takes band 20's (3: halves).
-    {"top long band",
-     1,
-     {.FirstLine = 420, .Quads = 4},
-     {.Compress = 13, .ScaleFactors = 21, .ScaleFactorBits = 3, .Position = 3},
-     0.5,
-     0,
-     0.5,
-     0},
-    // A mixed right block whose value lies in its long part (long band 6): the region starts
-    // at short band 3, where the left channel's values are, and M/S covers the long part only.
-    {"mixed block, short part unreached",
-     1,
-     {.FirstLine = 36, .Quads = 4, .BlockType = 2, .Mixed = true},
-     {.FirstLine = 24,
-      .Quads = 1,
-      .BlockType = 2,
-      .Mixed = true,
-      .Compress = 4,
-      .ScaleFactors = 17,
-      .ScaleFactorBits = 3,
-      .Position = 0},
-     0,
-     0,
-     1,
-     1},
-    {"mixed block, short part unreached, with M/S",
-     3,
-     {.FirstLine = 36, .Quads = 4, .BlockType = 2, .Mixed = true},
-     {.FirstLine = 24,
-      .Quads = 1,
-      .BlockType = 2,
-      .Mixed = true,
-      .Compress = 4,
-      .ScaleFactors = 17,
-      .ScaleFactorBits = 3,
-      .Position = 0},
-     0,
-     Half,
-     1,
-     -Half},
+    {"empty right channel", 1, {.FirstLine = 0, .Quads = 4}, EmptyRight, {0, 0}, {1, 0}},
+    // Band 21 carries no position: it takes band 20's.
+    {"top long band", 1, {.FirstLine = 420, .Quads = 4}, HalvingRight, {0.5, 0}, {0.5, 0}},
+    // A mixed block whose right values end in its long part: the region starts at short band 3
+    // and M/S covers the long part only.
+    {"mixed block, short part unreached", 1, MixedLeft, MixedRight, {0, 0}, {1, 1}},
+    {"mixed block, short part unreached, M/S", 3, MixedLeft, MixedRight, {0, Half}, {1, -Half}},
 };
 
 TEST(Layer3Intensity, RegionStartsPastTheRightChannelsValuesAndReachesTheTopBand) {
@@ -288,9 +266,10 @@ TEST(Layer3Intensity, RegionStartsPastTheRightChannelsValuesAndReachesTheTopBand
         double leftError = 0;
         double rightError = 0;
         for (size_t i = 0; i < plain.Left.size(); ++i) {
-            const double left = c.LeftFromLeft * plain.Left[i] + c.LeftFromRight * plain.Right[i];
+            const double left =
+                c.LeftOut.FromLeft * plain.Left[i] + c.LeftOut.FromRight * plain.Right[i];
             const double right =
-                c.RightFromLeft * plain.Left[i] + c.RightFromRight * plain.Right[i];
+                c.RightOut.FromLeft * plain.Left[i] + c.RightOut.FromRight * plain.Right[i];
             leftError = std::max(leftError, std::fabs(joint.Left[i] - left));
             rightError = std::max(rightError, std::fabs(joint.Right[i] - right));
         }
