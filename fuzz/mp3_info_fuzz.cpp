@@ -1,8 +1,8 @@
-#include "stream/Errors.h"
-#include "stream/Stream.h"
 #include "info/ApeTag.h"
 #include "info/Id3v2Tag.h"
 #include "info/StreamProbe.h"
+#include "stream/Errors.h"
+#include "stream/Stream.h"
 
 #include <cstddef>
 #include <cstdint>
