@@ -59,6 +59,16 @@ protected:
         return flags;
     }
 
+    // The column is as wide as its longest caption, so that the tree scrolls sideways to it, and
+    // never narrower than the view, so that a selected row shows across the whole view.
+    int sizeHintForColumn(int column) const override {
+        return std::max(QTreeWidget::sizeHintForColumn(column), viewport()->width());
+    }
+    void resizeEvent(QResizeEvent* event) override {
+        QTreeWidget::resizeEvent(event);
+        header()->resizeSections(QHeaderView::ResizeToContents);
+    }
+
     // A newcomer's empty window says how music gets in.
     void paintEvent(QPaintEvent* event) override {
         QTreeWidget::paintEvent(event);
@@ -328,6 +338,7 @@ QWidget* TMainForm::CreateButtonPanel() {
     PosTime = new QLabel(PosPanel);
     PosTime->setFont(Label1->font());
     PosTime->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    PosTime->setContentsMargins(4, 0, 2, 0);
     PosTime->setMinimumWidth(PosTime->fontMetrics().horizontalAdvance("0:00:00/0:00:00") + 4);
     PosPanel->layout()->addWidget(PosTime);
     VolBar->setRange(0, 100);
