@@ -23,9 +23,14 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Gives the keyboard to the held control, the window's last one or home; with `activate` the
+    // window is made the active one first.
+    void Reclaim(bool activate);
+
     QWidget& window_;
     QWidget& home_;
     QPointer<QWidget> held_;
+    bool activeWhenHeld_ = false;
 };
 
 } // namespace pelbrisk
