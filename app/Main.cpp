@@ -24,11 +24,9 @@ constexpr const char* kUsage =
     "key grabs. On Wayland, or where another program holds a key, they are asked of the\n"
     "desktop's GlobalShortcuts portal (xdg-desktop-portal with a backend that offers it, such as\n"
     "KDE Plasma or GNOME 48 and later), which may ask you to confirm them. Where neither works\n"
-    "the hot keys are absent; bind keys in your desktop's own settings to these commands instead:\n"
-    "  show:        dbus-send --session --dest=org.mpris.MediaPlayer2.pelbrisk\n"
-    "               /org/mpris/MediaPlayer2 org.mpris.MediaPlayer2.Raise\n"
-    "  volume up:   playerctl --player=pelbrisk volume 0.1+\n"
-    "  volume down: playerctl --player=pelbrisk volume 0.1-\n";
+    "the hot keys are absent. pelbrisk is also an MPRIS player, so keys bound in the desktop's\n"
+    "own settings can stand in: \"playerctl --player=pelbrisk volume 0.1+\" (or 0.1-) steps the\n"
+    "volume, and the MPRIS Raise method (see the README) shows the window.\n";
 
 } // namespace
 
