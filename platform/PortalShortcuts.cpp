@@ -155,6 +155,7 @@ void TPortalShortcuts::OnResponse(uint response, const QVariantMap& results) {
     }
     // 1: the user cancelled the dialog; 2: the portal ended the interaction otherwise.
     if (response != 0) {
+        CloseSession();
         SetState(TState::Refused);
         return;
     }

@@ -75,7 +75,6 @@ public:
         sender.replace('.', '_');
         if (message.member() == "Close" && message.path() == session_) {
             calls_.append("Close " + message.path());
-            session_.clear();
             connection.send(message.createReply());
             return true;
         }
@@ -264,6 +263,8 @@ TEST_F(PortalHotKeysTest, ARefusalOrNoPortalLeavesNoHotKeys) {
         shortcuts->Bind(kThreeKeys);
         ASSERT_TRUE(Settles(*shortcuts));
         EXPECT_EQ(shortcuts->State(), TState::Refused) << response;
+        EXPECT_TRUE(PumpUntil([&] { return portal->Calls().last().startsWith("Close "); }, 5000))
+            << "the refused session is not left open";
         portal->EmitActivated("show", portal->Session());
         PumpFor(200);
         EXPECT_TRUE(activations_.isEmpty()) << response;
