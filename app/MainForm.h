@@ -1,18 +1,23 @@
 #pragma once
 
 #include "app/AudioFileInfo.h"
+#include "app/FocusKeeper.h"
 #include "app/MprisClient.h"
 #include "app/MprisService.h"
 #include "app/OtherAppCtrl.h"
+#include "app/PlayHistory.h"
 #include "app/Settings.h"
 #include "app/TrayIcon.h"
 #include "app/TreeNodeList.h"
+#include "app/TreePlace.h"
 #include "engine/MP3Player.h"
 #include "platform/HotKeys.h"
+#include "platform/PortalShortcuts.h"
 
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <random>
 
 class QFrame;
@@ -31,6 +36,9 @@ namespace pelbrisk {
 // What a scroll bar reports to its handler: the thumb is being dragged, a scroll action has
 // ended (a click, a page step, a released drag, a wheel turn), or anything else.
 enum TScrollCode { scrTrack, scrEndScroll, scrOther };
+
+// How far a seek key moves, and the position bar's page step.
+inline constexpr int kSeekStepMs = 5000;
 
 // The icon's tip holds at most 63 bytes of the now-playing text, cut on a character boundary.
 QString TrayTipText(const QString& nowPlaying);
@@ -70,6 +78,8 @@ public:
     QWidget* PosPanel;
     QLabel* Label1;
     QScrollBar* PosBar;
+    // Elapsed and total time, beside the position bar.
+    QLabel* PosTime;
     QWidget* VolPanel;
     QLabel* Label2;
     QScrollBar* VolBar;
@@ -95,6 +105,8 @@ public:
     std::unique_ptr<TMprisClient> MprisPlayers;
     std::unique_ptr<TOtherAppCtrl> OtherApp;
     std::unique_ptr<THotKeys> HotKeys;
+    // The desktop's GlobalShortcuts portal, once it is asked for the hot keys.
+    std::unique_ptr<TPortalShortcuts> PortalHotKeys;
     std::unique_ptr<TMprisService> Mpris;
     // Whether the desktop has a notification area; a test may stand in for one.
     std::function<bool()> TrayAvailable;
@@ -133,6 +145,8 @@ public:
     void PitClick();
     void SetPitch(int percent);
     bool SeekTracking() const { return seekTracking_; }
+    // Moves the playing position by `deltaMs` (negative: back), within the song.
+    void SeekBy(int deltaMs);
 
     void SetNowPlaying(const QString& text);
     const QString& NowPlayingText() const { return nowPlaying_; }
@@ -141,6 +155,9 @@ public:
     // Hot keys and the notification area.
     void RegisterShortCutHotKey(TShortCut shortCut, int id);
     void WMHotKey(int id);
+    // Takes the hot keys from the desktop's GlobalShortcuts portal on `connection` from now on;
+    // the X11 grabs are given back once the portal has bound them.
+    void UsePortalHotKeys(const QDBusConnection& connection);
     void ApplicationEvents1Minimize();
     void ApplicationEvents1Restore();
     bool InTray() const { return inTray_; }
@@ -153,6 +170,7 @@ public:
 
     // The command box.
     bool ExecuteCommand();
+    void ShowHelp();
     void CmdEditChange();
     // True when the key is taken here and the box's own editing must not see it.
     bool CmdEditKeyDown(const QKeyEvent& key);
@@ -182,6 +200,7 @@ public:
 
     void ShowLoading();
     void HideLoading();
+    TFocusKeeper& FocusKeeper() { return *focusKeeper_; }
     bool TreeBuilt() const { return treeBuilt_; }
 
     TShortCut ShowHotKey() const { return showHotKey_; }
@@ -231,6 +250,9 @@ private:
     void NoticeUnlessAccepted(bool accepted);
     QTreeWidgetItem* FolderNode(const QString& folder) const;
     void FillPlayListFolder(const QString& folder, bool recursive);
+    void RegisterHotKeys();
+    void BindPortalHotKeys();
+    void ReleaseX11HotKeys();
     void SelectNode(QTreeWidgetItem* node);
     QListWidgetItem* SelectByStep(int step);
     QListWidgetItem* SelectCurrentIndex();
@@ -247,6 +269,11 @@ private:
     void FormResize();
 
     void DirTreeChange();
+    void DirTreeCollapsed(QTreeWidgetItem* node);
+    // What follows every scan: sorting, the selection and the keyboard.
+    void AfterScan();
+    void PlayEntryOfFolderMenu(int fileIndex);
+    void ShowPauseState();
     void DirTreeDblClick();
     void DirTreeKeyDown(const QKeyEvent& key);
     bool PlayFileListKeyDown(const QKeyEvent& key);
@@ -255,10 +282,15 @@ private:
     QListWidgetItem* SelectedEntry() const;
 
     QString settingsFile_;
+    TFocusKeeper* focusKeeper_ = nullptr;
+    // Set by a reload: where the user stood, to find again once the new scan is done.
+    std::optional<TTreePlace> placeAfterScan_;
+    TPlayHistory randomHistory_;
     TTreeNodeList rootNodes_;
     TShortCut showHotKey_ = 0;
     TShortCut volumeUpHotKey_ = 0;
     TShortCut volumeDownHotKey_ = 0;
+    bool x11HotKeyRefused_ = false;
     int windowAlpha_ = 255;
     int currentIndex_ = -1;
     bool treeBuilt_ = false;

@@ -3,6 +3,7 @@
 #include "app/AudioFileInfo.h"
 #include "app/GetLyrics.h"
 #include "app/MainForm.h"
+#include "app/PositionText.h"
 
 #include <QAction>
 #include <QApplication>
@@ -73,7 +74,13 @@ QListWidgetItem* TMainForm::SelectByStep(int step) {
     if (count == 0) {
         currentIndex_ = -1;
     } else if (RandomBtn->isChecked()) {
-        currentIndex_ = std::uniform_int_distribution<int>(0, count - 1)(random_);
+        // Back walks back through what played at random; only before the first song it draws.
+        if (step < 0 && !randomHistory_.Empty()) {
+            currentIndex_ = randomHistory_.Pop();
+        } else {
+            if (step > 0) randomHistory_.Push(currentIndex_);
+            currentIndex_ = std::uniform_int_distribution<int>(0, count - 1)(random_);
+        }
     } else if (currentIndex_ < 0) {
         currentIndex_ = 0;
     } else if ((currentIndex_ += step) >= count) {
@@ -155,7 +162,12 @@ void TMainForm::PlayBtnClick() {
         NoticeUnlessAccepted(OtherApp->OtherAppPlay());
         return;
     }
-    ReportErrors([this] { MP3Player->Play(); });
+    ReportErrors([this] {
+        if (MP3Player->Status() == mpsPaused)
+            MP3Player->Resume();
+        else
+            MP3Player->Play();
+    });
 }
 
 void TMainForm::StopBtnClick() {
@@ -178,6 +190,11 @@ void TMainForm::PauseBtnClick() {
         else if (MP3Player->Status() == mpsPlaying)
             MP3Player->Pause();
     });
+    ShowPauseState();
+}
+
+void TMainForm::ShowPauseState() {
+    PauseBtn->setChecked(!SendListBtn->isChecked() && MP3Player->Status() == mpsPaused);
 }
 
 void TMainForm::PrevBtnClick() {
@@ -234,6 +251,14 @@ void TMainForm::PosBarScroll(TScrollCode code, int position) {
     }
 }
 
+void TMainForm::SeekBy(int deltaMs) {
+    if (SendListBtn->isChecked() || !(MP3Player->Commands() & CommandBit(mpcSeek))) return;
+    const qint64 target =
+        std::clamp<qint64>(qint64{MP3Player->Position()} + deltaMs, 0, MP3Player->Duration());
+    ReportErrors([&] { MP3Player->Seek(static_cast<int32_t>(target)); });
+    if (Mpris) Mpris->NotifySeeked();
+}
+
 void TMainForm::VolBarScroll(TScrollCode code, int position) {
     if (code != scrEndScroll) return;
     if (SendListBtn->isChecked())
@@ -269,6 +294,7 @@ void TMainForm::SetPitch(int percent) {
 
 void TMainForm::MP3PlayerChangeStatus() {
     if (Mpris) Mpris->Refresh();
+    ShowPauseState();
     if (MP3Player->Status() != mpsPlaying) return;
     const QListWidgetItem* entry = currentIndex_ >= 0 ? PlayFileList->item(currentIndex_) : nullptr;
     if (!entry) return;
@@ -284,6 +310,9 @@ void TMainForm::MP3PlayerChangePosition() {
     if (seekTracking_) return;
     PosBar->setMaximum(MP3Player->Duration());
     PosBar->setValue(MP3Player->Position());
+    const QString time = PositionText(MP3Player->Position(), MP3Player->Duration());
+    PosTime->setText(time);
+    PosBar->setToolTip("Seek " + time);
 }
 
 void TMainForm::MP3PlayerEndPlay(TMP3EndPlayReason reason) {
@@ -316,10 +345,72 @@ void TMainForm::ShowNotice(const QString& text) {
 
 // ---- Hot keys and the notification area --------------------------------------------------
 
+namespace {
+
+// X11 key grabs there reach only X clients that have the focus.
+bool WaylandSession() {
+    return qEnvironmentVariable("XDG_SESSION_TYPE") == "wayland" ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+const QString kShowShortcut = "show";
+const QString kVolumeUpShortcut = "volume-up";
+const QString kVolumeDownShortcut = "volume-down";
+
+} // namespace
+
+void TMainForm::RegisterHotKeys() {
+    x11HotKeyRefused_ = false;
+    RegisterShortCutHotKey(showHotKey_, showHotKey_);
+    RegisterShortCutHotKey(volumeUpHotKey_, volumeUpHotKey_);
+    RegisterShortCutHotKey(volumeDownHotKey_, volumeDownHotKey_);
+    if (PortalHotKeys)
+        BindPortalHotKeys();
+    else if (x11HotKeyRefused_ || WaylandSession())
+        UsePortalHotKeys(QDBusConnection::sessionBus());
+}
+
 void TMainForm::RegisterShortCutHotKey(TShortCut shortCut, int id) {
     if (shortCut == 0) return;
-    // A key another program holds already is not reported.
-    HotKeys->Register(id, shortCut);
+    // A key another program holds already is not reported; the portal is asked for it instead.
+    if (!HotKeys->Register(id, shortCut)) x11HotKeyRefused_ = true;
+}
+
+void TMainForm::UsePortalHotKeys(const QDBusConnection& connection) {
+    if (PortalHotKeys && PortalHotKeys->Connection().name() == connection.name()) return;
+    // The portal's ids stand for the hot keys, whose ids are their short-cut values.
+    PortalHotKeys = std::make_unique<TPortalShortcuts>(connection, [this](const QString& id) {
+        if (id == kShowShortcut)
+            WMHotKey(showHotKey_);
+        else if (id == kVolumeUpShortcut)
+            WMHotKey(volumeUpHotKey_);
+        else if (id == kVolumeDownShortcut)
+            WMHotKey(volumeDownHotKey_);
+    });
+    connect(PortalHotKeys.get(), &TPortalShortcuts::StateChanged, this,
+            [this](TPortalShortcuts::TState state) {
+                if (state == TPortalShortcuts::TState::Bound) ReleaseX11HotKeys();
+            });
+    BindPortalHotKeys();
+}
+
+void TMainForm::BindPortalHotKeys() {
+    std::vector<TPortalShortcut> shortcuts;
+    if (showHotKey_ != 0) shortcuts.push_back({kShowShortcut, "Show the window", showHotKey_});
+    if (volumeUpHotKey_ != 0)
+        shortcuts.push_back({kVolumeUpShortcut, "Volume up", volumeUpHotKey_});
+    if (volumeDownHotKey_ != 0)
+        shortcuts.push_back({kVolumeDownShortcut, "Volume down", volumeDownHotKey_});
+    PortalHotKeys->Bind(shortcuts);
+    // The same keys again: the portal keeps them and the grabs just taken are not needed.
+    if (PortalHotKeys->State() == TPortalShortcuts::TState::Bound) ReleaseX11HotKeys();
+}
+
+void TMainForm::ReleaseX11HotKeys() {
+    // Both would answer one key press.
+    HotKeys->Unregister(showHotKey_);
+    HotKeys->Unregister(volumeUpHotKey_);
+    HotKeys->Unregister(volumeDownHotKey_);
 }
 
 void TMainForm::WMHotKey(int id) {

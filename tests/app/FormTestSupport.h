@@ -12,13 +12,16 @@
 #include <QElapsedTimer>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -66,7 +69,8 @@ inline QTreeWidgetItem* ChildNamed(QTreeWidgetItem* parent, const QString& capti
     return nullptr;
 }
 
-// Answers the next message box with `button` and remembers its text. Its timers go with it.
+// Answers the next message box with `button`, or with Enter for NoButton (whatever the box's
+// default is), and remembers its text. Its timers go with it.
 class TBoxAnswer {
 public:
     explicit TBoxAnswer(QMessageBox::StandardButton button) : button_(button) {
@@ -83,7 +87,9 @@ private:
             return;
         }
         text_ = box->text();
-        if (QAbstractButton* answer = box->button(button_))
+        if (button_ == QMessageBox::NoButton)
+            QTest::keyClick(box, Qt::Key_Return);
+        else if (QAbstractButton* answer = box->button(button_))
             answer->click();
         else
             box->reject();
@@ -126,6 +132,29 @@ protected:
     }
 
     TempDir dir_;
+};
+
+// A session bus of the test's own, ended with the object.
+class TPrivateSessionBus {
+public:
+    TPrivateSessionBus() {
+        std::istringstream output(test::RunTool(
+            "dbus-daemon --session --fork --nosyslog --print-address=1 --print-pid=1"));
+        std::string pid;
+        std::getline(output, address_);
+        std::getline(output, pid);
+        if (!pid.empty()) pid_ = static_cast<pid_t>(std::stol(pid));
+    }
+    ~TPrivateSessionBus() {
+        // It forked away from us: not a child to reap.
+        if (pid_ > 0) ::kill(pid_, SIGTERM);
+    }
+    QString Address() const { return QString::fromStdString(address_); }
+    bool Running() const { return pid_ > 0 && !address_.empty(); }
+
+private:
+    std::string address_;
+    pid_t pid_ = 0;
 };
 
 } // namespace pelbrisk::test
