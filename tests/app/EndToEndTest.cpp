@@ -303,7 +303,9 @@ bool WaitForScannedTree(const std::function<std::string(const std::string&)>& x,
     const QRect treeArea(2, 22, 300, 260);
     const std::string answer = WaitFor(
         [&] {
-            x("import -window " + window + " " + shot.string());
+            // A window not yet mapped cannot be read: no picture, and the wait goes on.
+            fs::remove(shot);
+            x("import -window " + window + " " + shot.string() + " || true");
             const TBand band =
                 SelectionBand(QImage(QString::fromStdString(shot.string())), treeArea);
             return std::string(band.Found() ? "scanned" : "");

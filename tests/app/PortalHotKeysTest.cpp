@@ -36,11 +36,13 @@ public:
           bindResponse_(bindResponse) {
         qDBusRegisterMetaType<QPair<QString, QVariantMap>>();
         qDBusRegisterMetaType<TShortcutList>();
-        thread_.start();
-        moveToThread(&thread_);
+        // Registered before the move: Qt D-Bus gives the object a helper child, which a parent on
+        // another thread could not take (it would leak).
         registered_ =
             connection_.registerVirtualObject(kPortalPath, this, QDBusConnection::SubPath) &&
             connection_.registerService("org.freedesktop.portal.Desktop");
+        thread_.start();
+        moveToThread(&thread_);
     }
     ~TFakePortal() override {
         connection_.unregisterService("org.freedesktop.portal.Desktop");
