@@ -157,48 +157,167 @@ void ReadScaleFactorsLsf(TLayer3State& state, TLayer3BitReader& reader, int32_t 
     }
 }
 
+// Walks the lookup levels of `first` over the left-aligned bits of `bits`; returns the leaf.
+uint32_t FindLeaf(const uint32_t* first, uint64_t bits, int32_t& length) {
+    const uint32_t* header = first;
+    length = 0;
+    for (;;) {
+        const int32_t peek = static_cast<int32_t>(*header & 0xFF);
+        const uint32_t entry = header[1 + (bits >> (64 - peek))];
+        if ((entry >> 24) != 0) {
+            length += static_cast<int32_t>(entry >> 24);
+            return entry;
+        }
+        bits <<= peek;
+        length += peek;
+        header += entry;
+    }
+}
+
+// Big-values codes resolved with their sign bits by one look-up at the next FastBits bits: an
+// entry holds the bits taken (0: decode the pair the slow way), the pairs resolved (one or two)
+// and four signed 6-bit values from bit 8 up. Short codes often fit twice in the window, so
+// two pairs come out of one look-up.
+constexpr int32_t FastBits = 10;
+constexpr int32_t TreeCount = 15;
+
+struct TFastPairTables {
+    int8_t TreeOfTable[32];
+    uint32_t Entries[TreeCount][1 << FastBits];
+};
+
+// One pair with its signs from the left-aligned `bits`, as (bits taken, x, y); bits taken 0
+// when they reach past the window or an escape needs linbits.
+void ResolvePair(const uint32_t* first, bool hasLinbits, uint64_t bits, int32_t available,
+                 int32_t& taken, int32_t& x, int32_t& y) {
+    int32_t length;
+    const uint32_t leaf = FindLeaf(first, bits, length);
+    x = static_cast<int32_t>((leaf >> 8) & 0xFF);
+    y = static_cast<int32_t>((leaf >> 16) & 0xFF);
+    taken = length + static_cast<int32_t>(leaf & 0xFF);
+    if (taken > available || (hasLinbits && (x == 15 || y == 15))) {
+        taken = 0;
+        return;
+    }
+    bits <<= length;
+    if (x != 0) {
+        if ((bits >> 63) != 0) x = -x;
+        bits <<= 1;
+    }
+    if (y != 0 && (bits >> 63) != 0) y = -y;
+}
+
+TFastPairTables BuildFastPairTables() {
+    TFastPairTables tables{};
+    uint32_t treeStart[TreeCount]{};
+    int32_t trees = 0;
+    for (int32_t table = 0; table < 32; ++table) {
+        const THuffmanTable& t = HuffmanTables[table];
+        tables.TreeOfTable[table] = -1;
+        if (t.Kind == 0) continue;
+        const auto known = std::find(treeStart, treeStart + trees, t.Start);
+        if (known != treeStart + trees) {
+            tables.TreeOfTable[table] = static_cast<int8_t>(known - treeStart);
+            continue;
+        }
+        treeStart[trees] = t.Start;
+        tables.TreeOfTable[table] = static_cast<int8_t>(trees);
+        const uint32_t* first = HuffmanLookupData + t.Start;
+        const bool hasLinbits = t.Kind == 3;
+        for (uint32_t pattern = 0; pattern < (1u << FastBits); ++pattern) {
+            const uint64_t bits = uint64_t{pattern} << (64 - FastBits);
+            int32_t taken, x, y;
+            ResolvePair(first, hasLinbits, bits, FastBits, taken, x, y);
+            if (taken == 0) continue;
+            int32_t second = 0, x2 = 0, y2 = 0;
+            if (taken < FastBits)
+                ResolvePair(first, hasLinbits, bits << taken, FastBits - taken, second, x2, y2);
+            const int32_t values[4] = {x, y, x2, y2};
+            uint32_t entry = static_cast<uint32_t>(taken + second) | (second != 0 ? 2u : 1u) << 5;
+            for (int i = 0; i < 4; ++i)
+                entry |= (static_cast<uint32_t>(values[i]) & 0x3F) << (8 + 6 * i);
+            tables.Entries[trees][pattern] = entry;
+        }
+        ++trees;
+    }
+    return tables;
+}
+
+const TFastPairTables& FastPairTables() {
+    static const TFastPairTables tables = BuildFastPairTables();
+    return tables;
+}
+
+// One pair the slow way: the lookup levels, then linbits and signs.
+inline void DecodePair(TLayer3BitReader& reader, const uint32_t* first, bool hasLinbits,
+                       int32_t linbits, int32_t* out) {
+    const uint32_t* header = first;
+    uint32_t entry;
+    for (;;) {
+        const int32_t bits = static_cast<int32_t>(*header & 0xFF);
+        entry = header[1 + reader.Top(bits)];
+        if ((entry >> 24) != 0) break;
+        reader.Consume(bits);
+        header += entry;
+    }
+    reader.Consume(static_cast<int32_t>(entry >> 24));
+    int32_t x = static_cast<int32_t>((entry >> 8) & 0xFF);
+    int32_t y = static_cast<int32_t>((entry >> 16) & 0xFF);
+    if (hasLinbits && x == 15) {
+        x += static_cast<int32_t>(reader.Top(linbits));
+        reader.Consume(linbits);
+    }
+    if (x != 0) {
+        if (reader.Top(1) != 0) x = -x;
+        reader.Consume(1);
+    }
+    if (hasLinbits && y == 15) {
+        y += static_cast<int32_t>(reader.Top(linbits));
+        reader.Consume(linbits);
+    }
+    if (y != 0) {
+        if (reader.Top(1) != 0) y = -y;
+        reader.Consume(1);
+    }
+    out[0] = x;
+    out[1] = y;
+}
+
 void DecodePairs(TLayer3BitReader& reader, int32_t* out, int32_t lines, int32_t table) {
     const THuffmanTable& t = HuffmanTables[table];
     if (t.Kind == 0) {
         std::fill(out, out + lines, 0);
         return;
     }
+    const TFastPairTables& fast = FastPairTables();
+    const uint32_t* entries = fast.Entries[fast.TreeOfTable[table]];
     const uint32_t* first = HuffmanLookupData + t.Start;
     const int32_t linbits = t.Linbits;
     const bool hasLinbits = t.Kind == 3;
-    for (int32_t i = 0; i < lines; i += 2) {
-        const uint32_t* header = first;
-        uint32_t entry;
-        for (;;) {
-            const int32_t bits = static_cast<int32_t>(*header & 0xFF);
-            entry = header[1 + reader.PeekBits(bits)];
-            if ((entry >> 24) != 0) break;
-            reader.Consume(bits);
-            header += entry;
-        }
-        reader.Consume(static_cast<int32_t>(entry >> 24));
-        int32_t x = static_cast<int32_t>((entry >> 8) & 0xFF);
-        int32_t y = static_cast<int32_t>((entry >> 16) & 0xFF);
-        if (hasLinbits && (x == 15 || y == 15)) {
-            if (x == 15) x += static_cast<int32_t>(reader.GetBits(linbits));
-            if (x != 0 && reader.GetBit() != 0) x = -x;
-            if (y == 15) y += static_cast<int32_t>(reader.GetBits(linbits));
-            if (y != 0 && reader.GetBit() != 0) y = -y;
+    int32_t i = 0;
+    // Four lines are written whatever the entry resolves, so this runs while they all belong to
+    // the region; the unresolved two are overwritten by the next step.
+    while (i + 4 <= lines) {
+        // One refill holds what one step reads: a code of at most 19 bits, two linbits fields
+        // of at most 13 and two sign bits.
+        reader.Refill();
+        const uint32_t entry = entries[reader.Top(FastBits)];
+        if ((entry & 0x1F) == 0) {
+            DecodePair(reader, first, hasLinbits, linbits, out + i);
+            i += 2;
         } else {
-            // Without linbits between them, both sign bits are read in one go, x's first, and
-            // applied without branches.
-            const auto nonZero = static_cast<int32_t>(entry & 0xFF);
-            uint32_t signs =
-                static_cast<uint32_t>(uint64_t{reader.GetBits(nonZero)} << (32 - nonZero));
-            const int32_t xPresent = x != 0;
-            const int32_t xNegative = static_cast<int32_t>(signs >> 31) & xPresent;
-            signs <<= xPresent;
-            const int32_t yNegative = static_cast<int32_t>(signs >> 31);
-            x *= 1 - 2 * xNegative;
-            y *= 1 - 2 * yNegative;
+            out[i] = static_cast<int32_t>(entry << 18) >> 26;
+            out[i + 1] = static_cast<int32_t>(entry << 12) >> 26;
+            out[i + 2] = static_cast<int32_t>(entry << 6) >> 26;
+            out[i + 3] = static_cast<int32_t>(entry) >> 26;
+            reader.Consume(static_cast<int32_t>(entry & 0x1F));
+            i += 2 * static_cast<int32_t>((entry >> 5) & 3);
         }
-        out[i] = x;
-        out[i + 1] = y;
+        if (reader.PastEnd()) return;
+    }
+    for (; i < lines; i += 2) {
+        reader.Refill();
+        DecodePair(reader, first, hasLinbits, linbits, out + i);
         if (reader.PastEnd()) return;
     }
 }
