@@ -47,9 +47,9 @@ template <int N, typename T>
     }
 }
 
-// The windows with the floating-point unit's results, SSE2, plain and AVX2: each product of two
-// singles is exact in double, so only the sums round; every version adds in the same order and
-// gives the same samples bit for bit, whatever its vector width.
+// The windows with the floating-point unit's results, SSE2 and plain: each product of two singles
+// is exact in double, so only the sums round; both add in the same order and give the same
+// samples bit for bit, whatever their vector width.
 
 #if defined(__SSE2__)
 
@@ -180,51 +180,42 @@ void WindowSlotPlain(const float* window, const float* ring, int32_t position, i
 
 #define PELBRISK_AVX2 __attribute__((target("avx2,fma")))
 
-PELBRISK_AVX2 inline __m256d LoadFour(const float* values) {
-    return _mm256_cvtps_pd(_mm_loadu_ps(values));
-}
-
-PELBRISK_AVX2 inline __m256d LoadFourReversed(const float* values) {
-    const __m128 forward = _mm_loadu_ps(values);
-    return _mm256_cvtps_pd(_mm_shuffle_ps(forward, forward, _MM_SHUFFLE(0, 1, 2, 3)));
-}
-
-// One time slot, four outputs at a time with fused multiply-adds: each product is exact, so
-// fusing changes no sum.
+// One time slot, eight outputs at a time, summed in single precision with fused multiply-adds:
+// the sums stay within a rounding step of the double ones at half the work.
 template <int Stride>
 PELBRISK_AVX2 void WindowSlotAvx2(const float* window, const float* ring, int32_t position,
                                   int16_t* out) {
-    __m256d low[4];
-    __m256d high[4];
-    for (int g = 0; g < 4; ++g) {
-        low[g] = _mm256_setzero_pd();
-        high[g] = _mm256_setzero_pd();
-    }
+    __m256 low[2] = {_mm256_setzero_ps(), _mm256_setzero_ps()};
+    __m256 high[2] = {_mm256_setzero_ps(), _mm256_setzero_ps()};
+    const __m256i reverse = _mm256_set_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     double middle = 0.0;
     for (int m = 0; m < 16; m += 2) {
         const TWindowStep step = WindowStep(window, ring, position, m);
-#pragma GCC unroll 4
-        for (int g = 0; g < 4; ++g) {
-            const __m256d fromEven = LoadFour(step.Even + 16 + 4 * g);
-            const __m256d fromOdd = LoadFourReversed(step.Odd + 13 - 4 * g);
-            const __m256d evenWeights = LoadFour(step.EvenRow + 4 * g);
-            const __m256d oddWeights = LoadFour(step.OddRow + 4 * g);
-            low[g] = _mm256_fmadd_pd(evenWeights, fromEven, low[g]);
-            low[g] = _mm256_fnmadd_pd(oddWeights, fromOdd, low[g]);
-            high[g] = _mm256_fmadd_pd(oddWeights, fromEven, high[g]);
-            high[g] = _mm256_fmadd_pd(evenWeights, fromOdd, high[g]);
+#pragma GCC unroll 2
+        for (int g = 0; g < 2; ++g) {
+            const __m256 fromEven = _mm256_loadu_ps(step.Even + 16 + 8 * g);
+            const __m256 fromOdd =
+                _mm256_permutevar8x32_ps(_mm256_loadu_ps(step.Odd + 9 - 8 * g), reverse);
+            const __m256 evenWeights = _mm256_loadu_ps(step.EvenRow + 8 * g);
+            const __m256 oddWeights = _mm256_loadu_ps(step.OddRow + 8 * g);
+            low[g] = _mm256_fmadd_ps(evenWeights, fromEven, low[g]);
+            low[g] = _mm256_fnmadd_ps(oddWeights, fromOdd, low[g]);
+            high[g] = _mm256_fmadd_ps(oddWeights, fromEven, high[g]);
+            high[g] = _mm256_fmadd_ps(evenWeights, fromOdd, high[g]);
         }
         middle += static_cast<double>(step.MiddleWeight) * step.Odd[0];
     }
-    alignas(16) int32_t lowSamples[16];
-    alignas(16) int32_t highSamples[16];
-    const __m256d lowest = _mm256_set1_pd(-32768.0);
-    const __m256d highest = _mm256_set1_pd(32767.0);
-    for (int g = 0; g < 4; ++g) {
-        _mm_store_si128(reinterpret_cast<__m128i*>(lowSamples + 4 * g),
-                        _mm256_cvtpd_epi32(_mm256_min_pd(_mm256_max_pd(low[g], lowest), highest)));
-        _mm_store_si128(reinterpret_cast<__m128i*>(highSamples + 4 * g),
-                        _mm256_cvtpd_epi32(_mm256_min_pd(_mm256_max_pd(high[g], lowest), highest)));
+    alignas(32) int32_t lowSamples[16];
+    alignas(32) int32_t highSamples[16];
+    const __m256 lowest = _mm256_set1_ps(-32768.0f);
+    const __m256 highest = _mm256_set1_ps(32767.0f);
+    for (int g = 0; g < 2; ++g) {
+        _mm256_store_si256(
+            reinterpret_cast<__m256i*>(lowSamples + 8 * g),
+            _mm256_cvtps_epi32(_mm256_min_ps(_mm256_max_ps(low[g], lowest), highest)));
+        _mm256_store_si256(
+            reinterpret_cast<__m256i*>(highSamples + 8 * g),
+            _mm256_cvtps_epi32(_mm256_min_ps(_mm256_max_ps(high[g], lowest), highest)));
     }
     const __m128d middleClipped =
         _mm_min_sd(_mm_max_sd(_mm_set_sd(middle), _mm_set_sd(-32768.0)), _mm_set_sd(32767.0));
