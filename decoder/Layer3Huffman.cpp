@@ -337,8 +337,10 @@ int32_t DecodeQuadruples(TLayer3BitReader& reader, int32_t* out, int32_t lines, 
         reader.Consume(length);
         bitsLeft -= length;
         int32_t* q = out + 4 * done;
-        for (int i = 0; i < 4; ++i)
-            q[i] = static_cast<int32_t>(entry << (22 - 2 * i)) >> 30;
+        q[0] = static_cast<int32_t>(entry << 22) >> 30;
+        q[1] = static_cast<int32_t>(entry << 20) >> 30;
+        q[2] = static_cast<int32_t>(entry << 18) >> 30;
+        q[3] = static_cast<int32_t>(entry << 16) >> 30;
         ++done;
     }
     if (bitsLeft < 0 && done > 0) std::fill(out + 4 * (done - 1), out + 4 * done, 0);
