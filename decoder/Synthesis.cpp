@@ -205,21 +205,36 @@ PELBRISK_AVX2 void WindowSlotAvx2(const float* window, const float* ring, int32_
         }
         middle += static_cast<double>(step.MiddleWeight) * step.Odd[0];
     }
-    alignas(32) int32_t lowSamples[16];
-    alignas(32) int32_t highSamples[16];
     const __m256 lowest = _mm256_set1_ps(-32768.0f);
     const __m256 highest = _mm256_set1_ps(32767.0f);
-    for (int g = 0; g < 2; ++g) {
-        _mm256_store_si256(
-            reinterpret_cast<__m256i*>(lowSamples + 8 * g),
-            _mm256_cvtps_epi32(_mm256_min_ps(_mm256_max_ps(low[g], lowest), highest)));
-        _mm256_store_si256(
-            reinterpret_cast<__m256i*>(highSamples + 8 * g),
-            _mm256_cvtps_epi32(_mm256_min_ps(_mm256_max_ps(high[g], lowest), highest)));
-    }
+    const auto convert = [&](__m256 sums) PELBRISK_AVX2 {
+        return _mm256_cvtps_epi32(_mm256_min_ps(_mm256_max_ps(sums, lowest), highest));
+    };
     const __m128d middleClipped =
         _mm_min_sd(_mm_max_sd(_mm_set_sd(middle), _mm_set_sd(-32768.0)), _mm_set_sd(32767.0));
-    StoreSlot<Stride>(lowSamples, _mm_cvtsd_si32(middleClipped), highSamples, out);
+    // Outputs 16..31 are the middle one and high[15] down to high[1]: each high vector reversed
+    // and turned by one lane, the lane that wraps round taken from the other vector.
+    const __m256i turn = _mm256_set_epi32(1, 2, 3, 4, 5, 6, 7, 0);
+    const __m256i turnedLow = convert(_mm256_permutevar8x32_ps(high[0], turn));
+    const __m256i turnedHigh = convert(_mm256_permutevar8x32_ps(high[1], turn));
+    const __m256i samples[4] = {
+        convert(low[0]), convert(low[1]),
+        _mm256_blend_epi32(turnedHigh, _mm256_set1_epi32(_mm_cvtsd_si32(middleClipped)), 1),
+        _mm256_blend_epi32(turnedLow, turnedHigh, 1)};
+    if constexpr (Stride == 1) {
+        for (int half = 0; half < 2; ++half) {
+            const __m256i packed = _mm256_packs_epi32(samples[2 * half], samples[2 * half + 1]);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 16 * half),
+                                _mm256_permute4x64_epi64(packed, _MM_SHUFFLE(3, 1, 2, 0)));
+        }
+    } else {
+        // Each sample goes to the low half of a 32-bit word, the other channel's half is kept.
+        for (int q = 0; q < 4; ++q) {
+            auto* words = reinterpret_cast<__m256i*>(out + 16 * q);
+            _mm256_storeu_si256(words,
+                                _mm256_blend_epi16(_mm256_loadu_si256(words), samples[q], 0x55));
+        }
+    }
 }
 
 #endif // __x86_64__
