@@ -322,25 +322,39 @@ void DecodePairs(TLayer3BitReader& reader, int32_t* out, int32_t lines, int32_t 
     }
 }
 
+// The four signed values of every count1 look-up entry, ready to copy.
+struct TQuadrupleValues {
+    alignas(16) int32_t Values[2][1024][4];
+};
+
+TQuadrupleValues BuildQuadrupleValues() {
+    TQuadrupleValues t{};
+    for (int table = 0; table < 2; ++table)
+        for (int pattern = 0; pattern < 1024; ++pattern) {
+            const uint32_t entry = Layer3Constants().Count1Quadruples[table][pattern];
+            for (int i = 0; i < 4; ++i)
+                t.Values[table][pattern][i] = static_cast<int32_t>(entry << (22 - 2 * i)) >> 30;
+        }
+    return t;
+}
+
 int32_t DecodeQuadruples(TLayer3BitReader& reader, int32_t* out, int32_t lines, int32_t bitsLeft,
                          int32_t table) {
+    static const TQuadrupleValues quadrupleValues = BuildQuadrupleValues();
     const int32_t quadruples = lines / 4;
     const int32_t minimumBits = table == 0 ? 0 : 3;
     int32_t done = 0;
     // One lookup decodes a whole quadruple with its sign bits: table A's codes are at most 6
     // bits and table B's 4, each followed by at most 4 sign bits.
     const uint32_t* quadrupleTable = Layer3Constants().Count1Quadruples[table];
+    const int32_t(*values)[4] = quadrupleValues.Values[table];
     const int32_t peekBits = table == 0 ? 10 : 8;
     while (done < quadruples && bitsLeft > minimumBits && !reader.PastEnd()) {
-        const uint32_t entry = quadrupleTable[reader.PeekBits(peekBits)];
-        const auto length = static_cast<int32_t>(entry & 0xFF);
+        const uint32_t pattern = reader.PeekBits(peekBits);
+        const auto length = static_cast<int32_t>(quadrupleTable[pattern] & 0xFF);
         reader.Consume(length);
         bitsLeft -= length;
-        int32_t* q = out + 4 * done;
-        q[0] = static_cast<int32_t>(entry << 22) >> 30;
-        q[1] = static_cast<int32_t>(entry << 20) >> 30;
-        q[2] = static_cast<int32_t>(entry << 18) >> 30;
-        q[3] = static_cast<int32_t>(entry << 16) >> 30;
+        std::memcpy(out + 4 * done, values[pattern], sizeof(values[pattern]));
         ++done;
     }
     if (bitsLeft < 0 && done > 0) std::fill(out + 4 * (done - 1), out + 4 * done, 0);
