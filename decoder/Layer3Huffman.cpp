@@ -295,6 +295,8 @@ void DecodePairs(TLayer3BitReader& reader, int32_t* out, int32_t lines, int32_t 
     const int32_t linbits = t.Linbits;
     const bool hasLinbits = t.Kind == 3;
     int32_t i = 0;
+    // Data that overruns its part is not looked for here: reads past the bytes held give zeros,
+    // and DecodeGranule silences a channel whose reader ended past its part.
     // Four lines are written whatever the entry resolves, so this runs while they all belong to
     // the region; the unresolved two are overwritten by the next step.
     while (i + 4 <= lines) {
@@ -313,12 +315,10 @@ void DecodePairs(TLayer3BitReader& reader, int32_t* out, int32_t lines, int32_t 
             reader.Consume(static_cast<int32_t>(entry & 0x1F));
             i += 2 * static_cast<int32_t>((entry >> 5) & 3);
         }
-        if (reader.PastEnd()) return;
     }
     for (; i < lines; i += 2) {
         reader.Refill();
         DecodePair(reader, first, hasLinbits, linbits, out + i);
-        if (reader.PastEnd()) return;
     }
 }
 
