@@ -158,7 +158,7 @@ void ReadScaleFactorsLsf(TLayer3State& state, TLayer3BitReader& reader, int32_t 
 }
 
 // Walks the lookup levels of `first` over the left-aligned bits of `bits`; returns the leaf.
-uint32_t FindLeaf(const uint32_t* first, uint64_t bits, int32_t& length) {
+inline uint32_t FindLeaf(const uint32_t* first, uint64_t bits, int32_t& length) {
     const uint32_t* header = first;
     length = 0;
     for (;;) {
@@ -248,39 +248,25 @@ const TFastPairTables& FastPairTables() {
     return tables;
 }
 
-// One pair the slow way: the lookup levels, then linbits and signs.
+// One pair the slow way: the lookup levels, then each value's linbits and sign.
 inline void DecodePair(TLayer3BitReader& reader, const uint32_t* first, bool hasLinbits,
                        int32_t linbits, int32_t* out) {
-    const uint32_t* header = first;
-    uint32_t entry;
-    for (;;) {
-        const int32_t bits = static_cast<int32_t>(*header & 0xFF);
-        entry = header[1 + reader.Top(bits)];
-        if ((entry >> 24) != 0) break;
-        reader.Consume(bits);
-        header += entry;
-    }
-    reader.Consume(static_cast<int32_t>(entry >> 24));
-    int32_t x = static_cast<int32_t>((entry >> 8) & 0xFF);
-    int32_t y = static_cast<int32_t>((entry >> 16) & 0xFF);
-    if (hasLinbits && x == 15) {
-        x += static_cast<int32_t>(reader.Top(linbits));
-        reader.Consume(linbits);
-    }
-    if (x != 0) {
-        if (reader.Top(1) != 0) x = -x;
-        reader.Consume(1);
-    }
-    if (hasLinbits && y == 15) {
-        y += static_cast<int32_t>(reader.Top(linbits));
-        reader.Consume(linbits);
-    }
-    if (y != 0) {
-        if (reader.Top(1) != 0) y = -y;
-        reader.Consume(1);
-    }
-    out[0] = x;
-    out[1] = y;
+    int32_t length;
+    const uint32_t leaf = FindLeaf(first, reader.Cache, length);
+    reader.Consume(length);
+    const auto finish = [&](int32_t value) {
+        if (hasLinbits && value == 15) {
+            value += static_cast<int32_t>(reader.Top(linbits));
+            reader.Consume(linbits);
+        }
+        if (value != 0) {
+            if (reader.Top(1) != 0) value = -value;
+            reader.Consume(1);
+        }
+        return value;
+    };
+    out[0] = finish(static_cast<int32_t>((leaf >> 8) & 0xFF));
+    out[1] = finish(static_cast<int32_t>((leaf >> 16) & 0xFF));
 }
 
 void DecodePairs(TLayer3BitReader& reader, int32_t* out, int32_t lines, int32_t table) {
