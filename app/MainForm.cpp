@@ -449,9 +449,7 @@ void TMainForm::LoadSettings() {
     for (const QString& root : settings.Roots)
         AddRoot(root);
     fileListWidth_ = settings.FileListWidth;
-    RegisterShortCutHotKey(showHotKey_, showHotKey_);
-    RegisterShortCutHotKey(volumeUpHotKey_, volumeUpHotKey_);
-    RegisterShortCutHotKey(volumeDownHotKey_, volumeDownHotKey_);
+    RegisterHotKeys();
     SendListBtn->setChecked(settings.SendList);
     SendListBtnClick();
 }
