@@ -15,6 +15,15 @@ std::atomic<int32_t> PitchPercent{100};
 
 namespace {
 
+// A device that has not returned a buffer for a buffer's length and this much more has stopped.
+constexpr int64_t kStallGraceMs = 1500;
+// How often the output thread looks at the device while sound is queued: with the position
+// notices, or this often without them, and at least once a second.
+constexpr int32_t kWatchIntervalMs = 250;
+constexpr int32_t kMaxWatchIntervalMs = 1000;
+// How long Close lets queued sound play out beyond its length before dropping it.
+constexpr int64_t kPlayOutGraceMs = 2000;
+
 // A device result other than success becomes "<system text>(<context>)".
 void CheckAudioResult(int32_t result, const char* context) {
     if (result == kAudioNoError) return;
@@ -112,6 +121,9 @@ void TSoundOut::Open() {
         current_ = 0;
         filled_ = 0;
         queued_ = 0;
+        fault_ = 0;
+        faultRaised_ = false;
+        paused_ = false;
         allDone_.SetEvent();
         if (outputFileName_.empty())
             OpenDevice();
@@ -133,8 +145,10 @@ void TSoundOut::OpenDevice() {
     deviceFormat_ = format;
     CheckAudioResult(OpenAudioDevice(
                          deviceId_, format,
-                         [this](uint32_t index) {
-                             thread_.PostMessage(MM_WOM_DONE, 0, static_cast<intptr_t>(index));
+                         [this](uint32_t index, int32_t result) {
+                             thread_.PostMessage(
+                                 MM_WOM_DONE, static_cast<uintptr_t>(static_cast<intptr_t>(result)),
+                                 static_cast<intptr_t>(index));
                          },
                          device_),
                      "TSoundOut.Open:WaveOutOpen");
@@ -142,7 +156,7 @@ void TSoundOut::OpenDevice() {
     AllocateBuffers();
     for (TAudioBuffer& header : headers_)
         CheckAudioResult(device_->Prepare(header), "TSoundOut.Open:WaveOutPreperHeader");
-    thread_.SetTimeout(notifyInterval_);
+    thread_.SetTimeout(WatchTimeout());
 }
 
 void TSoundOut::OpenWaveFile() {
@@ -213,7 +227,14 @@ void TSoundOut::Close() {
     } else if (device_) {
         thread_.SetTimeout(kInfinite);
         Flush();
-        WaitDone();
+        const int64_t limit = queued_.load() * BufferMilliseconds() + kPlayOutGraceMs;
+        if (WaitForAnyEvent({&allDone_, &thread_.Ended()}, static_cast<int32_t>(limit)) ==
+            kWaitTimeout) {
+            // A device that stopped playing, or was left paused, would hold this close for ever:
+            // what it still holds is dropped, and comes back as done at once.
+            device_->Reset();
+            WaitDone();
+        }
         for (TAudioBuffer& header : headers_) {
             if (header.Data == nullptr || !header.Prepared) continue;
             while (device_->Unprepare(header) == kAudioStillPlaying)
@@ -238,7 +259,7 @@ void TSoundOut::FinishWaveFile() {
 
 bool TSoundOut::CanWrite() {
     TMPLockGuard lock(bufferLock_);
-    return Active() && queued_ < kSoundBufferCount && filled_ < bufferSize_;
+    return Active() && !Faulted() && queued_ < kSoundBufferCount && filled_ < bufferSize_;
 }
 
 int32_t TSoundOut::FreePercent() {
@@ -277,7 +298,16 @@ void TSoundOut::WaveWrite() {
         thread_.PostMessage(MPM_WRITEFILE, 0, index);
     } else {
         MP3Assert(device_ != nullptr);
-        CheckAudioResult(device_->Write(headers_[index]), "TSoundOut.WaveWrite");
+        if (queued == 1) {
+            lastProgress_ = TickCount();
+            thread_.SetTimeout(WatchTimeout());
+            thread_.PostMessage(MPM_WATCHDEVICE);
+        }
+        if (const int32_t result = device_->Write(headers_[index]); result != kAudioNoError) {
+            // The buffer never reached the device, so it is not queued.
+            if (--queued_ == 0) allDone_.SetEvent();
+            RaiseDeviceFault(result);
+        }
     }
 }
 
@@ -297,14 +327,48 @@ void TSoundOut::Reset() {
     filled_ = 0;
     device_->Reset();
     lastDoneBytes_ = 0;
+    lastProgress_ = TickCount();
 }
 
+// After a fault the device's error is on its way already; a second one would only repeat it.
 void TSoundOut::Pause() {
-    if (Active() && device_) CheckAudioResult(device_->Pause(), "TSoundOut.Pause");
+    if (!Active() || !device_ || Faulted()) return;
+    CheckAudioResult(device_->Pause(), "TSoundOut.Pause");
+    paused_ = true;
 }
 
 void TSoundOut::Unpause() {
-    if (Active() && device_) CheckAudioResult(device_->Restart(), "TSoundOut.Unpause");
+    if (!Active() || !device_ || Faulted()) return;
+    CheckAudioResult(device_->Restart(), "TSoundOut.Unpause");
+    paused_ = false;
+    lastProgress_ = TickCount();
+}
+
+void TSoundOut::RaiseDeviceFault(int32_t code) {
+    int32_t none = 0;
+    fault_.compare_exchange_strong(none, code);
+    if (!faultRaised_.exchange(true)) CheckAudioResult(code, "TSoundOut.WaveWrite");
+}
+
+int64_t TSoundOut::BufferMilliseconds() const {
+    const int64_t bytesPerSecond =
+        static_cast<int64_t>(deviceFormat_.SamplesPerSecond) * deviceFormat_.BlockAlign();
+    return bytesPerSecond > 0 ? bufferSize_.load() * int64_t{1000} / bytesPerSecond : 0;
+}
+
+int32_t TSoundOut::WatchTimeout() const {
+    const int32_t interval = notifyInterval_;
+    return interval == kInfinite ? kWatchIntervalMs : std::min(interval, kMaxWatchIntervalMs);
+}
+
+// A device may go quiet without an error (a sound server that hangs): sound that should have
+// played long ago ends the play with an error instead of a wait without end.
+void TSoundOut::WatchDevice() {
+    if (!Active() || WritingFile() || paused_ || Faulted() || queued_.load() <= 0) return;
+    if (TickCount() - lastProgress_.load() <=
+        static_cast<uint32_t>(BufferMilliseconds() + kStallGraceMs))
+        return;
+    RaiseDeviceFault(kAudioStalled);
 }
 
 void TSoundOut::WaitDone() {
@@ -341,15 +405,24 @@ void TSoundOut::SetVolumeToWaveDevice() {
 
 void TSoundOut::Dispatch(TMPMessage& message) {
     switch (message.Msg) {
-    case MM_WOM_DONE:
+    case MM_WOM_DONE: {
+        const auto result = static_cast<int32_t>(static_cast<intptr_t>(message.WParam));
+        // Marked before the count goes down: whoever waits for the play-out must see why.
+        if (result != kAudioNoError) {
+            int32_t none = 0;
+            fault_.compare_exchange_strong(none, result);
+        }
         BufferDone();
         if (!WritingFile()) NotifyPosition();
+        if (result != kAudioNoError) RaiseDeviceFault(result);
         break;
+    }
     case MPM_WRITEFILE:
         WriteFileBuffer(static_cast<int32_t>(message.LParam));
         break;
     case MPM_TIMEOUT:
         if (!WritingFile()) NotifyPosition();
+        WatchDevice();
         break;
     default:
         break;
@@ -374,8 +447,9 @@ void TSoundOut::BufferDone() {
         TMPLockGuard lock(bufferLock_);
         const int32_t queued = --queued_;
         MP3Assert(queued >= 0);
+        lastProgress_ = TickCount();
         if (queued > 0) {
-            thread_.SetTimeout(notifyInterval_);
+            thread_.SetTimeout(WritingFile() ? notifyInterval_.load() : WatchTimeout());
         } else {
             allDone_.SetEvent();
             thread_.SetTimeout(kInfinite);

@@ -23,7 +23,7 @@ using namespace std::chrono_literals;
 class DoneLog {
 public:
     TAudioDoneTarget Target() {
-        return [this](uint32_t index) {
+        return [this](uint32_t index, int32_t) {
             std::lock_guard lock(mutex_);
             done_.push_back(index);
             changed_.notify_all();
