@@ -122,6 +122,7 @@ void TSoundOut::Open() {
         filled_ = 0;
         queued_ = 0;
         fault_ = 0;
+        failed_.ResetEvent();
         faultRaised_ = false;
         paused_ = false;
         allDone_.SetEvent();
@@ -227,13 +228,15 @@ void TSoundOut::Close() {
     } else if (device_) {
         thread_.SetTimeout(kInfinite);
         Flush();
+        // What a failed device still holds it will never play.
+        if (Faulted()) device_->Reset();
         const int64_t limit = queued_.load() * BufferMilliseconds() + kPlayOutGraceMs;
         if (WaitForAnyEvent({&allDone_, &thread_.Ended()}, static_cast<int32_t>(limit)) ==
             kWaitTimeout) {
             // A device that stopped playing, or was left paused, would hold this close for ever:
             // what it still holds is dropped, and comes back as done at once.
             device_->Reset();
-            WaitDone();
+            WaitForAnyEvent({&allDone_, &thread_.Ended()}, kInfinite);
         }
         for (TAudioBuffer& header : headers_) {
             if (header.Data == nullptr || !header.Prepared) continue;
@@ -344,9 +347,14 @@ void TSoundOut::Unpause() {
     lastProgress_ = TickCount();
 }
 
-void TSoundOut::RaiseDeviceFault(int32_t code) {
+void TSoundOut::MarkFault(int32_t code) {
     int32_t none = 0;
     fault_.compare_exchange_strong(none, code);
+    failed_.SetEvent();
+}
+
+void TSoundOut::RaiseDeviceFault(int32_t code) {
+    MarkFault(code);
     if (!faultRaised_.exchange(true)) CheckAudioResult(code, "TSoundOut.WaveWrite");
 }
 
@@ -372,7 +380,7 @@ void TSoundOut::WatchDevice() {
 }
 
 void TSoundOut::WaitDone() {
-    WaitForAnyEvent({&allDone_, &thread_.Ended()}, kInfinite);
+    WaitForAnyEvent({&allDone_, &thread_.Ended(), &failed_}, kInfinite);
 }
 
 void TSoundOut::SetFreeEvent(TMPEvent* event) {
@@ -408,10 +416,7 @@ void TSoundOut::Dispatch(TMPMessage& message) {
     case MM_WOM_DONE: {
         const auto result = static_cast<int32_t>(static_cast<intptr_t>(message.WParam));
         // Marked before the count goes down: whoever waits for the play-out must see why.
-        if (result != kAudioNoError) {
-            int32_t none = 0;
-            fault_.compare_exchange_strong(none, result);
-        }
+        if (result != kAudioNoError) MarkFault(result);
         BufferDone();
         if (!WritingFile()) NotifyPosition();
         if (result != kAudioNoError) RaiseDeviceFault(result);

@@ -108,6 +108,7 @@ private:
     void WriteFileBuffer(int32_t index);
     // Marks the device failed and raises its error, unless another thread raised it already.
     void RaiseDeviceFault(int32_t code);
+    void MarkFault(int32_t code);
     void WatchDevice();
     int32_t WatchTimeout() const;
     // Milliseconds one buffer takes to play on the open device.
@@ -146,6 +147,8 @@ private:
     TMPSimpleMutex notifyLock_;
     TMPEvent* freeEvent_ = nullptr;
     TMPSimpleEvent allDone_;
+    // Set with fault_: a device that stopped playing may never return what it holds.
+    TMPSimpleEvent failed_;
     std::string outputFileName_;
     uint32_t lastDoneBytes_ = 0;
     TMPSimpleMutex bufferLock_;
