@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <sys/stat.h>
 #include <thread>
 #include <utility>
 
@@ -37,9 +38,17 @@ void PutLittleEndian(uint8_t* at, uint32_t value, int bytes) {
         at[i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
-[[noreturn]] void RaiseFileError(const std::string& fileName) {
-    throw EMP3Error(std::string(std::strerror(errno)) + " (" + fileName + ")");
+// Names the file first, as every tool on the system does; call it right after the failure.
+std::string FileErrorText(const std::string& fileName) {
+    return fileName + ": " + std::strerror(errno);
 }
+
+[[noreturn]] void RaiseFileError(const std::string& fileName) {
+    throw EMP3Error(FileErrorText(fileName));
+}
+
+// A reader of piped WAV takes these sizes as "up to the end of the stream".
+constexpr uint32_t kStreamedWavSize = 0xFFFFFFFFu;
 
 } // namespace
 
@@ -166,9 +175,17 @@ void TSoundOut::OpenWaveFile() {
     waveFile_ = std::fopen(outputFileName_.c_str(), "wb");
     if (waveFile_ == nullptr) RaiseFileError(outputFileName_);
     writingFile_ = true;
+    // Only a plain file can have its sizes patched at the end; a pipe or a device is told
+    // "unknown" at once.
+    struct stat status {};
+    streamedFile_ = fstat(fileno(waveFile_), &status) != 0 || !S_ISREG(status.st_mode);
     uint8_t header[kWavHeaderBytes] = {};
     const uint32_t blockAlign = static_cast<uint32_t>(channels_ * bitsPerSample_ / 8);
     std::memcpy(header, "RIFF", 4);
+    if (streamedFile_) {
+        PutLittleEndian(header + 4, kStreamedWavSize, 4);
+        PutLittleEndian(header + 40, kStreamedWavSize, 4);
+    }
     std::memcpy(header + 8, "WAVEfmt ", 8);
     PutLittleEndian(header + 16, 16, 4);
     PutLittleEndian(header + 20, 1, 2);
@@ -247,16 +264,27 @@ void TSoundOut::Close() {
 }
 
 void TSoundOut::FinishWaveFile() {
-    const long size = std::ftell(waveFile_);
-    if (size < kWavHeaderBytes) RaiseFileError(outputFileName_);
-    uint8_t field[4];
-    PutLittleEndian(field, static_cast<uint32_t>(size - 8), 4);
-    if (std::fseek(waveFile_, 4, SEEK_SET) != 0 || std::fwrite(field, 1, 4, waveFile_) != 4)
-        RaiseFileError(outputFileName_);
-    PutLittleEndian(field, static_cast<uint32_t>(size - kWavHeaderBytes), 4);
-    if (std::fseek(waveFile_, 40, SEEK_SET) != 0 || std::fwrite(field, 1, 4, waveFile_) != 4)
-        RaiseFileError(outputFileName_);
     std::FILE* file = std::exchange(waveFile_, nullptr);
+    // A file whose writing failed has had its error raised once; closing it says nothing more.
+    if (Faulted()) {
+        std::fclose(file);
+        return;
+    }
+    if (!streamedFile_) {
+        const long size = std::ftell(file);
+        uint8_t field[4];
+        PutLittleEndian(field, static_cast<uint32_t>(size - 8), 4);
+        bool patched = size >= kWavHeaderBytes && std::fseek(file, 4, SEEK_SET) == 0 &&
+                       std::fwrite(field, 1, 4, file) == 4;
+        PutLittleEndian(field, static_cast<uint32_t>(size - kWavHeaderBytes), 4);
+        patched =
+            patched && std::fseek(file, 40, SEEK_SET) == 0 && std::fwrite(field, 1, 4, file) == 4;
+        if (!patched) {
+            const std::string text = FileErrorText(outputFileName_);
+            std::fclose(file);
+            throw EMP3Error(text);
+        }
+    }
     if (std::fclose(file) != 0) RaiseFileError(outputFileName_);
 }
 
@@ -438,8 +466,19 @@ void TSoundOut::WriteFileBuffer(int32_t index) {
     MP3Assert(WritingFile());
     MP3Assert(index >= 0 && index < kSoundBufferCount);
     const TAudioBuffer& header = headers_[static_cast<size_t>(index)];
-    if (std::fwrite(header.Data, 1, header.Length, waveFile_) != header.Length)
-        RaiseFileError(outputFileName_);
+    // After a failed write the file takes nothing more; its error is raised once.
+    if (Faulted()) {
+        BufferDone();
+        return;
+    }
+    if (std::fwrite(header.Data, 1, header.Length, waveFile_) != header.Length) {
+        const int error = errno != 0 ? errno : EIO;
+        const std::string text = FileErrorText(outputFileName_);
+        MarkFault(-error);
+        BufferDone();
+        if (!faultRaised_.exchange(true)) throw EMP3Error(text);
+        return;
+    }
     fileDataBytes_ += header.Length;
     NotifyPosition();
     BufferDone();

@@ -139,6 +139,7 @@ private:
     std::array<std::vector<uint8_t>, kSoundBufferCount> buffers_;
     std::FILE* waveFile_ = nullptr;
     std::atomic<bool> writingFile_{false};
+    bool streamedFile_ = false;
     std::atomic<uint32_t> fileDataBytes_{0};
     int32_t current_ = 0;
     int32_t filled_ = 0;
