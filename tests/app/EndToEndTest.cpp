@@ -162,10 +162,11 @@ public:
         std::ofstream(install / "pelbrisk.ini") << settings << "root = " << demo.string() << "\t\n";
         display = std::make_unique<TVirtualDisplay>(install / "xvfb.log");
         if (display->Name().empty()) return testing::AssertionFailure() << "Xvfb did not start";
-        player = std::make_unique<TChild>(
-            std::vector<std::string>{(install / "pelbrisk").string()},
-            std::vector<std::string>{"DISPLAY=" + display->Name(), "QT_QPA_PLATFORM=xcb"},
-            install / "pelbrisk.log");
+        player = std::make_unique<TChild>(std::vector<std::string>{(install / "pelbrisk").string()},
+                                          std::vector<std::string>{"DISPLAY=" + display->Name(),
+                                                                   "QT_QPA_PLATFORM=xcb",
+                                                                   "PELBRISK_AUDIO=null"},
+                                          install / "pelbrisk.log");
         if (!player->Started()) return testing::AssertionFailure() << "pelbrisk did not start";
         window = X("timeout 20 xdotool search --sync --name '^pelbrisk - ver.050228$' | head -n 1");
         if (window.empty()) return testing::AssertionFailure() << "no window appeared";
