@@ -7,6 +7,7 @@
 //
 // The files (one to two seconds, several rates and bit rates) are made with sox and lame in a
 // temporary folder first.
+#include "bench/ProcessUsage.h"
 #include "engine/MP3Player.h"
 #include "platform/AudioDevice.h"
 
@@ -16,7 +17,6 @@
 #include <filesystem>
 #include <random>
 #include <string>
-#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
@@ -24,13 +24,6 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-double CpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 long ResidentKiB() {
     long pages = 0, resident = 0;
@@ -97,7 +90,7 @@ int main(int argc, char** argv) {
     const long residentAtStart = ResidentKiB();
     const long descriptorsAtStart = OpenDescriptors();
     long residentAfterTen = 0;
-    const double cpuAtStart = CpuSeconds();
+    const double cpuAtStart = pelbrisk::bench::CpuSeconds();
     double playingSeconds = 0;
     int seeks = 0, pauses = 0, pitches = 0;
     player.SetFileName(songs[next++].string());
@@ -121,8 +114,8 @@ int main(int argc, char** argv) {
         try {
             switch (random() % 3) {
             case 0:
-                player.Seek(static_cast<int32_t>(random() % static_cast<unsigned>(
-                                                                std::max(player.Duration(), 1))));
+                player.Seek(static_cast<int32_t>(
+                    random() % static_cast<unsigned>(std::max(player.Duration(), 1))));
                 ++seeks;
                 break;
             case 1:
@@ -150,7 +143,7 @@ int main(int argc, char** argv) {
             ++failures;
         }
     }
-    const double cpu = CpuSeconds() - cpuAtStart;
+    const double cpu = pelbrisk::bench::CpuSeconds() - cpuAtStart;
     player.Close();
     player.Messages().Pump();
     const long residentAtEnd = ResidentKiB();
