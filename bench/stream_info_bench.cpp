@@ -3,8 +3,8 @@
 // libmpg123 opening the same file and scanning it for its exact length.
 //
 //   build/bench/stream_info_bench [seconds of audio]     (default 240)
-#include "info/StreamProbe.h"
 #include "stream/Stream.h"
+#include "info/StreamProbe.h"
 
 #include <chrono>
 #include <cstdio>

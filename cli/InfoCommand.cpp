@@ -1,7 +1,7 @@
 #include "cli/Commands.h"
-#include "info/StreamProbe.h"
 #include "stream/Errors.h"
 #include "stream/Stream.h"
+#include "info/StreamProbe.h"
 
 #include <cstdio>
 #include <memory>

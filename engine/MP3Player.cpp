@@ -1,9 +1,9 @@
 #include "engine/MP3Player.h"
 
 #include "decoder/Decoder.h"
+#include "stream/Errors.h"
 #include "info/StreamProbe.h"
 #include "info/VbrHeader.h"
-#include "stream/Errors.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,15 +1,15 @@
 #pragma once
 
 #include "decoder/CpuFeatures.h"
+#include "stream/AlignedBlock.h"
 #include "engine/LoopThread.h"
 #include "engine/MessageQueue.h"
 #include "engine/SoundOut.h"
+#include "stream/Stream.h"
+#include "stream/StreamReader.h"
 #include "engine/Threads.h"
 #include "info/FrameHeader.h"
 #include "info/MP3Info.h"
-#include "stream/AlignedBlock.h"
-#include "stream/Stream.h"
-#include "stream/StreamReader.h"
 
 #include <array>
 #include <atomic>

@@ -65,8 +65,8 @@ public:
     int32_t Queued() const { return queued_.load(); }
     // The format the device was last opened at (the pitch scales its rate).
     const TAudioFormat& DeviceFormat() const { return deviceFormat_; }
-    // Since the last Open, the device has failed (its error is raised once, on the thread
-    // that met it first) and takes nothing more; its queued buffers come back as done.
+    // Since the last Open, the device or the WAV file has failed (its error is raised once, on
+    // the thread that met it first) and takes nothing more; its queued buffers come back done.
     bool Faulted() const { return fault_.load() != 0; }
 
     void Open();
