@@ -48,6 +48,7 @@ int32_t TQueuedAudioDevice::Reset() {
     int32_t result;
     {
         std::lock_guard lock(mutex_);
+        // A device that has failed has nothing left to stop; its failure was reported already.
         result = failure_ != 0 ? kAudioNoError : DropPlayback();
         for (TQueuedBuffer& queued : queue_) {
             queued.Buffer->Queued = false;
@@ -59,8 +60,7 @@ int32_t TQueuedAudioDevice::Reset() {
     changed_.notify_all();
     for (uint32_t index : dropped)
         done_(index, kAudioNoError);
-    // A device that has failed has nothing left to stop; its failure was reported already.
-    return failure_ != 0 ? kAudioNoError : result;
+    return result;
 }
 
 bool TQueuedAudioDevice::ReportPlayed(std::unique_lock<std::mutex>& lock) {
