@@ -71,13 +71,19 @@ private:
     std::vector<TFolderId> ids_;
 };
 
+// Hidden folders (caches, settings) hold no one's music; file managers leave them out too.
+bool IsHidden(const TEntry& entry) {
+    return entry.Name.startsWith('.');
+}
+
 void CollectFiles(const QByteArray& folder, bool recursive, bool everyFile, TAncestors& ancestors,
                   QStringList& files) {
     if (recursive && !ancestors.Enter(folder)) return;
     for (const TEntry& entry : ReadFolder(folder)) {
         const QByteArray path = folder + '/' + entry.Name;
         if (entry.IsFolder) {
-            if (recursive) CollectFiles(path, recursive, everyFile, ancestors, files);
+            if (recursive && !IsHidden(entry))
+                CollectFiles(path, recursive, everyFile, ancestors, files);
         } else if (everyFile || IsMp3FileName(QFile::decodeName(entry.Name))) {
             files.append(QFile::decodeName(path));
         }
@@ -88,7 +94,7 @@ void CollectFiles(const QByteArray& folder, bool recursive, bool everyFile, TAnc
 void ScanFolderTree(const QByteArray& folder, QTreeWidgetItem* parent, TAncestors& ancestors) {
     if (!ancestors.Enter(folder)) return;
     for (const TEntry& entry : ReadFolder(folder)) {
-        if (!entry.IsFolder) continue;
+        if (!entry.IsFolder || IsHidden(entry)) continue;
         auto* node = new TDirNode(parent, QStringList{QFile::decodeName(entry.Name)});
         ScanFolderTree(folder + '/' + entry.Name, node, ancestors);
     }
