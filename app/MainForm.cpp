@@ -214,7 +214,7 @@ void TMainForm::CreatePlayer() {
     MP3Player->SetEqualizerEnabled(false);
     MP3Player->SetEqualizerCount(6);
     MP3Player->SetEqualizerMode(memSubBand);
-    MP3Player->SetNeedInfoType(mitID3V1 | mitID3V2 | mitRiff);
+    MP3Player->SetNeedInfoType(mitID3V1 | mitID3V2 | mitRiff | mitApe);
     MP3Player->SetNoisySeek(true);
     MP3Player->SetInvertPolarity(false);
     MP3Player->SetUsingCpuCapabilities(kAllCpuCapabilities);
@@ -482,9 +482,7 @@ void TMainForm::LoadSettings() {
     for (const QString& root : settings.Roots)
         AddRoot(root);
     fileListWidth_ = settings.FileListWidth;
-    RegisterShortCutHotKey(showHotKey_, showHotKey_);
-    RegisterShortCutHotKey(volumeUpHotKey_, volumeUpHotKey_);
-    RegisterShortCutHotKey(volumeDownHotKey_, volumeDownHotKey_);
+    RegisterHotKeys();
     SendListBtn->setChecked(settings.SendList);
     SendListBtnClick();
 }

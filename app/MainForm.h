@@ -11,6 +11,7 @@
 #include "app/TreePlace.h"
 #include "engine/MP3Player.h"
 #include "platform/HotKeys.h"
+#include "platform/PortalShortcuts.h"
 
 #include <QWidget>
 #include <functional>
@@ -102,6 +103,8 @@ public:
     std::unique_ptr<TMprisClient> MprisPlayers;
     std::unique_ptr<TOtherAppCtrl> OtherApp;
     std::unique_ptr<THotKeys> HotKeys;
+    // The desktop's GlobalShortcuts portal, once it is asked for the hot keys.
+    std::unique_ptr<TPortalShortcuts> PortalHotKeys;
     std::unique_ptr<TMprisService> Mpris;
     // Whether the desktop has a notification area; a test may stand in for one.
     std::function<bool()> TrayAvailable;
@@ -150,6 +153,9 @@ public:
     // Hot keys and the notification area.
     void RegisterShortCutHotKey(TShortCut shortCut, int id);
     void WMHotKey(int id);
+    // Takes the hot keys from the desktop's GlobalShortcuts portal on `connection` from now on;
+    // the X11 grabs are given back once the portal has bound them.
+    void UsePortalHotKeys(const QDBusConnection& connection);
     void ApplicationEvents1Minimize();
     void ApplicationEvents1Restore();
     bool InTray() const { return inTray_; }
@@ -224,6 +230,9 @@ private:
     QAction* AddMenuItem(const QString& caption, TShortCut shortCut, void (TMainForm::*click)());
     void ConnectBar(QScrollBar* bar, void (TMainForm::*scroll)(TScrollCode, int));
     void BringAppToFront();
+    void RegisterHotKeys();
+    void BindPortalHotKeys();
+    void ReleaseX11HotKeys();
     void SelectNode(QTreeWidgetItem* node);
     QListWidgetItem* SelectByStep(int step);
     QListWidgetItem* SelectCurrentIndex();
@@ -261,6 +270,7 @@ private:
     TShortCut showHotKey_ = 0;
     TShortCut volumeUpHotKey_ = 0;
     TShortCut volumeDownHotKey_ = 0;
+    bool x11HotKeyRefused_ = false;
     int windowAlpha_ = 255;
     int currentIndex_ = -1;
     bool treeBuilt_ = false;

@@ -12,6 +12,10 @@ public:
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
         // The windows play into nothing, as asked, whatever sound the machine has.
         qputenv("PELBRISK_AUDIO", "null");
+        // The windows made here publish themselves and ask for hot keys on the session bus; on
+        // the desktop the tests run on, that would bind real shortcuts (the portal may even ask
+        // its user). Tests that want a bus start a private one.
+        qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/pelbrisk-tests");
         application_ = std::make_unique<QApplication>(argc_, argv_);
         QApplication::setApplicationName("pelbrisk");
     }
