@@ -196,7 +196,7 @@ TEST(CliDecode, StandardOutputGetsAPipedWavAndOutputErrorsNameTheOutputOnce) {
                   std::vector<uint8_t>(4, 0xFF))
             << "a piped WAV's sizes are unknown";
     EXPECT_TRUE(std::vector<uint8_t>(wav.begin() + 44, wav.end()) ==
-                test::DecodeFrameByFrame(test::ReadFileBytes(mp3)));
+                test::DecodeSong(test::ReadFileBytes(mp3)));
 
     const std::pair<std::string, std::string> failures[] = {
         {"/nonexistent/dir/x.wav", "No such file or directory"},
