@@ -159,6 +159,10 @@ public:
     void ApplicationEvents1Minimize();
     void ApplicationEvents1Restore();
     bool InTray() const { return inTray_; }
+    // Tells the user something that needs no answer: the tray's message while the window is in
+    // the tray, else a line at the foot of the window. Never a modal box.
+    void ShowNotice(const QString& text);
+    QLabel* NoticeLine() const { return noticeLine_; }
     // Publishes the window as an MPRIS player on `connection` (the session bus at start-up).
     bool PublishMpris(const QDBusConnection& connection);
 
@@ -222,6 +226,7 @@ private:
     QWidget* CreateBar(const QString& caption, QLabel*& label, QScrollBar*& bar);
     void CreateMenus();
     void CreatePlayer();
+    void UseAudioDeviceOfEnvironment();
     QAction* AddMenuItem(const QString& caption, TShortCut shortCut, void (TMainForm::*click)());
     void ConnectBar(QScrollBar* bar, void (TMainForm::*scroll)(TScrollCode, int));
     void BringAppToFront();
@@ -271,6 +276,7 @@ private:
     bool treeBuilt_ = false;
     bool seekTracking_ = false;
     bool inTray_ = false;
+    QLabel* noticeLine_ = nullptr;
     QString nowPlaying_;
     QString trayTip_;
     // The tags of the file now playing, read once per file for MPRIS.
