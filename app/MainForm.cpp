@@ -175,10 +175,6 @@ void TMainForm::CreateControls() {
     layout->addWidget(CreateCommandPanel());
     focusKeeper_ = new TFocusKeeper(*this, *CommandEdit);
     layout->addWidget(CreateBrowserPanel(), 1);
-    NoticeLine = new QLabel(this);
-    NoticeLine->setWordWrap(true);
-    NoticeLine->hide();
-    layout->addWidget(NoticeLine);
     layout->addWidget(CreateButtonPanel());
 
     LoadingPanel = new QLabel("読み込み中", this);
@@ -199,6 +195,7 @@ void TMainForm::CreateControls() {
             ShowErrorBox(owner, error);
         });
     CreatePlayer();
+    UseAudioDeviceOfEnvironment();
     RemotePlayers = MakeNativeRemotePlayerTransport();
     MprisPlayers = std::make_unique<TMprisClient>();
     OtherApp = std::make_unique<TOtherAppCtrl>(*RemotePlayers, MprisPlayers.get());
@@ -251,6 +248,38 @@ void TMainForm::CreatePlayer() {
     MP3Player->OnChangeStatus = [this](void*) { MP3PlayerChangeStatus(); };
     MP3Player->OnChangePosition = [this](void*) { MP3PlayerChangePosition(); };
     MP3Player->OnEndPlay = [this](void*, TMP3EndPlayReason reason) { MP3PlayerEndPlay(reason); };
+}
+
+void TMainForm::UseAudioDeviceOfEnvironment() {
+    const QPointer<TMainForm> form(this);
+    SetAudioNoticeDisplay([form](const std::string& text) {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [form, text] {
+                if (form) form->ShowNotice(QString::fromStdString(text));
+            },
+            Qt::QueuedConnection);
+    });
+    if (const std::optional<int32_t> device = AudioDeviceFromEnvironment())
+        MP3Player->SetDeviceID(*device);
+    else
+        ShowNotice("PELBRISK_AUDIO names no sound device (null, default or a number): "
+                   "playing on the default device");
+}
+
+void TMainForm::ShowNotice(const QString& text) {
+    lastNotice_ = text;
+    if (inTray_) {
+        TrayIcon->showMessage("pelbrisk", text, QSystemTrayIcon::Information);
+        return;
+    }
+    if (noticeLine_ == nullptr) {
+        noticeLine_ = new QLabel(this);
+        noticeLine_->setWordWrap(true);
+        layout()->addWidget(noticeLine_);
+    }
+    noticeLine_->setText(text);
+    noticeLine_->show();
 }
 
 void TMainForm::ReportErrors(const std::function<void()>& operation) {

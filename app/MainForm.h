@@ -97,8 +97,6 @@ public:
     QAction* DownVolume;
     QAction* OpenDirectory;
     TTrayIcon* TrayIcon;
-    // A line above the buttons for notices that must not stop the user.
-    QLabel* NoticeLine;
     std::unique_ptr<TMP3Player> MP3Player;
     // The other players that the send toggle hands the play list to.
     std::unique_ptr<IRemotePlayerTransport> RemotePlayers;
@@ -161,9 +159,10 @@ public:
     void ApplicationEvents1Minimize();
     void ApplicationEvents1Restore();
     bool InTray() const { return inTray_; }
-    // Tells the user something without stopping them: the icon's message while the window is in
-    // the notification area, else a line in the window.
+    // Tells the user something that needs no answer: the tray's message while the window is in
+    // the tray, else a line at the foot of the window. Never a modal box.
     void ShowNotice(const QString& text);
+    QLabel* NoticeLine() const { return noticeLine_; }
     const QString& LastNotice() const { return lastNotice_; }
     // Publishes the window as an MPRIS player on `connection` (the session bus at start-up).
     bool PublishMpris(const QDBusConnection& connection);
@@ -238,6 +237,7 @@ private:
     QWidget* CreateBar(const QString& caption, QLabel*& label, QScrollBar*& bar);
     void CreateMenus();
     void CreatePlayer();
+    void UseAudioDeviceOfEnvironment();
     QAction* AddMenuItem(const QString& caption, TShortCut shortCut, void (TMainForm::*click)());
     void ConnectBar(QScrollBar* bar, void (TMainForm::*scroll)(TScrollCode, int));
     void BringAppToFront();
@@ -296,6 +296,7 @@ private:
     bool treeBuilt_ = false;
     bool seekTracking_ = false;
     bool inTray_ = false;
+    QLabel* noticeLine_ = nullptr;
     QString nowPlaying_;
     QString programCaption_;
     QString lastNotice_;

@@ -14,7 +14,6 @@
 #include <QListWidget>
 #include <QScrollBar>
 #include <QSystemTrayIcon>
-#include <QTimer>
 #include <QToolButton>
 #include <algorithm>
 
@@ -24,7 +23,6 @@ namespace {
 
 constexpr int kTrayTipBytes = 63;
 constexpr int kVolumeStep = 10;
-constexpr int kNoticeMilliseconds = 10000;
 
 bool IsUtf8Continuation(char byte) {
     return (static_cast<unsigned char>(byte) & 0xC0) == 0x80;
@@ -327,20 +325,6 @@ void TMainForm::SetNowPlaying(const QString& text) {
     nowPlaying_ = text;
     trayTip_ = TrayTipText(text);
     TrayIcon->SetTip(trayTip_);
-}
-
-void TMainForm::ShowNotice(const QString& text) {
-    lastNotice_ = text;
-    if (inTray_ && TrayIcon->isVisible()) {
-        TrayIcon->showMessage("pelbrisk", text, QSystemTrayIcon::Warning);
-        return;
-    }
-    NoticeLine->setText(text);
-    NoticeLine->show();
-    // Long enough to be read; a later notice keeps the line for its own time.
-    QTimer::singleShot(kNoticeMilliseconds, NoticeLine, [this, text] {
-        if (NoticeLine->text() == text) NoticeLine->hide();
-    });
 }
 
 // ---- Hot keys and the notification area --------------------------------------------------

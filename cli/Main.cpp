@@ -16,10 +16,11 @@ constexpr TCommand kCommands[] = {
     {"info", pelbrisk::cli::RunInfo,
      "info [--json] [--frames] FILE...   tags, audio range, first frame, duration"},
     {"decode", pelbrisk::cli::RunDecode,
-     "decode FILE -o OUT.wav [--full-band] [--no-gapless]   decode to a WAV file (--no-gapless "
-     "keeps the encoder's delay and padding)"},
+     "decode FILE -o OUT.wav|- [--full-band] [--no-gapless]   decode to a WAV file or standard "
+     "output (--no-gapless keeps the encoder's delay and padding)"},
     {"play", pelbrisk::cli::RunPlay,
-     "play FILE...   play (space pause, left/right seek, n next, q quit)"},
+     "play [--device null|default|N] FILE...   play (space pause, left/right seek, n next, q "
+     "quit)"},
 };
 
 int ShowUsage(std::FILE* to) {
