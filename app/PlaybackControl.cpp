@@ -96,7 +96,8 @@ void TMainForm::PlaySelected() {
         const std::string text =
             QFile::encodeName(entry->data(kEntryPathRole).toString()).toStdString();
         if (SendListBtn->isChecked())
-            OtherApp->OtherAppAddFiles(text);
+            SendToOtherPlayers(
+                [text](TOtherAppCtrl& players) { return players.OtherAppAddFiles(text); });
         else
             MP3Player->SetFileName(text);
     });
@@ -116,7 +117,7 @@ void TMainForm::PlayPrev() {
 
 void TMainForm::PlayBtnClick() {
     if (SendListBtn->isChecked()) {
-        OtherApp->OtherAppPlay();
+        SendToOtherPlayers([](TOtherAppCtrl& players) { return players.OtherAppPlay(); });
         return;
     }
     ReportErrors([this] { MP3Player->Play(); });
@@ -124,7 +125,7 @@ void TMainForm::PlayBtnClick() {
 
 void TMainForm::StopBtnClick() {
     if (SendListBtn->isChecked()) {
-        OtherApp->OtherAppStop();
+        SendToOtherPlayers([](TOtherAppCtrl& players) { return players.OtherAppStop(); });
         return;
     }
     ReportErrors([this] { MP3Player->Stop(); });
@@ -132,7 +133,7 @@ void TMainForm::StopBtnClick() {
 
 void TMainForm::PauseBtnClick() {
     if (SendListBtn->isChecked()) {
-        OtherApp->OtherAppPause();
+        SendToOtherPlayers([](TOtherAppCtrl& players) { return players.OtherAppPause(); });
         return;
     }
     ReportErrors([this] {
@@ -145,14 +146,14 @@ void TMainForm::PauseBtnClick() {
 
 void TMainForm::PrevBtnClick() {
     if (SendListBtn->isChecked())
-        OtherApp->OtherAppPrev();
+        SendToOtherPlayers([](TOtherAppCtrl& players) { return players.OtherAppPrev(); });
     else
         PlayPrev();
 }
 
 void TMainForm::NextBtnClick() {
     if (SendListBtn->isChecked())
-        OtherApp->OtherAppNext();
+        SendToOtherPlayers([](TOtherAppCtrl& players) { return players.OtherAppNext(); });
     else
         PlayNext();
 }
@@ -200,7 +201,8 @@ void TMainForm::PosBarScroll(TScrollCode code, int position) {
 void TMainForm::VolBarScroll(TScrollCode code, int position) {
     if (code != scrEndScroll) return;
     if (SendListBtn->isChecked())
-        OtherApp->OtherAppSetVolume(position);
+        SendToOtherPlayers(
+            [position](TOtherAppCtrl& players) { return players.OtherAppSetVolume(position); });
     else
         MP3Player->SetVolume(position);
     if (Mpris) Mpris->Refresh();

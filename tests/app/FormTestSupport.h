@@ -44,6 +44,11 @@ inline void PumpFor(int milliseconds) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
 }
 
+// Turns the event loop until the window's folder scans and play-list fills are done.
+inline void WaitForLibrary(TMainForm& form) {
+    ASSERT_TRUE(PumpUntil([&] { return !form.LibraryBusy(); }, 60000));
+}
+
 // A song of `seconds` with title, artist "Artist" and album "Album" in an ID3v2 tag.
 inline std::filesystem::path TaggedSong(const std::string& title, double seconds = 0.4) {
     const std::filesystem::path wav = MakeSignalWav(seconds, 44100, 2);
@@ -102,6 +107,7 @@ protected:
                                              << moreSettings;
         auto form = std::make_unique<TMainForm>(SettingsPath());
         form->BuildTree();
+        WaitForLibrary(*form);
         return form;
     }
 
@@ -112,7 +118,10 @@ protected:
     // Opens the folder into the play list without playing it.
     void FillFrom(TMainForm& form, const QString& caption) {
         form.DirTree->setCurrentItem(Folder(form, caption));
-        ASSERT_TRUE(form.FillPlayList(false)) << caption.toStdString();
+        form.PlayFileList->clear();
+        form.FillPlayList(false);
+        WaitForLibrary(form);
+        ASSERT_GT(form.PlayFileList->count(), 0) << caption.toStdString();
     }
 
     TempDir dir_;

@@ -182,7 +182,8 @@ TEST_F(PlaybackTest, AListOfThreePlaysThroughInOrderAndStopsAfterTheLast) {
     std::vector<int> started;
     RecordStarts(*form, started);
     form->DirTree->setCurrentItem(Folder(*form, "Trio"));
-    ASSERT_TRUE(form->OpenFolder(false));
+    form->OpenFolder(false);
+    test::WaitForLibrary(*form);
     ASSERT_TRUE(PumpUntil([&] { return form->CurrentIndex() == -1; }));
     PumpFor(300);
     EXPECT_EQ(started, (std::vector<int>{0, 1, 2}));
@@ -195,7 +196,8 @@ TEST_F(PlaybackTest, WithRepeatTheListWrapsToItsFirstEntry) {
     std::vector<int> started;
     RecordStarts(*form, started);
     form->DirTree->setCurrentItem(Folder(*form, "Trio"));
-    ASSERT_TRUE(form->OpenFolder(false));
+    form->OpenFolder(false);
+    test::WaitForLibrary(*form);
     ASSERT_TRUE(PumpUntil([&] { return started.size() >= 5; }));
     form->StopBtnClick();
     EXPECT_EQ(std::vector<int>(started.begin(), started.begin() + 5),
@@ -262,7 +264,13 @@ TEST_F(PlaybackTest, InSendModeTheButtonsAndTheVolumeGoToTheOtherPlayers) {
     form->OtherApp = std::make_unique<TOtherAppCtrl>(winamp);
     FillFrom(*form, "Trio");
     form->SendListBtn->click();
+    test::WaitForLibrary(*form);
     winamp.Sent.clear();
+    int answers = 0;
+    QObject::connect(form.get(), &TMainForm::OtherPlayersAnswered, [&](bool accepted) {
+        EXPECT_TRUE(accepted);
+        ++answers;
+    });
 
     form->PlayBtn->click();
     form->StopBtn->click();
@@ -271,6 +279,7 @@ TEST_F(PlaybackTest, InSendModeTheButtonsAndTheVolumeGoToTheOtherPlayers) {
     form->PrevBtn->click();
     form->VolBar->setValue(50);
     form->VolBarScroll(scrEndScroll, 50);
+    ASSERT_TRUE(test::PumpUntil([&] { return answers == 6; }));
     using M = TRecordingTransport::TMessage;
     EXPECT_EQ(winamp.Sent, (std::vector<M>{{WM_USER, 0, 102},
                                            {WM_COMMAND, 40047, 0},
