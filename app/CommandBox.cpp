@@ -1,5 +1,6 @@
 // The command box: typed commands, the incremental search of the folder tree and the keys that
 // drive the whole window from one line.
+#include "app/HelpText.h"
 #include "app/MainForm.h"
 
 #include <QAction>
@@ -8,6 +9,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QMessageBox>
 #include <QTreeWidget>
 #include <array>
 
@@ -32,6 +34,21 @@ bool CaptionContains(const QTreeWidgetItem* node, const QString& lowerText) {
     return AsciiLower(node->text(0)).contains(lowerText);
 }
 
+// Shift with these selects, cuts and pastes in every line editor; they are not play-list keys.
+bool IsLineEditorKey(int key) {
+    switch (key) {
+    case Qt::Key_Insert:
+    case Qt::Key_Delete:
+    case Qt::Key_Home:
+    case Qt::Key_End:
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+        return true;
+    default:
+        return false;
+    }
+}
+
 QTreeWidgetItem* LastDescendant(QTreeWidgetItem* node) {
     while (node->childCount() > 0)
         node = node->child(node->childCount() - 1);
@@ -47,7 +64,7 @@ bool TMainForm::ExecuteCommand() {
     CommandEdit->clear();
 
     // Tried in this order: a prefix runs the first word it begins.
-    static const std::array<TCommand, 15> kCommands{{
+    static const std::array<TCommand, 16> kCommands{{
         {"reload", &TMainForm::ReloadTree},
         {"collapse", &TMainForm::CollapseTree},
         {"expand", &TMainForm::ExpandTree},
@@ -63,6 +80,8 @@ bool TMainForm::ExecuteCommand() {
         {"bye", &TMainForm::CloseWindow},
         {"exit", &TMainForm::CloseWindow},
         {"quit", &TMainForm::CloseWindow},
+        // Last, so that no prefix of an older word changes its meaning.
+        {"help", &TMainForm::ShowHelp},
     }};
     const QString typed = AsciiLower(text);
     for (const TCommand& command : kCommands) {
@@ -71,7 +90,12 @@ bool TMainForm::ExecuteCommand() {
             return true;
         }
     }
+    CommandEdit->setPlaceholderText("unknown command \":" + text + "\" (:help lists them)");
     return true;
+}
+
+void TMainForm::ShowHelp() {
+    QMessageBox::information(this, "pelbrisk help", HelpText());
 }
 
 void TMainForm::CollapseTree() {
@@ -88,7 +112,9 @@ void TMainForm::CloseWindow() {
 
 void TMainForm::CmdEditChange() {
     const QString text = CommandEdit->text();
-    if (!text.isEmpty()) SelectNode(SearchNode(text, false, false, false, nullptr));
+    if (text.isEmpty()) return;
+    CommandEdit->setPlaceholderText(kCommandBoxPlaceholder);
+    SelectNode(SearchNode(text, false, false, false, nullptr));
 }
 
 void TMainForm::SelectNode(QTreeWidgetItem* node) {
@@ -103,6 +129,12 @@ void TMainForm::SelectNode(QTreeWidgetItem* node) {
 bool TMainForm::CmdEditKeyDown(const QKeyEvent& key) {
     const bool shift = key.modifiers() & Qt::ShiftModifier;
     const bool ctrl = key.modifiers() & Qt::ControlModifier;
+    const bool alt = key.modifiers() & Qt::AltModifier;
+    if (alt && !shift && !ctrl && (key.key() == Qt::Key_Left || key.key() == Qt::Key_Right)) {
+        SeekBy(key.key() == Qt::Key_Left ? -kSeekStepMs : kSeekStepMs);
+        return true;
+    }
+    if (shift && !ctrl && IsLineEditorKey(key.key())) return false;
     if (shift && !ctrl) {
         QCoreApplication::postEvent(PlayFileList,
                                     new QKeyEvent(QEvent::KeyPress, key.key(), key.modifiers(),
@@ -159,7 +191,10 @@ bool TMainForm::CmdEditKeyDown(const QKeyEvent& key) {
         CommandEdit->clear();
         return true;
     case Qt::Key_Delete:
-        if (node) RemoveRoot(node);
+        // Only a Delete that has no character to erase is meant for the folder.
+        if (node && !CommandEdit->hasSelectedText() &&
+            CommandEdit->cursorPosition() == CommandEdit->text().size())
+            RemoveRoot(node);
         return false;
     default:
         return false;

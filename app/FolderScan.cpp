@@ -75,13 +75,19 @@ bool Cancelled(const TScanProgress* progress) {
     return progress && progress->Cancelled.load(std::memory_order_relaxed);
 }
 
+// Hidden folders (caches, settings) hold no one's music; file managers leave them out too.
+bool IsHidden(const TEntry& entry) {
+    return entry.Name.startsWith('.');
+}
+
 void CollectFiles(const QByteArray& folder, bool recursive, bool everyFile, TAncestors& ancestors,
                   QStringList& files, TScanProgress* progress) {
     if (Cancelled(progress) || (recursive && !ancestors.Enter(folder))) return;
     for (const TEntry& entry : ReadFolder(folder)) {
         const QByteArray path = folder + '/' + entry.Name;
         if (entry.IsFolder) {
-            if (recursive) CollectFiles(path, recursive, everyFile, ancestors, files, progress);
+            if (recursive && !IsHidden(entry))
+                CollectFiles(path, recursive, everyFile, ancestors, files, progress);
         } else if (everyFile || IsMp3FileName(QFile::decodeName(entry.Name))) {
             files.append(QFile::decodeName(path));
         }
@@ -93,7 +99,7 @@ void ScanFolderTree(const QByteArray& folder, QTreeWidgetItem* parent, TAncestor
                     TScanProgress* progress) {
     if (Cancelled(progress) || !ancestors.Enter(folder)) return;
     for (const TEntry& entry : ReadFolder(folder)) {
-        if (!entry.IsFolder) continue;
+        if (!entry.IsFolder || IsHidden(entry)) continue;
         auto* node = new TDirNode(parent, QStringList{QFile::decodeName(entry.Name)});
         if (progress) progress->Count.fetch_add(1, std::memory_order_relaxed);
         ScanFolderTree(folder + '/' + entry.Name, node, ancestors, progress);

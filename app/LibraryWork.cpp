@@ -9,7 +9,6 @@ std::vector<TScannedRoot> ScanRootFolders(const QStringList& rootPaths, TScanPro
     for (qsizetype i = 0; i < rootPaths.size(); ++i) {
         TScannedRoot& root = roots[static_cast<std::size_t>(i)];
         ScanFolders(rootPaths[i], root.Holder.get(), &progress);
-        if (root.Holder->childCount() > 0) root.FirstFound = root.Holder->child(0);
         SortDetachedTree(root.Holder.get());
     }
     return roots;

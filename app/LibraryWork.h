@@ -15,8 +15,6 @@ namespace pelbrisk {
 // The sub-folders of one root, held by a node of no tree, sorted as the tree sorts them.
 struct TScannedRoot {
     std::unique_ptr<QTreeWidgetItem> Holder = std::make_unique<QTreeWidgetItem>();
-    // The sub-folder the file system gave first, which the window selects after the scan.
-    QTreeWidgetItem* FirstFound = nullptr;
 };
 
 std::vector<TScannedRoot> ScanRootFolders(const QStringList& rootPaths, TScanProgress& progress);

@@ -3,6 +3,7 @@
 #include "app/AudioFileInfo.h"
 #include "app/FolderScan.h"
 #include "app/GetLyrics.h"
+#include "app/HelpText.h"
 #include "app/KeyBuffer.h"
 #include "app/LibraryWork.h"
 
@@ -16,6 +17,7 @@
 #include <QFileInfo>
 #include <QFrame>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -23,6 +25,8 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPainter>
+#include <QProxyStyle>
 #include <QScreen>
 #include <QScrollBar>
 #include <QSplitter>
@@ -57,6 +61,36 @@ protected:
             return QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows;
         return flags;
     }
+
+    // The column is as wide as its longest caption, so that the tree scrolls sideways to it, and
+    // never narrower than the view, so that a selected row shows across the whole view.
+    int sizeHintForColumn(int column) const override {
+        return std::max(QTreeWidget::sizeHintForColumn(column), viewport()->width());
+    }
+    void resizeEvent(QResizeEvent* event) override {
+        QTreeWidget::resizeEvent(event);
+        header()->resizeSections(QHeaderView::ResizeToContents);
+    }
+
+    // A newcomer's empty window says how music gets in.
+    void paintEvent(QPaintEvent* event) override {
+        QTreeWidget::paintEvent(event);
+        if (topLevelItemCount() > 0) return;
+        QPainter painter(viewport());
+        painter.setPen(palette().color(QPalette::PlaceholderText));
+        painter.drawText(viewport()->rect().adjusted(8, 8, -8, -8),
+                         Qt::AlignCenter | Qt::TextWordWrap, kEmptyTreeText);
+    }
+};
+
+// A menu taller than the screen scrolls in one column instead of spilling over in columns.
+class TScrollingMenuStyle : public QProxyStyle {
+public:
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* answer) const override {
+        if (hint == SH_Menu_Scrollable) return 1;
+        return QProxyStyle::styleHint(hint, option, widget, answer);
+    }
 };
 
 // Keeps the selection's colour when the control loses the focus.
@@ -89,6 +123,13 @@ void ShowErrorBox(const std::exception_ptr& error) {
         show();
     else
         QMetaObject::invokeMethod(QCoreApplication::instance(), show, Qt::QueuedConnection);
+}
+
+// A key that types a character, not one that edits or commands.
+bool IsTypedText(const QKeyEvent& key) {
+    if (key.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) return false;
+    const QString text = key.text();
+    return !text.isEmpty() && text.front().isPrint();
 }
 
 QString MenuCaption(QString caption) {
@@ -135,6 +176,7 @@ void TMainForm::CreateControls() {
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(CreateCommandPanel());
+    focusKeeper_ = new TFocusKeeper(*this, *CommandEdit);
     layout->addWidget(CreateBrowserPanel(), 1);
     layout->addWidget(CreateButtonPanel());
 
@@ -184,7 +226,7 @@ void TMainForm::CreatePlayer() {
     MP3Player->SetEqualizerEnabled(false);
     MP3Player->SetEqualizerCount(6);
     MP3Player->SetEqualizerMode(memSubBand);
-    MP3Player->SetNeedInfoType(mitID3V1 | mitID3V2 | mitRiff);
+    MP3Player->SetNeedInfoType(mitID3V1 | mitID3V2 | mitRiff | mitApe);
     MP3Player->SetNoisySeek(true);
     MP3Player->SetInvertPolarity(false);
     MP3Player->SetUsingCpuCapabilities(kAllCpuCapabilities);
@@ -214,6 +256,7 @@ QWidget* TMainForm::CreateCommandPanel() {
     Panel1->setFixedHeight(20);
     CommandEdit = new QLineEdit(Panel1);
     CommandEdit->setAcceptDrops(false);
+    CommandEdit->setPlaceholderText(kCommandBoxPlaceholder);
     CommandEdit->installEventFilter(this);
     connect(CommandEdit, &QLineEdit::textChanged, this, &TMainForm::CmdEditChange);
     auto* layout = new QHBoxLayout(Panel1);
@@ -235,6 +278,10 @@ QWidget* TMainForm::CreateBrowserPanel() {
     DirTree->setToolTip("Directory tree");
     DirTree->setContextMenuPolicy(Qt::CustomContextMenu);
     DirTree->setUniformRowHeights(true);
+    // A long folder name is read by scrolling sideways rather than cut short.
+    DirTree->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    DirTree->header()->setStretchLastSection(false);
+    DirTree->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     KeepSelectionVisible(DirTree);
     DirTree->installEventFilter(this);
 
@@ -258,7 +305,7 @@ QWidget* TMainForm::CreateBrowserPanel() {
     connect(DirTree, &QTreeWidget::currentItemChanged, this, &TMainForm::DirTreeChange);
     // Expanding or collapsing keeps the selected folder in view as well.
     connect(DirTree, &QTreeWidget::itemExpanded, this, &TMainForm::DirTreeChange);
-    connect(DirTree, &QTreeWidget::itemCollapsed, this, &TMainForm::DirTreeChange);
+    connect(DirTree, &QTreeWidget::itemCollapsed, this, &TMainForm::DirTreeCollapsed);
     connect(DirTree, &QTreeWidget::itemDoubleClicked, this, &TMainForm::DirTreeDblClick);
     connect(PlayFileList, &QListWidget::itemDoubleClicked, this, &TMainForm::PlaySelected);
     return Panel2;
@@ -271,7 +318,8 @@ QWidget* TMainForm::CreateButtonPanel() {
     Panel7->setFixedWidth(104);
     PrevBtn = CreateSpeedButton(Panel7, 0, 0, "<l", "Prev", false);
     StopBtn = CreateSpeedButton(Panel7, 19, 0, "[]", "Stop", false);
-    PauseBtn = CreateSpeedButton(Panel7, 38, 0, "ll", "Pause", false);
+    // Down while paused, so that a pause shows.
+    PauseBtn = CreateSpeedButton(Panel7, 38, 0, "ll", "Pause", true);
     PlayBtn = CreateSpeedButton(Panel7, 57, 0, ">", "Play", false);
     NextBtn = CreateSpeedButton(Panel7, 76, 0, "l>", "Next", false);
     RepeatAllBtn = CreateSpeedButton(Panel7, 0, 18, "廻", "Repeat all", true);
@@ -299,6 +347,14 @@ QWidget* TMainForm::CreateButtonPanel() {
     PitchBar->setRange(20, 200);
     PitchBar->setValue(100);
     PosBar->setToolTip("Seek");
+    PosBar->setPageStep(kSeekStepMs);
+    PosBar->setSingleStep(kSeekStepMs);
+    PosTime = new QLabel(PosPanel);
+    PosTime->setFont(Label1->font());
+    PosTime->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    PosTime->setContentsMargins(4, 0, 2, 0);
+    PosTime->setMinimumWidth(PosTime->fontMetrics().horizontalAdvance("0:00:00/0:00:00") + 4);
+    PosPanel->layout()->addWidget(PosTime);
     VolBar->setRange(0, 100);
     VolBar->setValue(100);
     VolBar->setToolTip("Volume");
@@ -339,6 +395,9 @@ QWidget* TMainForm::CreateBar(const QString& caption, QLabel*& label, QScrollBar
 
 void TMainForm::CreateMenus() {
     DirFileListMenu = new QMenu(this);
+    auto* menuStyle = new TScrollingMenuStyle;
+    menuStyle->setParent(DirFileListMenu);
+    DirFileListMenu->setStyle(menuStyle);
     connect(DirFileListMenu, &QMenu::aboutToShow, this, &TMainForm::DirFileListMenuPopup);
     connect(DirTree, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
         DirFileListMenu->popup(DirTree->viewport()->mapToGlobal(at));
@@ -464,9 +523,7 @@ void TMainForm::FormResize() {
 }
 
 void TMainForm::ShowLoading() {
-    // Disabling the window takes the focus away; it comes back when the loading is done.
-    if (QWidget* focus = QApplication::focusWidget(); focus && focus->window() == this)
-        focusBeforeLoading_ = focus;
+    focusKeeper_->Hold();
     setEnabled(false);
     LoadingPanel->setText("読み込み中");
     LoadingPanel->raise();
@@ -476,8 +533,7 @@ void TMainForm::ShowLoading() {
 void TMainForm::HideLoading() {
     LoadingPanel->hide();
     setEnabled(true);
-    if (focusBeforeLoading_) focusBeforeLoading_->setFocus();
-    focusBeforeLoading_ = nullptr;
+    focusKeeper_->GiveBack();
 }
 
 QTreeWidgetItem* TMainForm::AddRoot(const QString& path) {
@@ -505,10 +561,23 @@ void TMainForm::ScanRoots(bool reload) {
         roots.push_back(root);
         paths.append(root->data(0, kRootPathRole).toString());
     }
-    StartLibraryWork("folders", [this, roots, paths, reload](TScanProgress& progress) {
+    std::optional<TTreePlace> place;
+    if (reload) place = TTreePlace::Take(*DirTree);
+    if (paths.isEmpty()) {
+        // Nothing to read: the sort and the selection need no worker.
+        ShowLoading();
+        std::vector<TScannedRoot> none;
+        TreeScanned(roots, none, false);
+        HideLoading();
+        return;
+    }
+    StartLibraryWork("folders", [this, roots, paths, place](TScanProgress& progress) {
         auto scanned =
             std::make_shared<std::vector<TScannedRoot>>(ScanRootFolders(paths, progress));
-        return [this, roots, scanned, reload] { TreeScanned(roots, *scanned, reload); };
+        return [this, roots, scanned, place] {
+            placeAfterScan_ = place;
+            TreeScanned(roots, *scanned, place.has_value());
+        };
     });
 }
 
@@ -522,27 +591,34 @@ void TMainForm::TreeScanned(const std::vector<QTreeWidgetItem*>& roots,
         // Freeing a large tree takes a while; nodes of no tree may go on any thread.
         libraryWorker_->Post([old] { qDeleteAll(old); });
     }
-    QTreeWidgetItem* firstFound = nullptr;
     for (std::size_t i = 0; i < roots.size(); ++i) {
         // A root removed while it was scanned gets nothing.
         if (!rootNodes_.Contains(roots[i]) || roots[i]->childCount() > 0) continue;
         roots[i]->addChildren(scanned[i].Holder->takeChildren());
-        if (rootNodes_.Count() == 1) firstFound = scanned[i].FirstFound;
-    }
-    if (rootNodes_.Count() == 1) {
-        QTreeWidgetItem* root = rootNodes_.Items(0);
-        if (root->childCount() > 0)
-            DirTree->setCurrentItem(firstFound ? firstFound : root->child(0));
     }
     DirTree->setUpdatesEnabled(true);
+    AfterScan();
+}
+
+void TMainForm::AfterScan() {
     // The scanned levels came sorted; a new root has yet to find its place among the others.
     DirTree->invisibleRootItem()->sortChildren(0, Qt::AscendingOrder);
+    // After a reload the user's place is found again; the first folder is taken only when it
+    // is gone, and only from the sorted tree.
+    std::optional<TTreePlace> place;
+    place.swap(placeAfterScan_);
+    if (place && place->Restore(*DirTree)) return;
+    if (rootNodes_.Count() == 1) {
+        QTreeWidgetItem* root = rootNodes_.Items(0);
+        if (root->childCount() > 0) DirTree->setCurrentItem(root->child(0));
+    }
 }
 
 void TMainForm::RemoveRoot(QTreeWidgetItem* node) {
     if (!rootNodes_.Contains(node)) return;
-    if (QMessageBox::question(this, "pelbrisk", "remove?", QMessageBox::Yes | QMessageBox::No) !=
-        QMessageBox::Yes)
+    // One key too many must not drop a music folder: Enter answers No.
+    if (QMessageBox::question(this, "pelbrisk", "remove?", QMessageBox::Yes | QMessageBox::No,
+                              QMessageBox::No) != QMessageBox::Yes)
         return;
     rootNodes_.Remove(node);
     delete node;
@@ -585,6 +661,7 @@ void TMainForm::PlayListListed(const TListedFiles& listed, bool everyFile) {
     }
     PlayFileList->setUpdatesEnabled(true);
     currentIndex_ = -1;
+    randomHistory_.Clear();
     SelectNext();
 }
 
@@ -612,7 +689,18 @@ void TMainForm::DirFileListMenuPopup() {
     const QStringList files =
         ListFolderFiles(NodeFolderPath(node), false, SendListBtn->isChecked());
     for (int i = 0; i < files.size(); ++i)
-        DirFileListMenu->addAction(MenuCaption(FileCaption(files[i], i)));
+        connect(DirFileListMenu->addAction(MenuCaption(FileCaption(files[i], i))),
+                &QAction::triggered, this, [this, i] { PlayEntryOfFolderMenu(i); });
+}
+
+void TMainForm::PlayEntryOfFolderMenu(int fileIndex) {
+    FillPlayList(false, [this, fileIndex] {
+        // The menu lists the folder's files as the play list does, after its "*ALL*" entry.
+        const int row = fileIndex + (SendListBtn->isChecked() ? 1 : 0);
+        if (row >= PlayFileList->count()) return;
+        PlayFileList->setCurrentRow(row);
+        PlaySelected();
+    });
 }
 
 void TMainForm::OpenDirectoryClick() {
@@ -622,6 +710,17 @@ void TMainForm::OpenDirectoryClick() {
 
 void TMainForm::DirTreeChange() {
     if (QTreeWidgetItem* node = DirTree->currentItem()) DirTree->scrollToItem(node);
+}
+
+void TMainForm::DirTreeCollapsed(QTreeWidgetItem* node) {
+    // Scrolling to a selection hidden inside the collapsed node would open it again.
+    QTreeWidgetItem* selected = DirTree->currentItem();
+    for (QTreeWidgetItem* at = selected ? selected->parent() : nullptr; at; at = at->parent())
+        if (at == node) {
+            DirTree->setCurrentItem(node);
+            return;
+        }
+    DirTreeChange();
 }
 
 void TMainForm::DirTreeDblClick() {
@@ -651,6 +750,13 @@ bool TMainForm::PlayFileListKeyDown(const QKeyEvent& key) {
             PlayFileList->setCurrentRow(n);
             PlaySelected();
         }
+    } else if (IsTypedText(key) && PlayFileList->hasFocus()) {
+        // Typing belongs in the command box, as from the tree. Keys the box sends here itself
+        // (with Shift) arrive while the box has the focus and stay.
+        CommandEdit->setFocus();
+        QCoreApplication::postEvent(CommandEdit,
+                                    new QKeyEvent(QEvent::KeyPress, key.key(), key.modifiers(),
+                                                  key.text(), key.isAutoRepeat(), key.count()));
     } else {
         return false;
     }
@@ -660,6 +766,9 @@ bool TMainForm::PlayFileListKeyDown(const QKeyEvent& key) {
 void TMainForm::KeepOnlySelectedEntry() {
     const QListWidgetItem* selected = SelectedEntry();
     if (!selected) return;
+    // The current entry stays current only if it is the one kept.
+    currentIndex_ = PlayFileList->row(selected) == currentIndex_ ? 0 : -1;
+    randomHistory_.Clear();
     for (int row = PlayFileList->count() - 1; row >= 0; --row)
         if (PlayFileList->item(row) != selected) delete PlayFileList->item(row);
 }
@@ -668,6 +777,12 @@ void TMainForm::DeleteSelectedEntry() {
     QListWidgetItem* selected = SelectedEntry();
     if (!selected) return;
     const int row = PlayFileList->row(selected);
+    // The current entry keeps its place among the others; deleting it leaves none current.
+    if (row == currentIndex_)
+        currentIndex_ = -1;
+    else if (row < currentIndex_)
+        --currentIndex_;
+    randomHistory_.EntryDeleted(row);
     const int remembered = row + 1 < PlayFileList->count() ? row + 1 : row - 1;
     QListWidgetItem* next = remembered >= 0 ? PlayFileList->item(remembered) : nullptr;
     delete selected;

@@ -1,11 +1,14 @@
 #pragma once
 
 #include "app/AudioFileInfo.h"
+#include "app/FocusKeeper.h"
 #include "app/MprisClient.h"
 #include "app/MprisService.h"
 #include "app/OtherAppCtrl.h"
+#include "app/PlayHistory.h"
 #include "app/Settings.h"
 #include "app/TreeNodeList.h"
+#include "app/TreePlace.h"
 #include "app/WorkerThread.h"
 #include "engine/MP3Player.h"
 #include "platform/HotKeys.h"
@@ -15,6 +18,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <random>
 
 class QFrame;
@@ -40,6 +44,9 @@ struct TScannedRoot;
 // What a scroll bar reports to its handler: the thumb is being dragged, a scroll action has
 // ended (a click, a page step, a released drag, a wheel turn), or anything else.
 enum TScrollCode { scrTrack, scrEndScroll, scrOther };
+
+// How far a seek key moves, and the position bar's page step.
+inline constexpr int kSeekStepMs = 5000;
 
 // The icon's tip holds at most 63 bytes of the now-playing text, cut on a character boundary.
 QString TrayTipText(const QString& nowPlaying);
@@ -79,6 +86,8 @@ public:
     QWidget* PosPanel;
     QLabel* Label1;
     QScrollBar* PosBar;
+    // Elapsed and total time, beside the position bar.
+    QLabel* PosTime;
     QWidget* VolPanel;
     QLabel* Label2;
     QScrollBar* VolBar;
@@ -148,6 +157,8 @@ public:
     void PitClick();
     void SetPitch(int percent);
     bool SeekTracking() const { return seekTracking_; }
+    // Moves the playing position by `deltaMs` (negative: back), within the song.
+    void SeekBy(int deltaMs);
 
     void SetNowPlaying(const QString& text);
     const QString& NowPlayingText() const { return nowPlaying_; }
@@ -164,6 +175,7 @@ public:
 
     // The command box.
     bool ExecuteCommand();
+    void ShowHelp();
     void CmdEditChange();
     // True when the key is taken here and the box's own editing must not see it.
     bool CmdEditKeyDown(const QKeyEvent& key);
@@ -187,6 +199,7 @@ public:
 
     void ShowLoading();
     void HideLoading();
+    TFocusKeeper& FocusKeeper() { return *focusKeeper_; }
     bool TreeBuilt() const { return treeBuilt_; }
 
     TShortCut ShowHotKey() const { return showHotKey_; }
@@ -259,6 +272,11 @@ private:
     void FormResize();
 
     void DirTreeChange();
+    void DirTreeCollapsed(QTreeWidgetItem* node);
+    // What follows every scan: sorting, the selection and the keyboard.
+    void AfterScan();
+    void PlayEntryOfFolderMenu(int fileIndex);
+    void ShowPauseState();
     void DirTreeDblClick();
     void DirTreeKeyDown(const QKeyEvent& key);
     bool PlayFileListKeyDown(const QKeyEvent& key);
@@ -267,6 +285,10 @@ private:
     QListWidgetItem* SelectedEntry() const;
 
     QString settingsFile_;
+    TFocusKeeper* focusKeeper_ = nullptr;
+    // Set by a reload: where the user stood, to find again once the new scan is done.
+    std::optional<TTreePlace> placeAfterScan_;
+    TPlayHistory randomHistory_;
     TTreeNodeList rootNodes_;
     TShortCut showHotKey_ = 0;
     TShortCut volumeUpHotKey_ = 0;
@@ -288,7 +310,6 @@ private:
     QString libraryWorkUnit_;
     QTimer* loadingTimer_;
     TKeyBuffer* keyBuffer_;
-    QPointer<QWidget> focusBeforeLoading_;
     int fileListWidth_ = 155;
     bool fileListWidthApplied_ = false;
     std::minstd_rand random_;

@@ -3,11 +3,13 @@
 #include "app/AudioFileInfo.h"
 #include "app/GetLyrics.h"
 #include "app/MainForm.h"
+#include "app/PositionText.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFile>
+#include <QLabel>
 #include <QListWidget>
 #include <QScrollBar>
 #include <QSystemTrayIcon>
@@ -69,7 +71,13 @@ QListWidgetItem* TMainForm::SelectByStep(int step) {
     if (count == 0) {
         currentIndex_ = -1;
     } else if (RandomBtn->isChecked()) {
-        currentIndex_ = std::uniform_int_distribution<int>(0, count - 1)(random_);
+        // Back walks back through what played at random; only before the first song it draws.
+        if (step < 0 && !randomHistory_.Empty()) {
+            currentIndex_ = randomHistory_.Pop();
+        } else {
+            if (step > 0) randomHistory_.Push(currentIndex_);
+            currentIndex_ = std::uniform_int_distribution<int>(0, count - 1)(random_);
+        }
     } else if (currentIndex_ < 0) {
         currentIndex_ = 0;
     } else if ((currentIndex_ += step) >= count) {
@@ -120,7 +128,12 @@ void TMainForm::PlayBtnClick() {
         SendToOtherPlayers([](TOtherAppCtrl& players) { return players.OtherAppPlay(); });
         return;
     }
-    ReportErrors([this] { MP3Player->Play(); });
+    ReportErrors([this] {
+        if (MP3Player->Status() == mpsPaused)
+            MP3Player->Resume();
+        else
+            MP3Player->Play();
+    });
 }
 
 void TMainForm::StopBtnClick() {
@@ -142,6 +155,11 @@ void TMainForm::PauseBtnClick() {
         else if (MP3Player->Status() == mpsPlaying)
             MP3Player->Pause();
     });
+    ShowPauseState();
+}
+
+void TMainForm::ShowPauseState() {
+    PauseBtn->setChecked(!SendListBtn->isChecked() && MP3Player->Status() == mpsPaused);
 }
 
 void TMainForm::PrevBtnClick() {
@@ -198,6 +216,14 @@ void TMainForm::PosBarScroll(TScrollCode code, int position) {
     }
 }
 
+void TMainForm::SeekBy(int deltaMs) {
+    if (SendListBtn->isChecked() || !(MP3Player->Commands() & CommandBit(mpcSeek))) return;
+    const qint64 target =
+        std::clamp<qint64>(qint64{MP3Player->Position()} + deltaMs, 0, MP3Player->Duration());
+    ReportErrors([&] { MP3Player->Seek(static_cast<int32_t>(target)); });
+    if (Mpris) Mpris->NotifySeeked();
+}
+
 void TMainForm::VolBarScroll(TScrollCode code, int position) {
     if (code != scrEndScroll) return;
     if (SendListBtn->isChecked())
@@ -234,6 +260,7 @@ void TMainForm::SetPitch(int percent) {
 
 void TMainForm::MP3PlayerChangeStatus() {
     if (Mpris) Mpris->Refresh();
+    ShowPauseState();
     if (MP3Player->Status() != mpsPlaying) return;
     const QListWidgetItem* entry = currentIndex_ >= 0 ? PlayFileList->item(currentIndex_) : nullptr;
     if (!entry) return;
@@ -249,6 +276,9 @@ void TMainForm::MP3PlayerChangePosition() {
     if (seekTracking_) return;
     PosBar->setMaximum(MP3Player->Duration());
     PosBar->setValue(MP3Player->Position());
+    const QString time = PositionText(MP3Player->Position(), MP3Player->Duration());
+    PosTime->setText(time);
+    PosBar->setToolTip("Seek " + time);
 }
 
 void TMainForm::MP3PlayerEndPlay(TMP3EndPlayReason reason) {

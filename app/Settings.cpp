@@ -116,7 +116,8 @@ void ApplySettingsLine(TFormSettings& settings, QStringView line) {
     else if (is(u"window_height"))
         settings.WindowHeight = integerOr(100);
     else if (is(u"window_alpha"))
-        settings.WindowAlpha = integerOr(255) & 0xFF;
+        // 0, or 256 cut to its low byte, would make a window nobody can see to set it right.
+        settings.WindowAlpha = std::clamp(integerOr(255), 1, 255);
     else if (is(u"hotkey"))
         settings.ShowHotKey = TextToShortCut(value.toString());
     else if (is(u"hotkey_volume_up"))

@@ -11,7 +11,8 @@ using TArguments = std::vector<std::string>;
 
 // info [--json] [--frames] FILE...: the stream information of each file ("-" is standard input).
 int RunInfo(const TArguments& arguments);
-// decode FILE -o OUT.wav [--full-band]: the PCM of the play loop into a WAV file, at full speed.
+// decode FILE -o OUT.wav [--full-band] [--no-gapless]: the PCM of the play loop into a WAV file,
+// at full speed.
 int RunDecode(const TArguments& arguments);
 // play FILE...: plays through the default device; space pause, arrows seek, n next, q quit.
 int RunPlay(const TArguments& arguments);

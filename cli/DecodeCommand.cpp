@@ -17,6 +17,7 @@ struct TDecodeOptions {
     std::string Input;
     std::string Output;
     bool FullBand = false;
+    bool Gapless = true;
 };
 
 bool ParseDecodeOptions(const TArguments& arguments, TDecodeOptions& options) {
@@ -26,6 +27,8 @@ bool ParseDecodeOptions(const TArguments& arguments, TDecodeOptions& options) {
             options.Output = arguments[++i];
         } else if (argument == "--full-band") {
             options.FullBand = true;
+        } else if (argument == "--no-gapless") {
+            options.Gapless = false;
         } else if (options.Input.empty() && (argument == "-" || argument[0] != '-')) {
             options.Input = argument;
         } else {
@@ -54,7 +57,8 @@ void DrawProgress(int32_t position, int32_t duration) {
 int RunDecode(const TArguments& arguments) {
     TDecodeOptions options;
     if (!ParseDecodeOptions(arguments, options)) {
-        std::fprintf(stderr, "usage: pelbrisk-cli decode FILE -o OUT.wav [--full-band]\n");
+        std::fprintf(stderr,
+                     "usage: pelbrisk-cli decode FILE -o OUT.wav [--full-band] [--no-gapless]\n");
         return 2;
     }
     bool failed = false;
@@ -66,6 +70,7 @@ int RunDecode(const TArguments& arguments) {
 
     TMP3Player player;
     player.SetAutoPlay(false);
+    player.SetGapless(options.Gapless);
     TPlayEnd end;
     end.Watch(player);
     try {

@@ -1,7 +1,7 @@
 #include "cli/Commands.h"
+#include "info/StreamProbe.h"
 #include "stream/Errors.h"
 #include "stream/Stream.h"
-#include "info/StreamProbe.h"
 
 #include <cstdio>
 #include <memory>
@@ -22,6 +22,8 @@ const char* VbrKindName(TMP3VbrHeaderKind kind) {
     switch (kind) {
     case TMP3VbrHeaderKind::Xing:
         return "Xing";
+    case TMP3VbrHeaderKind::Info:
+        return "Info";
     case TMP3VbrHeaderKind::Vbri:
         return "VBRI";
     default:
@@ -30,11 +32,9 @@ const char* VbrKindName(TMP3VbrHeaderKind kind) {
 }
 
 std::string TagKinds(TMP3InfoType types, const char* separator) {
-    static constexpr std::pair<TMP3InfoType, const char*> kNames[] = {{mitMacBin, "MacBinary"},
-                                                                      {mitRiff, "RIFF"},
-                                                                      {mitID3V2, "ID3v2"},
-                                                                      {mitID3V1, "ID3v1"},
-                                                                      {mitLyrics, "Lyrics3"}};
+    static constexpr std::pair<TMP3InfoType, const char*> kNames[] = {
+        {mitMacBin, "MacBinary"}, {mitRiff, "RIFF"},      {mitID3V2, "ID3v2"},
+        {mitID3V1, "ID3v1"},      {mitLyrics, "Lyrics3"}, {mitApe, "APE"}};
     std::string text;
     for (const auto& [type, name] : kNames) {
         if ((types & type) == 0) continue;
@@ -42,6 +42,17 @@ std::string TagKinds(TMP3InfoType types, const char* separator) {
         text += name;
     }
     return text;
+}
+
+// Where the duration comes from, for the reader to judge it.
+std::string DurationSource(const TMP3StreamProbe& probe) {
+    if (probe.Values.TotalBytes > 0) {
+        std::string source = std::string("the ") + VbrKindName(probe.VbrHeader.Kind) + " frame";
+        if (probe.Values.GaplessEnd > 0) source += " and its LAME tag";
+        return source;
+    }
+    if (probe.Duration > 0) return "the bit rate";
+    return "nothing: unknown";
 }
 
 std::string VersionName(int32_t version) {
@@ -137,9 +148,14 @@ void PrintText(const TFileReport& report, bool walked) {
     else
         std::printf("  info frame:    %s, %d frames, %d bytes\n", VbrKindName(probe.VbrHeader.Kind),
                     probe.VbrHeader.Frames, probe.VbrHeader.Bytes);
+    if (probe.VbrHeader.EncoderDelay >= 0)
+        std::printf("  LAME tag:      %s, delay %d, padding %d samples\n",
+                    probe.VbrHeader.Encoder.c_str(), probe.VbrHeader.EncoderDelay,
+                    probe.VbrHeader.EncoderPadding);
     if (walked) std::printf("  audio frames:  %d\n", probe.WalkedFrames);
-    std::printf("  duration:      %d ms (%d:%02d.%03d)\n", probe.Duration, probe.Duration / 60000,
-                probe.Duration / 1000 % 60, probe.Duration % 1000);
+    std::printf("  duration:      %d ms (%d:%02d.%03d), from %s\n", probe.Duration,
+                probe.Duration / 60000, probe.Duration / 1000 % 60, probe.Duration % 1000,
+                DurationSource(probe).c_str());
     std::printf("  title:         %s\n", Title(report).c_str());
     std::printf("  artist:        %s\n", info.Artist().c_str());
     std::printf("  album:         %s\n", info.Album().c_str());
@@ -147,10 +163,18 @@ void PrintText(const TFileReport& report, bool walked) {
         {"ID3v2", &info.ID3v2Values()},
         {"ID3v1", &info.ID3v1Values()},
         {"RIFF", &info.RiffValues()},
-        {"Lyrics3", &info.LyricsValues()}};
+        {"Lyrics3", &info.LyricsValues()},
+        {"APE", &info.ApeValues()}};
     for (const auto& [name, lines] : lists)
         for (const std::string& line : *lines)
             std::printf("  %-8s %s\n", name, line.c_str());
+}
+
+std::string LameTagJson(const TMP3VbrHeader& header) {
+    if (header.EncoderDelay < 0) return ",\"encoder\":null,\"delay\":null,\"padding\":null";
+    return ",\"encoder\":" + JsonString(header.Encoder) +
+           ",\"delay\":" + std::to_string(header.EncoderDelay) +
+           ",\"padding\":" + std::to_string(header.EncoderPadding);
 }
 
 void PrintJson(const TFileReport& report, bool walked) {
@@ -179,7 +203,8 @@ void PrintJson(const TFileReport& report, bool walked) {
     else
         out += "{\"kind\":" + JsonString(VbrKindName(probe.VbrHeader.Kind)) +
                ",\"frames\":" + std::to_string(probe.VbrHeader.Frames) +
-               ",\"bytes\":" + std::to_string(probe.VbrHeader.Bytes) + "}";
+               ",\"bytes\":" + std::to_string(probe.VbrHeader.Bytes) +
+               LameTagJson(probe.VbrHeader) + "}";
     if (walked) out += ",\"audioFrames\":" + std::to_string(probe.WalkedFrames);
     out += ",\"durationMs\":" + std::to_string(probe.Duration);
     out += ",\"title\":" + JsonString(Title(report));
@@ -189,6 +214,7 @@ void PrintJson(const TFileReport& report, bool walked) {
     out += ",\"id3v1\":" + JsonLines(info.ID3v1Values());
     out += ",\"riff\":" + JsonLines(info.RiffValues());
     out += ",\"lyrics3\":" + JsonLines(info.LyricsValues());
+    out += ",\"ape\":" + JsonLines(info.ApeValues());
     std::printf("%s}\n", out.c_str());
 }
 

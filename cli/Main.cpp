@@ -16,7 +16,8 @@ constexpr TCommand kCommands[] = {
     {"info", pelbrisk::cli::RunInfo,
      "info [--json] [--frames] FILE...   tags, audio range, first frame, duration"},
     {"decode", pelbrisk::cli::RunDecode,
-     "decode FILE -o OUT.wav [--full-band]   decode to a WAV file"},
+     "decode FILE -o OUT.wav [--full-band] [--no-gapless]   decode to a WAV file (--no-gapless "
+     "keeps the encoder's delay and padding)"},
     {"play", pelbrisk::cli::RunPlay,
      "play FILE...   play (space pause, left/right seek, n next, q quit)"},
 };

@@ -2,6 +2,7 @@
 
 #include "decoder/Layer3Routines.h"
 #include "decoder/Routines.h"
+#include "decoder/Synthesis.h"
 
 #include <atomic>
 
@@ -129,17 +130,19 @@ TRoutineChoice SelectRoutines(uint32_t features) {
     const TRoutineChoice choice = ChooseRoutines(features);
     // Alias reduction and the IMDCT have one single-precision version (on processors with AVX2
     // a vector one): the last-bit freedom the 3DNow! versions had is not needed. The windows
-    // keep each family's rounding.
+    // keep each family's rounding. The vector versions extend the SSE family, so a word without
+    // SSE, which is how a caller keeps to fewer capabilities, gets the portable ones.
+    const bool vector = (features & pfSSE) != 0;
     Routines.Antialias = AntialiasFpu;
-    Routines.Imdct = FastestImdct();
+    Routines.Imdct = vector ? FastestImdct() : ImdctFpu;
     Routines.ImdctLongCore = ImdctLongCoreFpu;
     Routines.ImdctShortCore = ImdctShortCoreFpu;
     if (choice.Window == rv3DNow || choice.Window == rvE3DNow) {
         Routines.WindowMono = WindowMono3DNow;
         Routines.WindowInterleaved = WindowInterleaved3DNow;
     } else {
-        Routines.WindowMono = FastestWindowMono();
-        Routines.WindowInterleaved = FastestWindowInterleaved();
+        Routines.WindowMono = vector ? FastestWindowMono() : WindowMonoFpu;
+        Routines.WindowInterleaved = vector ? FastestWindowInterleaved() : WindowInterleavedFpu;
     }
     return choice;
 }

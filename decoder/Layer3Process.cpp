@@ -31,7 +31,8 @@ void Requantize(TLayer3State& state, int32_t slot, int32_t channel) {
     const float globalGain = k.GainPower[std::clamp(gi.GlobalGain + 6, 0, 261)];
     const int32_t scale = gi.ScalefacScale;
 
-    extent = TSpectrumExtent{};
+    // -1: no band holds a value, so intensity stereo may start at band 0.
+    extent = TSpectrumExtent{0, -1, 0, 0, {-1, -1, -1}};
     if (gi.BlockType == 2) {
         extent.HasShort = 1;
         extent.LongBandCount = gi.MixedBlock ? state.MixedLongBands : 0;
@@ -83,16 +84,27 @@ void Requantize(TLayer3State& state, int32_t slot, int32_t channel) {
             std::memcpy(out + firstLine, state.Reorder + firstLine,
                         sizeof(float) * static_cast<size_t>(done - firstLine));
         state.NonZeroLines[slot][channel] = done;
-        if (extent.FirstShortBand == 0 || done > firstLine)
-            extent.LastNonZeroBand =
-                std::max({extent.LastNonZeroShort[0], extent.LastNonZeroShort[1],
-                          extent.LastNonZeroShort[2]});
+        // Intensity stereo reads this as a short band, also when a mixed block's values end
+        // in its long part.
+        extent.LastNonZeroBand = std::max(
+            {extent.LastNonZeroShort[0], extent.LastNonZeroShort[1], extent.LastNonZeroShort[2]});
     }
     std::fill(out + done, out + 576, 0.0f);
 }
 
 int32_t BandEnd(const TLayer3State& state, const TSpectrumExtent& extent, int32_t band) {
+    if (band < 0) return 0;
     return extent.HasShort ? state.ShortEnd3[band] : state.LongEnd[band];
+}
+
+int32_t BandStart(const TLayer3State& state, const TSpectrumExtent& extent, int32_t band) {
+    return BandEnd(state, extent, band - 1);
+}
+
+// The first band of the intensity region: past the right channel's last value, and never in the
+// long part of a mixed block.
+int32_t FirstIntensityBand(const TSpectrumExtent& right) {
+    return std::max(right.LastNonZeroBand + 1, right.HasShort ? right.FirstShortBand : 0);
 }
 
 void MidSideStereo(float* left, float* right, int32_t lines) {
@@ -103,6 +115,9 @@ void MidSideStereo(float* left, float* right, int32_t lines) {
         right[i] = l - r;
     }
 }
+
+// Position 0 of the one-bit block: both channels take the left one's values.
+constexpr int32_t LsfPositionZero = 1;
 
 inline void Position(float* left, float* right, int32_t i, const float* pair) {
     const float l = left[i];
@@ -122,31 +137,41 @@ void IntensityStereo(TLayer3State& state, int32_t slot) {
     const int32_t ms = side.MidSide;
     const TIntensityPartition& ip = state.Intensity;
 
+    // The top band of either numbering carries no position of its own. It takes the band
+    // below's when that band lies in the intensity region too; otherwise LSF streams give it
+    // position 0 (both channels equal) and MPEG-1 streams leave it as coded.
     if (!rightExtent.HasShort) {
-        for (int32_t band = rightExtent.LastNonZeroBand + 1; band <= 20; ++band) {
-            const int32_t start = state.LongEnd[band - 1];
+        const int32_t first = FirstIntensityBand(rightExtent);
+        const int32_t last = (first <= 20 || state.Lsf) ? 21 : 20;
+        for (int32_t band = first; band <= last; ++band) {
+            const int32_t start = BandStart(state, rightExtent, band);
             if (start >= leftLines) break;
             const int32_t end = std::min(state.LongEnd[band], leftLines);
+            const int32_t coded = std::min(band, 20);
             const float* pair;
             if (!state.Lsf)
-                pair = k.IntensityMpeg1[ms][std::min(sf.Long[band], 7)];
+                pair = k.IntensityMpeg1[ms][std::min(sf.Long[coded], 7)];
+            else if (first <= 20)
+                pair = k.IntensityLsf[ip.Scale][ms]
+                                     [std::min(ip.LongLimit[coded] + sf.Long[coded], 63)];
             else
-                pair =
-                    k.IntensityLsf[ip.Scale][ms][std::min(ip.LongLimit[band] + sf.Long[band], 63)];
+                pair = k.IntensityLsf[ip.Scale][ms][LsfPositionZero];
             for (int32_t i = start; i < end; ++i)
                 Position(left, right, i, pair);
         }
         return;
     }
     if (!state.Lsf) {
-        const int32_t first = std::max(rightExtent.LastNonZeroBand + 1, rightExtent.FirstShortBand);
-        for (int32_t band = first; band <= 11; ++band) {
-            const int32_t start = state.ShortEnd3[band - 1];
+        const int32_t first = FirstIntensityBand(rightExtent);
+        const int32_t last = first <= 11 ? 12 : 11;
+        for (int32_t band = first; band <= last; ++band) {
+            const int32_t start = BandStart(state, rightExtent, band);
             const int32_t end = state.ShortEnd3[band];
+            const int32_t coded = std::min(band, 11);
             for (int32_t i = start; i + 3 <= end && i + 3 <= leftLines; i += 3)
                 for (int w = 0; w < 3; ++w)
                     Position(left, right, i + w,
-                             k.IntensityMpeg1[ms][std::min(sf.Short[w][band], 7)]);
+                             k.IntensityMpeg1[ms][std::min(sf.Short[w][coded], 7)]);
         }
         return;
     }
@@ -155,9 +180,11 @@ void IntensityStereo(TLayer3State& state, int32_t slot) {
             std::max(rightExtent.LastNonZeroShort[w] + 1, rightExtent.FirstShortBand);
         const int32_t last = std::min(leftExtent.LastNonZeroShort[w], 12);
         for (int32_t band = first; band <= last; ++band) {
-            const float* pair =
-                k.IntensityLsf[ip.Scale][ms][std::min(ip.ShortLimit[band] + sf.Short[w][band], 63)];
-            const int32_t start = state.ShortEnd3[band - 1];
+            const int32_t coded = std::min(band, 11);
+            const float* pair = first <= 11 ? k.IntensityLsf[ip.Scale][ms][std::min(
+                                                  ip.ShortLimit[coded] + sf.Short[w][coded], 63)]
+                                            : k.IntensityLsf[ip.Scale][ms][LsfPositionZero];
+            const int32_t start = BandStart(state, rightExtent, band);
             const int32_t end = state.ShortEnd3[band];
             for (int32_t i = start + w; i < end; i += 3)
                 Position(left, right, i, pair);
@@ -231,7 +258,7 @@ void ProcessGranule(TMP3Decoder& decoder, TLayer3State& state, int32_t slot, int
             int32_t lines;
             if (side.Intensity) {
                 const TSpectrumExtent& right = state.Extent[slot][1];
-                lines = BandEnd(state, right, right.LastNonZeroBand);
+                lines = BandStart(state, right, FirstIntensityBand(right));
             } else {
                 lines = std::max(state.NonZeroLines[slot][0], state.NonZeroLines[slot][1]);
             }
@@ -245,12 +272,15 @@ void ProcessGranule(TMP3Decoder& decoder, TLayer3State& state, int32_t slot, int
         }
     }
 
+    // Alias reduction joins subbands that both have long blocks: none in a pure short block,
+    // only subbands 0 and 1 in a mixed block with a short part. A mixed flag on a start or stop
+    // block has no short part: it changes only the window of subbands 0 and 1 (ImdctBlockType),
+    // and the block is reduced at every boundary. l3-si_block holds all of these.
     for (int32_t c = 0; c < channels; ++c) {
-        if (state.Extent[slot][c].LongBandCount == 0) continue;
-        const TGranuleInfo& gi = side.Granule[slot][c];
-        const int32_t boundaries = (gi.BlockType == 2 && gi.MixedBlock)
-                                       ? 1
-                                       : std::min((state.NonZeroLines[slot][c] + 7) / 18, 31);
+        const TSpectrumExtent& extent = state.Extent[slot][c];
+        if (extent.LongBandCount == 0) continue;
+        const int32_t boundaries =
+            extent.HasShort ? 1 : std::min((state.NonZeroLines[slot][c] + 7) / 18, 31);
         Routines.Antialias(state.Spectrum[c][slot], boundaries);
         state.NonZeroLines[slot][c] = std::max(state.NonZeroLines[slot][c], 18 * boundaries + 8);
     }

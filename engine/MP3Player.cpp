@@ -1,9 +1,9 @@
 #include "engine/MP3Player.h"
 
 #include "decoder/Decoder.h"
-#include "stream/Errors.h"
 #include "info/StreamProbe.h"
 #include "info/VbrHeader.h"
+#include "stream/Errors.h"
 
 #include <algorithm>
 #include <cmath>
@@ -300,6 +300,9 @@ void TMP3Player::ReadStreamLayout() {
     totalBytes_ = values.TotalBytes;
     dataStart_ = values.DataStart;
     dataLength_ = values.DataLength;
+    gaplessBegin_ = values.GaplessBegin;
+    gaplessEnd_ = values.GaplessEnd;
+    frameIndex_ = 0;
 
     std::lock_guard table(seekTableMutex_);
     seekTable_.push_back(reader_.Position());
@@ -328,6 +331,8 @@ void TMP3Player::Close() {
         positionMs_ = 0;
         bytesPerFrame_ = 0;
         totalBytes_ = 0;
+        gaplessBegin_ = 0;
+        gaplessEnd_ = 0;
     }
     AssignStatus(mpsStopped);
 }
@@ -427,6 +432,7 @@ void TMP3Player::Stop() {
         if (reader_.Seekable()) reader_.Seek(dataStart_, msoFromBeginning);
         pendingBytes_ = 0;
         frameLength_ = 0;
+        frameIndex_ = 0;
         playedBytes_ = 0;
         positionMs_ = 0;
         needsDecoderSetup_ = true;
@@ -506,9 +512,10 @@ void TMP3Player::MPMWatchEvent() {
             reader_.Skip(frameLength_);
             frameLength_ = 0;
             resyncCount_ = 0;
-            pendingBytes_ = bytesPerFrame_;
             // An undecodable frame plays as one frame of silence, keeping the time line.
             if (decoded.Consumed <= 0) std::memset(pcm, 0, static_cast<size_t>(bytesPerFrame_));
+            KeepSongPart(pcm);
+            if (pendingBytes_ == 0) return; // all delay or padding: on to the next frame
         }
         MP3Assert(pendingBytes_ >= 1);
         {
@@ -539,6 +546,19 @@ void TMP3Player::MPMWatchEvent() {
         freePercent = soundOut_.FreePercent();
     }
     if (freePercent <= 25) std::this_thread::yield();
+}
+
+// Leaves the part of the frame just decoded into `pcm` that belongs to the song at its start and
+// makes it the pending output.
+void TMP3Player::KeepSongPart(uint8_t* pcm) {
+    const int32_t sampleBytes = channels_ * 2;
+    const int32_t samplesPerFrame = bytesPerFrame_ / sampleBytes;
+    const TMP3SampleSpan song =
+        SongPartOfFrame(frameIndex_++, samplesPerFrame, gaplessBegin_, gapless_ ? gaplessEnd_ : 0);
+    if (song.From > 0)
+        std::memmove(pcm, pcm + song.From * sampleBytes,
+                     static_cast<size_t>((song.To - song.From) * sampleBytes));
+    pendingBytes_ = (song.To - song.From) * sampleBytes;
 }
 
 // Called with the decoder lock held, which it gives up while the sound plays out: a player
@@ -625,9 +645,13 @@ void TMP3Player::Seek(int32_t milliseconds) {
         playedBytes_ = 0;
         positionMs_ = 0;
         if (!noisySeek_) needsDecoderSetup_ = true;
+        // In song time: the song starts inside the first frame when its delay is trimmed, so
+        // the frames after it begin that delay earlier than their place in the stream.
+        const int64_t delayBytes = gapless_ ? gaplessBegin_ * channels_ * 2 : 0;
         const int64_t target =
             static_cast<int64_t>(milliseconds) * sampleRate_ * channels_ * 2 / 1000;
-        int64_t frame = (target + bytesPerFrame_ - 1) / bytesPerFrame_;
+        int64_t frame =
+            target == 0 ? 0 : (target + delayBytes + bytesPerFrame_ - 1) / bytesPerFrame_;
         frame = std::min<int64_t>(frame, INT32_MAX);
         {
             std::lock_guard table(seekTableMutex_);
@@ -648,7 +672,8 @@ void TMP3Player::Seek(int32_t milliseconds) {
                 }
             }
             reader_.Seek(seekTable_[static_cast<size_t>(frame)], msoFromBeginning);
-            playedBytes_ = frame * bytesPerFrame_;
+            frameIndex_ = frame;
+            playedBytes_ = std::max<int64_t>(frame * bytesPerFrame_ - delayBytes, 0);
         }
         if (paused) soundOut_.Pause();
         AttachPositionNotifier();

@@ -1,15 +1,15 @@
 #pragma once
 
 #include "decoder/CpuFeatures.h"
-#include "stream/AlignedBlock.h"
 #include "engine/LoopThread.h"
 #include "engine/MessageQueue.h"
 #include "engine/SoundOut.h"
-#include "stream/Stream.h"
-#include "stream/StreamReader.h"
 #include "engine/Threads.h"
 #include "info/FrameHeader.h"
 #include "info/MP3Info.h"
+#include "stream/AlignedBlock.h"
+#include "stream/Stream.h"
+#include "stream/StreamReader.h"
 
 #include <array>
 #include <atomic>
@@ -117,6 +117,11 @@ public:
     void SetOutputFileName(const std::string& value) { outputFileName_ = value; }
     int32_t DeviceID() const { return deviceId_; }
     void SetDeviceID(int32_t value) { deviceId_ = value; }
+    // Gapless playback: when the stream's LAME tag names the encoder's delay and padding, only
+    // the song is played, timed and sought in, as other players do. On by default; off plays
+    // every frame whole.
+    bool Gapless() const { return gapless_; }
+    void SetGapless(bool value) { gapless_ = value; }
 
     TNotifyEvent OnChangePosition;
     TNotifyEvent OnChangeStatus;
@@ -159,6 +164,9 @@ public:
     int32_t Channels() const { return channels_; }
     int32_t LayerNumber() const { return layerNumber_; }
     int32_t MpegVersion() const { return mpegVersion_; }
+    // The song within the decoded samples, as the LAME tag gives it; both 0 without one.
+    int64_t GaplessBegin() const { return gaplessBegin_; }
+    int64_t GaplessEnd() const { return gaplessEnd_; }
     // Where the decoding stands in the file (taken under the decoder lock).
     int32_t ReaderPosition();
     TMP3EndPlayReason EndReason() const { return endReason_; }
@@ -225,6 +233,7 @@ private:
     void HandleException(const TMPMessage& message);
     void HandleEndOfStream(const TMPMessage& message);
     static int32_t PaddingSlot(const TMP3FrameHeader& header);
+    void KeepSongPart(uint8_t* pcm);
 
     // Properties.
     bool autoOpen_ = true;
@@ -244,6 +253,7 @@ private:
     std::string outputFileName_;
     int32_t deviceId_ = -1;
     bool loading_ = false;
+    std::atomic<bool> gapless_{true};
     bool destroying_ = false;
 
     // The open stream.
@@ -267,6 +277,9 @@ private:
     int32_t bitrate_ = 0;
     int32_t bytesPerFrame_ = 0;
     int64_t totalBytes_ = 0;
+    int64_t gaplessBegin_ = 0;
+    int64_t gaplessEnd_ = 0;
+    int64_t frameIndex_ = 0; // of the next frame to decode, counted from the first audio frame
     TMPPlainMutex seekTableMutex_;
     std::vector<int32_t> seekTable_;
     TMPAlignedBlock pcmBuffer_;

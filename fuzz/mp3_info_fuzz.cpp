@@ -1,6 +1,8 @@
+#include "info/ApeTag.h"
+#include "info/Id3v2Tag.h"
+#include "info/StreamProbe.h"
 #include "stream/Errors.h"
 #include "stream/Stream.h"
-#include "info/StreamProbe.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -29,6 +31,26 @@ void Probe(const uint8_t* data, size_t size, bool seekable) {
     if (info.AudioStart() < 0 || info.AudioStart() > static_cast<int32_t>(size)) std::abort();
 }
 
+// The tag readers straight on the bytes, whatever the header would have said: the frames of each
+// ID3v2 version, unsynchronised or not, up to any tag end, and an APE tag ending at the end.
+void ReadTagsDirectly(const uint8_t* data, size_t size) {
+    TMPMemoryStream stream(data, size);
+    TMPStreamReader reader(4096); // small, so that frames and items outgrow it
+    reader.Attach(&stream, true);
+    const int64_t tagEnd = size > 0 ? data[0] * int64_t(size) / 255 : 0;
+    for (uint8_t version = 2; version <= 4; ++version) {
+        for (const bool unsynchronised : {false, true}) {
+            reader.Seek(0, msoFromBeginning);
+            std::vector<std::string> lines;
+            TId3v2Frames(reader, tagEnd, version, unsynchronised).Read(lines);
+            if (reader.Position() > static_cast<int32_t>(size)) std::abort();
+        }
+    }
+    std::vector<std::string> lines;
+    if (ReadApeTag(reader, static_cast<int64_t>(size), lines) > static_cast<int64_t>(size))
+        std::abort();
+}
+
 } // namespace
 
 // Tags, wrappers and the first-frame search over arbitrary bytes, seekable and not: bad input
@@ -37,6 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {
         Probe(data, size, true);
         Probe(data, size, false);
+        ReadTagsDirectly(data, size);
     } catch (const EMP3AssertionFailure&) {
         std::abort();
     } catch (const EMP3Error&) {

@@ -1,10 +1,12 @@
 #include "info/MP3Info.h"
 
-#include "stream/Errors.h"
+#include "info/ApeTag.h"
 #include "info/FrameHeader.h"
 #include "info/FrameTables.h"
 #include "info/Genres.h"
+#include "info/Id3v2Tag.h"
 #include "info/TextConversion.h"
+#include "stream/Errors.h"
 
 #include <algorithm>
 #include <cstring>
@@ -16,7 +18,11 @@ namespace {
 
 constexpr int32_t kMacBinaryHeaderBytes = 128;
 constexpr int32_t kId3v1Bytes = 128;
-constexpr int32_t kId3v2HeaderBytes = 10;
+constexpr int32_t kId3v2HeaderBytes = 10; // and of version 2.4's footer
+constexpr uint8_t kUnsynchronisationFlag = 0x80;
+constexpr uint8_t kId3v2ExtendedHeaderFlag = 0x40;
+constexpr uint8_t kId3v22CompressionFlag = 0x40;
+constexpr uint8_t kId3v24FooterFlag = 0x10;
 constexpr int32_t kFirstFrameSearchBytes = 4096;
 constexpr int32_t kLyricsMarkerBytes = 9;
 constexpr int32_t kLyrics3v1Reach = 5100;
@@ -40,35 +46,6 @@ int32_t Signed(uint32_t value) {
 
 bool StartsWith(const uint8_t* bytes, std::string_view magic) {
     return std::memcmp(bytes, magic.data(), magic.size()) == 0;
-}
-
-// At most `count` bytes up to the first zero, without trailing characters of code 32 or less.
-std::string FixedFieldText(const uint8_t* bytes, size_t count) {
-    const auto* end = static_cast<const uint8_t*>(std::memchr(bytes, 0, count));
-    size_t length = end == nullptr ? count : static_cast<size_t>(end - bytes);
-    while (length > 0 && bytes[length - 1] <= 32)
-        --length;
-    return std::string(reinterpret_cast<const char*>(bytes), length);
-}
-
-// The fixed-field text behind the last zero that lies before the field's final byte.
-std::string TextAfterLastZero(const uint8_t* bytes, size_t count) {
-    size_t start = 0;
-    for (size_t at = 0; at + 1 < count; ++at)
-        if (bytes[at] == 0) start = at + 1;
-    return FixedFieldText(bytes + start, count - start);
-}
-
-// A UTF-16 comment: a language code, a description ended by a zero unit, then the text. Its
-// units hold zero bytes of their own, so the last zero byte cannot find the text here.
-std::string Utf16CommentText(const uint8_t* bytes, size_t count) {
-    constexpr size_t kLanguageBytes = 3;
-    size_t at = kLanguageBytes;
-    while (at + 1 < count && (bytes[at] != 0 || bytes[at + 1] != 0))
-        at += 2;
-    at += 2;
-    if (at >= count) return {};
-    return Utf16ToUtf8(bytes + at, (count - at) / 2);
 }
 
 // A number written in decimal characters; 0 when they are not one.
@@ -118,6 +95,7 @@ void TMP3Info::Clear() {
     id3v1Values_.clear();
     id3v2Values_.clear();
     lyricsValues_.clear();
+    apeValues_.clear();
 }
 
 void TMP3Info::AttachReader(TMPStreamReader* reader) {
@@ -209,60 +187,39 @@ bool TMP3Info::ReadId3v2() {
     // The size bytes are taken whole, their top bits included.
     const int32_t size = (header[6] << 21) + (header[7] << 14) + (header[8] << 7) + header[9];
     if (size <= 0) return false;
-    const int32_t majorVersion = header[3];
+    const uint8_t version = header[3];
     const uint8_t flags = header[5];
     const int64_t tagEnd = int64_t(reader_->Position()) + kId3v2HeaderBytes + size;
+    const bool footer = version == 4 && (flags & kId3v24FooterFlag) != 0;
+    // Version 2.2's compression was never defined: such a tag cannot be read.
+    const bool readable =
+        (version == 2 && (flags & kId3v22CompressionFlag) == 0) || version == 3 || version == 4;
 
-    if (majorVersion != 3 || (flags & 0x80) != 0) {
-        // Other versions and unsynchronised tags are passed over unread.
+    if (!readable) {
         if (!SkipLong(int64_t(size) + kId3v2HeaderBytes)) return false;
     } else {
-        if ((flags & 0x40) != 0) {
+        if (version != 2 && (flags & kId3v2ExtendedHeaderFlag) != 0) {
             if (!reader_->Require(14)) return false;
-            const int32_t extendedSize = Signed(BigEndian32(reader_->Data() + 10));
-            if (extendedSize < 0 || extendedSize > size) return false;
-            if (!SkipLong(14 + int64_t(extendedSize))) return false;
+            const uint8_t* extended = reader_->Data() + 10;
+            // Version 2.4 counts the size field in, 2.3 does not.
+            const int64_t extendedBytes =
+                version == 4 ? Id3v2SyncSafe(extended) : 4 + int64_t(Signed(BigEndian32(extended)));
+            const int64_t smallest = version == 4 ? 6 : 4;
+            const int64_t largest = version == 4 ? size : int64_t(size) + 4;
+            if (extendedBytes < smallest || extendedBytes > largest) return false;
+            if (!SkipLong(kId3v2HeaderBytes + extendedBytes)) return false;
         } else if (!reader_->Skip(kId3v2HeaderBytes)) {
             return false;
         }
-        if (!ReadId3v2Frames(tagEnd)) return false;
+        TId3v2Frames frames(*reader_, tagEnd, version, (flags & kUnsynchronisationFlag) != 0);
+        if (!frames.Read(id3v2Values_)) return false;
+        if (footer && !reader_->Skip(kId3v2HeaderBytes)) return false;
     }
     audioStart_ = reader_->Position();
-    if (audioLength_ != kUnknownLength) audioLength_ -= size + kId3v2HeaderBytes;
+    const int32_t tagBytes =
+        size + kId3v2HeaderBytes + (readable && footer ? kId3v2HeaderBytes : 0);
+    if (audioLength_ != kUnknownLength) audioLength_ -= tagBytes;
     return true;
-}
-
-bool TMP3Info::ReadId3v2Frames(int64_t tagEnd) {
-    while (tagEnd >= int64_t(reader_->Position()) + 10) {
-        if (!reader_->Require(10)) return false;
-        const std::string id = FixedFieldText(reader_->Data(), 4);
-        const int32_t size = Signed(BigEndian32(reader_->Data() + 4));
-        if (size <= 0) {
-            // Padding runs to the tag's end.
-            if (!SkipLong(tagEnd - reader_->Position())) return false;
-            break;
-        }
-        const int64_t frameBytes = int64_t(size) + 10;
-        if (reader_->Capacity() >= frameBytes) {
-            if (!reader_->Require(static_cast<int32_t>(frameBytes))) return false;
-            const uint8_t* body = reader_->Data() + 10;
-            const uint8_t* text = body + 1;
-            const size_t textBytes = static_cast<size_t>(size - 1);
-            std::string value;
-            if (!id.empty() && id[0] == 'T' && body[0] == 1)
-                value = Utf16ToUtf8(text, textBytes / 2);
-            else if (id == "COMM" && body[0] == 1)
-                value = Utf16CommentText(text, textBytes);
-            else if (id == "COMM" || id == "WXXX")
-                value = TextAfterLastZero(text, textBytes);
-            else
-                value = FixedFieldText(text, textBytes);
-            id3v2Values_.push_back(id + "=" + value);
-        }
-        if (int64_t(reader_->Position()) + frameBytes > tagEnd) return false;
-        if (!reader_->Skip(static_cast<int32_t>(frameBytes))) return false;
-    }
-    return reader_->Position() == tagEnd;
 }
 
 bool TMP3Info::FindFirstFrame() {
@@ -298,7 +255,21 @@ bool TMP3Info::ReadTailTags() {
         }
     }
     if (ReadId3v1()) foundTypes_ |= mitID3V1;
+    // An APE tag sits right before the ID3v1 tag, or before a Lyrics3 tag there.
+    int64_t end = (foundTypes_ & mitMacBin) != 0 ? macDataEnd_ : reader_->Size();
+    if ((foundTypes_ & mitID3V1) != 0) end = id3v1Position_;
+    ReadApe(end);
     if (ReadLyrics3()) foundTypes_ |= mitLyrics;
+    if ((foundTypes_ & (mitApe | mitLyrics)) == mitLyrics) ReadApe(lyricsStart_);
+    return true;
+}
+
+bool TMP3Info::ReadApe(int64_t end) {
+    const int64_t start = ReadApeTag(*reader_, end, apeValues_);
+    if (start < 0) return false;
+    foundTypes_ |= mitApe;
+    apeStart_ = static_cast<int32_t>(start);
+    if (apeStart_ >= audioStart_) audioLength_ = std::min(audioLength_, apeStart_ - audioStart_);
     return true;
 }
 
@@ -348,7 +319,9 @@ bool TMP3Info::ReadId3v1() {
 bool TMP3Info::ReadLyrics3() {
     MP3Assert(reader_->Seekable());
     int32_t end = reader_->Size();
-    if ((foundTypes_ & mitID3V1) != 0)
+    if ((foundTypes_ & mitApe) != 0)
+        end = apeStart_;
+    else if ((foundTypes_ & mitID3V1) != 0)
         end = id3v1Position_;
     else if ((foundTypes_ & mitMacBin) != 0)
         end = macDataEnd_;
@@ -419,8 +392,8 @@ void TMP3Info::LoadFromFile(const std::string& fileName) {
     reader_ = nullptr;
 }
 
-std::string TMP3Info::BestValue(const char* id3v1Name, const char* id3v2Name,
-                                const char* riffName) const {
+std::string TMP3Info::BestValue(const char* id3v1Name, const char* id3v2Name, const char* riffName,
+                                const char* apeName) const {
     std::string best;
     auto consider = [&](TMP3InfoType type, const TMP3InfoValues& lines, const char* name) {
         if ((needInfoType_ & type) == 0) return;
@@ -430,22 +403,23 @@ std::string TMP3Info::BestValue(const char* id3v1Name, const char* id3v2Name,
     consider(mitID3V1, id3v1Values_, id3v1Name);
     consider(mitID3V2, id3v2Values_, id3v2Name);
     consider(mitRiff, riffValues_, riffName);
+    consider(mitApe, apeValues_, apeName);
     return best;
 }
 
 std::string TMP3Info::Title() const {
-    std::string title = BestValue("TITLE", "TIT2", "INAM");
+    std::string title = BestValue("TITLE", "TIT2", "INAM", "Title");
     if (!title.empty()) return title;
     const size_t slash = fileName_.find_last_of('/');
     return slash == std::string::npos ? fileName_ : fileName_.substr(slash + 1);
 }
 
 std::string TMP3Info::Artist() const {
-    return BestValue("ARTIST", "TPE1", "IART");
+    return BestValue("ARTIST", "TPE1", "IART", "Artist");
 }
 
 std::string TMP3Info::Album() const {
-    return BestValue("ALBUM", "TALB", "IPRD");
+    return BestValue("ALBUM", "TALB", "IPRD", "Album");
 }
 
 } // namespace pelbrisk

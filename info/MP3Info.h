@@ -16,6 +16,7 @@ inline constexpr TMP3InfoType mitID3V2 = 1 << 1;
 inline constexpr TMP3InfoType mitRiff = 1 << 2;
 inline constexpr TMP3InfoType mitMacBin = 1 << 3;
 inline constexpr TMP3InfoType mitLyrics = 1 << 4;
+inline constexpr TMP3InfoType mitApe = 1 << 5;
 
 // "name=value" lines of one tag kind, in the order read.
 using TMP3InfoValues = std::vector<std::string>;
@@ -25,7 +26,8 @@ using TMP3InfoValues = std::vector<std::string>;
 std::string InfoValue(const TMP3InfoValues& lines, std::string_view name);
 
 // Where the MPEG audio data of a stream lies and what its tags and wrappers say: MacBinary and
-// RIFF wrappers and an ID3v2.3 tag at the head, an ID3v1 and a Lyrics3 tag at the tail.
+// RIFF wrappers and an ID3v2 tag (version 2.2 to 2.4) at the head, an ID3v1, a Lyrics3 and an
+// APE tag at the tail; the APE tag's bytes are no audio data.
 //
 // The player attaches its own reader, calls ReadHeadTags (and ReadTailTags on a seekable stream)
 // and takes AudioStart/AudioLength as its audio range; a play-list entry calls LoadFromFile.
@@ -47,13 +49,13 @@ public:
     bool ReadHeadTags();
     // Moves AudioStart to the first complete frame within 4096 bytes of the head.
     bool FindFirstFrame();
-    // RIFF INFO, ID3v1 and Lyrics3 at the end; false when the stream cannot seek.
+    // RIFF INFO, ID3v1, Lyrics3 and APE at the end; false when the stream cannot seek.
     bool ReadTailTags();
     // Reads a file on its own; raises EMP3Error ("unknown MPEG Audio format." when it is not
     // MPEG audio, the system's text when it cannot be opened), leaving the object cleared.
     void LoadFromFile(const std::string& fileName);
 
-    // The longest of the ID3v1, ID3v2 and RIFF values whose kind is in NeedInfoType; the
+    // The longest of the ID3v1, ID3v2, RIFF and APE values whose kind is in NeedInfoType; the
     // earlier kind wins a tie. An empty Title falls back to the file's name.
     std::string Title() const;
     std::string Artist() const;
@@ -72,10 +74,12 @@ public:
     int32_t RiffDataLength() const { return riffDataLength_; }
     int32_t ID3v1Position() const { return id3v1Position_; }
     int32_t LyricsStart() const { return lyricsStart_; }
+    int32_t ApeStart() const { return apeStart_; }
     const TMP3InfoValues& RiffValues() const { return riffValues_; }
     const TMP3InfoValues& ID3v1Values() const { return id3v1Values_; }
     const TMP3InfoValues& ID3v2Values() const { return id3v2Values_; }
     const TMP3InfoValues& LyricsValues() const { return lyricsValues_; }
+    const TMP3InfoValues& ApeValues() const { return apeValues_; }
     TMP3InfoType NeedInfoType() const { return needInfoType_; }
     void SetNeedInfoType(TMP3InfoType types) { needInfoType_ = types; }
 
@@ -84,15 +88,16 @@ private:
     bool ReadRiff();
     bool FindRiffChunk(std::string_view name, std::string_view formType);
     bool ReadId3v2();
-    bool ReadId3v2Frames(int64_t tagEnd);
     bool ReadRiffInfo();
     bool ReadId3v1();
     bool ReadLyrics3();
     bool ReadLyrics3v1(int32_t marker);
     bool ReadLyrics3v2(int32_t marker);
+    bool ReadApe(int64_t end);
     bool ReadBytes(int64_t count, std::string& text);
     bool SkipLong(int64_t count);
-    std::string BestValue(const char* id3v1Name, const char* id3v2Name, const char* riffName) const;
+    std::string BestValue(const char* id3v1Name, const char* id3v2Name, const char* riffName,
+                          const char* apeName) const;
 
     TMPStreamReader* reader_ = nullptr;
     TMP3InfoType foundTypes_ = 0;
@@ -107,11 +112,13 @@ private:
     int32_t riffDataLength_ = kUnknownLength;
     int32_t id3v1Position_ = 0;
     int32_t lyricsStart_ = 0;
+    int32_t apeStart_ = 0;
     TMP3InfoValues riffValues_;
     TMP3InfoValues id3v1Values_;
     TMP3InfoValues id3v2Values_;
     TMP3InfoValues lyricsValues_;
-    TMP3InfoType needInfoType_ = mitID3V1 | mitID3V2 | mitRiff;
+    TMP3InfoValues apeValues_;
+    TMP3InfoType needInfoType_ = mitID3V1 | mitID3V2 | mitRiff | mitApe;
 };
 
 } // namespace pelbrisk

@@ -1,7 +1,7 @@
 #include "info/StreamProbe.h"
 
-#include "stream/Errors.h"
 #include "info/FrameTables.h"
+#include "stream/Errors.h"
 
 #include <cstring>
 

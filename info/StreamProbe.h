@@ -1,8 +1,8 @@
 #pragma once
 
-#include "stream/StreamReader.h"
 #include "info/MP3Info.h"
 #include "info/VbrHeader.h"
+#include "stream/StreamReader.h"
 
 #include <cstdint>
 

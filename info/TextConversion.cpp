@@ -1,5 +1,8 @@
 #include "info/TextConversion.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace pelbrisk {
 
 namespace {
@@ -33,8 +36,7 @@ void AppendUtf8(std::string& text, uint32_t codePoint) {
 
 } // namespace
 
-std::string Utf16ToUtf8(const uint8_t* bytes, size_t units) {
-    bool bigEndian = false;
+std::string Utf16ToUtf8(const uint8_t* bytes, size_t units, bool bigEndian) {
     size_t index = 0;
     auto unitAt = [&](size_t at) -> uint32_t {
         const uint8_t* unit = bytes + 2 * at;
@@ -45,7 +47,7 @@ std::string Utf16ToUtf8(const uint8_t* bytes, size_t units) {
         if (first == 0xFEFF) {
             index = 1;
         } else if (first == 0xFFFE) {
-            bigEndian = true;
+            bigEndian = !bigEndian;
             index = 1;
         }
     }
@@ -64,6 +66,77 @@ std::string Utf16ToUtf8(const uint8_t* bytes, size_t units) {
         }
     }
     return text;
+}
+
+std::string FixedFieldText(const uint8_t* bytes, size_t count) {
+    const auto* end = static_cast<const uint8_t*>(std::memchr(bytes, 0, count));
+    size_t length = end == nullptr ? count : static_cast<size_t>(end - bytes);
+    while (length > 0 && bytes[length - 1] <= 32)
+        --length;
+    return std::string(reinterpret_cast<const char*>(bytes), length);
+}
+
+std::string Latin1ToUtf8(const uint8_t* bytes, size_t count) {
+    std::string text;
+    text.reserve(count);
+    for (size_t i = 0; i < count; ++i)
+        AppendUtf8(text, bytes[i]);
+    return text;
+}
+
+namespace {
+
+bool IsWide(uint8_t encoding) {
+    return encoding == 1 || encoding == 2;
+}
+
+// The end of the value starting at `from`: its zero character, or `count`.
+size_t ValueEnd(uint8_t encoding, const uint8_t* bytes, size_t from, size_t count) {
+    if (!IsWide(encoding)) {
+        const void* zero = std::memchr(bytes + from, 0, count - from);
+        return zero == nullptr ? count
+                               : static_cast<size_t>(static_cast<const uint8_t*>(zero) - bytes);
+    }
+    size_t at = from;
+    while (at + 1 < count && (bytes[at] != 0 || bytes[at + 1] != 0))
+        at += 2;
+    return at + 1 < count ? at : count;
+}
+
+std::string ValueText(uint8_t encoding, const uint8_t* bytes, size_t count) {
+    switch (encoding) {
+    case 1:
+    case 2:
+        return Utf16ToUtf8(bytes, count / 2, encoding == 2);
+    case 3:
+        return std::string(reinterpret_cast<const char*>(bytes), count);
+    default:
+        return Latin1ToUtf8(bytes, count);
+    }
+}
+
+} // namespace
+
+size_t Id3v2TextAfterTerminator(uint8_t encoding, const uint8_t* bytes, size_t count) {
+    const size_t end = ValueEnd(encoding, bytes, 0, count);
+    return std::min(count, end + (IsWide(encoding) ? 2 : 1));
+}
+
+std::string Id3v2Text(uint8_t encoding, const uint8_t* bytes, size_t count) {
+    std::string joined;
+    size_t from = 0;
+    while (from < count) {
+        const size_t end = ValueEnd(encoding, bytes, from, count);
+        std::string value = ValueText(encoding, bytes + from, end - from);
+        while (!value.empty() && static_cast<uint8_t>(value.back()) <= 32)
+            value.pop_back();
+        if (!value.empty()) {
+            if (!joined.empty()) joined += " / ";
+            joined += value;
+        }
+        from = end + (IsWide(encoding) ? 2 : 1);
+    }
+    return joined;
 }
 
 } // namespace pelbrisk

@@ -1,9 +1,10 @@
 #pragma once
 
-#include "stream/StreamReader.h"
 #include "info/FrameHeader.h"
+#include "stream/StreamReader.h"
 
 #include <cstdint>
+#include <string>
 
 namespace pelbrisk {
 
@@ -16,9 +17,20 @@ struct TMP3StreamValues {
     int64_t TotalBytes = 0;    // PCM bytes of the whole stream from the frame count; 0 unknown
     int32_t DataStart = 0;     // file offset of the audio data
     int32_t DataLength = INT32_MAX; // its length in bytes; INT32_MAX while unknown
+    // The song within the decoded samples (per channel, counted from the first audio frame),
+    // when a LAME tag tells the encoder's delay and padding: samples before GaplessBegin and
+    // from GaplessEnd on are not the song's. Both 0 when nothing is known.
+    int64_t GaplessBegin = 0;
+    int64_t GaplessEnd = 0;
 };
 
-enum class TMP3VbrHeaderKind { None, Xing, Vbri };
+// "Info" is lame's name for the information frame of a constant-bit-rate stream; it is built
+// exactly like "Xing".
+enum class TMP3VbrHeaderKind { None, Xing, Info, Vbri };
+
+// What the decoder's synthesis filter bank delays its output by, in samples per channel; the
+// encoders' delay figures leave it out.
+inline constexpr int32_t kDecoderDelaySamples = 529;
 
 // What the check found, for those who show it; the counts are as the encoder wrote them
 // (information frame included), 0 when absent.
@@ -27,18 +39,33 @@ struct TMP3VbrHeader {
     int32_t Offset = 0; // of the header inside the first frame
     int32_t Frames = 0;
     int32_t Bytes = 0;
+    // The LAME tag behind a Xing or Info header (lame's, or ffmpeg's "Lavc"/"Lavf"), taken only
+    // when its CRC holds. Delay and padding are in samples per channel; -1 without a tag.
+    std::string Encoder; // its version text, e.g. "LAME3.100"; empty without a tag
+    int32_t EncoderDelay = -1;
+    int32_t EncoderPadding = -1;
 };
 
 // Where a Xing or VBRI header starts inside the first frame: behind the frame header, the CRC
 // and the Layer III side information.
 int32_t VbrHeaderOffset(const TMP3FrameHeader& header);
 
-// Looks for a Xing or VBRI header in the first frame, which lies at the reader's head. When one
-// is found, the stream is timed by its counts (Bitrate cleared, TotalBytes and DataLength set
-// from counts above 0) and the information frame is skipped, never decoded: DataStart moves
-// behind it, DataLength loses its length and FrameLength becomes 0. Raises EMP3Error
+// Looks for a Xing, Info or VBRI header in the first frame, which lies at the reader's head.
+// When one is found, the stream is timed by its counts (Bitrate cleared, TotalBytes and
+// DataLength set from counts above 0) and the information frame is skipped, never decoded:
+// DataStart moves behind it, DataLength loses its length and FrameLength becomes 0. A LAME tag
+// with a frame count times the song alone: TotalBytes leaves out the delay and padding it names,
+// and GaplessBegin/GaplessEnd mark the song in the decoded samples. Raises EMP3Error
 // ("unknown MPEG Audio format.") when the information frame cannot be skipped.
 TMP3VbrHeader CheckVbrHeader(TMPStreamReader& reader, TMP3StreamValues& values);
+
+// Samples [From, To) of decoded frame `index` (counted from the first audio frame) belong to the
+// song whose decoded samples are [begin, end); all of the frame when end is 0.
+struct TMP3SampleSpan {
+    int32_t From = 0;
+    int32_t To = 0;
+};
+TMP3SampleSpan SongPartOfFrame(int64_t index, int32_t samplesPerFrame, int64_t begin, int64_t end);
 
 // The stream's length in milliseconds: from TotalBytes when the frame count gave it, else from
 // the first frame's bit rate and the audio byte count, else 0 (unknown). Output is 16-bit PCM.

@@ -63,6 +63,29 @@ TEST(AudioFileInfo, ReadsTheTagsOfAnMp3File) {
     EXPECT_EQ(info.Album, "Blue Train LP");
 }
 
+// Today's taggers: ID3v2.4 in UTF-16BE and an APE tag at the end reach the play list's entry.
+TEST(AudioFileInfo, ReadsId3v24AndApeTags) {
+    const auto mp3 = test::EncodeWithLame(test::MakeSignalWav(0.5, 44100, 2), "-b 128");
+    const auto eyeD3 = test::MakeWithTool(
+        "cp {in} {out} && eyeD3 -Q --encoding utf16-be -t '\xE6\x97\xA5\xE6\x9C\xAC' -a Eye "
+        "-A 'Eye Album' {out} >/dev/null",
+        mp3, ".mp3");
+    const auto ape = test::MakeWithTool(
+        "cp {in} {out} && /usr/bin/python3 -c \"import sys; from mutagen.apev2 import APEv2; "
+        "t = APEv2(); t['Title'] = 'Ape Song'; t['Artist'] = 'Ape'; t['Album'] = 'Ape Album'; "
+        "t.save(sys.argv[1])\" {out}",
+        mp3, ".mp3");
+    TAudioFileInfo info;
+    ReadAudioFileInfo(ToQ(eyeD3), 0, info);
+    EXPECT_EQ(info.Title, QString("日本"));
+    EXPECT_EQ(info.Artist, "Eye");
+    EXPECT_EQ(info.Album, "Eye Album");
+    ReadAudioFileInfo(ToQ(ape), 1, info);
+    EXPECT_EQ(info.Title, "Ape Song");
+    EXPECT_EQ(info.Artist, "Ape");
+    EXPECT_EQ(info.Album, "Ape Album");
+}
+
 TEST(AudioFileInfo, UntaggedOrUnreadableFilesShowTheirName) {
     test::TempDir dir;
     const auto wav = test::MakeSignalWav(0.5, 44100, 1);

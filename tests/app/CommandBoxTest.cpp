@@ -3,11 +3,15 @@
 #include "app/MainForm.h"
 #include "tests/app/FormTestSupport.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QMenu>
 #include <QScrollBar>
 #include <QTest>
 #include <QToolButton>
+#include <tuple>
+#include <vector>
 
 namespace pelbrisk {
 namespace {
@@ -200,9 +204,29 @@ TEST_F(CommandBoxTest, CtrlShiftEnterOpensRecursivelyAndShiftEnterPlaysTheListEn
     QCoreApplication::processEvents();
     EXPECT_EQ(Form().MP3Player->FileName(), (Lib() / "Rock" / "Live" / "l.mp3").string());
 
+    // The line editor's own Shift keys select, cut and paste in the box and leave the list alone.
+    QGuiApplication::clipboard()->setText("pasted");
+    const std::vector<std::tuple<QString, int, Qt::Key, QString, QString>> editing{
+        // text, cursor, key, text after, selection after
+        {"abc", 3, Qt::Key_Home, "abc", "abc"},      {"abc", 0, Qt::Key_End, "abc", "abc"},
+        {"abc", 3, Qt::Key_Left, "abc", "c"},        {"abc", 1, Qt::Key_Right, "abc", "b"},
+        {"abc", 3, Qt::Key_Insert, "abcpasted", ""},
+    };
+    for (const auto& [text, cursor, key, after, selected] : editing) {
+        Box()->setText(text);
+        Box()->setCursorPosition(cursor);
+        Key(key, Qt::ShiftModifier);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(Box()->text(), after) << key;
+        EXPECT_EQ(Box()->selectedText(), selected) << key;
+        EXPECT_EQ(Form().PlayFileList->count(), 2) << key;
+    }
+    Box()->setText("cut me");
+    Box()->selectAll();
     Key(Qt::Key_Delete, Qt::ShiftModifier);
     QCoreApplication::processEvents();
-    EXPECT_EQ(Form().PlayFileList->count(), 1) << "Shift+Delete deletes the list's entry";
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "cut me") << "Shift+Delete cuts";
+    EXPECT_EQ(Form().PlayFileList->count(), 2) << "and deletes no list entry";
     EXPECT_EQ(Form().RootNodes().Count(), 1) << "and asks nothing about the tree";
 }
 
@@ -329,6 +353,27 @@ TEST_F(CommandBoxTest, DeleteAsksToRemoveOnlyARoot) {
         test::TBoxAnswer answer(QMessageBox::No);
         Key(Qt::Key_Delete);
         EXPECT_EQ(answer.Text(), "remove?");
+    }
+    EXPECT_EQ(Form().RootNodes().Count(), 1);
+    {
+        test::TBoxAnswer enter(QMessageBox::NoButton);
+        Key(Qt::Key_Delete);
+        EXPECT_EQ(enter.Text(), "remove?");
+    }
+    EXPECT_EQ(Form().RootNodes().Count(), 1) << "Enter answers No";
+
+    // A Delete that erases a typed character asks nothing: "demx", Left, Delete gives "dem".
+    {
+        test::TBoxAnswer answer(QMessageBox::Yes);
+        Type("demx");
+        Key(Qt::Key_Left);
+        Key(Qt::Key_Delete);
+        EXPECT_EQ(Box()->text(), "dem");
+        Box()->selectAll();
+        Key(Qt::Key_Delete);
+        EXPECT_EQ(Box()->text(), "");
+        PumpFor(100);
+        EXPECT_EQ(answer.Text(), "") << "no question while there was text to delete";
     }
     EXPECT_EQ(Form().RootNodes().Count(), 1);
     {

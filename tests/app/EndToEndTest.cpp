@@ -150,10 +150,11 @@ TBand SelectionBand(const QImage& shot, const QRect& area) {
 }
 
 // pelbrisk installed portably in a folder of its own, with `settings` and the demo library as
-// its one root beside it, running on a virtual display of its own until the object goes.
+// its one root beside it, running on a virtual display of its own until the object goes; with
+// `windowManager`, openbox manages the display as a desktop's window manager would.
 class TPortableProgram {
 public:
-    testing::AssertionResult Start(const std::string& settings) {
+    testing::AssertionResult Start(const std::string& settings, bool windowManager = false) {
         const fs::path program = BinaryDir() / "app" / "pelbrisk";
         const fs::path demo = SourceDir() / "demo";
         if (!fs::exists(program)) return testing::AssertionFailure() << program << " not built";
@@ -162,10 +163,21 @@ public:
         std::ofstream(install / "pelbrisk.ini") << settings << "root = " << demo.string() << "\t\n";
         display = std::make_unique<TVirtualDisplay>(install / "xvfb.log");
         if (display->Name().empty()) return testing::AssertionFailure() << "Xvfb did not start";
-        player = std::make_unique<TChild>(
-            std::vector<std::string>{(install / "pelbrisk").string()},
-            std::vector<std::string>{"DISPLAY=" + display->Name(), "QT_QPA_PLATFORM=xcb"},
-            install / "pelbrisk.log");
+        if (windowManager) {
+            manager = std::make_unique<TChild>(
+                std::vector<std::string>{"openbox", "--sm-disable"},
+                std::vector<std::string>{"DISPLAY=" + display->Name()}, install / "openbox.log");
+            const std::string check = WaitFor(
+                [&] { return X("xprop -root _NET_SUPPORTING_WM_CHECK"); },
+                [](const std::string& answer) { return answer.find("window id") != answer.npos; });
+            if (check.find("window id") == check.npos)
+                return testing::AssertionFailure() << "openbox did not start";
+        }
+        player = std::make_unique<TChild>(std::vector<std::string>{(install / "pelbrisk").string()},
+                                          std::vector<std::string>{"DISPLAY=" + display->Name(),
+                                                                   "QT_QPA_PLATFORM=xcb",
+                                                                   "PELBRISK_AUDIO=null"},
+                                          install / "pelbrisk.log");
         if (!player->Started()) return testing::AssertionFailure() << "pelbrisk did not start";
         window = X("timeout 20 xdotool search --sync --name '^pelbrisk - ver.050228$' | head -n 1");
         if (window.empty()) return testing::AssertionFailure() << "no window appeared";
@@ -179,6 +191,7 @@ public:
 
     TempDir install;
     std::unique_ptr<TVirtualDisplay> display;
+    std::unique_ptr<TChild> manager;
     std::unique_ptr<TChild> player;
     std::string window;
 };
@@ -338,6 +351,69 @@ TEST(EndToEnd, TheKeyboardAloneFindsAFolderPlaysItStepsOnAndQuits) {
     const auto bytes = ReadFileBytes(install / "pelbrisk.ini");
     const std::string settings(bytes.begin(), bytes.end());
     EXPECT_NE(settings.find("volume = 40\n"), std::string::npos) << settings;
+}
+
+// Without a single click: the keyboard is with the command box from the start, after a dialog
+// and after a reload's scan, with a window manager and without one.
+void WalkWithoutAClick(bool windowManager) {
+    for (const char* tool : {"Xvfb", "xdotool", "import", "xprop"})
+        if (!ToolAvailable(tool)) GTEST_SKIP() << tool << " is not installed";
+    if (windowManager && !ToolAvailable("openbox")) GTEST_SKIP() << "openbox is not installed";
+    TPortableProgram program;
+    ASSERT_TRUE(program.Start("window_width = 480\nwindow_height = 320\n", windowManager));
+    const std::string& window = program.window;
+    const auto x = [&](const std::string& command) { return program.X(command); };
+    ASSERT_TRUE(WaitForScannedTree(x, window, program.install / "shot.png"));
+    const auto caption = [&] { return x("xdotool getwindowname " + window); };
+    const auto captionBecomes = [&](const std::string& expected) {
+        return WaitFor(caption, [&](const std::string& title) { return title == expected; });
+    };
+    const auto typeLine = [&](const std::string& text) {
+        x("xdotool type --delay 50 '" + text + "'");
+        x("xdotool key Return");
+    };
+
+    typeLine("/field");
+    EXPECT_EQ(captionBecomes("01-Radio Voice/Brook Lane/Field Notes"),
+              "01-Radio Voice/Brook Lane/Field Notes");
+    // The help box takes the keyboard; Enter closes it and the box has the keyboard again.
+    typeLine(":help");
+    const std::string help =
+        WaitFor([&] { return x("xdotool search --onlyvisible --name '^pelbrisk help$' || true"); },
+                [](const std::string& found) { return !found.empty(); });
+    ASSERT_NE(help, "") << "\":help\" shows no help";
+    EXPECT_EQ(WaitFor([&] { return x("xdotool getwindowfocus"); },
+                      [&](const std::string& focus) { return focus == help; }),
+              help)
+        << "the help box has the keyboard";
+    x("xdotool key Return");
+    EXPECT_EQ(
+        WaitFor([&] { return x("xdotool search --onlyvisible --name '^pelbrisk help$' || true"); },
+                [](const std::string& found) { return found.empty(); }),
+        "");
+    typeLine(":reload");
+    std::this_thread::sleep_for(500ms);
+    typeLine("/small");
+    EXPECT_EQ(captionBecomes("01-Opening Lines/Aster Quartet/Small Hours"),
+              "01-Opening Lines/Aster Quartet/Small Hours")
+        << "the keys after the reload reached no control";
+    const fs::path screenshots = BinaryDir() / "test-screenshots";
+    fs::create_directories(screenshots);
+    x("import -window root " +
+      (screenshots / (windowManager ? "keyboard-walk-openbox.png" : "keyboard-walk.png")).string());
+
+    typeLine(":quit");
+    int status = -1;
+    ASSERT_TRUE(program.player->WaitForExit(15s, status)) << "\":quit\" did not end the program";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+TEST(EndToEnd, UnderAWindowManagerTheKeyboardAloneFindsPlaysReloadsAndQuits) {
+    WalkWithoutAClick(true);
+}
+
+TEST(EndToEnd, WithoutAWindowManagerTheKeyboardAloneFindsPlaysReloadsAndQuits) {
+    WalkWithoutAClick(false);
 }
 
 } // namespace

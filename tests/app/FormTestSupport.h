@@ -12,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
 #include <algorithm>
@@ -97,7 +98,8 @@ inline QTreeWidgetItem* ChildNamed(QTreeWidgetItem* parent, const QString& capti
     return nullptr;
 }
 
-// Answers the next message box with `button` and remembers its text. Its timers go with it.
+// Answers the next message box with `button`, or with Enter for NoButton (whatever the box's
+// default is), and remembers its text. Its timers go with it.
 class TBoxAnswer {
 public:
     explicit TBoxAnswer(QMessageBox::StandardButton button) : button_(button) {
@@ -114,7 +116,9 @@ private:
             return;
         }
         text_ = box->text();
-        if (QAbstractButton* answer = box->button(button_))
+        if (button_ == QMessageBox::NoButton)
+            QTest::keyClick(box, Qt::Key_Return);
+        else if (QAbstractButton* answer = box->button(button_))
             answer->click();
         else
             box->reject();

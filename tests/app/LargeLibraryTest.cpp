@@ -57,7 +57,6 @@ TEST_F(LargeLibraryTest, ScanAndFillLeaveTheLoopTurningAndEndAsAScanOnTheSpot) {
     QTreeWidget reference;
     auto* referenceRoot = new TDirNode(&reference, QStringList{"lib"});
     ScanFolders(ToQ(Lib()), referenceRoot);
-    const QString firstFound = referenceRoot->child(0)->text(0);
     reference.sortItems(0, Qt::AscendingOrder);
 
     const test::TLoopTurns scan =
@@ -66,8 +65,7 @@ TEST_F(LargeLibraryTest, ScanAndFillLeaveTheLoopTurningAndEndAsAScanOnTheSpot) {
     EXPECT_GE(scan.Turns, 3);
     EXPECT_EQ(TreeOrder(form.RootNodes().Items(0)), TreeOrder(referenceRoot));
     ASSERT_NE(form.DirTree->currentItem(), nullptr);
-    EXPECT_EQ(form.DirTree->currentItem()->text(0), firstFound)
-        << "the sub-folder the disk gave first is selected";
+    EXPECT_EQ(form.DirTree->currentItem()->text(0), "many") << "the first sub-folder is selected";
 
     form.DirTree->setCurrentItem(test::ChildNamed(form.RootNodes().Items(0), "songs"));
     const test::TLoopTurns fill = test::MeasureLoopTurns([&] { form.FillPlayList(false); },

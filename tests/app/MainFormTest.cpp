@@ -149,8 +149,8 @@ TEST_F(MainFormTest, AppliesTheSettingsFile) {
     const QSize screen = QGuiApplication::primaryScreen()->size();
     EXPECT_EQ(form.pos(), QPoint(screen.width() - 310, 20));
     EXPECT_EQ(form.size(), QSize(300, 200));
-    EXPECT_EQ(form.WindowAlpha(), 0);
-    EXPECT_DOUBLE_EQ(form.windowOpacity(), 0.0);
+    EXPECT_EQ(form.WindowAlpha(), 255) << "256 would hide the window";
+    EXPECT_DOUBLE_EQ(form.windowOpacity(), 1.0);
     EXPECT_EQ(form.ShowHotKey(), 0);
     EXPECT_EQ(form.VolumeUpHotKey(), 0xC026);
     EXPECT_EQ(form.VolumeDownHotKey(), 0x207B);

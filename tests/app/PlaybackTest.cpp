@@ -141,19 +141,37 @@ TEST_F(PlaybackTest, SelectionCopesWithAListThatShrankBelowTheCurrentEntry) {
     EXPECT_EQ(form->SelectPrev(), nullptr);
 }
 
-TEST_F(PlaybackTest, RandomDrawsEveryEntryBothWaysAndNeverEnds) {
+TEST_F(PlaybackTest, RandomDrawsEveryEntryAndBackWalksBackThroughWhatPlayed) {
     auto form = ScannedForm();
     FillFrom(*form, "Trio");
     form->RandomBtn->setChecked(true);
-    std::set<int> forward, backward;
-    for (int i = 0; i < 100; ++i) {
+    const auto current = [&] { return form->PlayFileList->item(form->CurrentIndex())->text(); };
+    std::vector<QString> played{current()};
+    for (int i = 0; i < 60; ++i) {
         ASSERT_NE(form->SelectNext(), nullptr);
-        forward.insert(form->CurrentIndex());
-        ASSERT_NE(form->SelectPrev(), nullptr);
-        backward.insert(form->CurrentIndex());
+        played.push_back(current());
     }
-    EXPECT_EQ(forward, (std::set<int>{0, 1, 2}));
-    EXPECT_EQ(backward, (std::set<int>{0, 1, 2}));
+    EXPECT_EQ(std::set<QString>(played.begin(), played.end()),
+              (std::set<QString>{"01-One", "02-Two", "03-Three"}));
+
+    // A deleted entry leaves the history; the others keep their songs.
+    form->PlayFileList->setCurrentRow(0);
+    QTest::keyClick(form->PlayFileList, Qt::Key_Delete);
+    std::vector<QString> expected, walked;
+    for (auto at = played.rbegin() + 1; at != played.rend(); ++at)
+        if (*at != "01-One") expected.push_back(*at);
+    for (size_t i = 0; i < expected.size(); ++i) {
+        ASSERT_NE(form->SelectPrev(), nullptr);
+        walked.push_back(current());
+    }
+    EXPECT_EQ(walked, expected) << "Back retraces the random order";
+
+    std::set<int> drawn;
+    for (int i = 0; i < 60; ++i) {
+        ASSERT_NE(form->SelectPrev(), nullptr) << "past the history Back draws, and never ends";
+        drawn.insert(form->CurrentIndex());
+    }
+    EXPECT_EQ(drawn, (std::set<int>{0, 1}));
 }
 
 TEST_F(PlaybackTest, OnlyASuccessfulEndStartsTheNextEntry) {
@@ -241,13 +259,23 @@ TEST_F(PlaybackTest, TransportButtonsSteerThePlayer) {
     form->PlayBtn->click();
     EXPECT_EQ(form->MP3Player->Status(), mpsStopped) << "play with no file open does nothing";
 
+    EXPECT_FALSE(form->PauseBtn->isChecked()) << "nor shows a pause";
+
     form->NextBtn->click();
     EXPECT_EQ(form->CurrentIndex(), 1);
     EXPECT_EQ(form->MP3Player->Status(), mpsPlaying);
     form->PauseBtn->click();
     EXPECT_EQ(form->MP3Player->Status(), mpsPaused);
+    EXPECT_TRUE(PumpUntil([&] { return form->PauseBtn->isChecked(); })) << "a pause shows";
+    form->PlayBtn->click();
+    EXPECT_EQ(form->MP3Player->Status(), mpsPlaying) << "play resumes a paused song";
+    EXPECT_TRUE(PumpUntil([&] { return !form->PauseBtn->isChecked(); }));
+    EXPECT_EQ(form->CurrentIndex(), 1);
+    form->PauseBtn->click();
+    EXPECT_EQ(form->MP3Player->Status(), mpsPaused);
     form->PauseBtn->click();
     EXPECT_EQ(form->MP3Player->Status(), mpsPlaying);
+    EXPECT_TRUE(PumpUntil([&] { return !form->PauseBtn->isChecked(); }));
     form->StopBtn->click();
     EXPECT_EQ(form->MP3Player->Status(), mpsStopped);
     form->PlayBtn->click();

@@ -9,6 +9,8 @@
 #include <random>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace pelbrisk {
 namespace {
@@ -140,17 +142,15 @@ TEST(SettingsText, UnparsableNumbersTakeTheirFallbacks) {
     EXPECT_EQ(settings.FileListWidth, 100);
 }
 
-TEST(SettingsText, OpacityKeepsTheLowEightBits) {
-    TFormSettings settings;
-    ApplySettingsText(settings, "window_alpha = 256");
-    EXPECT_EQ(settings.WindowAlpha, 0);
-    EXPECT_TRUE(settings.Transparent());
-    ApplySettingsText(settings, "window_alpha = 255");
-    EXPECT_FALSE(settings.Transparent());
-    ApplySettingsText(settings, "window_alpha = -1");
-    EXPECT_EQ(settings.WindowAlpha, 255);
-    ApplySettingsText(settings, "window_alpha = 511");
-    EXPECT_EQ(settings.WindowAlpha, 255);
+TEST(SettingsText, OpacityStaysWithinOneTo255SoTheWindowNeverVanishes) {
+    const std::vector<std::pair<const char*, int>> cases{
+        {"256", 255}, {"511", 255}, {"0", 1}, {"-1", 1}, {"128", 128}, {"255", 255}, {"x", 255}};
+    for (const auto& [text, alpha] : cases) {
+        TFormSettings settings;
+        ApplySettingsText(settings, QString("window_alpha = ") + text);
+        EXPECT_EQ(settings.WindowAlpha, alpha) << text;
+        EXPECT_EQ(settings.Transparent(), alpha < 255) << text;
+    }
 }
 
 TEST(SettingsText, BooleansAcceptNumbersAndWordsAndOtherwiseStayAsTheyWere) {
@@ -254,7 +254,7 @@ TEST(SettingsText, WrittenTextReadsBackToTheSameSettings) {
     written.WindowTop = -40;
     written.WindowWidth = 640;
     written.WindowHeight = 480;
-    written.WindowAlpha = 0;
+    written.WindowAlpha = 1;
     written.ShowHotKey = 0x8044;
     written.VolumeUpHotKey = 0xE070;
     written.Random = true;

@@ -69,16 +69,21 @@ TEST_F(Dispatch, PreferenceTablePutsTheExpectedVersionInEverySlot) {
         EXPECT_EQ(choice.ImdctCores, word.Expected.ImdctCores);
         EXPECT_EQ(choice.Window, word.Expected.Window);
         // The versions we have: one single-precision alias reduction and IMDCT, and windows
-        // that keep either the unit's rounding or the 3DNow! rounding.
+        // that keep either the unit's rounding or the 3DNow! rounding; vector versions only
+        // where the word allows SSE.
+        const bool vector = (word.Features & pfSSE) != 0;
         EXPECT_EQ(Routines.Antialias, &AntialiasFpu);
-        EXPECT_EQ(Routines.Imdct, FastestImdct());
+        EXPECT_EQ(Routines.Imdct, vector ? FastestImdct() : &ImdctFpu);
         EXPECT_EQ(Routines.ImdctLongCore, &ImdctLongCoreFpu);
         EXPECT_EQ(Routines.ImdctShortCore, &ImdctShortCoreFpu);
         const bool amdRounding =
             word.Expected.Window == rv3DNow || word.Expected.Window == rvE3DNow;
-        EXPECT_EQ(Routines.WindowMono, amdRounding ? &WindowMono3DNow : FastestWindowMono());
-        EXPECT_EQ(Routines.WindowInterleaved,
-                  amdRounding ? &WindowInterleaved3DNow : FastestWindowInterleaved());
+        EXPECT_EQ(Routines.WindowMono, amdRounding ? &WindowMono3DNow
+                                       : vector    ? FastestWindowMono()
+                                                   : &WindowMonoFpu);
+        EXPECT_EQ(Routines.WindowInterleaved, amdRounding ? &WindowInterleaved3DNow
+                                              : vector    ? FastestWindowInterleaved()
+                                                          : &WindowInterleavedFpu);
     }
 }
 
@@ -253,6 +258,18 @@ TEST(CpuCapabilities, PlaybackWordKeepsDetectionAndOnlyCapabilitiesTheProcessorH
     const uint32_t modern = pfFpu | pfMMX | pfSSE | pfCMOV | pfEMMX | pfAMD | pfFamily6;
     EXPECT_EQ(FeaturesWithCapabilities(modern, kAllCpuCapabilities), modern);
     EXPECT_EQ(ChooseRoutines(FeaturesWithCapabilities(modern, kAllCpuCapabilities)).Window, rvFpu);
+}
+
+TEST_F(Dispatch, LimitedCapabilitiesInstallOnlyRoutinesWithinThem) {
+    const uint32_t detected = DetectProcessorFeatures();
+    SelectRoutines(FeaturesWithCapabilities(detected, {mccMMX, mccCMOV}));
+    EXPECT_EQ(Routines.Imdct, &ImdctFpu);
+    EXPECT_EQ(Routines.WindowMono, &WindowMonoFpu);
+    EXPECT_EQ(Routines.WindowInterleaved, &WindowInterleavedFpu);
+    if ((detected & pfSSE) == 0) GTEST_SKIP() << "no SSE: nothing beyond the portable routines";
+    SelectRoutines(FeaturesWithCapabilities(detected, {mccKNI}));
+    EXPECT_EQ(Routines.Imdct, FastestImdct());
+    EXPECT_EQ(Routines.WindowMono, FastestWindowMono());
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 #include "info/FrameHeader.h"
 #include "tests/decoder/DecoderTestSupport.h"
 
+#include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <memory>
@@ -10,21 +11,25 @@
 namespace pelbrisk {
 namespace {
 
-// A joint-stereo frame whose left channel holds sixteen values of 1 from line `firstLine` on (a
-// count1 region of table B behind zero big values) and whose right channel holds only scale
-// factors: `rightScaleFactorBits` bits of value `position` for each of `rightBands` bands, with
-// `rightCompress` as its scalefac_compress. MPEG-1 at 44.1 kHz (two granules) or MPEG-2 at
-// 22.05 kHz (one granule).
-std::vector<uint8_t> IntensityFrame(bool lsf, int modeExtension, int rightCompress, int rightBands,
-                                    int rightScaleFactorBits, int position,
-                                    bool shortBlocks = false) {
+// One channel of a hand-built granule: `quads` count1 quadruples of 1 (table B) from line
+// `firstLine` on, behind zero big values, preceded by `scaleFactors` scale factors of
+// `scaleFactorBits` bits each holding `position`, which `compress` must make the decoder read.
+struct TChannelCode {
+    int FirstLine = 0;
+    int Quads = 0;
+    int BlockType = 0;
+    bool Mixed = false;
+    int Compress = 0;
+    int ScaleFactors = 0;
+    int ScaleFactorBits = 0;
+    int Position = 0;
+};
+
+// A joint-stereo frame: MPEG-1 at 44.1 kHz (two granules) or MPEG-2 at 22.05 kHz (one).
+std::vector<uint8_t> JointStereoFrame(bool lsf, int modeExtension, const TChannelCode& left,
+                                      const TChannelCode& right) {
     const int frameBytes = lsf ? 208 : 417;
-    // Short blocks start the values in short band 1, clear of band 0 (which intensity leaves
-    // alone) in every window.
-    const int firstLine = shortBlocks ? 12 : lsf ? 6 : 4;
     const int granules = lsf ? 1 : 2;
-    const int leftBits = 4 * 8;
-    const int rightBits = rightBands * rightScaleFactorBits;
     test::TBitWriter w;
     w.Put(0xFFF, 12);
     w.Put(lsf ? 0 : 1, 1);
@@ -39,15 +44,16 @@ std::vector<uint8_t> IntensityFrame(bool lsf, int modeExtension, int rightCompre
     w.Put(0, lsf ? 8 : 9);     // main_data_begin
     w.Put(0, lsf ? 2 : 3 + 8); // private bits (and scfsi)
     for (int g = 0; g < granules; ++g) {
-        for (int c = 0; c < 2; ++c) {
-            w.Put(static_cast<uint32_t>(c == 0 ? leftBits : rightBits), 12);
-            w.Put(c == 0 ? static_cast<uint32_t>(firstLine / 2) : 0u, 9);
+        for (const TChannelCode* c : {&left, &right}) {
+            w.Put(static_cast<uint32_t>(c->ScaleFactors * c->ScaleFactorBits + 8 * c->Quads), 12);
+            w.Put(static_cast<uint32_t>(c->FirstLine / 2), 9);
             w.Put(190, 8);
-            w.Put(c == 0 ? 0u : static_cast<uint32_t>(rightCompress), lsf ? 9 : 4);
-            if (shortBlocks) {
-                w.Put(1, 1);          // window switching
-                w.Put(2, 2);          // short blocks
-                w.Put(0, 1 + 10 + 9); // not mixed, tables 0, no subblock gain
+            w.Put(static_cast<uint32_t>(c->Compress), lsf ? 9 : 4);
+            if (c->BlockType != 0) {
+                w.Put(1, 1); // window switching
+                w.Put(static_cast<uint32_t>(c->BlockType), 2);
+                w.Put(c->Mixed ? 1 : 0, 1);
+                w.Put(0, 10 + 9); // tables 0, no subblock gain
             } else {
                 w.Put(0, 1);     // no window switching
                 w.Put(0, 15);    // table 0 everywhere
@@ -59,14 +65,34 @@ std::vector<uint8_t> IntensityFrame(bool lsf, int modeExtension, int rightCompre
         }
     }
     for (int g = 0; g < granules; ++g) {
-        for (int q = 0; q < 4; ++q)
-            w.Put(0x00, 8); // code 0000: v w x y all 1, four positive signs
-        for (int band = 0; band < rightBands; ++band)
-            w.Put(static_cast<uint32_t>(position), rightScaleFactorBits);
+        for (const TChannelCode* c : {&left, &right}) {
+            for (int band = 0; band < c->ScaleFactors; ++band)
+                w.Put(static_cast<uint32_t>(c->Position), c->ScaleFactorBits);
+            for (int q = 0; q < c->Quads; ++q)
+                w.Put(0x00, 8); // code 0000: v w x y all 1, four positive signs
+        }
     }
     std::vector<uint8_t> frame = w.Bytes();
     frame.resize(static_cast<size_t>(frameBytes), 0);
     return frame;
+}
+
+// A joint-stereo frame whose left channel holds sixteen values of 1 from a line clear of band 0
+// on and whose right channel holds only scale factors: `rightScaleFactorBits` bits of value
+// `position` for each of `rightBands` bands, with `rightCompress` as its scalefac_compress.
+std::vector<uint8_t> IntensityFrame(bool lsf, int modeExtension, int rightCompress, int rightBands,
+                                    int rightScaleFactorBits, int position,
+                                    bool shortBlocks = false) {
+    // Short blocks start the values in short band 1 in every window.
+    const int firstLine = shortBlocks ? 12 : lsf ? 6 : 4;
+    const int blockType = shortBlocks ? 2 : 0;
+    return JointStereoFrame(lsf, modeExtension,
+                            {.FirstLine = firstLine, .Quads = 4, .BlockType = blockType},
+                            {.BlockType = blockType,
+                             .Compress = rightCompress,
+                             .ScaleFactors = rightBands,
+                             .ScaleFactorBits = rightScaleFactorBits,
+                             .Position = position});
 }
 
 struct TStereo {
@@ -184,6 +210,97 @@ TEST(Layer3Intensity, LowSamplingFrequencyPositionsUseTheIntensityScale) {
     ExpectScaled(illegal.Right, plain.Left, 0.0, "right at position 3");
     const TStereo scaleOne = DecodeFrames(IntensityFrame(true, 1, 145, 7, 2, 2));
     ExpectScaled(scaleOne.Right, plain.Left, std::sqrt(0.5), "right at position 2, scale 1");
+}
+
+// An output channel as a sum of the plain frame's (mode extension 0) two channels.
+struct TMix {
+    double FromLeft;
+    double FromRight;
+};
+
+struct TRegionCase {
+    const char* Name;
+    int ModeExtension;
+    TChannelCode Left;
+    TChannelCode Right;
+    TMix LeftOut;
+    TMix RightOut;
+};
+
+// MPEG-1 scalefac_compress 4 reads three bits for long bands 0..10, short bands 0..5 and, in a
+// mixed block, long bands 0..7 and short bands 3..5; 13 reads three bits for every band.
+const TChannelCode EmptyRight{.Compress = 4, .ScaleFactors = 11, .ScaleFactorBits = 3};
+const TChannelCode HalvingRight{
+    .Compress = 13, .ScaleFactors = 21, .ScaleFactorBits = 3, .Position = 3};
+// Mixed blocks: the left values in short bands 3 and 4, the right one in long band 6.
+const TChannelCode MixedLeft{.FirstLine = 36, .Quads = 4, .BlockType = 2, .Mixed = true};
+const TChannelCode MixedRight{.FirstLine = 24,
+                              .Quads = 1,
+                              .BlockType = 2,
+                              .Mixed = true,
+                              .Compress = 4,
+                              .ScaleFactors = 17,
+                              .ScaleFactorBits = 3};
+const double Half = std::sqrt(0.5);
+
+// Position 0 puts everything right, 3 halves.
+const TRegionCase RegionCases[] = {
+    // An empty right channel puts every band, band 0 included, in the intensity region.
+    {"empty right channel", 1, {.FirstLine = 0, .Quads = 4}, EmptyRight, {0, 0}, {1, 0}},
+    // Band 21 carries no position: it takes band 20's.
+    {"top long band", 1, {.FirstLine = 420, .Quads = 4}, HalvingRight, {0.5, 0}, {0.5, 0}},
+    // A mixed block whose right values end in its long part: the region starts at short band 3
+    // and M/S covers the long part only.
+    {"mixed block, short part unreached", 1, MixedLeft, MixedRight, {0, 0}, {1, 1}},
+    {"mixed block, short part unreached, M/S", 3, MixedLeft, MixedRight, {0, Half}, {1, -Half}},
+};
+
+TEST(Layer3Intensity, RegionStartsPastTheRightChannelsValuesAndReachesTheTopBand) {
+    for (const TRegionCase& c : RegionCases) {
+        SCOPED_TRACE(c.Name);
+        const TStereo plain = DecodeFrames(JointStereoFrame(false, 0, c.Left, c.Right));
+        ASSERT_GT(Energy(plain.Left), 1e6) << "the left signal is audible";
+        const TStereo joint =
+            DecodeFrames(JointStereoFrame(false, c.ModeExtension, c.Left, c.Right));
+        ASSERT_EQ(joint.Left.size(), plain.Left.size());
+        double leftError = 0;
+        double rightError = 0;
+        for (size_t i = 0; i < plain.Left.size(); ++i) {
+            const double left =
+                c.LeftOut.FromLeft * plain.Left[i] + c.LeftOut.FromRight * plain.Right[i];
+            const double right =
+                c.RightOut.FromLeft * plain.Left[i] + c.RightOut.FromRight * plain.Right[i];
+            leftError = std::max(leftError, std::fabs(joint.Left[i] - left));
+            rightError = std::max(rightError, std::fabs(joint.Right[i] - right));
+        }
+        EXPECT_LE(leftError, 2.0);
+        EXPECT_LE(rightError, 2.0);
+    }
+}
+
+struct TMixedFlagCase {
+    int BlockType;
+    int FirstLine;
+    bool Changes;
+};
+
+// The mixed flag gives subbands 0 and 1 the normal window whatever the block type; only a block
+// of type 2 has short subbands above them, so a mixed start or stop block is alias-reduced at
+// every boundary like any long block. Values in subbands 3 and 4 show the alias reduction, values
+// in subband 0 the window.
+const TMixedFlagCase MixedFlagCases[] = {
+    {1, 60, false}, {3, 60, false}, {1, 4, true}, {3, 4, true}};
+
+TEST(Layer3MixedBlock, FlagOnLongBlockTypesChangesOnlyTheLowestSubbandsWindow) {
+    for (const TMixedFlagCase& c : MixedFlagCases) {
+        SCOPED_TRACE(testing::Message() << "type " << c.BlockType << ", line " << c.FirstLine);
+        TChannelCode left{.FirstLine = c.FirstLine, .Quads = 4, .BlockType = c.BlockType};
+        const TStereo plain = DecodeFrames(JointStereoFrame(false, 0, left, {}));
+        ASSERT_GT(Energy(plain.Left), 1e6) << "the left signal is audible";
+        left.Mixed = true;
+        const TStereo mixed = DecodeFrames(JointStereoFrame(false, 0, left, {}));
+        EXPECT_EQ(mixed.Left != plain.Left, c.Changes);
+    }
 }
 
 } // namespace

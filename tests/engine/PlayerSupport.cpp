@@ -2,19 +2,21 @@
 
 #include "decoder/CpuFeatures.h"
 #include "decoder/DecoderState.h"
-#include "stream/Stream.h"
-#include "stream/StreamReader.h"
 #include "info/MP3Info.h"
 #include "info/StreamProbe.h"
+#include "stream/Stream.h"
+#include "stream/StreamReader.h"
 #include "tests/support/Media.h"
 
+#include <algorithm>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <memory>
 
 namespace pelbrisk::test {
 
-std::vector<uint8_t> DecodeFrameByFrame(const std::vector<uint8_t>& file, bool fullBand) {
+std::vector<uint8_t> DecodeFrameByFrame(const std::vector<uint8_t>& file, bool fullBand,
+                                        bool gapless) {
     TMPMemoryStream stream(file);
     TMPStreamReader reader(65536);
     reader.Attach(&stream, true);
@@ -58,6 +60,13 @@ std::vector<uint8_t> DecodeFrameByFrame(const std::vector<uint8_t>& file, bool f
         pcm.insert(pcm.end(), frame.begin(), frame.begin() + bytesPerFrame);
         position += length;
         resync = 0;
+    }
+    if (gapless && probe.Values.GaplessEnd > 0) {
+        const auto sampleBytes = static_cast<int64_t>(probe.Format.Channels) * 2;
+        const auto size = static_cast<int64_t>(pcm.size());
+        const int64_t end = std::min(probe.Values.GaplessEnd * sampleBytes, size);
+        const int64_t begin = std::min(probe.Values.GaplessBegin * sampleBytes, end);
+        pcm = std::vector<uint8_t>(pcm.begin() + begin, pcm.begin() + end);
     }
     return pcm;
 }

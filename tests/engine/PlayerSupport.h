@@ -14,8 +14,13 @@ namespace pelbrisk::test {
 // play loop: from the first audio frame, frames measured against the first one, damaged bytes
 // skipped one at a time (at most 4,096 in a row), undecodable frames as one frame of silence,
 // and a frame running past the file's end ending it.
-// `fullBand` decodes every subband, as `pelbrisk-cli decode --full-band` does.
-std::vector<uint8_t> DecodeFrameByFrame(const std::vector<uint8_t>& file, bool fullBand = false);
+// `fullBand` decodes every subband, as `pelbrisk-cli decode --full-band` does; `gapless` keeps
+// only the song within the samples that the file's LAME tag marks, as the player plays by default.
+std::vector<uint8_t> DecodeFrameByFrame(const std::vector<uint8_t>& file, bool fullBand = false,
+                                        bool gapless = false);
+inline std::vector<uint8_t> DecodeSong(const std::vector<uint8_t>& file) {
+    return DecodeFrameByFrame(file, false, true);
+}
 
 // File offsets of the frames of a clean stream that begins with a frame.
 std::vector<size_t> FrameOffsets(const std::vector<uint8_t>& file);

@@ -1,7 +1,7 @@
 #include "decoder/CpuFeatures.h"
 #include "decoder/Decoder.h"
-#include "stream/Errors.h"
 #include "engine/MP3Player.h"
+#include "stream/Errors.h"
 #include "tests/engine/PlayerSupport.h"
 #include "tests/support/Media.h"
 #include "tests/support/Paths.h"
@@ -81,7 +81,7 @@ TEST(Player, WavOutputHoldsExactlyThePcmOfAFrameByFrameDecode) {
     test::TempDir dir;
     for (const auto& mp3 : {Lame128(), LameVbr(), Twolame()}) {
         const auto pcm = test::PlayToWav(mp3, dir / "out.wav");
-        const auto expected = test::DecodeFrameByFrame(test::ReadFileBytes(mp3));
+        const auto expected = test::DecodeSong(test::ReadFileBytes(mp3));
         ASSERT_GT(expected.size(), 100000u);
         EXPECT_EQ(pcm.size(), expected.size()) << mp3;
         EXPECT_TRUE(pcm == expected) << mp3;
@@ -271,10 +271,14 @@ TEST(Player, DurationComesFromTheBitRateOrFromTheVbrFrameCount) {
     const auto vbr = test::ReadFileBytes(LameVbr());
     ASSERT_EQ(std::memcmp(vbr.data() + 36, "Xing", 4), 0) << "MPEG-1 stereo: at offset 36";
     const int64_t frames = int64_t(vbr[44]) << 24 | vbr[45] << 16 | vbr[46] << 8 | vbr[47];
+    // lame's LAME tag, behind the Xing fields and the table, holds its delay and padding.
+    const uint8_t* gap = vbr.data() + 36 + 120 + 21;
+    const int64_t delay = gap[0] << 4 | gap[1] >> 4;
+    const int64_t padding = (gap[1] & 0x0F) << 8 | gap[2];
     player.SetFileName(LameVbr().string());
     EXPECT_EQ(player.Bitrate(), 0) << "an information frame was found";
-    EXPECT_EQ(player.TotalBytes(), (frames - 1) * 4608);
-    EXPECT_EQ(player.Duration(), static_cast<int32_t>((frames - 1) * 4608 * 1000 / 176400));
+    EXPECT_EQ(player.TotalBytes(), (frames * 1152 - delay - padding) * 4);
+    EXPECT_EQ(player.Duration(), static_cast<int32_t>(player.TotalBytes() * 1000 / 176400));
     EXPECT_EQ(player.DataStart(), static_cast<int32_t>(test::FrameOffsets(vbr)[1]))
         << "the information frame is not audio";
 }
@@ -311,6 +315,30 @@ TEST(Player, SeekArithmeticAndTheFrameTable) {
     EXPECT_EQ(p.player.Position(), 0);
     p.player.Seek(-1);
     EXPECT_EQ(p.player.SeekTableCount(), frames) << "negative times are ignored";
+}
+
+// With the encoder's delay trimmed, the song begins inside the first frame: a seek lands on a
+// frame boundary of the stream, at most a frame after the time asked for in the song, and 0 is
+// the song's first sample, as at the start of play.
+TEST(Player, SeekingStaysInSongTimeWhenTheDelayIsTrimmed) {
+    NullPlayer p;
+    p.player.SetFileName(LameVbr().string());
+    const int64_t delayBytes = p.player.GaplessBegin() * 4;
+    ASSERT_GT(delayBytes, 0) << "lame's tag names a delay";
+    p.player.Play();
+    p.player.Pause();
+    for (int32_t milliseconds : {1000, 1500, 2222}) {
+        p.player.Seek(milliseconds);
+        EXPECT_EQ((p.player.PlayedBytes() + delayBytes) % 4608, 0) << milliseconds;
+        EXPECT_GE(p.player.Position(), milliseconds);
+        EXPECT_LE(p.player.Position(), milliseconds + 27) << "within a frame";
+    }
+    p.player.Seek(0);
+    EXPECT_EQ(p.player.PlayedBytes(), 0);
+    EXPECT_EQ(p.player.SeekTableEntry(0), p.player.DataStart());
+    p.player.SetGapless(false);
+    p.player.Seek(1000);
+    EXPECT_EQ(p.player.PlayedBytes(), 39 * 4608) << "frame for frame again";
 }
 
 TEST(Player, SeekOnAStreamThatCannotSeekIsAnAssertionFailure) {
@@ -582,7 +610,7 @@ TEST(Player, DecodePriorityBecomesTheWorkersNiceness) {
 TEST(Player, StoppingAWavOutputEarlyLeavesAValidFileWithAPrefixOfThePcm) {
     test::TempDir dir;
     const auto mp3 = LongLame();
-    const auto full = test::DecodeFrameByFrame(test::ReadFileBytes(mp3));
+    const auto full = test::DecodeSong(test::ReadFileBytes(mp3));
     // Returns how much of the PCM the file holds.
     auto stopAfter = [&](std::chrono::milliseconds delay) {
         TMP3Player player;
@@ -619,7 +647,7 @@ TEST(Player, DamagedStreamsPlayToAnEndWithoutFault) {
         }
         test::WriteFileBytes(dir / "damaged.mp3", bytes);
         const auto pcm = test::PlayToWav(dir / "damaged.mp3", dir / "damaged.wav");
-        EXPECT_TRUE(pcm == test::DecodeFrameByFrame(bytes)) << source;
+        EXPECT_TRUE(pcm == test::DecodeSong(bytes)) << source;
     }
 }
 

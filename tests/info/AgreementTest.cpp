@@ -1,5 +1,5 @@
-#include "stream/Stream.h"
 #include "info/StreamProbe.h"
+#include "stream/Stream.h"
 #include "tests/support/Media.h"
 #include "tests/support/Reference.h"
 
@@ -36,8 +36,8 @@ struct Encoding {
 class AgreesWithMpg123 : public testing::TestWithParam<Encoding> {};
 
 // Frames walked from the first audio frame equal what mpg123 decodes, and the duration is that of
-// mpg123's samples: within a frame when an information frame times the stream, within 0.5% when
-// the first frame's bit rate does.
+// mpg123's samples: to the millisecond of its gapless song when a LAME tag times the stream,
+// within 0.5% when the first frame's bit rate does.
 TEST_P(AgreesWithMpg123, FrameCountAndDuration) {
     const Encoding& encoding = GetParam();
     const auto wav = test::MakeSignalWav(4.3, encoding.sampleRate, encoding.channels);
@@ -50,15 +50,13 @@ TEST_P(AgreesWithMpg123, FrameCountAndDuration) {
     EXPECT_EQ(probe.Format.SampleRate, reference.SampleRate);
     EXPECT_EQ(probe.Format.Channels, reference.Channels);
     EXPECT_EQ(probe.WalkedFrames, reference.Frames);
-    EXPECT_EQ(probe.VbrHeader.Kind == TMP3VbrHeaderKind::Xing, encoding.informationFrame);
+    EXPECT_EQ(probe.VbrHeader.Kind != TMP3VbrHeaderKind::None, encoding.informationFrame);
 
+    const auto song = encoding.informationFrame ? test::DecodeWithMpg123(mp3, true) : reference;
     const double referenceMs =
-        1000.0 * double(reference.Samples.size()) / reference.Channels / reference.SampleRate;
-    const double frameMs = 1000.0 * probe.Format.SamplesPerChannel / probe.Format.SampleRate;
-    // lame's frame count leaves its information frame out while the count is taken to include
-    // it, so the duration may fall one frame short, plus the truncation to whole milliseconds.
+        1000.0 * double(song.Samples.size()) / song.Channels / song.SampleRate;
     if (encoding.informationFrame)
-        EXPECT_LE(std::abs(probe.Duration - referenceMs), frameMs + 1.0);
+        EXPECT_LE(std::abs(probe.Duration - referenceMs), 1.0);
     else
         EXPECT_LE(std::abs(probe.Duration - referenceMs), referenceMs * 0.005);
 }
@@ -66,6 +64,7 @@ TEST_P(AgreesWithMpg123, FrameCountAndDuration) {
 INSTANTIATE_TEST_SUITE_P(
     LameFiles, AgreesWithMpg123,
     testing::Values(Encoding{"Cbr", 44100, 2, "-b 128 -t", false, 1},
+                    Encoding{"CbrInfo", 44100, 2, "-b 128", true, 1},
                     Encoding{"Vbr", 44100, 2, "-V 2", true, 1},
                     Encoding{"Mono", 44100, 1, "-m m -b 64 -t", false, 1},
                     Encoding{"FreeFormat", 44100, 2, "--freeformat -b 400 -t", false, 1},
@@ -75,16 +74,20 @@ INSTANTIATE_TEST_SUITE_P(
                     Encoding{"Mpeg25Vbr", 8000, 2, "-V 6", true, 3}),
     [](const testing::TestParamInfo<Encoding>& info) { return std::string(info.param.name); });
 
-TEST(AgreesWithMpg123, LameInfoFrameOfCbrFilesIsPlayedAsAnAudioFrame) {
-    // Only "Xing" and "VBRI" mark an information frame; lame's "Info" frame of constant bit-rate
-    // files is an ordinary (silent) frame to us, so we find one frame more than mpg123 plays.
-    const auto mp3 = test::EncodeWithLame(test::MakeSignalWav(2, 44100, 2), "-b 128");
-    const auto reference = test::DecodeWithMpg123(mp3);
-    const Probed probed = ProbeFile(mp3);
-    ASSERT_TRUE(probed.valid);
-    EXPECT_EQ(probed.probe.VbrHeader.Kind, TMP3VbrHeaderKind::None);
-    EXPECT_EQ(probed.probe.Values.Bitrate, 128000);
-    EXPECT_EQ(probed.probe.WalkedFrames, reference.Frames + 1);
+// An exact signal length comes back whole: lame's and ffmpeg's LAME tags name the delay and
+// padding they added, in constant and variable bit-rate files alike.
+TEST(AgreesWithMpg123, LameTagGivesTheSignalsOwnLength) {
+    const auto wav = test::MakeSignalWav(8.0, 44100, 2);
+    for (const auto& mp3 :
+         {test::EncodeWithLame(wav, "-b 128"), test::EncodeWithLame(wav, "-V 2"),
+          test::MakeWithTool("ffmpeg -y -loglevel error -i {in} -c:a libmp3lame -b:a 96k {out}",
+                             wav, ".mp3")}) {
+        const Probed probed = ProbeFile(mp3);
+        ASSERT_TRUE(probed.valid);
+        EXPECT_NEAR(probed.probe.Duration, 8000, 2) << mp3;
+        EXPECT_EQ(probed.probe.VbrHeader.EncoderDelay, 576) << mp3;
+        EXPECT_GT(probed.probe.VbrHeader.EncoderPadding, 0) << mp3;
+    }
 }
 
 TEST(AgreesWithMpg123, TwolameLayerTwo) {

@@ -59,7 +59,9 @@ TEST(CliInfo, JsonDescribesEachFileAndNamesTheOnesThatAreNotMpegAudio) {
     // lame counts the audio frames alone, its information frame left out.
     EXPECT_EQ(json["infoFrame"]["frames"].get<int>(), json["audioFrames"].get<int>());
     const int frames = json["audioFrames"];
-    EXPECT_NEAR(json["durationMs"].get<int>(), frames * 576 * 1000 / 22050, 30);
+    const int song = frames * 576 - json["infoFrame"]["delay"].get<int>() -
+                     json["infoFrame"]["padding"].get<int>();
+    EXPECT_NEAR(json["durationMs"].get<int>(), song * 1000 / 22050, 1);
     EXPECT_EQ(json["title"], "Cli Title");
     EXPECT_EQ(json["artist"], "Cli Artist");
     EXPECT_EQ(json["audioStart"].get<int>(), json["firstFrame"]["offset"].get<int>() +
@@ -81,8 +83,19 @@ TEST(CliInfo, TextShowsTagLinesAndFallsBackToTheFileName) {
         << run.Out;
     EXPECT_NE(run.Out.find("title:         plain.mp3"), std::string::npos);
     EXPECT_NE(run.Out.find("ID3v1    GENRE=Pop"), std::string::npos);
-    EXPECT_NE(run.Out.find("duration:      112 ms"), std::string::npos)
+    EXPECT_NE(run.Out.find("duration:      112 ms (0:00.112), from the bit rate"),
+              std::string::npos)
         << "(4 x 417 + 128) bytes at 128 kbit/s";
+
+    // lame's constant-bit-rate file: its Info frame and LAME tag time the song alone.
+    const auto cbr = test::EncodeWithLame(test::MakeSignalWav(8.0, 44100, 2), "-b 128");
+    const CliRun lame = RunCli("info '" + cbr.string() + "'", dir);
+    EXPECT_NE(lame.Out.find("info frame:    Info, "), std::string::npos) << lame.Out;
+    EXPECT_NE(lame.Out.find("delay 576"), std::string::npos) << lame.Out;
+    EXPECT_NE(lame.Out.find("duration:      8000 ms (0:08.000), from the Info frame and its LAME "
+                            "tag"),
+              std::string::npos)
+        << lame.Out;
 
     const CliRun usage = RunCli("info", dir);
     EXPECT_EQ(usage.Status, 2);

@@ -1,5 +1,5 @@
-#include "stream/Stream.h"
 #include "info/StreamProbe.h"
+#include "stream/Stream.h"
 #include "tests/support/Paths.h"
 
 #include <gtest/gtest.h>

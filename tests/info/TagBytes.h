@@ -46,6 +46,28 @@ inline Bytes Id3v2Frame(const std::string& id, const Bytes& body) {
     return frame;
 }
 
+// One ID3v2.4 frame: its size written 7 bits to a byte, its format flags in the second byte.
+inline Bytes Id3v24Frame(const std::string& id, const Bytes& body, uint8_t formatFlags = 0) {
+    Bytes frame;
+    Append(frame, id);
+    const uint32_t size = uint32_t(body.size());
+    for (int shift = 21; shift >= 0; shift -= 7)
+        frame.push_back(uint8_t((size >> shift) & 0x7F));
+    Append(frame, Bytes{0, formatFlags});
+    Append(frame, body);
+    return frame;
+}
+
+// One ID3v2.2 frame: a three-letter ID and a three-byte size.
+inline Bytes Id3v22Frame(const std::string& id, const Bytes& body) {
+    Bytes frame;
+    Append(frame, id);
+    for (int shift = 16; shift >= 0; shift -= 8)
+        frame.push_back(uint8_t(body.size() >> shift));
+    Append(frame, body);
+    return frame;
+}
+
 inline Bytes Latin1TextFrame(const std::string& id, const std::string& text) {
     Bytes body{0};
     Append(body, text);

@@ -1,8 +1,8 @@
 #include "info/VbrHeader.h"
 
+#include "info/FrameHeader.h"
 #include "stream/Errors.h"
 #include "stream/Stream.h"
-#include "info/FrameHeader.h"
 #include "tests/info/TagBytes.h"
 
 #include <gtest/gtest.h>

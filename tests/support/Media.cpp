@@ -1,5 +1,7 @@
 #include "tests/support/Media.h"
 
+#include "tests/support/Paths.h"
+
 #include <array>
 #include <cstdio>
 #include <fstream>
@@ -7,8 +9,6 @@
 #include <iterator>
 #include <stdexcept>
 #include <unistd.h>
-
-#include "tests/support/Paths.h"
 
 namespace pelbrisk::test {
 
@@ -22,7 +22,8 @@ std::vector<uint8_t> ReadFileBytes(const fs::path& path) {
 
 void WriteFileBytes(const fs::path& path, const std::vector<uint8_t>& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     if (!out) throw std::runtime_error("cannot write " + path.string());
 }
 
@@ -32,10 +33,12 @@ std::string RunTool(const std::string& commandLine) {
     if (!pipe) throw std::runtime_error("cannot run: " + commandLine);
     std::array<char, 4096> chunk;
     size_t got;
-    while ((got = fread(chunk.data(), 1, chunk.size(), pipe)) > 0) output.append(chunk.data(), got);
+    while ((got = fread(chunk.data(), 1, chunk.size(), pipe)) > 0)
+        output.append(chunk.data(), got);
     int status = pclose(pipe);
-    if (status != 0) throw std::runtime_error("failed (" + std::to_string(status) + "): " +
-                                              commandLine + "\n" + output);
+    if (status != 0)
+        throw std::runtime_error("failed (" + std::to_string(status) + "): " + commandLine + "\n" +
+                                 output);
     return output;
 }
 
@@ -47,7 +50,8 @@ namespace {
 
 std::string Quote(const fs::path& path) {
     std::string quoted = "'";
-    for (char c : path.string()) quoted += (c == '\'') ? std::string("'\\''") : std::string(1, c);
+    for (char c : path.string())
+        quoted += (c == '\'') ? std::string("'\\''") : std::string(1, c);
     return quoted + "'";
 }
 
@@ -61,7 +65,8 @@ fs::path CacheDir() {
 // so a concurrent maker never sees half a file.
 fs::path Cached(const std::string& key, const std::string& extension,
                 const std::function<std::string(const fs::path& out)>& command) {
-    const fs::path target = CacheDir() / (std::to_string(std::hash<std::string>{}(key)) + extension);
+    const fs::path target =
+        CacheDir() / (std::to_string(std::hash<std::string>{}(key)) + extension);
     if (fs::exists(target)) return target;
     const fs::path partial = target.string() + ".part" + std::to_string(getpid()) + extension;
     RunTool(command(partial));
@@ -78,12 +83,11 @@ std::string Replace(std::string text, const std::string& from, const std::string
 } // namespace
 
 fs::path MakeSignalWav(double seconds, int sampleRate, int channels) {
-    const std::string arguments = "-r " + std::to_string(sampleRate) + " -c " +
-                                  std::to_string(channels) + " -b 16 {out} synth " +
-                                  std::to_string(seconds) +
-                                  " sine 100-3000 sine 440 pinknoise brownnoise tremolo 2 50 " +
-                                  (channels == 2 ? "remix 1,3v0.2 2,4v0.2" : "remix 1,2,3,4v0.2") +
-                                  " gain -n -3";
+    const std::string arguments =
+        "-r " + std::to_string(sampleRate) + " -c " + std::to_string(channels) +
+        " -b 16 {out} synth " + std::to_string(seconds) +
+        " sine 100-3000 sine 440 pinknoise brownnoise tremolo 2 50 " +
+        (channels == 2 ? "remix 1,3v0.2 2,4v0.2" : "remix 1,2,3,4v0.2") + " gain -n -3";
     return Cached("sox " + arguments, ".wav", [&](const fs::path& out) {
         return "sox -n " + Replace(arguments, "{out}", Quote(out));
     });

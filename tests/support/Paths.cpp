@@ -18,11 +18,16 @@ std::filesystem::path VectorsDir() {
 std::filesystem::path TablesDir() {
     return FromEnvironment("PELBRISK_TABLES", PELBRISK_DEFAULT_TABLES);
 }
-std::filesystem::path SourceDir() { return PELBRISK_SOURCE_DIR; }
-std::filesystem::path BinaryDir() { return PELBRISK_BINARY_DIR; }
+std::filesystem::path SourceDir() {
+    return PELBRISK_SOURCE_DIR;
+}
+std::filesystem::path BinaryDir() {
+    return PELBRISK_BINARY_DIR;
+}
 
 TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "pelbrisk-test-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "pelbrisk-test-XXXXXX").string();
     if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make a temporary folder");
     path_ = pattern;
 }

@@ -32,7 +32,6 @@ private:
 #define PELBRISK_REQUIRE_VECTORS()                                                                 \
     do {                                                                                           \
         if (!std::filesystem::is_directory(::pelbrisk::test::VectorsDir()))                        \
-            GTEST_SKIP() << "conformance vectors not found at "                                    \
-                         << ::pelbrisk::test::VectorsDir()                                         \
+            GTEST_SKIP() << "conformance vectors not found at " << ::pelbrisk::test::VectorsDir()  \
                          << " (set PELBRISK_VECTORS to their folder)";                             \
     } while (0)

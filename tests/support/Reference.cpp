@@ -1,16 +1,16 @@
 #include "tests/support/Reference.h"
 
+#include "tests/support/Media.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
 #include <mpg123.h>
 #include <stdexcept>
 
-#include "tests/support/Media.h"
-
 namespace pelbrisk::test {
 
-ReferenceDecode DecodeWithMpg123(const std::filesystem::path& file) {
+ReferenceDecode DecodeWithMpg123(const std::filesystem::path& file, bool gapless) {
     static const int initialised = mpg123_init();
     (void)initialised;
     int error = MPG123_OK;
@@ -23,7 +23,7 @@ ReferenceDecode DecodeWithMpg123(const std::filesystem::path& file) {
             mpg123_delete(h);
         }
     } closer{handle};
-    mpg123_param(handle, MPG123_REMOVE_FLAGS, MPG123_GAPLESS, 0.);
+    mpg123_param(handle, gapless ? MPG123_ADD_FLAGS : MPG123_REMOVE_FLAGS, MPG123_GAPLESS, 0.);
     mpg123_param(handle, MPG123_ADD_FLAGS, MPG123_QUIET, 0.);
     mpg123_format_none(handle);
     for (long rate : {8000L, 11025L, 12000L, 16000L, 22050L, 24000L, 32000L, 44100L, 48000L})
