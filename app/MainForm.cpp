@@ -26,6 +26,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPainter>
+#include <QPointer>
 #include <QProxyStyle>
 #include <QScreen>
 #include <QScrollBar>
@@ -202,6 +203,7 @@ void TMainForm::CreateControls() {
     CreateMenus();
     SetApplicationExceptionDisplay(ShowErrorBox);
     CreatePlayer();
+    UseAudioDeviceOfEnvironment();
     RemotePlayers = MakeNativeRemotePlayerTransport();
     MprisPlayers = std::make_unique<TMprisClient>();
     OtherApp = std::make_unique<TOtherAppCtrl>(*RemotePlayers, MprisPlayers.get());
@@ -241,6 +243,37 @@ void TMainForm::CreatePlayer() {
     MP3Player->OnChangeStatus = [this](void*) { MP3PlayerChangeStatus(); };
     MP3Player->OnChangePosition = [this](void*) { MP3PlayerChangePosition(); };
     MP3Player->OnEndPlay = [this](void*, TMP3EndPlayReason reason) { MP3PlayerEndPlay(reason); };
+}
+
+void TMainForm::UseAudioDeviceOfEnvironment() {
+    const QPointer<TMainForm> form(this);
+    SetAudioNoticeDisplay([form](const std::string& text) {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [form, text] {
+                if (form) form->ShowNotice(QString::fromStdString(text));
+            },
+            Qt::QueuedConnection);
+    });
+    if (const std::optional<int32_t> device = AudioDeviceFromEnvironment())
+        MP3Player->SetDeviceID(*device);
+    else
+        ShowNotice("PELBRISK_AUDIO names no sound device (null, default or a number): "
+                   "playing on the default device");
+}
+
+void TMainForm::ShowNotice(const QString& text) {
+    if (inTray_) {
+        TrayIcon->showMessage("pelbrisk", text, QSystemTrayIcon::Information);
+        return;
+    }
+    if (noticeLine_ == nullptr) {
+        noticeLine_ = new QLabel(this);
+        noticeLine_->setWordWrap(true);
+        layout()->addWidget(noticeLine_);
+    }
+    noticeLine_->setText(text);
+    noticeLine_->show();
 }
 
 void TMainForm::ReportErrors(const std::function<void()>& operation) {
@@ -463,9 +496,7 @@ void TMainForm::LoadSettings() {
     for (const QString& root : settings.Roots)
         AddRoot(root);
     fileListWidth_ = settings.FileListWidth;
-    RegisterShortCutHotKey(showHotKey_, showHotKey_);
-    RegisterShortCutHotKey(volumeUpHotKey_, volumeUpHotKey_);
-    RegisterShortCutHotKey(volumeDownHotKey_, volumeDownHotKey_);
+    RegisterHotKeys();
     SendListBtn->setChecked(settings.SendList);
     SendListBtnClick();
 }

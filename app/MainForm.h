@@ -12,6 +12,7 @@
 #include "app/WorkerThread.h"
 #include "engine/MP3Player.h"
 #include "platform/HotKeys.h"
+#include "platform/PortalShortcuts.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -111,6 +112,8 @@ public:
     std::unique_ptr<TMprisClient> MprisPlayers;
     std::unique_ptr<TOtherAppCtrl> OtherApp;
     std::unique_ptr<THotKeys> HotKeys;
+    // The desktop's GlobalShortcuts portal, once it is asked for the hot keys.
+    std::unique_ptr<TPortalShortcuts> PortalHotKeys;
     std::unique_ptr<TMprisService> Mpris;
     // Whether the desktop has a notification area; a test may stand in for one.
     std::function<bool()> TrayAvailable;
@@ -167,9 +170,16 @@ public:
     // Hot keys and the notification area.
     void RegisterShortCutHotKey(TShortCut shortCut, int id);
     void WMHotKey(int id);
+    // Takes the hot keys from the desktop's GlobalShortcuts portal on `connection` from now on;
+    // the X11 grabs are given back once the portal has bound them.
+    void UsePortalHotKeys(const QDBusConnection& connection);
     void ApplicationEvents1Minimize();
     void ApplicationEvents1Restore();
     bool InTray() const { return inTray_; }
+    // Tells the user something that needs no answer: the tray's message while the window is in
+    // the tray, else a line at the foot of the window. Never a modal box.
+    void ShowNotice(const QString& text);
+    QLabel* NoticeLine() const { return noticeLine_; }
     // Publishes the window as an MPRIS player on `connection` (the session bus at start-up).
     bool PublishMpris(const QDBusConnection& connection);
 
@@ -237,9 +247,13 @@ private:
     QWidget* CreateBar(const QString& caption, QLabel*& label, QScrollBar*& bar);
     void CreateMenus();
     void CreatePlayer();
+    void UseAudioDeviceOfEnvironment();
     QAction* AddMenuItem(const QString& caption, TShortCut shortCut, void (TMainForm::*click)());
     void ConnectBar(QScrollBar* bar, void (TMainForm::*scroll)(TScrollCode, int));
     void BringAppToFront();
+    void RegisterHotKeys();
+    void BindPortalHotKeys();
+    void ReleaseX11HotKeys();
     void SelectNode(QTreeWidgetItem* node);
     QListWidgetItem* SelectByStep(int step);
     QListWidgetItem* SelectCurrentIndex();
@@ -293,11 +307,13 @@ private:
     TShortCut showHotKey_ = 0;
     TShortCut volumeUpHotKey_ = 0;
     TShortCut volumeDownHotKey_ = 0;
+    bool x11HotKeyRefused_ = false;
     int windowAlpha_ = 255;
     int currentIndex_ = -1;
     bool treeBuilt_ = false;
     bool seekTracking_ = false;
     bool inTray_ = false;
+    QLabel* noticeLine_ = nullptr;
     QString nowPlaying_;
     QString trayTip_;
     // The tags of the file now playing, read once per file for MPRIS.

@@ -294,10 +294,72 @@ void TMainForm::SetNowPlaying(const QString& text) {
 
 // ---- Hot keys and the notification area --------------------------------------------------
 
+namespace {
+
+// X11 key grabs there reach only X clients that have the focus.
+bool WaylandSession() {
+    return qEnvironmentVariable("XDG_SESSION_TYPE") == "wayland" ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+const QString kShowShortcut = "show";
+const QString kVolumeUpShortcut = "volume-up";
+const QString kVolumeDownShortcut = "volume-down";
+
+} // namespace
+
+void TMainForm::RegisterHotKeys() {
+    x11HotKeyRefused_ = false;
+    RegisterShortCutHotKey(showHotKey_, showHotKey_);
+    RegisterShortCutHotKey(volumeUpHotKey_, volumeUpHotKey_);
+    RegisterShortCutHotKey(volumeDownHotKey_, volumeDownHotKey_);
+    if (PortalHotKeys)
+        BindPortalHotKeys();
+    else if (x11HotKeyRefused_ || WaylandSession())
+        UsePortalHotKeys(QDBusConnection::sessionBus());
+}
+
 void TMainForm::RegisterShortCutHotKey(TShortCut shortCut, int id) {
     if (shortCut == 0) return;
-    // A key another program holds already is not reported.
-    HotKeys->Register(id, shortCut);
+    // A key another program holds already is not reported; the portal is asked for it instead.
+    if (!HotKeys->Register(id, shortCut)) x11HotKeyRefused_ = true;
+}
+
+void TMainForm::UsePortalHotKeys(const QDBusConnection& connection) {
+    if (PortalHotKeys && PortalHotKeys->Connection().name() == connection.name()) return;
+    // The portal's ids stand for the hot keys, whose ids are their short-cut values.
+    PortalHotKeys = std::make_unique<TPortalShortcuts>(connection, [this](const QString& id) {
+        if (id == kShowShortcut)
+            WMHotKey(showHotKey_);
+        else if (id == kVolumeUpShortcut)
+            WMHotKey(volumeUpHotKey_);
+        else if (id == kVolumeDownShortcut)
+            WMHotKey(volumeDownHotKey_);
+    });
+    connect(PortalHotKeys.get(), &TPortalShortcuts::StateChanged, this,
+            [this](TPortalShortcuts::TState state) {
+                if (state == TPortalShortcuts::TState::Bound) ReleaseX11HotKeys();
+            });
+    BindPortalHotKeys();
+}
+
+void TMainForm::BindPortalHotKeys() {
+    std::vector<TPortalShortcut> shortcuts;
+    if (showHotKey_ != 0) shortcuts.push_back({kShowShortcut, "Show the window", showHotKey_});
+    if (volumeUpHotKey_ != 0)
+        shortcuts.push_back({kVolumeUpShortcut, "Volume up", volumeUpHotKey_});
+    if (volumeDownHotKey_ != 0)
+        shortcuts.push_back({kVolumeDownShortcut, "Volume down", volumeDownHotKey_});
+    PortalHotKeys->Bind(shortcuts);
+    // The same keys again: the portal keeps them and the grabs just taken are not needed.
+    if (PortalHotKeys->State() == TPortalShortcuts::TState::Bound) ReleaseX11HotKeys();
+}
+
+void TMainForm::ReleaseX11HotKeys() {
+    // Both would answer one key press.
+    HotKeys->Unregister(showHotKey_);
+    HotKeys->Unregister(volumeUpHotKey_);
+    HotKeys->Unregister(volumeDownHotKey_);
 }
 
 void TMainForm::WMHotKey(int id) {

@@ -3,7 +3,9 @@
 // Usage: decode_bench [repetitions] [seconds] [file name]
 // Makes its files once (sox music-like signal, lame) in $PELBRISK_BENCH_CACHE or the system's
 // temporary folder, then decodes each file `repetitions` times with both decoders in turn and
-// prints the best thread CPU time of each and the ratio ours / libmpg123.
+// prints the median thread CPU time of each, the median of the per-repetition ratios ours /
+// libmpg123 and the lowest and highest of those ratios: on a shared machine the best run says
+// little.
 #include "decoder/CpuFeatures.h"
 #include "decoder/DecoderState.h"
 #include "info/FrameHeader.h"
@@ -118,10 +120,16 @@ double ThreadSeconds() {
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
 
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const size_t middle = values.size() / 2;
+    return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    const int repetitions = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+    const int repetitions = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
     const int seconds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 300;
     const std::string only = argc > 3 ? argv[3] : "";
     mpg123_init();
@@ -146,7 +154,8 @@ int main(int argc, char** argv) {
         pelbrisk::FeaturesWithCapabilities(detected, pelbrisk::kAllCpuCapabilities));
     std::printf("processor features 0x%x, %d repetitions, %d s files\n", detected, repetitions,
                 seconds);
-    std::printf("%-10s %10s %12s %8s\n", "file", "ours (ms)", "mpg123 (ms)", "ratio");
+    std::printf("%-10s %10s %12s %8s %14s\n", "file", "ours (ms)", "mpg123 (ms)", "ratio",
+                "ratio range");
 
     auto decoder = std::make_unique<TMP3Decoder>();
     std::vector<int16_t> ours(static_cast<size_t>(seconds + 10) * 48000 * 2);
@@ -157,18 +166,24 @@ int main(int argc, char** argv) {
             Make(dir / (file.Name + "-" + tag + ".mp3"),
                  "lame --quiet " + file.LameArguments + " '" + wav.string() + "' {out}");
         const std::vector<uint8_t> bytes = ReadAll(mp3);
-        double best[2] = {1e30, 1e30};
+        std::vector<double> times[2];
+        std::vector<double> ratios;
         size_t counts[2] = {0, 0};
         for (int r = 0; r < repetitions; ++r) {
             double start = ThreadSeconds();
             counts[0] = DecodeOurs(*decoder, bytes, ours);
-            best[0] = std::min(best[0], ThreadSeconds() - start);
+            times[0].push_back(ThreadSeconds() - start);
             start = ThreadSeconds();
             counts[1] = DecodeMpg123(bytes, theirs);
-            best[1] = std::min(best[1], ThreadSeconds() - start);
+            times[1].push_back(ThreadSeconds() - start);
+            ratios.push_back(times[0].back() / times[1].back());
         }
-        std::printf("%-10s %10.1f %12.1f %8.3f   (%zu / %zu samples)\n", file.Name.c_str(),
-                    best[0] * 1000, best[1] * 1000, best[0] / best[1], counts[0], counts[1]);
+        const auto [lowest, highest] = std::minmax_element(ratios.begin(), ratios.end());
+        const double low = *lowest;
+        const double high = *highest;
+        std::printf("%-10s %10.1f %12.1f %8.3f %6.3f-%-7.3f (%zu / %zu samples)\n",
+                    file.Name.c_str(), Median(times[0]) * 1000, Median(times[1]) * 1000,
+                    Median(ratios), low, high, counts[0], counts[1]);
     }
     mpg123_exit();
     return 0;

@@ -2,6 +2,7 @@
 // consumes the sound at its real rate) and reports process CPU time per second of audio.
 //
 //   engine_playback FILE [SECONDS]
+#include "bench/ProcessUsage.h"
 #include "engine/MP3Player.h"
 #include "platform/AudioDevice.h"
 
@@ -9,18 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <sys/resource.h>
-
-namespace {
-
-double CpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-} // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) {
@@ -39,7 +28,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "engine_playback: %s\n", error.what());
         return 1;
     }
-    const double cpuBefore = CpuSeconds();
+    const double cpuBefore = pelbrisk::bench::CpuSeconds();
     const auto start = std::chrono::steady_clock::now();
     player.Play();
     while (!ended &&
@@ -49,7 +38,7 @@ int main(int argc, char** argv) {
         player.Messages().Pump();
     }
     const int32_t playedMs = player.Position();
-    const double cpu = CpuSeconds() - cpuBefore;
+    const double cpu = pelbrisk::bench::CpuSeconds() - cpuBefore;
     player.Stop();
     const double audioSeconds = playedMs / 1000.0;
     std::printf("played %.1f s of audio in real time, CPU %.3f s: %.2f ms CPU per second of "

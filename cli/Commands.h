@@ -14,7 +14,8 @@ int RunInfo(const TArguments& arguments);
 // decode FILE -o OUT.wav [--full-band] [--no-gapless]: the PCM of the play loop into a WAV file,
 // at full speed.
 int RunDecode(const TArguments& arguments);
-// play FILE...: plays through the default device; space pause, arrows seek, n next, q quit.
+// play [--device null|default|N] FILE...: plays through the chosen device (PELBRISK_AUDIO, else
+// the default); space pause, arrows seek, n next, q quit.
 int RunPlay(const TArguments& arguments);
 
 } // namespace pelbrisk::cli

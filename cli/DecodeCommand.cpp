@@ -57,13 +57,22 @@ void DrawProgress(int32_t position, int32_t duration) {
 int RunDecode(const TArguments& arguments) {
     TDecodeOptions options;
     if (!ParseDecodeOptions(arguments, options)) {
-        std::fprintf(stderr,
-                     "usage: pelbrisk-cli decode FILE -o OUT.wav [--full-band] [--no-gapless]\n");
+        std::fprintf(stderr, "usage: pelbrisk-cli decode FILE -o OUT.wav|- [--full-band] "
+                             "[--no-gapless]\n");
         return 2;
     }
+    if (options.Output == "-") {
+        if (isatty(STDOUT_FILENO)) {
+            std::fprintf(stderr, "pelbrisk-cli: not writing WAV data to a terminal\n");
+            return 2;
+        }
+        options.Output = "/dev/stdout";
+    }
+    const bool showProgress = isatty(STDERR_FILENO) != 0;
     bool failed = false;
-    SetApplicationExceptionDisplay([&failed](const std::exception_ptr& error) {
-        std::fprintf(stderr, "\npelbrisk-cli: %s\n", ExceptionText(error).c_str());
+    SetApplicationExceptionDisplay([&failed, showProgress](const std::exception_ptr& error) {
+        std::fprintf(stderr, "%spelbrisk-cli: %s\n", showProgress ? "\n" : "",
+                     ExceptionText(error).c_str());
         failed = true;
     });
     ProcessDecoder().FullBand = options.FullBand;
@@ -75,13 +84,17 @@ int RunDecode(const TArguments& arguments) {
     end.Watch(player);
     try {
         OpenInput(player, options.Input);
-        player.SetOutputFileName(options.Output);
-        player.Play();
     } catch (const std::exception& error) {
         std::fprintf(stderr, "pelbrisk-cli: %s: %s\n", options.Input.c_str(), error.what());
         return 1;
     }
-    const bool showProgress = isatty(STDERR_FILENO) != 0;
+    try {
+        player.SetOutputFileName(options.Output);
+        player.Play();
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "pelbrisk-cli: %s\n", error.what()); // names the output
+        return 1;
+    }
     const int32_t duration = player.Duration();
     while (!end.Ended) {
         player.Messages().WaitForMessage(200);

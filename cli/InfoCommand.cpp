@@ -14,6 +14,9 @@ namespace {
 struct TInfoOptions {
     bool Json = false;
     bool WalkFrames = false;
+    // Several files in JSON make one array, one object per element.
+    bool JsonArray = false;
+    int Shown = 0;
 };
 
 const char* const kModeNames[] = {"stereo", "joint stereo", "dual channel", "single channel"};
@@ -219,7 +222,7 @@ void PrintJson(const TFileReport& report, bool walked) {
 }
 
 // False (with the reason on standard error) when the file cannot be read or is not MPEG audio.
-bool ShowFile(const std::string& path, const TInfoOptions& options) {
+bool ShowFile(const std::string& path, TInfoOptions& options) {
     auto report = std::make_unique<TFileReport>();
     report->Path = path;
     try {
@@ -237,9 +240,11 @@ bool ShowFile(const std::string& path, const TInfoOptions& options) {
         report->Info.AttachReader(nullptr);
     } catch (const EMP3Error& error) {
         std::fflush(stdout);
-        std::fprintf(stderr, "%s: %s\n", path.c_str(), error.what());
+        std::fprintf(stderr, "pelbrisk-cli: %s: %s\n", path.c_str(), error.what());
         return false;
     }
+    if (options.JsonArray) std::printf(options.Shown == 0 ? "" : ",");
+    ++options.Shown;
     if (options.Json)
         PrintJson(*report, options.WalkFrames);
     else
@@ -267,9 +272,12 @@ int RunInfo(const TArguments& arguments) {
         std::fprintf(stderr, "usage: pelbrisk-cli info [--json] [--frames] FILE...\n");
         return 2;
     }
+    options.JsonArray = options.Json && files.size() > 1;
+    if (options.JsonArray) std::printf("[\n");
     int status = 0;
     for (const std::string& file : files)
         if (!ShowFile(file, options)) status = 1;
+    if (options.JsonArray) std::printf("]\n");
     return status;
 }
 

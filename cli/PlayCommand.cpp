@@ -6,10 +6,12 @@
 #include <cstdio>
 #include <exception>
 #include <fcntl.h>
+#include <optional>
 #include <poll.h>
 #include <string>
 #include <termios.h>
 #include <unistd.h>
+#include <vector>
 
 namespace pelbrisk::cli {
 
@@ -40,34 +42,41 @@ public:
     TKeyboard(const TKeyboard&) = delete;
     TKeyboard& operator=(const TKeyboard&) = delete;
 
-    // Waits up to `milliseconds` for a key.
-    TKey Read(int milliseconds) {
+    // Waits up to `milliseconds` for keys and returns every key that has arrived.
+    std::vector<TKey> Read(int milliseconds) {
+        std::vector<TKey> keys;
         if (descriptor_ < 0) {
             poll(nullptr, 0, milliseconds);
-            return TKey::None;
+            return keys;
         }
         pollfd waiting{descriptor_, POLLIN, 0};
-        if (poll(&waiting, 1, milliseconds) <= 0) return TKey::None;
-        char bytes[8] = {};
+        if (poll(&waiting, 1, milliseconds) <= 0) return keys;
+        char bytes[256];
         const ssize_t count = read(descriptor_, bytes, sizeof bytes);
-        if (count <= 0) return TKey::None;
-        if (count >= 3 && bytes[0] == '\x1b' && bytes[1] == '[') {
-            if (bytes[2] == 'C') return TKey::Right;
-            if (bytes[2] == 'D') return TKey::Left;
-            return TKey::None;
+        for (ssize_t at = 0; at < count; ++at) {
+            if (bytes[at] == '\x1b' && at + 2 < count && bytes[at + 1] == '[') {
+                if (bytes[at + 2] == 'C') keys.push_back(TKey::Right);
+                if (bytes[at + 2] == 'D') keys.push_back(TKey::Left);
+                at += 2;
+                continue;
+            }
+            switch (bytes[at]) {
+            case ' ':
+                keys.push_back(TKey::Space);
+                break;
+            case 'n':
+            case 'N':
+                keys.push_back(TKey::Next);
+                break;
+            case 'q':
+            case 'Q':
+                keys.push_back(TKey::Quit);
+                break;
+            default:
+                break;
+            }
         }
-        switch (bytes[0]) {
-        case ' ':
-            return TKey::Space;
-        case 'n':
-        case 'N':
-            return TKey::Next;
-        case 'q':
-        case 'Q':
-            return TKey::Quit;
-        default:
-            return TKey::None;
-        }
+        return keys;
     }
 
 private:
@@ -89,17 +98,17 @@ std::string Clock(int32_t milliseconds) {
     return text;
 }
 
-void DrawStatus(TMP3Player& player, const std::string& title) {
+std::string StatusLine(TMP3Player& player, const std::string& title) {
     std::string line = title + "  " + Clock(player.Position());
     if (const int32_t duration = player.Duration(); duration > 0) line += " / " + Clock(duration);
     if (player.Status() == mpsPaused) line += "  [paused]";
-    std::fprintf(stderr, "\r\x1b[K%s", line.c_str());
-    std::fflush(stderr);
+    return line;
 }
 
 enum class TOutcome { Finished, Next, Quit, Failed };
 
-TOutcome PlayOne(TMP3Player& player, TKeyboard& keyboard, const std::string& file) {
+// A terminal gets a status line redrawn in place; a file or a pipe one line per file.
+TOutcome PlayOne(TMP3Player& player, TKeyboard& keyboard, const std::string& file, bool terminal) {
     TPlayEnd end;
     end.Watch(player);
     try {
@@ -110,59 +119,99 @@ TOutcome PlayOne(TMP3Player& player, TKeyboard& keyboard, const std::string& fil
     }
     std::string title = file == "-" ? "(standard input)" : player.Info().Title();
     if (title.empty()) title = file.substr(file.find_last_of('/') + 1);
+    if (!terminal) std::fprintf(stderr, "%s\n", StatusLine(player, title).c_str());
+    const char* const lineEnd = terminal ? "\n" : "";
     while (!end.Ended) {
-        DrawStatus(player, title);
-        const TKey key = keyboard.Read(100);
+        if (terminal) {
+            std::fprintf(stderr, "\r\x1b[K%s", StatusLine(player, title).c_str());
+            std::fflush(stderr);
+        }
         try {
-            switch (key) {
-            case TKey::Space:
-                if (player.Status() == mpsPaused)
-                    player.Resume();
-                else
-                    player.Pause();
-                break;
-            case TKey::Left:
-            case TKey::Right:
-                // Standard input cannot seek; the keys then do nothing.
-                if (player.Commands() & CommandBit(mpcSeek))
-                    player.Seek(std::max(0, player.Position() +
-                                                (key == TKey::Left ? -kSeekStepMs : kSeekStepMs)));
-                break;
-            case TKey::Next:
-            case TKey::Quit:
-                player.Close();
-                // The close's end of play belongs to this file; left queued, it would end the
-                // next one as soon as that starts.
-                player.Messages().Pump();
-                std::fprintf(stderr, "\n");
-                return key == TKey::Quit ? TOutcome::Quit : TOutcome::Next;
-            case TKey::None:
-                break;
+            int32_t seekBy = 0;
+            for (const TKey key : keyboard.Read(100)) {
+                switch (key) {
+                case TKey::Space:
+                    if (player.Status() == mpsPaused)
+                        player.Resume();
+                    else
+                        player.Pause();
+                    break;
+                case TKey::Left:
+                case TKey::Right:
+                    // Every press counts: presses that arrive together make one longer seek.
+                    seekBy += key == TKey::Left ? -kSeekStepMs : kSeekStepMs;
+                    break;
+                case TKey::Next:
+                case TKey::Quit:
+                    player.Close();
+                    // The close's end of play belongs to this file; left queued, it would end
+                    // the next one as soon as that starts.
+                    player.Messages().Pump();
+                    std::fprintf(stderr, "%s", lineEnd);
+                    return key == TKey::Quit ? TOutcome::Quit : TOutcome::Next;
+                case TKey::None:
+                    break;
+                }
             }
+            // Standard input cannot seek; the arrows then do nothing.
+            if (seekBy != 0 && (player.Commands() & CommandBit(mpcSeek)))
+                player.Seek(std::max(0, player.Position() + seekBy));
         } catch (const std::exception& error) {
-            std::fprintf(stderr, "\npelbrisk-cli: %s\n", error.what());
+            std::fprintf(stderr, "%spelbrisk-cli: %s\n", lineEnd, error.what());
         }
         player.Messages().Pump();
     }
-    std::fprintf(stderr, "\n");
+    std::fprintf(stderr, "%s", lineEnd);
     return end.Reason == merSuccessful ? TOutcome::Finished : TOutcome::Failed;
+}
+
+// --device null|default|N wins over PELBRISK_AUDIO; false (with the reason said) when
+// either names no device.
+bool ChooseDevice(TArguments& files, int32_t& deviceId) {
+    std::optional<int32_t> chosen = AudioDeviceFromEnvironment();
+    if (!chosen) {
+        std::fprintf(stderr, "pelbrisk-cli: PELBRISK_AUDIO names no device (null, default or a "
+                             "number)\n");
+        return false;
+    }
+    for (size_t i = 0; i < files.size(); ++i) {
+        if (files[i] != "--device") continue;
+        if (i + 1 >= files.size() || !(chosen = AudioDeviceChoice(files[i + 1]))) {
+            std::fprintf(stderr, "pelbrisk-cli: --device takes null, default or a number\n");
+            return false;
+        }
+        files.erase(files.begin() + static_cast<std::ptrdiff_t>(i),
+                    files.begin() + static_cast<std::ptrdiff_t>(i) + 2);
+        --i;
+    }
+    deviceId = *chosen;
+    return true;
 }
 
 } // namespace
 
 int RunPlay(const TArguments& arguments) {
-    if (arguments.empty()) {
-        std::fprintf(stderr, "usage: pelbrisk-cli play FILE...\n");
+    TArguments files = arguments;
+    int32_t deviceId = -1;
+    if (!ChooseDevice(files, deviceId)) return 2;
+    if (files.empty()) {
+        std::fprintf(stderr, "usage: pelbrisk-cli play [--device null|default|N] FILE...\n");
         return 2;
     }
-    SetApplicationExceptionDisplay([](const std::exception_ptr& error) {
-        std::fprintf(stderr, "\npelbrisk-cli: %s\n", ExceptionText(error).c_str());
+    const bool terminal = isatty(STDERR_FILENO) != 0;
+    SetApplicationExceptionDisplay([terminal](const std::exception_ptr& error) {
+        std::fprintf(stderr, "%spelbrisk-cli: %s\n", terminal ? "\n" : "",
+                     ExceptionText(error).c_str());
+    });
+    SetAudioNoticeDisplay([terminal](const std::string& text) {
+        std::fprintf(stderr, "%spelbrisk-cli: %s\n", terminal ? "\r\x1b[K" : "", text.c_str());
     });
     TKeyboard keyboard;
     TMP3Player player;
+    player.SetDeviceID(deviceId);
     bool anyFailed = false;
-    for (const std::string& file : arguments) {
-        const TOutcome outcome = PlayOne(player, keyboard, file);
+    for (const std::string& file : files) {
+        const TOutcome outcome = PlayOne(player, keyboard, file, terminal);
         if (outcome == TOutcome::Failed) anyFailed = true;
         if (outcome == TOutcome::Quit) break;
     }

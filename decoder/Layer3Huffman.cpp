@@ -157,69 +157,190 @@ void ReadScaleFactorsLsf(TLayer3State& state, TLayer3BitReader& reader, int32_t 
     }
 }
 
+// Walks the lookup levels of `first` over the left-aligned bits of `bits`; returns the leaf.
+inline uint32_t FindLeaf(const uint32_t* first, uint64_t bits, int32_t& length) {
+    const uint32_t* header = first;
+    length = 0;
+    for (;;) {
+        const int32_t peek = static_cast<int32_t>(*header & 0xFF);
+        const uint32_t entry = header[1 + (bits >> (64 - peek))];
+        if ((entry >> 24) != 0) {
+            length += static_cast<int32_t>(entry >> 24);
+            return entry;
+        }
+        bits <<= peek;
+        length += peek;
+        header += entry;
+    }
+}
+
+// Big-values codes resolved with their sign bits by one look-up at the next FastBits bits: an
+// entry holds the bits taken (0: decode the pair the slow way), the pairs resolved (one or two)
+// and four signed 6-bit values from bit 8 up. Short codes often fit twice in the window, so
+// two pairs come out of one look-up.
+constexpr int32_t FastBits = 10;
+constexpr int32_t TreeCount = 15;
+
+struct TFastPairTables {
+    int8_t TreeOfTable[32];
+    uint32_t Entries[TreeCount][1 << FastBits];
+};
+
+// One pair with its signs from the left-aligned `bits`, as (bits taken, x, y); bits taken 0
+// when they reach past the window or an escape needs linbits.
+void ResolvePair(const uint32_t* first, bool hasLinbits, uint64_t bits, int32_t available,
+                 int32_t& taken, int32_t& x, int32_t& y) {
+    int32_t length;
+    const uint32_t leaf = FindLeaf(first, bits, length);
+    x = static_cast<int32_t>((leaf >> 8) & 0xFF);
+    y = static_cast<int32_t>((leaf >> 16) & 0xFF);
+    taken = length + static_cast<int32_t>(leaf & 0xFF);
+    if (taken > available || (hasLinbits && (x == 15 || y == 15))) {
+        taken = 0;
+        return;
+    }
+    bits <<= length;
+    if (x != 0) {
+        if ((bits >> 63) != 0) x = -x;
+        bits <<= 1;
+    }
+    if (y != 0 && (bits >> 63) != 0) y = -y;
+}
+
+TFastPairTables BuildFastPairTables() {
+    TFastPairTables tables{};
+    uint32_t treeStart[TreeCount]{};
+    int32_t trees = 0;
+    for (int32_t table = 0; table < 32; ++table) {
+        const THuffmanTable& t = HuffmanTables[table];
+        tables.TreeOfTable[table] = -1;
+        if (t.Kind == 0) continue;
+        const auto known = std::find(treeStart, treeStart + trees, t.Start);
+        if (known != treeStart + trees) {
+            tables.TreeOfTable[table] = static_cast<int8_t>(known - treeStart);
+            continue;
+        }
+        treeStart[trees] = t.Start;
+        tables.TreeOfTable[table] = static_cast<int8_t>(trees);
+        const uint32_t* first = HuffmanLookupData + t.Start;
+        const bool hasLinbits = t.Kind == 3;
+        for (uint32_t pattern = 0; pattern < (1u << FastBits); ++pattern) {
+            const uint64_t bits = uint64_t{pattern} << (64 - FastBits);
+            int32_t taken, x, y;
+            ResolvePair(first, hasLinbits, bits, FastBits, taken, x, y);
+            if (taken == 0) continue;
+            int32_t second = 0, x2 = 0, y2 = 0;
+            if (taken < FastBits)
+                ResolvePair(first, hasLinbits, bits << taken, FastBits - taken, second, x2, y2);
+            const int32_t values[4] = {x, y, x2, y2};
+            uint32_t entry = static_cast<uint32_t>(taken + second) | (second != 0 ? 2u : 1u) << 5;
+            for (int i = 0; i < 4; ++i)
+                entry |= (static_cast<uint32_t>(values[i]) & 0x3F) << (8 + 6 * i);
+            tables.Entries[trees][pattern] = entry;
+        }
+        ++trees;
+    }
+    return tables;
+}
+
+const TFastPairTables& FastPairTables() {
+    static const TFastPairTables tables = BuildFastPairTables();
+    return tables;
+}
+
+// One pair the slow way: the lookup levels, then each value's linbits and sign.
+inline void DecodePair(TLayer3BitReader& reader, const uint32_t* first, bool hasLinbits,
+                       int32_t linbits, int32_t* out) {
+    int32_t length;
+    const uint32_t leaf = FindLeaf(first, reader.Cache, length);
+    reader.Consume(length);
+    const auto finish = [&](int32_t value) {
+        if (hasLinbits && value == 15) {
+            value += static_cast<int32_t>(reader.Top(linbits));
+            reader.Consume(linbits);
+        }
+        if (value != 0) {
+            if (reader.Top(1) != 0) value = -value;
+            reader.Consume(1);
+        }
+        return value;
+    };
+    out[0] = finish(static_cast<int32_t>((leaf >> 8) & 0xFF));
+    out[1] = finish(static_cast<int32_t>((leaf >> 16) & 0xFF));
+}
+
 void DecodePairs(TLayer3BitReader& reader, int32_t* out, int32_t lines, int32_t table) {
     const THuffmanTable& t = HuffmanTables[table];
     if (t.Kind == 0) {
         std::fill(out, out + lines, 0);
         return;
     }
+    const TFastPairTables& fast = FastPairTables();
+    const uint32_t* entries = fast.Entries[fast.TreeOfTable[table]];
     const uint32_t* first = HuffmanLookupData + t.Start;
     const int32_t linbits = t.Linbits;
     const bool hasLinbits = t.Kind == 3;
-    for (int32_t i = 0; i < lines; i += 2) {
-        const uint32_t* header = first;
-        uint32_t entry;
-        for (;;) {
-            const int32_t bits = static_cast<int32_t>(*header & 0xFF);
-            entry = header[1 + reader.PeekBits(bits)];
-            if ((entry >> 24) != 0) break;
-            reader.Consume(bits);
-            header += entry;
-        }
-        reader.Consume(static_cast<int32_t>(entry >> 24));
-        int32_t x = static_cast<int32_t>((entry >> 8) & 0xFF);
-        int32_t y = static_cast<int32_t>((entry >> 16) & 0xFF);
-        if (hasLinbits && (x == 15 || y == 15)) {
-            if (x == 15) x += static_cast<int32_t>(reader.GetBits(linbits));
-            if (x != 0 && reader.GetBit() != 0) x = -x;
-            if (y == 15) y += static_cast<int32_t>(reader.GetBits(linbits));
-            if (y != 0 && reader.GetBit() != 0) y = -y;
+    int32_t i = 0;
+    // Data that overruns its part is not looked for here: reads past the bytes held give zeros,
+    // and DecodeGranule silences a channel whose reader ended past its part.
+    // Four lines are written whatever the entry resolves, so this runs while they all belong to
+    // the region; the unresolved two are overwritten by the next step.
+    while (i + 4 <= lines) {
+        // One refill holds what one step reads: a code of at most 19 bits, two linbits fields
+        // of at most 13 and two sign bits.
+        reader.Refill();
+        const uint32_t entry = entries[reader.Top(FastBits)];
+        if ((entry & 0x1F) == 0) {
+            DecodePair(reader, first, hasLinbits, linbits, out + i);
+            i += 2;
         } else {
-            // Without linbits between them, both sign bits are read in one go, x's first, and
-            // applied without branches.
-            const auto nonZero = static_cast<int32_t>(entry & 0xFF);
-            uint32_t signs =
-                static_cast<uint32_t>(uint64_t{reader.GetBits(nonZero)} << (32 - nonZero));
-            const int32_t xPresent = x != 0;
-            const int32_t xNegative = static_cast<int32_t>(signs >> 31) & xPresent;
-            signs <<= xPresent;
-            const int32_t yNegative = static_cast<int32_t>(signs >> 31);
-            x *= 1 - 2 * xNegative;
-            y *= 1 - 2 * yNegative;
+            out[i] = static_cast<int32_t>(entry << 18) >> 26;
+            out[i + 1] = static_cast<int32_t>(entry << 12) >> 26;
+            out[i + 2] = static_cast<int32_t>(entry << 6) >> 26;
+            out[i + 3] = static_cast<int32_t>(entry) >> 26;
+            reader.Consume(static_cast<int32_t>(entry & 0x1F));
+            i += 2 * static_cast<int32_t>((entry >> 5) & 3);
         }
-        out[i] = x;
-        out[i + 1] = y;
-        if (reader.PastEnd()) return;
     }
+    for (; i < lines; i += 2) {
+        reader.Refill();
+        DecodePair(reader, first, hasLinbits, linbits, out + i);
+    }
+}
+
+// The four signed values of every count1 look-up entry, ready to copy.
+struct TQuadrupleValues {
+    alignas(16) int32_t Values[2][1024][4];
+};
+
+TQuadrupleValues BuildQuadrupleValues() {
+    TQuadrupleValues t{};
+    for (int table = 0; table < 2; ++table)
+        for (int pattern = 0; pattern < 1024; ++pattern) {
+            const uint32_t entry = Layer3Constants().Count1Quadruples[table][pattern];
+            for (int i = 0; i < 4; ++i)
+                t.Values[table][pattern][i] = static_cast<int32_t>(entry << (22 - 2 * i)) >> 30;
+        }
+    return t;
 }
 
 int32_t DecodeQuadruples(TLayer3BitReader& reader, int32_t* out, int32_t lines, int32_t bitsLeft,
                          int32_t table) {
+    static const TQuadrupleValues quadrupleValues = BuildQuadrupleValues();
     const int32_t quadruples = lines / 4;
     const int32_t minimumBits = table == 0 ? 0 : 3;
     int32_t done = 0;
     // One lookup decodes a whole quadruple with its sign bits: table A's codes are at most 6
     // bits and table B's 4, each followed by at most 4 sign bits.
     const uint32_t* quadrupleTable = Layer3Constants().Count1Quadruples[table];
+    const int32_t(*values)[4] = quadrupleValues.Values[table];
     const int32_t peekBits = table == 0 ? 10 : 8;
     while (done < quadruples && bitsLeft > minimumBits && !reader.PastEnd()) {
-        const uint32_t entry = quadrupleTable[reader.PeekBits(peekBits)];
-        const auto length = static_cast<int32_t>(entry & 0xFF);
+        const uint32_t pattern = reader.PeekBits(peekBits);
+        const auto length = static_cast<int32_t>(quadrupleTable[pattern] & 0xFF);
         reader.Consume(length);
         bitsLeft -= length;
-        int32_t* q = out + 4 * done;
-        for (int i = 0; i < 4; ++i)
-            q[i] = static_cast<int32_t>(entry << (22 - 2 * i)) >> 30;
+        std::memcpy(out + 4 * done, values[pattern], sizeof(values[pattern]));
         ++done;
     }
     if (bitsLeft < 0 && done > 0) std::fill(out + 4 * (done - 1), out + 4 * done, 0);

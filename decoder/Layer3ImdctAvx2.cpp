@@ -21,6 +21,7 @@ PELBRISK_AVX2 inline void LongBlock(const float* matrix, const float* x, float* 
     __m256 a2 = _mm256_setzero_ps();
     __m256 a3 = _mm256_setzero_ps();
     __m256 a4 = _mm256_setzero_ps();
+#pragma GCC unroll 18
     for (int k = 0; k < 18; ++k) {
         const __m256 v = _mm256_broadcast_ss(x + k);
         const float* row = matrix + 40 * k;

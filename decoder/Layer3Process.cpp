@@ -9,6 +9,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <immintrin.h>
+#endif
+
 namespace pelbrisk {
 
 namespace {
@@ -16,6 +20,40 @@ namespace {
 inline float Requantized(const TLayer3Constants& k, int32_t x, float gain) {
     if (static_cast<uint32_t>(x + 32) < 64u) return gain * k.SmallPow[x + 32];
     return static_cast<float>(k.PowerThird[std::abs(x)] * (static_cast<double>(gain) * x));
+}
+
+// Lines [begin, end) of one gain; whether any of them is non-zero. Four lines at a time where all
+// four are small (nearly always), with the same products as one by one.
+inline bool RequantizeLines(const TLayer3Constants& k, const int32_t* in, float* out, int32_t begin,
+                            int32_t end, float gain) {
+    int32_t i = begin;
+#if defined(__SSE2__)
+    __m128i seen = _mm_setzero_si128();
+    const __m128 gains = _mm_set1_ps(gain);
+    const float* small = k.SmallPow + 32;
+    for (; i + 4 <= end; i += 4) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        seen = _mm_or_si128(seen, x);
+        const __m128i outside =
+            _mm_andnot_si128(_mm_set1_epi32(63), _mm_add_epi32(x, _mm_set1_epi32(32)));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi32(outside, _mm_setzero_si128())) != 0xFFFF) {
+            for (int j = 0; j < 4; ++j)
+                out[i + j] = Requantized(k, in[i + j], gain);
+            continue;
+        }
+        const __m128 values =
+            _mm_setr_ps(small[in[i]], small[in[i + 1]], small[in[i + 2]], small[in[i + 3]]);
+        _mm_storeu_ps(out + i, _mm_mul_ps(values, gains));
+    }
+    bool any = _mm_movemask_epi8(_mm_cmpeq_epi32(seen, _mm_setzero_si128())) != 0xFFFF;
+#else
+    bool any = false;
+#endif
+    for (; i < end; ++i) {
+        any |= in[i] != 0;
+        out[i] = Requantized(k, in[i], gain);
+    }
+    return any;
 }
 
 // Integer lines to scaled floats, short blocks reordered window by window; fills the channel's
@@ -47,13 +85,7 @@ void Requantize(TLayer3State& state, int32_t slot, int32_t channel) {
         const float gain =
             globalGain * k.ScaleFactorGain[scale][Pretab[gi.Preflag][band]][sf.Long[band] & 31];
         const int32_t end = state.LongEnd[band];
-        bool any = false;
-        for (int32_t i = done; i < end; ++i) {
-            const int32_t x = in[i];
-            any |= x != 0;
-            out[i] = Requantized(k, x, gain);
-        }
-        if (any) extent.LastNonZeroBand = band;
+        if (RequantizeLines(k, in, out, done, end, gain)) extent.LastNonZeroBand = band;
         done = end;
     }
 

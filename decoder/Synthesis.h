@@ -57,7 +57,8 @@ void ResetSynthesis(TMP3Decoder& decoder);
 void WindowMonoFpu(const float* window, const float* ring, int32_t position, int16_t* out);
 void WindowInterleavedFpu(const float* window, const float* ring, int32_t position, int16_t* out);
 #if defined(__x86_64__)
-// The same samples with AVX2 and fused multiply-adds, for processors that have both.
+// The same with AVX2 and fused multiply-adds, for processors that have both: the sums in single
+// precision, each sample within one of the double-precision routines' sample.
 void WindowMonoAvx2(const float* window, const float* ring, int32_t position, int16_t* out);
 void WindowInterleavedAvx2(const float* window, const float* ring, int32_t position, int16_t* out);
 #endif

@@ -69,11 +69,14 @@ TMP3Player::~TMP3Player() {
     destroying_ = true;
     // A thread still waiting for its error to be shown must not keep the worker from ending.
     shuttingDown_.SetEvent();
+    // Nothing may escape a destructor; each step runs whatever the one before raised.
     try {
         Stop();
+    } catch (...) {
+    }
+    try {
         Close();
     } catch (...) {
-        // Nothing may escape a destructor; the stream is released by Close's own clean-up.
     }
     worker_.Stop();
     soundOut_.Thread().Stop();
@@ -310,8 +313,17 @@ void TMP3Player::ReadStreamLayout() {
 
 void TMP3Player::Close() {
     if (stream_ == nullptr) return;
-    if (status_ != mpsStopped) Stop();
-    {
+    // A stop that fails (a WAV file that cannot be finished) has stopped all the same; the
+    // stream, the reader and the file are released before its error goes on.
+    std::exception_ptr stopError;
+    if (status_ != mpsStopped) {
+        try {
+            Stop();
+        } catch (...) {
+            stopError = std::current_exception();
+        }
+    }
+    if (stream_ != nullptr) {
         UiLock decoder(*this, decoderLock_);
         reader_.Detach();
         pcmBuffer_.Free();
@@ -335,6 +347,7 @@ void TMP3Player::Close() {
         gaplessEnd_ = 0;
     }
     AssignStatus(mpsStopped);
+    if (stopError) std::rethrow_exception(stopError);
 }
 
 void TMP3Player::ReadFileInfo(const std::string& fileName, TMP3Info& info) {
@@ -574,7 +587,12 @@ void TMP3Player::PlayOutAndEnd() {
     decoderLock_.Unlock();
     soundOut_.WaitDone(); // Stop and Seek reset the output, which ends this wait at once
     decoderLock_.Lock();
-    // Stopped meanwhile, or sought back into the data: nothing ends here.
+    // Stopped meanwhile, or sought back into the data: nothing ends here. A device that failed
+    // returned its buffers unplayed: its error, on its way to the host, ends this play.
+    if (soundOut_.Faulted()) {
+        run.ResetEvent();
+        return;
+    }
     if (!run.IsSet() || !AtEndOfData()) return;
     run.ResetEvent();
     messages_.Post(MPM_ENDOFSTREAM, 0, static_cast<intptr_t>(thisRun));

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <sys/stat.h>
 #include <thread>
 #include <utility>
 
@@ -14,6 +15,15 @@ namespace pelbrisk {
 std::atomic<int32_t> PitchPercent{100};
 
 namespace {
+
+// A device that has not returned a buffer for a buffer's length and this much more has stopped.
+constexpr int64_t kStallGraceMs = 1500;
+// How often the output thread looks at the device while sound is queued: with the position
+// notices, or this often without them, and at least once a second.
+constexpr int32_t kWatchIntervalMs = 250;
+constexpr int32_t kMaxWatchIntervalMs = 1000;
+// How long Close lets queued sound play out beyond its length before dropping it.
+constexpr int64_t kPlayOutGraceMs = 2000;
 
 // A device result other than success becomes "<system text>(<context>)".
 void CheckAudioResult(int32_t result, const char* context) {
@@ -28,9 +38,17 @@ void PutLittleEndian(uint8_t* at, uint32_t value, int bytes) {
         at[i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
-[[noreturn]] void RaiseFileError(const std::string& fileName) {
-    throw EMP3Error(std::string(std::strerror(errno)) + " (" + fileName + ")");
+// Names the file first, as every tool on the system does; call it right after the failure.
+std::string FileErrorText(const std::string& fileName) {
+    return fileName + ": " + std::strerror(errno);
 }
+
+[[noreturn]] void RaiseFileError(const std::string& fileName) {
+    throw EMP3Error(FileErrorText(fileName));
+}
+
+// A reader of piped WAV takes these sizes as "up to the end of the stream".
+constexpr uint32_t kStreamedWavSize = 0xFFFFFFFFu;
 
 } // namespace
 
@@ -112,6 +130,10 @@ void TSoundOut::Open() {
         current_ = 0;
         filled_ = 0;
         queued_ = 0;
+        fault_ = 0;
+        failed_.ResetEvent();
+        faultRaised_ = false;
+        paused_ = false;
         allDone_.SetEvent();
         if (outputFileName_.empty())
             OpenDevice();
@@ -133,8 +155,10 @@ void TSoundOut::OpenDevice() {
     deviceFormat_ = format;
     CheckAudioResult(OpenAudioDevice(
                          deviceId_, format,
-                         [this](uint32_t index) {
-                             thread_.PostMessage(MM_WOM_DONE, 0, static_cast<intptr_t>(index));
+                         [this](uint32_t index, int32_t result) {
+                             thread_.PostMessage(
+                                 MM_WOM_DONE, static_cast<uintptr_t>(static_cast<intptr_t>(result)),
+                                 static_cast<intptr_t>(index));
                          },
                          device_),
                      "TSoundOut.Open:WaveOutOpen");
@@ -142,7 +166,7 @@ void TSoundOut::OpenDevice() {
     AllocateBuffers();
     for (TAudioBuffer& header : headers_)
         CheckAudioResult(device_->Prepare(header), "TSoundOut.Open:WaveOutPreperHeader");
-    thread_.SetTimeout(notifyInterval_);
+    thread_.SetTimeout(WatchTimeout());
 }
 
 void TSoundOut::OpenWaveFile() {
@@ -151,9 +175,17 @@ void TSoundOut::OpenWaveFile() {
     waveFile_ = std::fopen(outputFileName_.c_str(), "wb");
     if (waveFile_ == nullptr) RaiseFileError(outputFileName_);
     writingFile_ = true;
+    // Only a plain file can have its sizes patched at the end; a pipe or a device is told
+    // "unknown" at once.
+    struct stat status {};
+    streamedFile_ = fstat(fileno(waveFile_), &status) != 0 || !S_ISREG(status.st_mode);
     uint8_t header[kWavHeaderBytes] = {};
     const uint32_t blockAlign = static_cast<uint32_t>(channels_ * bitsPerSample_ / 8);
     std::memcpy(header, "RIFF", 4);
+    if (streamedFile_) {
+        PutLittleEndian(header + 4, kStreamedWavSize, 4);
+        PutLittleEndian(header + 40, kStreamedWavSize, 4);
+    }
     std::memcpy(header + 8, "WAVEfmt ", 8);
     PutLittleEndian(header + 16, 16, 4);
     PutLittleEndian(header + 20, 1, 2);
@@ -213,7 +245,16 @@ void TSoundOut::Close() {
     } else if (device_) {
         thread_.SetTimeout(kInfinite);
         Flush();
-        WaitDone();
+        // What a failed device still holds it will never play.
+        if (Faulted()) device_->Reset();
+        const int64_t limit = queued_.load() * BufferMilliseconds() + kPlayOutGraceMs;
+        if (WaitForAnyEvent({&allDone_, &thread_.Ended()}, static_cast<int32_t>(limit)) ==
+            kWaitTimeout) {
+            // A device that stopped playing, or was left paused, would hold this close for ever:
+            // what it still holds is dropped, and comes back as done at once.
+            device_->Reset();
+            WaitForAnyEvent({&allDone_, &thread_.Ended()}, kInfinite);
+        }
         for (TAudioBuffer& header : headers_) {
             if (header.Data == nullptr || !header.Prepared) continue;
             while (device_->Unprepare(header) == kAudioStillPlaying)
@@ -223,22 +264,33 @@ void TSoundOut::Close() {
 }
 
 void TSoundOut::FinishWaveFile() {
-    const long size = std::ftell(waveFile_);
-    if (size < kWavHeaderBytes) RaiseFileError(outputFileName_);
-    uint8_t field[4];
-    PutLittleEndian(field, static_cast<uint32_t>(size - 8), 4);
-    if (std::fseek(waveFile_, 4, SEEK_SET) != 0 || std::fwrite(field, 1, 4, waveFile_) != 4)
-        RaiseFileError(outputFileName_);
-    PutLittleEndian(field, static_cast<uint32_t>(size - kWavHeaderBytes), 4);
-    if (std::fseek(waveFile_, 40, SEEK_SET) != 0 || std::fwrite(field, 1, 4, waveFile_) != 4)
-        RaiseFileError(outputFileName_);
     std::FILE* file = std::exchange(waveFile_, nullptr);
+    // A file whose writing failed has had its error raised once; closing it says nothing more.
+    if (Faulted()) {
+        std::fclose(file);
+        return;
+    }
+    if (!streamedFile_) {
+        const long size = std::ftell(file);
+        uint8_t field[4];
+        PutLittleEndian(field, static_cast<uint32_t>(size - 8), 4);
+        bool patched = size >= kWavHeaderBytes && std::fseek(file, 4, SEEK_SET) == 0 &&
+                       std::fwrite(field, 1, 4, file) == 4;
+        PutLittleEndian(field, static_cast<uint32_t>(size - kWavHeaderBytes), 4);
+        patched =
+            patched && std::fseek(file, 40, SEEK_SET) == 0 && std::fwrite(field, 1, 4, file) == 4;
+        if (!patched) {
+            const std::string text = FileErrorText(outputFileName_);
+            std::fclose(file);
+            throw EMP3Error(text);
+        }
+    }
     if (std::fclose(file) != 0) RaiseFileError(outputFileName_);
 }
 
 bool TSoundOut::CanWrite() {
     TMPLockGuard lock(bufferLock_);
-    return Active() && queued_ < kSoundBufferCount && filled_ < bufferSize_;
+    return Active() && !Faulted() && queued_ < kSoundBufferCount && filled_ < bufferSize_;
 }
 
 int32_t TSoundOut::FreePercent() {
@@ -277,7 +329,16 @@ void TSoundOut::WaveWrite() {
         thread_.PostMessage(MPM_WRITEFILE, 0, index);
     } else {
         MP3Assert(device_ != nullptr);
-        CheckAudioResult(device_->Write(headers_[index]), "TSoundOut.WaveWrite");
+        if (queued == 1) {
+            lastProgress_ = TickCount();
+            thread_.SetTimeout(WatchTimeout());
+            thread_.PostMessage(MPM_WATCHDEVICE);
+        }
+        if (const int32_t result = device_->Write(headers_[index]); result != kAudioNoError) {
+            // The buffer never reached the device, so it is not queued.
+            if (--queued_ == 0) allDone_.SetEvent();
+            RaiseDeviceFault(result);
+        }
     }
 }
 
@@ -297,18 +358,57 @@ void TSoundOut::Reset() {
     filled_ = 0;
     device_->Reset();
     lastDoneBytes_ = 0;
+    lastProgress_ = TickCount();
 }
 
+// After a fault the device's error is on its way already; a second one would only repeat it.
 void TSoundOut::Pause() {
-    if (Active() && device_) CheckAudioResult(device_->Pause(), "TSoundOut.Pause");
+    if (!Active() || !device_ || Faulted()) return;
+    CheckAudioResult(device_->Pause(), "TSoundOut.Pause");
+    paused_ = true;
 }
 
 void TSoundOut::Unpause() {
-    if (Active() && device_) CheckAudioResult(device_->Restart(), "TSoundOut.Unpause");
+    if (!Active() || !device_ || Faulted()) return;
+    CheckAudioResult(device_->Restart(), "TSoundOut.Unpause");
+    paused_ = false;
+    lastProgress_ = TickCount();
+}
+
+void TSoundOut::MarkFault(int32_t code) {
+    int32_t none = 0;
+    fault_.compare_exchange_strong(none, code);
+    failed_.SetEvent();
+}
+
+void TSoundOut::RaiseDeviceFault(int32_t code) {
+    MarkFault(code);
+    if (!faultRaised_.exchange(true)) CheckAudioResult(code, "TSoundOut.WaveWrite");
+}
+
+int64_t TSoundOut::BufferMilliseconds() const {
+    const int64_t bytesPerSecond =
+        static_cast<int64_t>(deviceFormat_.SamplesPerSecond) * deviceFormat_.BlockAlign();
+    return bytesPerSecond > 0 ? bufferSize_.load() * int64_t{1000} / bytesPerSecond : 0;
+}
+
+int32_t TSoundOut::WatchTimeout() const {
+    const int32_t interval = notifyInterval_;
+    return interval == kInfinite ? kWatchIntervalMs : std::min(interval, kMaxWatchIntervalMs);
+}
+
+// A device may go quiet without an error (a sound server that hangs): sound that should have
+// played long ago ends the play with an error instead of a wait without end.
+void TSoundOut::WatchDevice() {
+    if (!Active() || WritingFile() || paused_ || Faulted() || queued_.load() <= 0) return;
+    if (TickCount() - lastProgress_.load() <=
+        static_cast<uint32_t>(BufferMilliseconds() + kStallGraceMs))
+        return;
+    RaiseDeviceFault(kAudioStalled);
 }
 
 void TSoundOut::WaitDone() {
-    WaitForAnyEvent({&allDone_, &thread_.Ended()}, kInfinite);
+    WaitForAnyEvent({&allDone_, &thread_.Ended(), &failed_}, kInfinite);
 }
 
 void TSoundOut::SetFreeEvent(TMPEvent* event) {
@@ -341,15 +441,21 @@ void TSoundOut::SetVolumeToWaveDevice() {
 
 void TSoundOut::Dispatch(TMPMessage& message) {
     switch (message.Msg) {
-    case MM_WOM_DONE:
+    case MM_WOM_DONE: {
+        const auto result = static_cast<int32_t>(static_cast<intptr_t>(message.WParam));
+        // Marked before the count goes down: whoever waits for the play-out must see why.
+        if (result != kAudioNoError) MarkFault(result);
         BufferDone();
         if (!WritingFile()) NotifyPosition();
+        if (result != kAudioNoError) RaiseDeviceFault(result);
         break;
+    }
     case MPM_WRITEFILE:
         WriteFileBuffer(static_cast<int32_t>(message.LParam));
         break;
     case MPM_TIMEOUT:
         if (!WritingFile()) NotifyPosition();
+        WatchDevice();
         break;
     default:
         break;
@@ -360,8 +466,19 @@ void TSoundOut::WriteFileBuffer(int32_t index) {
     MP3Assert(WritingFile());
     MP3Assert(index >= 0 && index < kSoundBufferCount);
     const TAudioBuffer& header = headers_[static_cast<size_t>(index)];
-    if (std::fwrite(header.Data, 1, header.Length, waveFile_) != header.Length)
-        RaiseFileError(outputFileName_);
+    // After a failed write the file takes nothing more; its error is raised once.
+    if (Faulted()) {
+        BufferDone();
+        return;
+    }
+    if (std::fwrite(header.Data, 1, header.Length, waveFile_) != header.Length) {
+        const int error = errno != 0 ? errno : EIO;
+        const std::string text = FileErrorText(outputFileName_);
+        MarkFault(-error);
+        BufferDone();
+        if (!faultRaised_.exchange(true)) throw EMP3Error(text);
+        return;
+    }
     fileDataBytes_ += header.Length;
     NotifyPosition();
     BufferDone();
@@ -374,8 +491,9 @@ void TSoundOut::BufferDone() {
         TMPLockGuard lock(bufferLock_);
         const int32_t queued = --queued_;
         MP3Assert(queued >= 0);
+        lastProgress_ = TickCount();
         if (queued > 0) {
-            thread_.SetTimeout(notifyInterval_);
+            thread_.SetTimeout(WritingFile() ? notifyInterval_.load() : WatchTimeout());
         } else {
             allDone_.SetEvent();
             thread_.SetTimeout(kInfinite);

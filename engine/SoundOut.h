@@ -24,6 +24,8 @@ extern std::atomic<int32_t> PitchPercent;
 // The device's "buffer done" message and the sound output's own file-writing message.
 inline constexpr uint32_t MM_WOM_DONE = 0x3BD;
 inline constexpr uint32_t MPM_WRITEFILE = 0x414;
+// Wakes the output thread so that its next wait has the new timeout; no handler.
+inline constexpr uint32_t MPM_WATCHDEVICE = 0x415;
 
 inline constexpr int32_t kSoundBufferCount = 4;
 inline constexpr int32_t kWavHeaderBytes = 44;
@@ -63,6 +65,9 @@ public:
     int32_t Queued() const { return queued_.load(); }
     // The format the device was last opened at (the pitch scales its rate).
     const TAudioFormat& DeviceFormat() const { return deviceFormat_; }
+    // Since the last Open, the device or the WAV file has failed (its error is raised once, on
+    // the thread that met it first) and takes nothing more; its queued buffers come back done.
+    bool Faulted() const { return fault_.load() != 0; }
 
     void Open();
     void Close();
@@ -101,6 +106,13 @@ private:
     void NotifyPosition();
     void SetVolumeToWaveDevice();
     void WriteFileBuffer(int32_t index);
+    // Marks the device failed and raises its error, unless another thread raised it already.
+    void RaiseDeviceFault(int32_t code);
+    void MarkFault(int32_t code);
+    void WatchDevice();
+    int32_t WatchTimeout() const;
+    // Milliseconds one buffer takes to play on the open device.
+    int64_t BufferMilliseconds() const;
     void FinishWaveFile();
     bool WritingFile() const { return writingFile_.load(); }
     static uint32_t TickCount();
@@ -116,12 +128,18 @@ private:
     int32_t deviceId_ = -1;
     std::atomic<int32_t> notifyInterval_{kInfinite};
     std::atomic<uint32_t> lastNotify_{0};
+    std::atomic<int32_t> fault_{0};
+    std::atomic<bool> faultRaised_{false};
+    std::atomic<bool> paused_{false};
+    // Tick count of the device's last sign of playing: a buffer done, a start, an unpause.
+    std::atomic<uint32_t> lastProgress_{0};
     TAudioFormat deviceFormat_;
     std::unique_ptr<TAudioDevice> device_;
     std::array<TAudioBuffer, kSoundBufferCount> headers_{};
     std::array<std::vector<uint8_t>, kSoundBufferCount> buffers_;
     std::FILE* waveFile_ = nullptr;
     std::atomic<bool> writingFile_{false};
+    bool streamedFile_ = false;
     std::atomic<uint32_t> fileDataBytes_{0};
     int32_t current_ = 0;
     int32_t filled_ = 0;
@@ -130,6 +148,8 @@ private:
     TMPSimpleMutex notifyLock_;
     TMPEvent* freeEvent_ = nullptr;
     TMPSimpleEvent allDone_;
+    // Set with fault_: a device that stopped playing may never return what it holds.
+    TMPSimpleEvent failed_;
     std::string outputFileName_;
     uint32_t lastDoneBytes_ = 0;
     TMPSimpleMutex bufferLock_;

@@ -21,7 +21,7 @@ constexpr unsigned kAlsaLatencyMicroseconds = 200000;
 constexpr auto kWriterPollInterval = std::chrono::milliseconds(10);
 
 // ALSA reports every failed lookup on stderr; the layer reports failures by result and says
-// once itself when it falls back to the null device.
+// once itself when it plays on the null device for want of any sound.
 void IgnoreAlsaMessage(const char*, int, const char*, int, const char*, ...) {}
 
 void QuietAlsa() {
@@ -66,8 +66,9 @@ public:
 
     int32_t Pause() override {
         std::lock_guard lock(mutex_);
+        if (failure_ != 0) return failure_;
         if (paused_) return kAudioNoError;
-        UpdatePlayed();
+        (void)UpdatePlayed(); // the writer deals with an error the ring met
         int32_t result = 0;
         if (canPause_ && snd_pcm_state(pcm_) == SND_PCM_STATE_RUNNING) {
             result = snd_pcm_pause(pcm_, 1);
@@ -87,6 +88,7 @@ public:
         int32_t result = 0;
         {
             std::lock_guard lock(mutex_);
+            if (failure_ != 0) return failure_;
             if (!paused_) return kAudioNoError;
             if (hardwarePaused_) result = snd_pcm_pause(pcm_, 0);
             hardwarePaused_ = false;
@@ -98,15 +100,13 @@ public:
 
     int32_t GetPositionBytes(uint64_t& bytes) override {
         std::lock_guard lock(mutex_);
-        UpdatePlayed();
+        if (failure_ == 0) (void)UpdatePlayed();
         bytes = played_;
         return kAudioNoError;
     }
 
 protected:
     int32_t Queue(TAudioBuffer& buffer) override {
-        // A failure of the writer thread reaches the sound output with the next write.
-        if (failure_ != 0) return std::exchange(failure_, 0);
         Enqueue(buffer);
         return kAudioNoError;
     }
@@ -126,24 +126,36 @@ protected:
     }
 
 private:
-    void UpdatePlayed() {
+    // Follows the ring's delay; a negative result is an error the ring met.
+    int UpdatePlayed() {
         const snd_pcm_state_t state = snd_pcm_state(pcm_);
-        if (state == SND_PCM_STATE_XRUN) {
-            // The ring ran dry: everything handed over has been played.
-            played_ = written_;
-            snd_pcm_prepare(pcm_);
-            return;
-        }
-        if (state != SND_PCM_STATE_RUNNING && state != SND_PCM_STATE_DRAINING) return;
+        if (state == SND_PCM_STATE_DISCONNECTED) return -ENODEV;
+        if (state == SND_PCM_STATE_SUSPENDED) return -ESTRPIPE;
+        if (state == SND_PCM_STATE_XRUN) return -EPIPE;
+        if (state != SND_PCM_STATE_RUNNING && state != SND_PCM_STATE_DRAINING) return 0;
         snd_pcm_sframes_t delay = 0;
-        if (snd_pcm_delay(pcm_, &delay) < 0) return;
+        if (const int result = snd_pcm_delay(pcm_, &delay); result < 0) return result;
         const uint64_t pending = std::min<uint64_t>(
             static_cast<uint64_t>(std::max<snd_pcm_sframes_t>(delay, 0)) * blockAlign_, written_);
         played_ = std::max(played_, written_ - pending);
+        return 0;
     }
 
-    // Hands ALSA as much of the queued data as it has room for; false when it had none.
-    bool Feed() {
+    // Underruns, suspends and interrupted calls are recovered from; what the ring held is gone
+    // then, so it counts as played. Any other error fails the device for good: true then.
+    bool FailedOn(std::unique_lock<std::mutex>& lock, int error) {
+        if (error >= 0) return false;
+        if (RecoverableAudioError(error) && snd_pcm_recover(pcm_, error, 1) == 0) {
+            played_ = written_;
+            return false;
+        }
+        Fail(lock, error);
+        return true;
+    }
+
+    // Hands ALSA as much of the queued data as it has room for; false when it had none or the
+    // device failed.
+    bool Feed(std::unique_lock<std::mutex>& lock) {
         const TQueuedBuffer* entry = nullptr;
         for (const TQueuedBuffer& candidate : queue_)
             if (candidate.Start <= written_ && written_ < candidate.End) entry = &candidate;
@@ -153,12 +165,8 @@ private:
             written_ += remaining;
             return true;
         }
-        snd_pcm_sframes_t room = snd_pcm_avail_update(pcm_);
-        if (room < 0) {
-            if (snd_pcm_recover(pcm_, static_cast<int>(room), 1) < 0)
-                failure_ = static_cast<int32_t>(room);
-            return true;
-        }
+        const snd_pcm_sframes_t room = snd_pcm_avail_update(pcm_);
+        if (room < 0) return !FailedOn(lock, static_cast<int>(room));
         if (room == 0) return false;
         const auto frames = static_cast<snd_pcm_uframes_t>(std::min<uint64_t>(
             {static_cast<uint64_t>(room), periodFrames_, remaining / blockAlign_}));
@@ -167,11 +175,7 @@ private:
         ScaleSamples(scratch_.data(), static_cast<uint32_t>(bytes), format_, volume_.load());
         const snd_pcm_sframes_t taken = snd_pcm_writei(pcm_, scratch_.data(), frames);
         if (taken == -EAGAIN) return false;
-        if (taken < 0) {
-            if (snd_pcm_recover(pcm_, static_cast<int>(taken), 1) < 0)
-                failure_ = static_cast<int32_t>(taken);
-            return true;
-        }
+        if (taken < 0) return !FailedOn(lock, static_cast<int>(taken));
         written_ += static_cast<uint64_t>(taken) * blockAlign_;
         return true;
     }
@@ -179,19 +183,22 @@ private:
     void RunWriter() {
         std::unique_lock lock(mutex_);
         while (!closed_) {
-            if (paused_) {
+            // A failed device feeds nothing more; Close ends this thread.
+            if (paused_ || failure_ != 0) {
                 changed_.wait(lock);
                 continue;
             }
-            UpdatePlayed();
+            if (FailedOn(lock, UpdatePlayed())) continue;
             ReportPlayed(lock);
             if (closed_ || paused_) continue;
-            const bool fed = written_ < queuedEnd_ && Feed();
-            if (fed) continue;
+            if (written_ < queuedEnd_ && Feed(lock)) continue;
+            if (failure_ != 0) continue;
             if (played_ < written_) {
                 // ALSA waits for a full ring before it starts; the end of the data may never fill
                 // it.
-                if (snd_pcm_state(pcm_) == SND_PCM_STATE_PREPARED) snd_pcm_start(pcm_);
+                if (snd_pcm_state(pcm_) == SND_PCM_STATE_PREPARED &&
+                    FailedOn(lock, snd_pcm_start(pcm_)))
+                    continue;
                 changed_.wait_for(lock, kWriterPollInterval);
             } else if (written_ < queuedEnd_) {
                 changed_.wait_for(lock, kWriterPollInterval);
@@ -210,11 +217,15 @@ private:
     uint64_t written_ = 0; // of the stream of queued bytes, how much ALSA has been given
     bool paused_ = false;
     bool hardwarePaused_ = false;
-    int32_t failure_ = 0;
     std::thread writer_;
 };
 
 } // namespace
+
+bool NoSoundCard() {
+    int card = -1;
+    return snd_card_next(&card) < 0 || card < 0;
+}
 
 int32_t AlsaDeviceCount() {
     return static_cast<int32_t>(PlaybackDeviceNames().size());

@@ -3,7 +3,10 @@
 #include "platform/AudioDeviceQueue.h"
 
 #include <alsa/asoundlib.h>
+#include <cerrno>
+#include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -28,7 +31,7 @@ int32_t TQueuedAudioDevice::Write(TAudioBuffer& buffer) {
     int32_t result;
     {
         std::lock_guard lock(mutex_);
-        result = Queue(buffer);
+        result = failure_ != 0 ? failure_ : Queue(buffer);
     }
     changed_.notify_all();
     return result;
@@ -45,7 +48,8 @@ int32_t TQueuedAudioDevice::Reset() {
     int32_t result;
     {
         std::lock_guard lock(mutex_);
-        result = DropPlayback();
+        // A device that has failed has nothing left to stop; its failure was reported already.
+        result = failure_ != 0 ? kAudioNoError : DropPlayback();
         for (TQueuedBuffer& queued : queue_) {
             queued.Buffer->Queued = false;
             dropped.push_back(queued.Buffer->Index);
@@ -55,7 +59,7 @@ int32_t TQueuedAudioDevice::Reset() {
     }
     changed_.notify_all();
     for (uint32_t index : dropped)
-        done_(index);
+        done_(index, kAudioNoError);
     return result;
 }
 
@@ -66,11 +70,26 @@ bool TQueuedAudioDevice::ReportPlayed(std::unique_lock<std::mutex>& lock) {
         queue_.front().Buffer->Queued = false;
         queue_.pop_front();
         lock.unlock();
-        done_(index);
+        done_(index, kAudioNoError);
         lock.lock();
         reported = true;
     }
     return reported;
+}
+
+void TQueuedAudioDevice::Fail(std::unique_lock<std::mutex>& lock, int32_t code) {
+    failure_ = code;
+    std::vector<uint32_t> dropped;
+    for (TQueuedBuffer& queued : queue_) {
+        queued.Buffer->Queued = false;
+        dropped.push_back(queued.Buffer->Index);
+    }
+    queue_.clear();
+    lock.unlock();
+    changed_.notify_all();
+    for (uint32_t index : dropped)
+        done_(index, code);
+    lock.lock();
 }
 
 int32_t TQueuedAudioDevice::Close() {
@@ -109,6 +128,46 @@ int32_t NullAudioDeviceId() {
     return AlsaDeviceCount();
 }
 
+namespace {
+
+std::mutex noticeMutex;
+std::function<void(const std::string&)> noticeDisplay;
+
+void ShowAudioNotice(const std::string& text) {
+    std::function<void(const std::string&)> display;
+    {
+        std::lock_guard lock(noticeMutex);
+        display = noticeDisplay;
+    }
+    if (display)
+        display(text);
+    else
+        std::fprintf(stderr, "pelbrisk: %s\n", text.c_str());
+}
+
+} // namespace
+
+void SetAudioNoticeDisplay(std::function<void(const std::string&)> display) {
+    std::lock_guard lock(noticeMutex);
+    noticeDisplay = std::move(display);
+}
+
+std::optional<int32_t> AudioDeviceChoice(const std::string& text) {
+    if (text == "null") return NullAudioDeviceId();
+    if (text == "default") return -1;
+    int32_t number = -1;
+    const char* end = text.data() + text.size();
+    const auto [at, error] = std::from_chars(text.data(), end, number);
+    if (text.empty() || error != std::errc() || at != end || number < 0) return std::nullopt;
+    return number;
+}
+
+std::optional<int32_t> AudioDeviceFromEnvironment() {
+    const char* value = std::getenv("PELBRISK_AUDIO");
+    if (value == nullptr || *value == '\0') return -1;
+    return AudioDeviceChoice(value);
+}
+
 int32_t OpenAudioDevice(int32_t deviceId, const TAudioFormat& format, TAudioDoneTarget done,
                         std::unique_ptr<TAudioDevice>& device) {
     device.reset();
@@ -116,20 +175,28 @@ int32_t OpenAudioDevice(int32_t deviceId, const TAudioFormat& format, TAudioDone
         (format.BitsPerSample != 8 && format.BitsPerSample != 16))
         return kAudioNotSupported;
     const int32_t alsaDevices = AlsaDeviceCount();
+    if (deviceId < -1 || deviceId > alsaDevices) return kAudioBadDeviceId;
+    if (std::optional<TAudioFaultPlan> plan = CurrentAudioFaultPlan())
+        return OpenFaultAudioDevice(*plan, format, std::move(done), device);
     if (deviceId == -1) {
-        if (OpenAlsaAudioDevice(-1, format, done, device) == kAudioNoError) return kAudioNoError;
-        // A machine without sound still plays (silently) rather than refusing; say so once.
+        const int32_t opened = OpenAlsaAudioDevice(-1, format, done, device);
+        // Only where there is no sound to be had at all does the default play into nothing; a
+        // device that exists but fails to open (busy, its server gone) is an error to show.
+        if (opened != -ENOENT || !NoSoundCard()) return opened;
         static std::once_flag noticeGiven;
         std::call_once(noticeGiven, [] {
-            std::fprintf(stderr, "pelbrisk: no ALSA output device could be opened; "
-                                 "playing on the null device\n");
+            ShowAudioNotice("no sound card and no default sound device: playing silently on "
+                            "the null device");
         });
         return OpenNullAudioDevice(format, std::move(done), device);
     }
-    if (deviceId >= 0 && deviceId < alsaDevices)
+    if (deviceId < alsaDevices)
         return OpenAlsaAudioDevice(deviceId, format, std::move(done), device);
-    if (deviceId == alsaDevices) return OpenNullAudioDevice(format, std::move(done), device);
-    return kAudioBadDeviceId;
+    return OpenNullAudioDevice(format, std::move(done), device);
+}
+
+bool RecoverableAudioError(int32_t code) {
+    return code == -EPIPE || code == -ESTRPIPE || code == -EINTR;
 }
 
 std::string AudioErrorText(int32_t code) {
@@ -143,6 +210,8 @@ std::string AudioErrorText(int32_t code) {
         return "still something playing";
     case kAudioUnprepared:
         return "header not prepared";
+    case kAudioStalled:
+        return "the sound device stopped playing";
     default:
         return {};
     }

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace pelbrisk {
@@ -25,9 +26,10 @@ struct TAudioBuffer {
     bool Queued = false; // between Write and its done notice; guarded by the device
 };
 
-// Told once per written buffer, on a device thread, when that buffer has been played
-// (or dropped by Reset). It must only post onward, never call back into the device.
-using TAudioDoneTarget = std::function<void(uint32_t bufferIndex)>;
+// Told once per written buffer, on a device thread, when that buffer has been played (or
+// dropped by Reset), with kAudioNoError; or with the device's error when the device failed for
+// good and dropped it. It must only post onward, never call back into the device.
+using TAudioDoneTarget = std::function<void(uint32_t bufferIndex, int32_t result)>;
 
 // Result codes: 0 success, negative values are ALSA error numbers, positive ones are these.
 inline constexpr int32_t kAudioNoError = 0;
@@ -35,6 +37,8 @@ inline constexpr int32_t kAudioBadDeviceId = 2;
 inline constexpr int32_t kAudioNotSupported = 8;
 inline constexpr int32_t kAudioUnprepared = 34;
 inline constexpr int32_t kAudioStillPlaying = 33;
+// Raised by the sound output when a device takes buffers and never reports them played.
+inline constexpr int32_t kAudioStalled = 35;
 
 // An open output device with the waveform-audio operations the sound output needs. Volume
 // and balance scale the samples inside the device, as a hardware mixer would.
@@ -64,10 +68,19 @@ protected:
     virtual bool IsQueued(const TAudioBuffer& buffer) = 0;
 };
 
-// Device ids: -1 the default device (ALSA's default, or the null device when that cannot be
-// opened), 0 .. n-1 the ALSA playback devices, n the null device.
+// Device ids: -1 the default device, 0 .. n-1 the ALSA playback devices, n the null device.
+// The default is ALSA's; only on a machine with no sound card and no default PCM at all does
+// it play on the null device, and then the notice display is told once.
 int32_t AudioDeviceCount(); // n + 1
 int32_t NullAudioDeviceId();
+// "null", "default" or a device number, as PELBRISK_AUDIO and the command line give it;
+// nothing when the text names none of these.
+std::optional<int32_t> AudioDeviceChoice(const std::string& text);
+// The device PELBRISK_AUDIO asks for: the default when it is unset or empty, nothing when it
+// names no device.
+std::optional<int32_t> AudioDeviceFromEnvironment();
+// Where the one notice about playing on the null device goes; without one, standard error.
+void SetAudioNoticeDisplay(std::function<void(const std::string&)> display);
 // On success `device` is open and `done` will be told of every buffer written to it.
 int32_t OpenAudioDevice(int32_t deviceId, const TAudioFormat& format, TAudioDoneTarget done,
                         std::unique_ptr<TAudioDevice>& device);
@@ -84,5 +97,33 @@ int32_t OpenNullAudioDevice(const TAudioFormat& format, TAudioDoneTarget done,
 int32_t AlsaDeviceCount();
 int32_t OpenAlsaAudioDevice(int32_t alsaIndex, const TAudioFormat& format, TAudioDoneTarget done,
                             std::unique_ptr<TAudioDevice>& device); // alsaIndex -1: "default"
+// True when the system has no sound card at all.
+bool NoSoundCard();
+// Whether a device error is one that ALSA recovers from (underrun, suspend, interrupted call).
+bool RecoverableAudioError(int32_t code);
+
+// Faults for tests. While a plan is set, every device opened, whatever its id, is a fault
+// device: it plays like the null device, `Speed` times faster than real time, and fails as
+// planned. Open returns `Error` for every open. Otherwise the `Nth` call of the chosen kind
+// (counted per device) meets the fault: Write returns `Error`;
+// Avail (the player thread's look at the ring, once per 10 ms of sound) and Start (whenever
+// sound starts after the ring ran dry) meet `Error` on the device's own thread, where a
+// recoverable error is recovered from and any other fails the device for good; Close returns
+// `Error` after closing. With `Stall` the device instead stops playing from that call on and
+// reports nothing more until it is reset or closed.
+enum class TAudioFaultPoint { Open, Write, Avail, Start, Close };
+struct TAudioFaultPlan {
+    TAudioFaultPoint Point = TAudioFaultPoint::Write;
+    int32_t Nth = 1;
+    int32_t Error = -5; // -EIO
+    bool Stall = false;
+    double Speed = 1.0;
+};
+void SetAudioFaultPlan(std::optional<TAudioFaultPlan> plan);
+std::optional<TAudioFaultPlan> CurrentAudioFaultPlan();
+// How many planned faults devices have met since the plan was set.
+int32_t AudioFaultsMet();
+int32_t OpenFaultAudioDevice(const TAudioFaultPlan& plan, const TAudioFormat& format,
+                             TAudioDoneTarget done, std::unique_ptr<TAudioDevice>& device);
 
 } // namespace pelbrisk

@@ -40,6 +40,9 @@ protected:
     virtual int32_t Release() = 0;
 
     void Enqueue(TAudioBuffer& buffer);
+    // The device has failed for good: every queued buffer is reported done with `code`, and
+    // every later write is refused with it. The lock is let go around the reports.
+    void Fail(std::unique_lock<std::mutex>& lock, int32_t code);
     // Reports every buffer at the head of the queue that has been played to its end. The lock
     // is let go around each report, since the target may post to a thread that calls back in.
     // True when it reported any.
@@ -52,6 +55,7 @@ protected:
     uint64_t queuedEnd_ = 0;
     uint64_t played_ = 0;
     bool closed_ = false;
+    int32_t failure_ = 0;
     std::atomic<uint32_t> volume_{0xFFFFFFFFu};
 
 private:

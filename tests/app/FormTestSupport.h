@@ -16,11 +16,13 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
+#include <sstream>
 #include <string>
 
 namespace pelbrisk::test {
@@ -165,6 +167,29 @@ protected:
     }
 
     TempDir dir_;
+};
+
+// A session bus of the test's own, ended with the object.
+class TPrivateSessionBus {
+public:
+    TPrivateSessionBus() {
+        std::istringstream output(test::RunTool(
+            "dbus-daemon --session --fork --nosyslog --print-address=1 --print-pid=1"));
+        std::string pid;
+        std::getline(output, address_);
+        std::getline(output, pid);
+        if (!pid.empty()) pid_ = static_cast<pid_t>(std::stol(pid));
+    }
+    ~TPrivateSessionBus() {
+        // It forked away from us: not a child to reap.
+        if (pid_ > 0) ::kill(pid_, SIGTERM);
+    }
+    QString Address() const { return QString::fromStdString(address_); }
+    bool Running() const { return pid_ > 0 && !address_.empty(); }
+
+private:
+    std::string address_;
+    pid_t pid_ = 0;
 };
 
 } // namespace pelbrisk::test

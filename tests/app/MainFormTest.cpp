@@ -174,6 +174,26 @@ TEST_F(MainFormTest, SendListSettingLocksTheOrderToggles) {
     EXPECT_FALSE(form.RandomBtn->isEnabled());
 }
 
+// PELBRISK_AUDIO chooses the device; one that names none is told in a line of the window, or in
+// the tray's message while the window is there, never in a box that waits for an answer.
+TEST_F(MainFormTest, TheSoundDeviceComesFromTheEnvironmentAndNoticesNeverBlock) {
+    auto form = ScannedForm();
+    EXPECT_EQ(form->MP3Player->DeviceID(), NullAudioDeviceId());
+    EXPECT_EQ(form->NoticeLine(), nullptr);
+    qputenv("PELBRISK_AUDIO", "speakers");
+    auto wrong = ScannedForm();
+    qputenv("PELBRISK_AUDIO", "null");
+    EXPECT_EQ(wrong->MP3Player->DeviceID(), -1);
+    ASSERT_NE(wrong->NoticeLine(), nullptr);
+    EXPECT_FALSE(wrong->NoticeLine()->isHidden());
+    EXPECT_TRUE(wrong->NoticeLine()->text().contains("PELBRISK_AUDIO"));
+    wrong.reset();
+    form->TrayAvailable = [] { return true; };
+    form->ApplicationEvents1Minimize();
+    form->ShowNotice("in the tray");
+    EXPECT_EQ(form->NoticeLine(), nullptr) << "the tray's message, not a line";
+}
+
 TEST_F(MainFormTest, WritesTheSettingsBackWhenDestroyed) {
     WriteSettings("window_left = 40\nwindow_top = 50\nwindow_width = 333\nwindow_height = 222\n"
                   "window_alpha = 128\nhotkey = Alt+P\nfilelist_width = 180\n"

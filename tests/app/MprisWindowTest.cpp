@@ -14,8 +14,6 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
-#include <csignal>
-#include <sstream>
 
 namespace pelbrisk {
 namespace {
@@ -26,29 +24,6 @@ const QString kService = "org.mpris.MediaPlayer2.pelbrisk";
 const QString kPath = "/org/mpris/MediaPlayer2";
 const QString kPlayer = "org.mpris.MediaPlayer2.Player";
 const QString kProperties = "org.freedesktop.DBus.Properties";
-
-// A session bus of the test's own, ended with the object.
-class TPrivateSessionBus {
-public:
-    TPrivateSessionBus() {
-        std::istringstream output(test::RunTool(
-            "dbus-daemon --session --fork --nosyslog --print-address=1 --print-pid=1"));
-        std::string pid;
-        std::getline(output, address_);
-        std::getline(output, pid);
-        if (!pid.empty()) pid_ = static_cast<pid_t>(std::stol(pid));
-    }
-    ~TPrivateSessionBus() {
-        // It forked away from us: not a child to reap.
-        if (pid_ > 0) ::kill(pid_, SIGTERM);
-    }
-    QString Address() const { return QString::fromStdString(address_); }
-    bool Running() const { return pid_ > 0 && !address_.empty(); }
-
-private:
-    std::string address_;
-    pid_t pid_ = 0;
-};
 
 // Collects what the player announces about its changed properties.
 class TChangeListener : public QObject {
@@ -122,7 +97,7 @@ protected:
         return map;
     }
 
-    TPrivateSessionBus bus_;
+    test::TPrivateSessionBus bus_;
     std::unique_ptr<TMainForm> form_;
     std::unique_ptr<QDBusConnection> client_;
 };

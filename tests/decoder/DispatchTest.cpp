@@ -140,7 +140,7 @@ void FillLikeMusic(uint32_t seed, float (&window)[264], float (&ring)[512]) {
         r = next() * 9000.0f;
 }
 
-TEST_F(Dispatch, FastestWindowsMatchThePortableOnesOnRealisticData) {
+TEST_F(Dispatch, FastestWindowsStayWithinOneOfThePortableOnesOnRealisticData) {
     float window[264];
     float ring[512];
     FillLikeMusic(12345, window, ring);
@@ -150,11 +150,13 @@ TEST_F(Dispatch, FastestWindowsMatchThePortableOnesOnRealisticData) {
         WindowInterleavedFpu(window, ring, position, expected);
         FastestWindowInterleaved()(window, ring, position, actual);
         for (int i = 0; i < 64; ++i)
-            EXPECT_EQ(actual[i], expected[i]) << "position " << position << " sample " << i;
+            EXPECT_LE(std::abs(actual[i] - expected[i]), 1)
+                << "position " << position << " sample " << i;
         WindowMonoFpu(window, ring, position, expected);
         FastestWindowMono()(window, ring, position, actual);
         for (int i = 0; i < 32; ++i)
-            EXPECT_EQ(actual[i], expected[i]) << "position " << position << " sample " << i;
+            EXPECT_LE(std::abs(actual[i] - expected[i]), 1)
+                << "position " << position << " sample " << i;
     }
 }
 

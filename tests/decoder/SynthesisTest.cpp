@@ -184,7 +184,7 @@ TEST(WindowRoutines, RoundHalvesToEvenAndSaturate) {
     }
 }
 
-TEST(WindowRoutines, Avx2VersionsGiveTheSameSamplesBitForBit) {
+TEST(WindowRoutines, Avx2VersionsStayWithinOneOfThePortableOnes) {
 #if !defined(__x86_64__)
     GTEST_SKIP() << "AVX2 versions exist on x86-64 only";
 #else
@@ -204,12 +204,13 @@ TEST(WindowRoutines, Avx2VersionsGiveTheSameSamplesBitForBit) {
             int16_t fused[64];
             WindowMonoFpu(decoder->WindowTable, ring.data(), position, portable);
             WindowMonoAvx2(decoder->WindowTable, ring.data(), position, fused);
-            ASSERT_TRUE(std::equal(portable, portable + 32, fused)) << position;
+            for (int j = 0; j < 32; ++j)
+                ASSERT_LE(std::abs(portable[j] - fused[j]), 1) << position << "/" << j;
             std::fill(std::begin(fused), std::end(fused), int16_t{7});
             WindowInterleavedFpu(decoder->WindowTable, ring.data(), position, portable);
             WindowInterleavedAvx2(decoder->WindowTable, ring.data(), position, fused);
             for (int j = 0; j < 32; ++j) {
-                ASSERT_EQ(portable[2 * j], fused[2 * j]) << position << "/" << j;
+                ASSERT_LE(std::abs(portable[2 * j] - fused[2 * j]), 1) << position << "/" << j;
                 ASSERT_EQ(fused[2 * j + 1], 7) << "the other channel's slots stay untouched";
             }
         }

@@ -3,6 +3,7 @@
 #include "tests/support/Paths.h"
 #include "tests/support/Reference.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -142,8 +143,8 @@ TEST(CliPlay, PlaysEachFileThroughTheDefaultDeviceAndReportsBadOnes) {
     }
 }
 
-// Keys come from the terminal, so the player runs under script(1), which gives it one. With an
-// ALSA configuration that has no default it plays on the null device, in real time.
+// Keys come from the terminal, so the player runs under script(1), which gives it one. It plays
+// on the null device, in real time.
 TEST(CliPlay, TheNextKeyEndsOnlyTheCurrentFile) {
     REQUIRE_CLI();
     if (!test::ToolAvailable("script")) GTEST_SKIP() << "script (util-linux) gives the terminal";
@@ -152,11 +153,117 @@ TEST(CliPlay, TheNextKeyEndsOnlyTheCurrentFile) {
     const auto first = test::EncodeWithLame(test::MakeSignalWav(30.0, 44100, 2), "-b 192");
     const auto second = test::EncodeWithLame(test::MakeSignalWav(1.5, 44100, 2), "-b 128");
     // However late the key arrives, it comes long before the first file's end.
-    const std::string output =
-        test::RunTool("(sleep 0.5; printf n) | ALSA_CONFIG_PATH='" + (dir / "none.conf").string() +
-                      "' script -qfec \"'" + Cli().string() + "' play '" + first.string() + "' '" +
-                      second.string() + "'\" /dev/null"); // fails unless every file ends well
+    const std::string output = test::RunTool(
+        "(sleep 0.5; printf n) | ALSA_CONFIG_PATH='" + (dir / "none.conf").string() +
+        "' script -qfec \"'" + Cli().string() + "' play --device null '" + first.string() + "' '" +
+        second.string() + "'\" /dev/null"); // fails unless every file ends well
     EXPECT_NE(output.find(second.filename().string()), std::string::npos) << output;
+}
+
+// What a command line printed on each stream, and its exit status; `timeout` turns a hang into
+// status 124.
+struct CliRun {
+    std::string Out;
+    std::string Err;
+    int Status = -1;
+};
+
+CliRun RunCli(const std::string& commandLine, const test::TempDir& dir) {
+    const std::string out =
+        test::RunTool("timeout 20 sh -c \"" + commandLine + "\" >'" + (dir / "out").string() +
+                      "' 2>'" + (dir / "err").string() + "'; echo $?");
+    CliRun run;
+    run.Status = std::stoi(out);
+    const auto bytes = test::ReadFileBytes(dir / "out");
+    const auto err = test::ReadFileBytes(dir / "err");
+    run.Out.assign(bytes.begin(), bytes.end());
+    run.Err.assign(err.begin(), err.end());
+    return run;
+}
+
+TEST(CliDecode, StandardOutputGetsAPipedWavAndOutputErrorsNameTheOutputOnce) {
+    REQUIRE_CLI();
+    test::TempDir dir;
+    const auto mp3 = test::EncodeWithLame(test::MakeSignalWav(1.0, 44100, 2), "-b 128");
+    const std::string decode = "'" + Cli().string() + "' decode '" + mp3.string() + "' -o ";
+    const CliRun piped = RunCli(decode + "- | cat", dir);
+    ASSERT_EQ(piped.Status, 0) << piped.Err;
+    EXPECT_FALSE(std::filesystem::exists("-"));
+    const std::vector<uint8_t> wav(piped.Out.begin(), piped.Out.end());
+    ASSERT_GT(wav.size(), 44u);
+    for (size_t field : {4, 40})
+        EXPECT_EQ(std::vector<uint8_t>(wav.begin() + field, wav.begin() + field + 4),
+                  std::vector<uint8_t>(4, 0xFF))
+            << "a piped WAV's sizes are unknown";
+    EXPECT_TRUE(std::vector<uint8_t>(wav.begin() + 44, wav.end()) ==
+                test::DecodeSong(test::ReadFileBytes(mp3)));
+
+    const std::pair<std::string, std::string> failures[] = {
+        {"/nonexistent/dir/x.wav", "No such file or directory"},
+        {"/dev/full", "No space left on device"}};
+    for (const auto& [output, reason] : failures) {
+        const CliRun run = RunCli(decode + "'" + output + "'", dir);
+        EXPECT_EQ(run.Status, 1) << output;
+        EXPECT_EQ(run.Err, "pelbrisk-cli: " + output + ": " + reason + "\n");
+    }
+}
+
+// ALSA's file plugin onto a full disk: every write of the default device fails with EIO.
+TEST(CliPlay, ADeviceWhoseWritesFailEndsPlayAtOnceWithItsError) {
+    REQUIRE_CLI();
+    test::TempDir dir;
+    std::ofstream(dir / "full.conf") << "pcm.!default {\n  type file\n  slave.pcm { type null }\n"
+                                        "  file \"/dev/full\"\n  format \"raw\"\n}\n";
+    const auto mp3 = test::EncodeWithLame(test::MakeSignalWav(6.0, 44100, 2), "-b 128");
+    const CliRun run = RunCli("ALSA_CONFIG_PATH='" + (dir / "full.conf").string() + "' '" +
+                                  Cli().string() + "' play '" + mp3.string() + "' </dev/null",
+                              dir);
+    EXPECT_EQ(run.Status, 1) << "not 0, and not 124 from a hang";
+    EXPECT_NE(run.Err.find("pelbrisk-cli: Input/output error(TSoundOut.WaveWrite)\n"),
+              std::string::npos)
+        << run.Err;
+}
+
+TEST(CliPlay, DeviceChoiceStatusLinesAndTheNotice) {
+    REQUIRE_CLI();
+    test::TempDir dir;
+    const auto mp3 = test::EncodeWithLame(test::MakeSignalWav(1.0, 44100, 2), "-b 128");
+    const std::string play = "'" + Cli().string() + "' play ";
+    const std::string twice = "'" + mp3.string() + "' '" + mp3.string() + "' </dev/null";
+    const CliRun onNull = RunCli(play + "--device null " + twice, dir);
+    EXPECT_EQ(onNull.Status, 0) << onNull.Err;
+    EXPECT_EQ(onNull.Err.find('\r'), std::string::npos) << "no redrawn line into a file";
+    EXPECT_EQ(std::count(onNull.Err.begin(), onNull.Err.end(), '\n'), 2) << onNull.Err;
+
+    for (const std::string& wrong : {std::string("PELBRISK_AUDIO=speakers ") + play + twice,
+                                     play + "--device speakers " + twice}) {
+        const CliRun run = RunCli(wrong, dir);
+        EXPECT_EQ(run.Status, 2) << wrong;
+        EXPECT_EQ(run.Err.rfind("pelbrisk-cli: ", 0), 0u) << run.Err;
+    }
+    // An ALSA configuration without a default, on a machine without a sound card: there is no
+    // sound at all, so the default plays into nothing and says so once, under its own name.
+    if (NoSoundCard()) {
+        std::ofstream(dir / "none.conf").close();
+        const CliRun run =
+            RunCli("ALSA_CONFIG_PATH='" + (dir / "none.conf").string() + "' " + play + twice, dir);
+        EXPECT_EQ(run.Status, 0) << run.Err;
+        EXPECT_EQ(run.Err.rfind("pelbrisk-cli: no sound card", 0), 0u) << run.Err;
+        EXPECT_EQ(run.Err.find("no sound card", 15), std::string::npos) << "once";
+    }
+}
+
+// Three presses of Right that arrive together seek 15 seconds on.
+TEST(CliPlay, EveryArrowPressCounts) {
+    REQUIRE_CLI();
+    if (!test::ToolAvailable("script")) GTEST_SKIP() << "script (util-linux) gives the terminal";
+    test::TempDir dir;
+    const auto mp3 = test::EncodeWithLame(test::MakeSignalWav(30.0, 44100, 2), "-b 128");
+    const std::string output = test::RunTool(
+        "(sleep 0.5; printf '\\033[C\\033[C\\033[C'; sleep 0.8; printf q) | script -qfec \"'" +
+        Cli().string() + "' play --device null '" + mp3.string() + "'\" /dev/null");
+    EXPECT_NE(output.find("0:15 / 0:30"), std::string::npos) << output;
+    EXPECT_EQ(output.find("0:05 / 0:30"), std::string::npos) << output;
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "tests/support/Paths.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -23,9 +24,10 @@ using namespace std::chrono_literals;
 class DoneLog {
 public:
     TAudioDoneTarget Target() {
-        return [this](uint32_t index) {
+        return [this](uint32_t index, int32_t result) {
             std::lock_guard lock(mutex_);
             done_.push_back(index);
+            results_.push_back(result);
             changed_.notify_all();
         };
     }
@@ -37,11 +39,16 @@ public:
         std::lock_guard lock(mutex_);
         return done_;
     }
+    std::vector<int32_t> Results() {
+        std::lock_guard lock(mutex_);
+        return results_;
+    }
 
 private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<uint32_t> done_;
+    std::vector<int32_t> results_;
 };
 
 std::vector<int16_t> Signal(size_t samples) {
@@ -151,10 +158,11 @@ TEST(NullAudioDevice, PauseStopsTheClockAndResetReturnsEverythingAtOnce) {
 // configuration routes the default PCM through the file plugin into a raw file.
 class AlsaFilePlugin : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override { Route(Raw().string()); }
+    void Route(const std::string& target) {
         std::ofstream file(dir_ / "asound.conf");
-        file << "pcm.!default {\n  type file\n  slave.pcm { type null }\n  file \""
-             << Raw().string() << "\"\n  format \"raw\"\n}\n";
+        file << "pcm.!default {\n  type file\n  slave.pcm { type null }\n  file \"" << target
+             << "\"\n  format \"raw\"\n}\n";
     }
     std::filesystem::path Raw() const { return dir_ / "alsa.raw"; }
     int32_t Open(std::unique_ptr<TAudioDevice>& device, TAudioDoneTarget done) {
@@ -220,6 +228,62 @@ TEST_F(AlsaFilePlugin, NothingIsFedWhilePausedAndResetReturnsTheQueuedBuffers) {
     EXPECT_EQ(played, 0u);
     device->Close();
     EXPECT_EQ(test::ReadFileBytes(Raw()).size(), first.size() * 2) << "only the played buffer";
+}
+
+// A full disk under the file plugin fails every write with EIO: the device fails for good, gives
+// back what it held with that error and refuses every later write.
+TEST_F(AlsaFilePlugin, AFailingWriteFailsTheDeviceAndReturnsItsBuffersWithTheError) {
+    Route("/dev/full");
+    DoneLog log;
+    std::unique_ptr<TAudioDevice> device;
+    ASSERT_EQ(Open(device, log.Target()), kAudioNoError);
+    std::vector<int16_t> first = Signal(88200), second = Signal(88200);
+    TAudioBuffer a = BufferOver(first, 0), b = BufferOver(second, 1);
+    device->Prepare(a);
+    device->Prepare(b);
+    ASSERT_EQ(device->Write(a), kAudioNoError);
+    ASSERT_TRUE(log.WaitFor(1, 2s));
+    EXPECT_EQ(log.Results(), std::vector<int32_t>{-EIO});
+    EXPECT_EQ(device->Write(b), -EIO);
+    EXPECT_EQ(device->Unprepare(a), kAudioNoError) << "nothing is left queued";
+    EXPECT_EQ(device->Reset(), kAudioNoError);
+    device->Close();
+}
+
+// ALSA reads a configuration file again only when it looks changed, so each case has its own.
+TEST(AlsaConfiguration, AnUnknownCardOrABrokenDefaultFailsTheOpen) {
+    test::TempDir dir;
+    const std::pair<const char*, const char*> cases[] = {
+        {"card.conf", "pcm.!default { type hw card 7 }\n"},
+        {"asym.conf", "pcm.!default { type asym }\n"}};
+    std::vector<int32_t> results;
+    for (const auto& [name, text] : cases) {
+        std::ofstream(dir / name) << text;
+        setenv("ALSA_CONFIG_PATH", (dir / name).c_str(), 1);
+        DoneLog log;
+        std::unique_ptr<TAudioDevice> device;
+        results.push_back(OpenAlsaAudioDevice(-1, TAudioFormat{}, log.Target(), device));
+        EXPECT_EQ(device, nullptr) << name;
+        unsetenv("ALSA_CONFIG_PATH");
+    }
+    EXPECT_EQ(results, (std::vector<int32_t>{-ENOENT, -EINVAL}));
+}
+
+TEST(AudioDevice, ChoicesNameTheNullDeviceTheDefaultOrANumber) {
+    EXPECT_EQ(AudioDeviceChoice("null"), NullAudioDeviceId());
+    EXPECT_EQ(AudioDeviceChoice("default"), -1);
+    EXPECT_EQ(AudioDeviceChoice("0"), 0);
+    EXPECT_EQ(AudioDeviceChoice("12"), 12);
+    for (const char* bad : {"", "-1", "1x", "Null", " 1"})
+        EXPECT_EQ(AudioDeviceChoice(bad), std::nullopt) << bad;
+    setenv("PELBRISK_AUDIO", "null", 1);
+    EXPECT_EQ(AudioDeviceFromEnvironment(), NullAudioDeviceId());
+    setenv("PELBRISK_AUDIO", "", 1);
+    EXPECT_EQ(AudioDeviceFromEnvironment(), -1);
+    setenv("PELBRISK_AUDIO", "speakers", 1);
+    EXPECT_EQ(AudioDeviceFromEnvironment(), std::nullopt);
+    unsetenv("PELBRISK_AUDIO");
+    EXPECT_EQ(AudioDeviceFromEnvironment(), -1);
 }
 
 } // namespace
