@@ -71,19 +71,23 @@ private:
     std::vector<TFolderId> ids_;
 };
 
+bool Cancelled(const TScanProgress* progress) {
+    return progress && progress->Cancelled.load(std::memory_order_relaxed);
+}
+
 // Hidden folders (caches, settings) hold no one's music; file managers leave them out too.
 bool IsHidden(const TEntry& entry) {
     return entry.Name.startsWith('.');
 }
 
 void CollectFiles(const QByteArray& folder, bool recursive, bool everyFile, TAncestors& ancestors,
-                  QStringList& files) {
-    if (recursive && !ancestors.Enter(folder)) return;
+                  QStringList& files, TScanProgress* progress) {
+    if (Cancelled(progress) || (recursive && !ancestors.Enter(folder))) return;
     for (const TEntry& entry : ReadFolder(folder)) {
         const QByteArray path = folder + '/' + entry.Name;
         if (entry.IsFolder) {
             if (recursive && !IsHidden(entry))
-                CollectFiles(path, recursive, everyFile, ancestors, files);
+                CollectFiles(path, recursive, everyFile, ancestors, files, progress);
         } else if (everyFile || IsMp3FileName(QFile::decodeName(entry.Name))) {
             files.append(QFile::decodeName(path));
         }
@@ -91,12 +95,14 @@ void CollectFiles(const QByteArray& folder, bool recursive, bool everyFile, TAnc
     if (recursive) ancestors.Leave();
 }
 
-void ScanFolderTree(const QByteArray& folder, QTreeWidgetItem* parent, TAncestors& ancestors) {
-    if (!ancestors.Enter(folder)) return;
+void ScanFolderTree(const QByteArray& folder, QTreeWidgetItem* parent, TAncestors& ancestors,
+                    TScanProgress* progress) {
+    if (Cancelled(progress) || !ancestors.Enter(folder)) return;
     for (const TEntry& entry : ReadFolder(folder)) {
         if (!entry.IsFolder || IsHidden(entry)) continue;
         auto* node = new TDirNode(parent, QStringList{QFile::decodeName(entry.Name)});
-        ScanFolderTree(folder + '/' + entry.Name, node, ancestors);
+        if (progress) progress->Count.fetch_add(1, std::memory_order_relaxed);
+        ScanFolderTree(folder + '/' + entry.Name, node, ancestors, progress);
     }
     ancestors.Leave();
 }
@@ -108,10 +114,11 @@ bool IsMp3FileName(const QString& name) {
     return dot >= 0 && QStringView(name).mid(dot).compare(u".mp3", Qt::CaseInsensitive) == 0;
 }
 
-QStringList ListFolderFiles(const QString& path, bool recursive, bool everyFile) {
+QStringList ListFolderFiles(const QString& path, bool recursive, bool everyFile,
+                            TScanProgress* progress) {
     QStringList files;
     TAncestors ancestors;
-    CollectFiles(EncodedFolder(path), recursive, everyFile, ancestors, files);
+    CollectFiles(EncodedFolder(path), recursive, everyFile, ancestors, files, progress);
     QCollator collator;
     collator.setCaseSensitivity(Qt::CaseInsensitive);
     std::sort(files.begin(), files.end(), [&](const QString& a, const QString& b) {
@@ -131,9 +138,19 @@ bool FolderHasMp3(const QString& path) {
     return found;
 }
 
-void ScanFolders(const QString& path, QTreeWidgetItem* parent) {
+void ScanFolders(const QString& path, QTreeWidgetItem* parent, TScanProgress* progress) {
     TAncestors ancestors;
-    ScanFolderTree(EncodedFolder(path), parent, ancestors);
+    ScanFolderTree(EncodedFolder(path), parent, ancestors, progress);
+}
+
+void SortDetachedTree(QTreeWidgetItem* node) {
+    QList<QTreeWidgetItem*> children = node->takeChildren();
+    // Stable, with the nodes' own order, as the tree's sort is.
+    std::stable_sort(children.begin(), children.end(),
+                     [](const QTreeWidgetItem* a, const QTreeWidgetItem* b) { return *a < *b; });
+    for (QTreeWidgetItem* child : children)
+        SortDetachedTree(child);
+    node->addChildren(children);
 }
 
 } // namespace pelbrisk

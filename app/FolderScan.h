@@ -3,8 +3,16 @@
 #include <QString>
 #include <QStringList>
 #include <QTreeWidgetItem>
+#include <atomic>
 
 namespace pelbrisk {
+
+// What a long listing shares with the thread that waits for it: how many folders or files it has
+// done so far, and whether it is to give up (its result is then incomplete and is dropped).
+struct TScanProgress {
+    std::atomic<int> Count{0};
+    std::atomic<bool> Cancelled{false};
+};
 
 // True when the name's extension, from its last dot, is ".mp3" in any case.
 bool IsMp3FileName(const QString& name);
@@ -13,13 +21,18 @@ bool IsMp3FileName(const QString& name);
 // collation: ".mp3" files only, or every file when `everyFile` is set; with `recursive` also those
 // of every sub-folder but hidden ones. A folder that cannot be read adds nothing, and a folder that
 // is reached again through a link to one of its ancestors is not entered twice.
-QStringList ListFolderFiles(const QString& path, bool recursive, bool everyFile);
+QStringList ListFolderFiles(const QString& path, bool recursive, bool everyFile,
+                            TScanProgress* progress = nullptr);
 
 // The folder holds an entry whose name ends in ".mp3" in any case.
 bool FolderHasMp3(const QString& path);
 
 // Adds every sub-folder of `path` but hidden ones (a leading ".") below `parent`, depth first, in
-// the order the file system gives them (the caller sorts the tree afterwards).
-void ScanFolders(const QString& path, QTreeWidgetItem* parent);
+// the order the file system gives them (the caller sorts the tree afterwards). `parent` may belong
+// to no tree yet: then the scan may run on any thread.
+void ScanFolders(const QString& path, QTreeWidgetItem* parent, TScanProgress* progress = nullptr);
+
+// Sorts every level below `node`, which belongs to no tree, as sorting the tree would.
+void SortDetachedTree(QTreeWidgetItem* node);
 
 } // namespace pelbrisk

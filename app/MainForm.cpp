@@ -4,6 +4,8 @@
 #include "app/FolderScan.h"
 #include "app/GetLyrics.h"
 #include "app/HelpText.h"
+#include "app/KeyBuffer.h"
+#include "app/LibraryWork.h"
 
 #include <QAction>
 #include <QApplication>
@@ -31,6 +33,7 @@
 #include <QSplitter>
 #include <QSystemTrayIcon>
 #include <QThread>
+#include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QUrl>
@@ -154,6 +157,10 @@ TMainForm::TMainForm(const QString& settingsFile, QWidget* parent)
 }
 
 TMainForm::~TMainForm() {
+    // The workers end before what their work uses goes.
+    CancelLibraryWork();
+    libraryWorker_.reset();
+    remoteWorker_.reset();
     SaveSettings();
     // MPRIS calls must not reach a window that is going away.
     Mpris.reset();
@@ -188,6 +195,13 @@ void TMainForm::CreateControls() {
                             loadingPalette.color(QPalette::Active, QPalette::WindowText));
     LoadingPanel->setPalette(loadingPalette);
     LoadingPanel->hide();
+    libraryWorker_ = std::make_unique<TWorkerThread>();
+    remoteWorker_ = std::make_unique<TWorkerThread>();
+    loadingTimer_ = new QTimer(this);
+    loadingTimer_->setInterval(100);
+    connect(loadingTimer_, &QTimer::timeout, this, &TMainForm::ShowLoadingProgress);
+    keyBuffer_ = new TKeyBuffer(
+        this, [this] { return LibraryBusy(); }, [this] { CancelLibraryWork(); });
 
     CreateMenus();
     SetApplicationExceptionDisplay(
@@ -566,9 +580,9 @@ void TMainForm::FormResize() {
 void TMainForm::ShowLoading() {
     focusKeeper_->Hold();
     setEnabled(false);
+    LoadingPanel->setText("読み込み中");
     LoadingPanel->raise();
     LoadingPanel->show();
-    LoadingPanel->repaint();
 }
 
 void TMainForm::HideLoading() {
@@ -584,19 +598,66 @@ QTreeWidgetItem* TMainForm::AddRoot(const QString& path) {
 }
 
 void TMainForm::BuildTree() {
-    ShowLoading();
-    DirTree->setUpdatesEnabled(false);
+    QueueLibraryJob([this] { ScanRoots(false); });
+}
+
+void TMainForm::ReloadTree() {
+    QueueLibraryJob([this] { ScanRoots(true); });
+}
+
+// A reload scans every root, a build only the roots without folders; the tree keeps its nodes
+// until the scan is whole, so a cancelled scan leaves it as it was.
+void TMainForm::ScanRoots(bool reload) {
+    std::vector<QTreeWidgetItem*> roots;
+    QStringList paths;
     for (int i = 0; i < rootNodes_.Count(); ++i) {
         QTreeWidgetItem* root = rootNodes_.Items(i);
-        if (root->childCount() == 0) ScanFolders(root->data(0, kRootPathRole).toString(), root);
+        if (!reload && root->childCount() > 0) continue;
+        roots.push_back(root);
+        paths.append(root->data(0, kRootPathRole).toString());
+    }
+    std::optional<TTreePlace> place;
+    if (reload) place = TTreePlace::Take(*DirTree);
+    if (paths.isEmpty()) {
+        // Nothing to read: the sort and the selection need no worker.
+        ShowLoading();
+        std::vector<TScannedRoot> none;
+        TreeScanned(roots, none, false);
+        HideLoading();
+        return;
+    }
+    StartLibraryWork("folders", [this, roots, paths, place](TScanProgress& progress) {
+        auto scanned =
+            std::make_shared<std::vector<TScannedRoot>>(ScanRootFolders(paths, progress));
+        return [this, roots, scanned, place] {
+            placeAfterScan_ = place;
+            TreeScanned(roots, *scanned, place.has_value());
+        };
+    });
+}
+
+void TMainForm::TreeScanned(const std::vector<QTreeWidgetItem*>& roots,
+                            std::vector<TScannedRoot>& scanned, bool reload) {
+    DirTree->setUpdatesEnabled(false);
+    if (reload) {
+        QList<QTreeWidgetItem*> old;
+        for (int i = 0; i < rootNodes_.Count(); ++i)
+            old += rootNodes_.Items(i)->takeChildren();
+        // Freeing a large tree takes a while; nodes of no tree may go on any thread.
+        libraryWorker_->Post([old] { qDeleteAll(old); });
+    }
+    for (std::size_t i = 0; i < roots.size(); ++i) {
+        // A root removed while it was scanned gets nothing.
+        if (!rootNodes_.Contains(roots[i]) || roots[i]->childCount() > 0) continue;
+        roots[i]->addChildren(scanned[i].Holder->takeChildren());
     }
     DirTree->setUpdatesEnabled(true);
-    HideLoading();
     AfterScan();
 }
 
 void TMainForm::AfterScan() {
-    DirTree->sortItems(0, Qt::AscendingOrder);
+    // The scanned levels came sorted; a new root has yet to find its place among the others.
+    DirTree->invisibleRootItem()->sortChildren(0, Qt::AscendingOrder);
     // After a reload the user's place is found again; the first folder is taken only when it
     // is gone, and only from the sorted tree.
     std::optional<TTreePlace> place;
@@ -606,15 +667,6 @@ void TMainForm::AfterScan() {
         QTreeWidgetItem* root = rootNodes_.Items(0);
         if (root->childCount() > 0) DirTree->setCurrentItem(root->child(0));
     }
-}
-
-void TMainForm::ReloadTree() {
-    placeAfterScan_ = TTreePlace::Take(*DirTree);
-    DirTree->setUpdatesEnabled(false);
-    for (int i = 0; i < rootNodes_.Count(); ++i)
-        qDeleteAll(rootNodes_.Items(i)->takeChildren());
-    DirTree->setUpdatesEnabled(true);
-    BuildTree();
 }
 
 void TMainForm::RemoveRoot(QTreeWidgetItem* node) {
@@ -627,32 +679,40 @@ void TMainForm::RemoveRoot(QTreeWidgetItem* node) {
     delete node;
 }
 
-bool TMainForm::FillPlayList(bool recursive) {
-    const QTreeWidgetItem* node = DirTree->currentItem();
-    // Without a folder there is nothing to list (the send-list toggle refills at start-up, before
-    // the tree is scanned).
-    if (!node) return false;
-    const QString path = NodeFolderPath(node);
-    if (!FolderHasMp3(path) && !recursive) return false;
-
-    FillPlayListFolder(path, recursive);
-    return true;
+void TMainForm::FillPlayList(bool recursive, std::function<void()> afterRefill,
+                             const QString& folder) {
+    QueueLibraryJob([this, recursive, afterRefill, folder] {
+        const QTreeWidgetItem* node = DirTree->currentItem();
+        // Without a folder there is nothing to list (the send-list toggle refills at start-up,
+        // before the tree is scanned).
+        if (folder.isEmpty() && !node) return;
+        const QString path = folder.isEmpty() ? NodeFolderPath(node) : folder;
+        const bool everyFile = SendListBtn->isChecked();
+        StartLibraryWork("files", [=, this](TScanProgress& progress) -> std::function<void()> {
+            auto listed = std::make_shared<TListedFiles>(
+                ListPlayListFiles(path, recursive, everyFile, progress));
+            if (!listed->Listed) return {};
+            return [=, this] {
+                PlayListListed(*listed, everyFile);
+                if (afterRefill) afterRefill();
+            };
+        });
+    });
 }
 
-void TMainForm::FillPlayListFolder(const QString& path, bool recursive) {
+void TMainForm::PlayListListed(const TListedFiles& listed, bool everyFile) {
     if (MP3Player->Status() != mpsStopped) ReportErrors([this] { MP3Player->Stop(); });
-    PlayFileList->clear();
-    const bool everyFile = SendListBtn->isChecked();
-    const QStringList files = ListFolderFiles(path, recursive, everyFile);
     PlayFileList->setUpdatesEnabled(false);
-    for (const QString& file : files) {
-        auto* entry = new QListWidgetItem(PlayFileList);
-        entry->setData(kEntryPathRole, file);
-        entry->setText(ItemCaption(entry));
+    PlayFileList->clear();
+    for (qsizetype i = 0; i < listed.Paths.size(); ++i) {
+        auto* entry = new QListWidgetItem(listed.Captions[i]);
+        entry->setData(kEntryPathRole, listed.Paths[i]);
+        PlayFileList->addItem(entry);
     }
     if (everyFile) {
         auto* all = new QListWidgetItem("*ALL*");
-        all->setData(kEntryPathRole, files.join("\r\n") + (files.isEmpty() ? "" : "\r\n"));
+        all->setData(kEntryPathRole,
+                     listed.Paths.join("\r\n") + (listed.Paths.isEmpty() ? "" : "\r\n"));
         PlayFileList->insertItem(0, all);
     }
     PlayFileList->setUpdatesEnabled(true);
@@ -661,10 +721,10 @@ void TMainForm::FillPlayListFolder(const QString& path, bool recursive) {
     SelectNext();
 }
 
-bool TMainForm::OpenFolder(bool recursive) {
-    const bool refilled = FillPlayList(recursive);
-    if (refilled && !SendListBtn->isChecked()) PlaySelected();
-    return refilled;
+void TMainForm::OpenFolder(bool recursive) {
+    FillPlayList(recursive, [this] {
+        if (!SendListBtn->isChecked()) PlaySelected();
+    });
 }
 
 QListWidgetItem* TMainForm::SelectedEntry() const {
@@ -690,12 +750,13 @@ void TMainForm::DirFileListMenuPopup() {
 }
 
 void TMainForm::PlayEntryOfFolderMenu(int fileIndex) {
-    if (!FillPlayList(false)) return;
-    // The menu lists the folder's files as the play list does, after its "*ALL*" entry.
-    const int row = fileIndex + (SendListBtn->isChecked() ? 1 : 0);
-    if (row >= PlayFileList->count()) return;
-    PlayFileList->setCurrentRow(row);
-    PlaySelected();
+    FillPlayList(false, [this, fileIndex] {
+        // The menu lists the folder's files as the play list does, after its "*ALL*" entry.
+        const int row = fileIndex + (SendListBtn->isChecked() ? 1 : 0);
+        if (row >= PlayFileList->count()) return;
+        PlayFileList->setCurrentRow(row);
+        PlaySelected();
+    });
 }
 
 void TMainForm::OpenDirectoryClick() {

@@ -10,11 +10,14 @@
 #include "app/TrayIcon.h"
 #include "app/TreeNodeList.h"
 #include "app/TreePlace.h"
+#include "app/WorkerThread.h"
 #include "engine/MP3Player.h"
 #include "platform/HotKeys.h"
 #include "platform/PortalShortcuts.h"
 
+#include <QPointer>
 #include <QWidget>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -28,10 +31,16 @@ class QListWidgetItem;
 class QMenu;
 class QScrollBar;
 class QSplitter;
+class QTimer;
 class QToolButton;
 class QTreeWidget;
 
 namespace pelbrisk {
+
+class TKeyBuffer;
+struct TListedFiles;
+struct TScanProgress;
+struct TScannedRoot;
 
 // What a scroll bar reports to its handler: the thumb is being dragged, a scroll action has
 // ended (a click, a page step, a released drag, a wheel turn), or anything else.
@@ -109,14 +118,25 @@ public:
     // Whether the desktop has a notification area; a test may stand in for one.
     std::function<bool()> TrayAvailable;
 
-    // The library browser.
+    // The library browser. Scans and fills run on the library's worker, one at a time in the
+    // order they were asked for; each starts from the window as the ones before it left it.
     QTreeWidgetItem* AddRoot(const QString& path);
     void BuildTree();
     void ReloadTree();
     void RemoveRoot(QTreeWidgetItem* node);
-    bool FillPlayList(bool recursive);
-    bool OpenFolder(bool recursive);
+    // Refills the list from the selected folder, unless it has no MP3 file of its own and
+    // `recursive` is not set; `afterRefill` runs once a refill is shown.
+    // Lists the tree's selected folder, or `folder` when one is given (a file opened from outside
+    // the library), on the library worker; `afterRefill` runs once the list shows it.
+    void FillPlayList(bool recursive, std::function<void()> afterRefill = {},
+                      const QString& folder = {});
+    void OpenFolder(bool recursive);
     const TTreeNodeList& RootNodes() const { return rootNodes_; }
+    // A scan or a fill runs or waits.
+    bool LibraryBusy() const;
+    // Drops the scan or fill that runs and those that wait; the tree and the list stay as they
+    // were before them.
+    void CancelLibraryWork();
 
     // Choosing and playing play-list entries.
     QListWidgetItem* SelectNext();
@@ -218,6 +238,8 @@ public:
 signals:
     // The window has closed: the program ends with it.
     void Closed();
+    // A command of the send mode has reached the other players; `accepted` when one took it.
+    void OtherPlayersAnswered(bool accepted);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -249,7 +271,6 @@ private:
     void ShowProgramCaption();
     void NoticeUnlessAccepted(bool accepted);
     QTreeWidgetItem* FolderNode(const QString& folder) const;
-    void FillPlayListFolder(const QString& folder, bool recursive);
     void RegisterHotKeys();
     void BindPortalHotKeys();
     void ReleaseX11HotKeys();
@@ -263,6 +284,22 @@ private:
     bool IsMenuShortCut(const QKeyEvent& key) const;
     // Runs a player operation; its failure goes to the standard error box and the window goes on.
     void ReportErrors(const std::function<void()>& operation);
+    // Calls the other players from the remote worker, in the order the commands were given.
+    void SendToOtherPlayers(std::function<bool(TOtherAppCtrl&)> command);
+
+    // `start` runs on this thread once the library work asked for before it is done.
+    void QueueLibraryJob(std::function<void()> start);
+    void StartNextLibraryJob();
+    // Runs `work` on the library worker behind the loading panel; what it returns then runs on
+    // this thread, unless the work was cancelled. `unit` names what the panel counts.
+    using TLibraryWork = std::function<std::function<void()>(TScanProgress&)>;
+    void StartLibraryWork(const QString& unit, TLibraryWork work);
+    void EndLibraryWork();
+    void ShowLoadingProgress();
+    void ScanRoots(bool reload);
+    void TreeScanned(const std::vector<QTreeWidgetItem*>& roots, std::vector<TScannedRoot>& scanned,
+                     bool reload);
+    void PlayListListed(const TListedFiles& listed, bool everyFile);
 
     void LoadSettings();
     void SaveSettings();
@@ -304,6 +341,13 @@ private:
     // The tags of the file now playing, read once per file for MPRIS.
     mutable std::string nowPlayingPath_;
     mutable TNowPlaying nowPlayingTags_;
+    std::unique_ptr<TWorkerThread> libraryWorker_;
+    std::unique_ptr<TWorkerThread> remoteWorker_;
+    std::deque<std::function<void()>> pendingLibraryJobs_;
+    std::shared_ptr<TScanProgress> libraryWork_;
+    QString libraryWorkUnit_;
+    QTimer* loadingTimer_;
+    TKeyBuffer* keyBuffer_;
     int fileListWidth_ = 155;
     bool fileListWidthApplied_ = false;
     std::minstd_rand random_;

@@ -105,7 +105,9 @@ void TMainForm::PlaySelected() {
         const QString path = entry->data(kEntryPathRole).toString();
         if (SendListBtn->isChecked()) {
             ReportErrors([this] { MP3Player->Stop(); });
-            NoticeUnlessAccepted(OtherApp->OtherAppAddFiles(QFile::encodeName(path).toStdString()));
+            const std::string files = QFile::encodeName(path).toStdString();
+            SendToOtherPlayers(
+                [files](TOtherAppCtrl& players) { return players.OtherAppAddFiles(files); });
             return;
         }
         const QString failure = PlayEntryFile(path);
@@ -157,7 +159,7 @@ void TMainForm::PlayPrev() {
 
 void TMainForm::PlayBtnClick() {
     if (SendListBtn->isChecked()) {
-        NoticeUnlessAccepted(OtherApp->OtherAppPlay());
+        SendToOtherPlayers([](TOtherAppCtrl& players) { return players.OtherAppPlay(); });
         return;
     }
     ReportErrors([this] {
@@ -170,7 +172,7 @@ void TMainForm::PlayBtnClick() {
 
 void TMainForm::StopBtnClick() {
     if (SendListBtn->isChecked()) {
-        NoticeUnlessAccepted(OtherApp->OtherAppStop());
+        SendToOtherPlayers([](TOtherAppCtrl& players) { return players.OtherAppStop(); });
         return;
     }
     ReportErrors([this] { MP3Player->Stop(); });
@@ -179,7 +181,7 @@ void TMainForm::StopBtnClick() {
 
 void TMainForm::PauseBtnClick() {
     if (SendListBtn->isChecked()) {
-        NoticeUnlessAccepted(OtherApp->OtherAppPause());
+        SendToOtherPlayers([](TOtherAppCtrl& players) { return players.OtherAppPause(); });
         return;
     }
     ReportErrors([this] {
@@ -197,14 +199,14 @@ void TMainForm::ShowPauseState() {
 
 void TMainForm::PrevBtnClick() {
     if (SendListBtn->isChecked())
-        NoticeUnlessAccepted(OtherApp->OtherAppPrev());
+        SendToOtherPlayers([](TOtherAppCtrl& players) { return players.OtherAppPrev(); });
     else
         PlayPrev();
 }
 
 void TMainForm::NextBtnClick() {
     if (SendListBtn->isChecked())
-        NoticeUnlessAccepted(OtherApp->OtherAppNext());
+        SendToOtherPlayers([](TOtherAppCtrl& players) { return players.OtherAppNext(); });
     else
         PlayNext();
 }
@@ -260,7 +262,8 @@ void TMainForm::SeekBy(int deltaMs) {
 void TMainForm::VolBarScroll(TScrollCode code, int position) {
     if (code != scrEndScroll) return;
     if (SendListBtn->isChecked())
-        NoticeUnlessAccepted(OtherApp->OtherAppSetVolume(position));
+        SendToOtherPlayers(
+            [position](TOtherAppCtrl& players) { return players.OtherAppSetVolume(position); });
     else
         MP3Player->SetVolume(position);
     if (Mpris) Mpris->Refresh();

@@ -1,5 +1,6 @@
 // What other programs ask of the window over MPRIS beyond its buttons: open a file, the order
 // toggles, and quitting.
+#include "app/FolderScan.h"
 #include "app/MainForm.h"
 
 #include <QDir>
@@ -41,28 +42,30 @@ QTreeWidgetItem* TMainForm::FolderNode(const QString& folder) const {
 QString TMainForm::OpenFile(const QString& path) {
     const QFileInfo file(path);
     if (!file.isFile()) return "no such file: " + path;
+    if (!IsMp3FileName(file.fileName())) return path + ": not an .mp3 file";
     try {
         TMP3Info info;
         TMP3Player::ReadFileInfo(QFile::encodeName(file.absoluteFilePath()).toStdString(), info);
     } catch (...) {
         return path + ": " + QString::fromLocal8Bit(ExceptionText(std::current_exception()));
     }
-    if (QTreeWidgetItem* node = FolderNode(file.absolutePath())) {
-        DirTree->setCurrentItem(node);
-        FillPlayList(false);
-    } else {
-        DirTree->clearSelection();
-        FillPlayListFolder(file.absolutePath() + '/', false);
-    }
+    // The folder is listed on the library worker; the file plays once the list shows it.
     const QString wanted = QDir::cleanPath(file.absoluteFilePath());
-    for (int row = 0; row < PlayFileList->count(); ++row) {
-        QListWidgetItem* entry = PlayFileList->item(row);
-        if (QDir::cleanPath(entry->data(kEntryPathRole).toString()) != wanted) continue;
-        PlayFileList->setCurrentItem(entry);
-        PlaySelected();
-        return {};
-    }
-    return path + ": not an .mp3 file of the play list";
+    const auto playWanted = [this, wanted] {
+        for (int row = 0; row < PlayFileList->count(); ++row) {
+            QListWidgetItem* entry = PlayFileList->item(row);
+            if (QDir::cleanPath(entry->data(kEntryPathRole).toString()) != wanted) continue;
+            PlayFileList->setCurrentItem(entry);
+            PlaySelected();
+            return;
+        }
+    };
+    if (QTreeWidgetItem* node = FolderNode(file.absolutePath()))
+        DirTree->setCurrentItem(node);
+    else
+        DirTree->clearSelection();
+    FillPlayList(false, playWanted, file.absolutePath() + '/');
+    return {};
 }
 
 bool TMainForm::RepeatAll() const {

@@ -39,7 +39,8 @@ TEST_F(BadFileTest, AFolderWithBadFilesPlaysItsGoodFilesWithoutABox) {
     RecordStarts(*form, started);
     test::TBoxAnswer noBox(QMessageBox::Ok);
     form->DirTree->setCurrentItem(Folder(*form, "Mixed"));
-    ASSERT_TRUE(form->OpenFolder(false));
+    form->OpenFolder(false);
+    test::WaitForLibrary(*form);
     ASSERT_TRUE(PumpUntil([&] { return form->CurrentIndex() == -1; }));
     PumpFor(200);
     EXPECT_EQ(noBox.Text(), "");
@@ -76,7 +77,8 @@ TEST_F(BadFileTest, AListOfBadFilesStopsAfterOneRoundWhateverTheOrder) {
         ASSERT_TRUE(PumpUntil([&] { return form->isHidden(); }));
         test::TBoxAnswer noBox(QMessageBox::Ok);
         form->DirTree->setCurrentItem(Folder(*form, "Bad"));
-        ASSERT_TRUE(form->OpenFolder(false));
+        form->OpenFolder(false);
+        test::WaitForLibrary(*form);
         PumpFor(100);
         EXPECT_EQ(noBox.Text(), "");
         EXPECT_EQ(form->MP3Player->Status(), mpsStopped);

@@ -40,9 +40,13 @@ protected:
     QTreeWidgetItem* Root() { return form_->RootNodes().Items(0); }
     QTreeWidgetItem* Selected() { return form_->DirTree->currentItem(); }
     void Select(QTreeWidgetItem* node) { form_->DirTree->setCurrentItem(node); }
-    void Type(const QString& text) { QTest::keyClicks(Box(), text); }
+    void Type(const QString& text) {
+        QTest::keyClicks(Box(), text);
+        test::WaitForLibrary(*form_);
+    }
     void Key(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
         QTest::keyClick(Box(), key, modifiers);
+        test::WaitForLibrary(*form_);
     }
     // Types a command and runs it with Enter.
     void Command(const QString& text) {

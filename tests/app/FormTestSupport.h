@@ -15,6 +15,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -46,6 +47,46 @@ inline void PumpFor(int milliseconds) {
     clock.start();
     while (clock.elapsed() < milliseconds)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+// Turns the event loop until the window's folder scans and play-list fills are done.
+inline void WaitForLibrary(TMainForm& form) {
+    ASSERT_TRUE(PumpUntil([&] { return !form.LibraryBusy(); }, 60000));
+}
+
+// How the event loop fared while some work ran: how long it went at most without turning, how
+// often it turned, and how long the work took.
+struct TLoopTurns {
+    double LongestGapMs = 0;
+    int Turns = 0;
+    double WholeMs = 0;
+};
+
+// Starts `work` from the event loop and turns the loop until `done`, with a 5 ms timer in it.
+inline TLoopTurns MeasureLoopTurns(const std::function<void()>& work,
+                                   const std::function<bool()>& done) {
+    TLoopTurns turns;
+    QElapsedTimer whole;
+    QElapsedTimer sinceTurn;
+    QTimer ticker;
+    ticker.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        turns.LongestGapMs = std::max(turns.LongestGapMs, sinceTurn.nsecsElapsed() / 1e6);
+        ++turns.Turns;
+        sinceTurn.restart();
+    });
+    bool started = false;
+    QTimer::singleShot(0, [&] {
+        whole.start();
+        sinceTurn.start();
+        ticker.start(5);
+        work();
+        started = true;
+    });
+    EXPECT_TRUE(PumpUntil([&] { return started && done(); }, 60000));
+    turns.LongestGapMs = std::max(turns.LongestGapMs, sinceTurn.nsecsElapsed() / 1e6);
+    turns.WholeMs = whole.nsecsElapsed() / 1e6;
+    return turns;
 }
 
 // A song of `seconds` with title, artist "Artist" and album "Album" in an ID3v2 tag.
@@ -118,6 +159,7 @@ protected:
                                              << moreSettings;
         auto form = std::make_unique<TMainForm>(SettingsPath());
         form->BuildTree();
+        WaitForLibrary(*form);
         return form;
     }
 
@@ -128,7 +170,10 @@ protected:
     // Opens the folder into the play list without playing it.
     void FillFrom(TMainForm& form, const QString& caption) {
         form.DirTree->setCurrentItem(Folder(form, caption));
-        ASSERT_TRUE(form.FillPlayList(false)) << caption.toStdString();
+        form.PlayFileList->clear();
+        form.FillPlayList(false);
+        WaitForLibrary(form);
+        ASSERT_GT(form.PlayFileList->count(), 0) << caption.toStdString();
     }
 
     TempDir dir_;

@@ -104,6 +104,7 @@ protected:
         WriteSettings("root = " + lib().string() + "\t\n");
         auto form = std::make_unique<TMainForm>(SettingsPath());
         form->BuildTree();
+        test::WaitForLibrary(*form);
         return form;
     }
     void SelectFolder(TMainForm& form, const QString& caption) {
@@ -267,6 +268,7 @@ TEST_F(MainFormTest, TwoRootsAreScannedWithoutChoosingASelection) {
     WriteSettings("root = " + lib().string() + "\t" + (dir_ / "other").string() + "\t\n");
     TMainForm form(SettingsPath());
     form.BuildTree();
+    test::WaitForLibrary(form);
     EXPECT_EQ(form.DirTree->currentItem(), nullptr);
     EXPECT_EQ(form.DirTree->topLevelItemCount(), 2);
     EXPECT_EQ(form.DirTree->topLevelItem(0)->text(0), "lib");
@@ -277,9 +279,11 @@ TEST_F(MainFormTest, ReloadReadsTheFoldersAgain) {
     auto form = ScannedForm();
     fs::create_directories(lib() / "Blues");
     form->BuildTree();
+    test::WaitForLibrary(*form);
     EXPECT_EQ(Child(form->RootNodes().Items(0), "Blues"), nullptr)
         << "a scanned root is not scanned again";
     form->ReloadTree();
+    test::WaitForLibrary(*form);
     EXPECT_EQ(Captions(form->RootNodes().Items(0)),
               QStringList({"ambient", "Blues", "Jazz", "rock"}));
     EXPECT_TRUE(form->isEnabled());
@@ -311,21 +315,25 @@ TEST_F(MainFormTest, RemoveRootAsksAndOnlyRemovesOnYes) {
 TEST_F(MainFormTest, OpeningAFolderWithoutMp3DoesNothingUnlessRecursive) {
     auto form = ScannedForm();
     SelectFolder(*form, "Jazz");
-    ASSERT_TRUE(form->FillPlayList(false));
+    form->FillPlayList(false);
+    test::WaitForLibrary(*form);
     const QStringList jazz = Captions(form->PlayFileList);
 
     SelectFolder(*form, "rock");
-    EXPECT_FALSE(form->FillPlayList(false));
+    form->FillPlayList(false);
+    test::WaitForLibrary(*form);
     EXPECT_EQ(Captions(form->PlayFileList), jazz);
 
-    EXPECT_TRUE(form->FillPlayList(true));
+    form->FillPlayList(true);
+    test::WaitForLibrary(*form);
     EXPECT_EQ(Captions(form->PlayFileList), QStringList({"01-Gamma"}));
 }
 
 TEST_F(MainFormTest, FillingListsTheFolderSongsCaptionedFromTheirTags) {
     auto form = ScannedForm();
     SelectFolder(*form, "Jazz");
-    ASSERT_TRUE(form->FillPlayList(false));
+    form->FillPlayList(false);
+    test::WaitForLibrary(*form);
     EXPECT_EQ(Captions(form->PlayFileList), QStringList({"01-Alpha", "02-Beta"}));
     EXPECT_EQ(form->PlayFileList->item(1)->data(kEntryPathRole).toString(),
               Lib("Jazz/2 second.MP3"));
@@ -338,7 +346,8 @@ TEST_F(MainFormTest, SendModeListsEveryFileAfterAnAllEntry) {
     auto form = ScannedForm();
     SelectFolder(*form, "Jazz");
     form->SendListBtn->setChecked(true);
-    ASSERT_TRUE(form->FillPlayList(false));
+    form->FillPlayList(false);
+    test::WaitForLibrary(*form);
     EXPECT_EQ(Captions(form->PlayFileList),
               QStringList({"*ALL*", "01-Alpha", "02-Beta", "03-cover.jpg"}));
     EXPECT_EQ(form->PlayFileList->item(0)->data(kEntryPathRole).toString(),
@@ -346,7 +355,8 @@ TEST_F(MainFormTest, SendModeListsEveryFileAfterAnAllEntry) {
                   Lib("Jazz/cover.jpg") + "\r\n");
     EXPECT_EQ(form->CurrentIndex(), 0);
     EXPECT_TRUE(form->PlayFileList->item(0)->isSelected());
-    EXPECT_TRUE(form->OpenFolder(false));
+    form->OpenFolder(false);
+    test::WaitForLibrary(*form);
     EXPECT_EQ(form->MP3Player->Status(), mpsStopped)
         << "send mode hands the list on instead of playing it";
 }
@@ -356,6 +366,7 @@ TEST_F(MainFormTest, SendModeHandsTheEntryOnInsteadOfPlayingIt) {
     form->SendListBtn->setChecked(true);
     SelectFolder(*form, "Jazz");
     form->FillPlayList(false);
+    test::WaitForLibrary(*form);
     TBoxAnswer noBox(QMessageBox::Ok);
     Press(form->PlayFileList, Qt::Key_Return);
     Press(form->PlayFileList, Qt::Key_F3);
@@ -370,10 +381,13 @@ TEST_F(MainFormTest, SendToggleRefillsAndLocksTheOrderToggles) {
     auto form = ScannedForm();
     SelectFolder(*form, "Jazz");
     form->FillPlayList(false);
+    test::WaitForLibrary(*form);
     form->SendListBtn->click();
+    test::WaitForLibrary(*form);
     EXPECT_EQ(form->PlayFileList->count(), 4);
     EXPECT_FALSE(form->RandomBtn->isEnabled());
     form->SendListBtn->click();
+    test::WaitForLibrary(*form);
     EXPECT_EQ(form->PlayFileList->count(), 2);
     EXPECT_TRUE(form->RandomBtn->isEnabled());
 }
@@ -382,6 +396,7 @@ TEST_F(MainFormTest, SelectNextFollowsTheRepeatAndRandomToggles) {
     auto form = ScannedForm();
     SelectFolder(*form, "Jazz");
     form->FillPlayList(false);
+    test::WaitForLibrary(*form);
     EXPECT_EQ(form->SelectNext(), form->PlayFileList->item(1));
     EXPECT_EQ(form->SelectNext(), nullptr);
     EXPECT_EQ(form->CurrentIndex(), -1);
@@ -406,6 +421,7 @@ TEST_F(MainFormTest, InsertKeepsOnlyTheSelectedEntry) {
     form->SendListBtn->setChecked(true);
     SelectFolder(*form, "Jazz");
     form->FillPlayList(false);
+    test::WaitForLibrary(*form);
     form->PlayFileList->setCurrentRow(2);
     Press(form->PlayFileList, Qt::Key_Insert);
     EXPECT_EQ(Captions(form->PlayFileList), QStringList({"02-Beta"}));
@@ -420,6 +436,7 @@ TEST_F(MainFormTest, DeleteSelectsTheNeighbourAndLeavesCaptionsAndIndexAlone) {
     form->SendListBtn->setChecked(true);
     SelectFolder(*form, "Jazz");
     form->FillPlayList(false);
+    test::WaitForLibrary(*form);
     ASSERT_EQ(form->PlayFileList->count(), 4);
 
     form->PlayFileList->setCurrentRow(1);
@@ -446,6 +463,7 @@ TEST_F(MainFormTest, FunctionKeysPlayTheEntryAtTheirNumber) {
     auto form = ScannedForm();
     SelectFolder(*form, "Jazz");
     form->FillPlayList(false);
+    test::WaitForLibrary(*form);
     Press(form->PlayFileList, Qt::Key_F3);
     EXPECT_EQ(form->PlayFileList->currentRow(), 0);
     EXPECT_EQ(form->MP3Player->Status(), mpsStopped) << "F3 on two entries does nothing";
@@ -467,6 +485,7 @@ TEST_F(MainFormTest, EnterPlaysAndBackspaceGoesToTheCommandBox) {
     auto form = ScannedForm();
     SelectFolder(*form, "Jazz");
     form->FillPlayList(false);
+    test::WaitForLibrary(*form);
     form->PlayFileList->setCurrentRow(1);
     Press(form->PlayFileList, Qt::Key_Return);
     EXPECT_EQ(form->CurrentIndex(), 1);
@@ -481,7 +500,8 @@ TEST_F(MainFormTest, EnterPlaysAndBackspaceGoesToTheCommandBox) {
 TEST_F(MainFormTest, OpenFolderPlaysTheListThroughAndStopsAfterTheLast) {
     auto form = ScannedForm();
     SelectFolder(*form, "Jazz");
-    ASSERT_TRUE(form->OpenFolder(false));
+    form->OpenFolder(false);
+    test::WaitForLibrary(*form);
     EXPECT_EQ(form->MP3Player->Status(), mpsPlaying);
     EXPECT_TRUE(PumpUntil([&] { return form->CurrentIndex() == 1; }));
     EXPECT_TRUE(PumpUntil([&] { return form->windowTitle() == "02-Beta/Artist/Album"; }));
@@ -555,6 +575,7 @@ TEST_F(MainFormTest, DroppedFoldersBecomeRootsAndFilesAreIgnored) {
         ASSERT_TRUE(enter.isAccepted());
         QDropEvent event(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QCoreApplication::sendEvent(form.get(), &event);
+        test::WaitForLibrary(*form);
     };
     drop({QUrl::fromLocalFile(Lib("Jazz/1 first.mp3")), QUrl("https://example.org/")});
     EXPECT_EQ(form->RootNodes().Count(), 1);

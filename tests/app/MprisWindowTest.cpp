@@ -8,7 +8,10 @@
 #include <QDBusMessage>
 #include <QDBusPendingCall>
 #include <QDBusVariant>
+#include <QDBusVirtualObject>
+#include <QScopeGuard>
 #include <QScrollBar>
+#include <QTimer>
 #include <QToolButton>
 #include <QUrl>
 #include <fstream>
@@ -34,6 +37,22 @@ public slots:
     void OnPropertiesChanged(const QString& interface, const QVariantMap& changed,
                              const QStringList&) {
         if (interface == kPlayer) Changes.append(changed);
+    }
+};
+
+// Another desktop player on the test's own thread that takes its time over every call.
+class TSlowPlayer : public QDBusVirtualObject {
+public:
+    QStringList Calls;
+
+    QString introspect(const QString&) const override { return {}; }
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
+        Calls << message.member();
+        message.setDelayedReply(true);
+        QTimer::singleShot(300, [message, connection] {
+            QDBusConnection(connection).send(message.createReply());
+        });
+        return true;
     }
 };
 
@@ -174,6 +193,7 @@ TEST_F(MprisWindowTest, OpenUriShowsTheFilesFolderAndPlaysIt) {
                               TCase{uri(elsewhere / "Loose" / "b stray.mp3"), "", 1, "Stray"}}) {
         SCOPED_TRACE(open.Uri.toStdString());
         EXPECT_EQ(Call(kPlayer, "OpenUri", {open.Uri}).type(), QDBusMessage::ReplyMessage);
+        test::WaitForLibrary(*form_);
         const QTreeWidgetItem* selected = form_->DirTree->currentItem();
         if (open.Folder.isEmpty())
             EXPECT_TRUE(form_->DirTree->selectedItems().isEmpty());
@@ -238,6 +258,37 @@ TEST_F(MprisWindowTest, QuitClosesTheWindowAsItsCloseBoxDoes) {
     ASSERT_TRUE(PumpUntil([&] { return form_->isVisible(); }));
     EXPECT_EQ(Call(root, "Quit").type(), QDBusMessage::ReplyMessage);
     EXPECT_TRUE(PumpUntil([&] { return !form_->isVisible(); }));
+}
+
+TEST_F(MprisWindowTest, SendModeCallsOtherPlayersWithoutHoldingTheWindow) {
+    QDBusConnection playerBus = QDBusConnection::connectToBus(bus_.Address(), "slow");
+    const auto disconnect = qScopeGuard([] { QDBusConnection::disconnectFromBus("slow"); });
+    TSlowPlayer player;
+    ASSERT_TRUE(playerBus.registerVirtualObject(kPath, &player));
+    ASSERT_TRUE(playerBus.registerService("org.mpris.MediaPlayer2.slow"));
+    form_->MprisPlayers = std::make_unique<TMprisClient>(
+        QDBusConnection::connectToBus(bus_.Address(), "sender"), 5000);
+    form_->OtherApp =
+        std::make_unique<TOtherAppCtrl>(*form_->RemotePlayers, form_->MprisPlayers.get());
+    form_->SendListBtn->click();
+    test::WaitForLibrary(*form_);
+
+    QList<bool> answers;
+    QObject::connect(form_.get(), &TMainForm::OtherPlayersAnswered,
+                     [&](bool accepted) { answers << accepted; });
+    QVariant status;
+    const test::TLoopTurns turns = test::MeasureLoopTurns(
+        [&] {
+            form_->PlayBtn->click();
+            form_->StopBtn->click();
+            status = Property("PlaybackStatus");
+        },
+        [&] { return answers.size() == 2; });
+    EXPECT_LT(turns.LongestGapMs, 200) << "the window answers while the player takes its time";
+    EXPECT_EQ(status.toString(), "Stopped");
+    EXPECT_EQ(answers, QList<bool>({true, true}));
+    EXPECT_EQ(player.Calls, QStringList({"Play", "Stop"}));
+    QDBusConnection::disconnectFromBus("sender");
 }
 
 } // namespace

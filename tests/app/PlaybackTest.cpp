@@ -194,7 +194,8 @@ TEST_F(PlaybackTest, AListOfThreePlaysThroughInOrderAndStopsAfterTheLast) {
     std::vector<int> started;
     RecordStarts(*form, started);
     form->DirTree->setCurrentItem(Folder(*form, "Trio"));
-    ASSERT_TRUE(form->OpenFolder(false));
+    form->OpenFolder(false);
+    test::WaitForLibrary(*form);
     ASSERT_TRUE(PumpUntil([&] { return form->CurrentIndex() == -1; }));
     PumpFor(300);
     EXPECT_EQ(started, (std::vector<int>{0, 1, 2}));
@@ -208,7 +209,8 @@ TEST_F(PlaybackTest, WithRepeatTheListWrapsToItsFirstEntry) {
     std::vector<int> started;
     RecordStarts(*form, started);
     form->DirTree->setCurrentItem(Folder(*form, "Trio"));
-    ASSERT_TRUE(form->OpenFolder(false));
+    form->OpenFolder(false);
+    test::WaitForLibrary(*form);
     ASSERT_TRUE(PumpUntil([&] { return started.size() >= 5; }));
     form->StopBtnClick();
     EXPECT_EQ(std::vector<int>(started.begin(), started.begin() + 5),
@@ -285,7 +287,13 @@ TEST_F(PlaybackTest, InSendModeTheButtonsAndTheVolumeGoToTheOtherPlayers) {
     form->OtherApp = std::make_unique<TOtherAppCtrl>(winamp);
     FillFrom(*form, "Trio");
     form->SendListBtn->click();
+    test::WaitForLibrary(*form);
     winamp.Sent.clear();
+    int answers = 0;
+    QObject::connect(form.get(), &TMainForm::OtherPlayersAnswered, [&](bool accepted) {
+        EXPECT_TRUE(accepted);
+        ++answers;
+    });
 
     form->PlayBtn->click();
     form->StopBtn->click();
@@ -294,6 +302,7 @@ TEST_F(PlaybackTest, InSendModeTheButtonsAndTheVolumeGoToTheOtherPlayers) {
     form->PrevBtn->click();
     form->VolBar->setValue(50);
     form->VolBarScroll(scrEndScroll, 50);
+    ASSERT_TRUE(test::PumpUntil([&] { return answers == 6; }));
     using M = TRecordingTransport::TMessage;
     EXPECT_EQ(winamp.Sent, (std::vector<M>{{WM_USER, 0, 102},
                                            {WM_COMMAND, 40047, 0},
@@ -313,6 +322,9 @@ TEST_F(PlaybackTest, InSendModeACommandNoPlayerTookIsSaid) {
     form->OtherApp = std::make_unique<TOtherAppCtrl>(winamp);
     FillFrom(*form, "Trio");
     form->SendListBtn->click();
+    test::WaitForLibrary(*form);
+    int answers = 0;
+    QObject::connect(form.get(), &TMainForm::OtherPlayersAnswered, [&](bool) { ++answers; });
     const std::vector<std::pair<const char*, std::function<void()>>> commands{
         {"Play", [&] { form->PlayBtn->click(); }},
         {"Stop", [&] { form->StopBtn->click(); }},
@@ -327,7 +339,9 @@ TEST_F(PlaybackTest, InSendModeACommandNoPlayerTookIsSaid) {
         for (const auto& [name, command] : commands) {
             SCOPED_TRACE(std::string(name) + (accepted ? " accepted" : " refused"));
             if (form->NoticeLine()) form->NoticeLine()->clear();
+            const int before = answers;
             command();
+            ASSERT_TRUE(PumpUntil([&] { return answers > before; }));
             EXPECT_EQ(!form->NoticeLine() || form->NoticeLine()->text().isEmpty(), accepted);
         }
     }

@@ -90,6 +90,7 @@ TEST_F(WindowKeepsPlaceTest, TheKeyboardStaysWithTheBoxAtStartAfterScansTypingAn
         control->setFocus();
         ASSERT_TRUE(PumpUntil([&] { return control->hasFocus(); }));
         form.ReloadTree();
+        test::WaitForLibrary(form);
         EXPECT_TRUE(PumpUntil([&] { return control->hasFocus(); })) << "after a reload: " << name;
     }
 
@@ -116,6 +117,7 @@ TEST_F(WindowKeepsPlaceTest, TheTreeIsSortedBeforeSelectingAndAReloadKeepsThePla
     form.DirTree->setCurrentItem(test::ChildNamed(Node("Beta"), "Inner"));
     fs::create_directories(Lib() / "Beta" / "Anew");
     form.ReloadTree();
+    test::WaitForLibrary(form);
     ASSERT_NE(form.DirTree->currentItem(), nullptr);
     EXPECT_EQ(NodeFolderPath(form.DirTree->currentItem()), ToQ(Lib() / "Beta" / "Inner") + "/");
     EXPECT_TRUE(Node("Zed")->isExpanded());
@@ -138,7 +140,8 @@ TEST_F(WindowKeepsPlaceTest, TheTreeIsSortedBeforeSelectingAndAReloadKeepsThePla
     EXPECT_GT(form.DirTree->horizontalScrollBar()->maximum(), 0);
     form.RandomBtn->setChecked(false);
     form.DirTree->setCurrentItem(root);
-    ASSERT_TRUE(form.FillPlayList(true));
+    form.FillPlayList(true);
+    test::WaitForLibrary(form);
     EXPECT_EQ(form.PlayFileList->count(), 4) << "a recursive list leaves hidden folders out too";
 }
 
@@ -179,7 +182,8 @@ TEST_F(WindowKeepsPlaceTest, SeekKeysAndThePositionBarStepFiveSecondsAndTheTimeS
     AddSong("Long", "long.mp3", "Long", 12.0);
     TMainForm& form = Shown();
     form.DirTree->setCurrentItem(Node("Long"));
-    ASSERT_TRUE(form.OpenFolder(false));
+    form.OpenFolder(false);
+    test::WaitForLibrary(form);
     ASSERT_TRUE(PumpUntil([&] { return form.MP3Player->Position() > 0; }));
     QTest::keyClick(form.CommandEdit, Qt::Key_Right, Qt::AltModifier);
     EXPECT_GE(form.MP3Player->Position(), 5000) << "Alt+Right";
@@ -218,6 +222,7 @@ TEST_F(WindowKeepsPlaceTest, EnterInTheFolderMenuPlaysThatSongAndALongMenuScroll
     for (int i = 0; i < 400; ++i)
         std::ofstream(Lib() / "Many" / ("song " + std::to_string(1000 + i) + ".mp3"));
     form.ReloadTree();
+    test::WaitForLibrary(form);
     form.DirTree->setCurrentItem(Node("Many"));
     QTest::keyClick(form.CommandEdit, Qt::Key_Tab);
     ASSERT_TRUE(PumpUntil([&] { return form.DirFileListMenu->isVisible(); }));

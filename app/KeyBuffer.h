@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QKeyEvent>
+#include <QObject>
+#include <QPointer>
+#include <QWidget>
+#include <deque>
+#include <functional>
+#include <memory>
+
+namespace pelbrisk {
+
+// Holds the keys typed into a window while it is busy, and hands them to it afterwards in the
+// order they came, as they would have waited in the system's queue while the window's thread
+// worked. Esc is not held: it asks the busy work to stop.
+class TKeyBuffer : public QObject {
+public:
+    TKeyBuffer(QWidget* window, std::function<bool()> busy, std::function<void()> cancel);
+    ~TKeyBuffer() override;
+
+    // Hands the held keys on, one at a time, until none is left or one makes the window busy
+    // again; the rest then wait for that.
+    void Replay();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    struct THeldKey {
+        std::unique_ptr<QKeyEvent> Event;
+        QPointer<QWidget> Receiver;
+    };
+
+    QWidget* window_;
+    std::function<bool()> busy_;
+    std::function<void()> cancel_;
+    std::deque<THeldKey> keys_;
+    bool replaying_ = false;
+};
+
+} // namespace pelbrisk
