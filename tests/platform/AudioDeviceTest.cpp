@@ -54,7 +54,7 @@ private:
 std::vector<int16_t> Signal(size_t samples) {
     std::vector<int16_t> pcm(samples);
     for (size_t i = 0; i < samples; ++i)
-        pcm[i] = static_cast<int16_t>(static_cast<int32_t>((i * 2654435761u) >> 16) - 32768);
+        pcm[i] = static_cast<int16_t>(static_cast<uint16_t>((i * 2654435761u) >> 16));
     pcm[0] = -32768;
     pcm[1] = 32767;
     return pcm;
