@@ -1,5 +1,6 @@
 #include "info/ApeTag.h"
 
+#include "info/ByteOrder.h"
 #include "info/TextConversion.h"
 
 #include <algorithm>
@@ -15,11 +16,6 @@ constexpr int32_t kItemHeaderBytes = 8;
 constexpr int32_t kLongestKey = 255;
 constexpr uint32_t kBinaryItem = 1;
 
-uint32_t LittleEndian(const uint8_t* bytes) {
-    return uint32_t(bytes[0]) | (uint32_t(bytes[1]) << 8) | (uint32_t(bytes[2]) << 16) |
-           (uint32_t(bytes[3]) << 24);
-}
-
 bool IsApePreamble(const uint8_t* bytes) {
     return std::memcmp(bytes, "APETAGEX", 8) == 0;
 }
@@ -34,8 +30,8 @@ void ReadItems(TMPStreamReader& reader, int64_t start, int64_t itemsEnd, uint32_
             std::min<int64_t>(itemsEnd - at, kItemHeaderBytes + kLongestKey + 1));
         if (!reader.Require(headerAndKey)) return;
         const uint8_t* bytes = reader.Data();
-        const int64_t valueBytes = LittleEndian(bytes);
-        const uint32_t flags = LittleEndian(bytes + 4);
+        const int64_t valueBytes = LittleEndian32(bytes);
+        const uint32_t flags = LittleEndian32(bytes + 4);
         const auto* key = bytes + kItemHeaderBytes;
         const auto* zero = static_cast<const uint8_t*>(
             std::memchr(key, 0, static_cast<size_t>(headerAndKey - kItemHeaderBytes)));
@@ -61,9 +57,9 @@ int64_t ReadApeTag(TMPStreamReader& reader, int64_t end, std::vector<std::string
     reader.Seek(static_cast<int32_t>(footerStart), msoFromBeginning);
     if (!reader.Require(kApeFooterBytes) || !IsApePreamble(reader.Data())) return -1;
     const uint8_t* footer = reader.Data();
-    const int64_t size = LittleEndian(footer + 12); // items and footer
-    const uint32_t count = LittleEndian(footer + 16);
-    const uint32_t flags = LittleEndian(footer + 20);
+    const int64_t size = LittleEndian32(footer + 12); // items and footer
+    const uint32_t count = LittleEndian32(footer + 16);
+    const uint32_t flags = LittleEndian32(footer + 20);
     const int64_t itemsStart = end - size;
     if (size < kApeFooterBytes || itemsStart < 0) return -1;
     int64_t tagStart = itemsStart;

@@ -1,5 +1,6 @@
 #include "info/Id3v2Tag.h"
 
+#include "info/ByteOrder.h"
 #include "info/TextConversion.h"
 
 #include <algorithm>
@@ -39,13 +40,6 @@ std::string FourLetterName(const std::string& id) {
     for (const auto& [old, name] : kId3v22Names)
         if (id == old) return std::string(name);
     return id;
-}
-
-uint32_t BigEndian(const uint8_t* bytes, int count) {
-    uint32_t value = 0;
-    for (int i = 0; i < count; ++i)
-        value = (value << 8) | bytes[i];
-    return value;
 }
 
 // The fixed-field text behind the last zero that lies before the field's final byte.

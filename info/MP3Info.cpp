@@ -1,6 +1,7 @@
 #include "info/MP3Info.h"
 
 #include "info/ApeTag.h"
+#include "info/ByteOrder.h"
 #include "info/FrameHeader.h"
 #include "info/FrameTables.h"
 #include "info/Genres.h"
@@ -28,16 +29,6 @@ constexpr int32_t kLyricsMarkerBytes = 9;
 constexpr int32_t kLyrics3v1Reach = 5100;
 constexpr int32_t kLyricsSizeBytes = 6;
 constexpr std::string_view kLyricsBegin = "LYRICSBEGIN";
-
-uint32_t BigEndian32(const uint8_t* bytes) {
-    return (uint32_t(bytes[0]) << 24) | (uint32_t(bytes[1]) << 16) | (uint32_t(bytes[2]) << 8) |
-           bytes[3];
-}
-
-uint32_t LittleEndian32(const uint8_t* bytes) {
-    return (uint32_t(bytes[3]) << 24) | (uint32_t(bytes[2]) << 16) | (uint32_t(bytes[1]) << 8) |
-           bytes[0];
-}
 
 // Unsigned 32-bit numbers of the formats are read as signed, as the readers compare them.
 int32_t Signed(uint32_t value) {

@@ -1,5 +1,6 @@
 #include "info/StreamProbe.h"
 
+#include "info/ByteOrder.h"
 #include "info/FrameTables.h"
 #include "stream/Errors.h"
 
@@ -15,11 +16,6 @@ constexpr int32_t kLargestFirstFrame = 1441;
 constexpr int32_t kResyncLimit = 4096;
 // The whole first byte, the second without its protection bit, the sampling-frequency bits.
 constexpr uint32_t kSameStreamMask = 0x000CFEFF;
-
-uint32_t LittleEndianWord(const uint8_t* bytes) {
-    return uint32_t(bytes[0]) | (uint32_t(bytes[1]) << 8) | (uint32_t(bytes[2]) << 16) |
-           (uint32_t(bytes[3]) << 24);
-}
 
 bool FindFirstFrame(TMPStreamReader& reader, TMP3StreamProbe& probe, uint8_t reference[4]) {
     TMP3StreamValues& values = probe.Values;
@@ -76,7 +72,7 @@ int32_t CheckFrame(const uint8_t* bytes, const uint8_t reference[4], TMP3FrameHe
     if (length == 0 && header.SyncKind != 0 && header.BitrateIndex == 0) length = freeFormatLength;
     if (length <= 0) return length;
     if (header.Layer < 1 || header.Layer > 3) return 0;
-    if (((LittleEndianWord(bytes) ^ LittleEndianWord(reference)) & kSameStreamMask) != 0) return 0;
+    if (((LittleEndian32(bytes) ^ LittleEndian32(reference)) & kSameStreamMask) != 0) return 0;
     return length + header.Padding * PaddingSlotBytes(header.Layer);
 }
 

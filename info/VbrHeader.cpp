@@ -1,5 +1,6 @@
 #include "info/VbrHeader.h"
 
+#include "info/ByteOrder.h"
 #include "info/FrameTables.h"
 #include "stream/Errors.h"
 
@@ -34,9 +35,7 @@ public:
     const uint8_t* At(int32_t at) const { return frame_ + at; }
     int32_t Number(int32_t at) const {
         if (!Holds(at, 4)) return 0;
-        const uint8_t* bytes = frame_ + at;
-        return static_cast<int32_t>((uint32_t(bytes[0]) << 24) | (uint32_t(bytes[1]) << 16) |
-                                    (uint32_t(bytes[2]) << 8) | bytes[3]);
+        return static_cast<int32_t>(BigEndian32(frame_ + at));
     }
 
 private:
