@@ -105,7 +105,7 @@ std::string StatusLine(TMP3Player& player, const std::string& title) {
     return line;
 }
 
-enum class TOutcome { Finished, Next, Quit, Failed };
+enum class TOutcome { Finished, Next, Quit, Failed, DeviceFailed };
 
 // A terminal gets a status line redrawn in place; a file or a pipe one line per file.
 TOutcome PlayOne(TMP3Player& player, TKeyboard& keyboard, const std::string& file, bool terminal) {
@@ -113,6 +113,10 @@ TOutcome PlayOne(TMP3Player& player, TKeyboard& keyboard, const std::string& fil
     end.Watch(player);
     try {
         OpenInput(player, file);
+    } catch (const EAudioDeviceError& error) {
+        // The file is fine; the device is not.
+        std::fprintf(stderr, "pelbrisk-cli: %s\n", error.what());
+        return TOutcome::DeviceFailed;
     } catch (const std::exception& error) {
         std::fprintf(stderr, "pelbrisk-cli: %s: %s\n", file.c_str(), error.what());
         return TOutcome::Failed;
@@ -199,7 +203,10 @@ int RunPlay(const TArguments& arguments) {
         return 2;
     }
     const bool terminal = isatty(STDERR_FILENO) != 0;
-    SetApplicationExceptionDisplay([terminal](const std::exception_ptr& error) {
+    // A failed device fails every file after it too: it is said once, and play ends.
+    bool deviceFailed = false;
+    SetApplicationExceptionDisplay([terminal, &deviceFailed](const std::exception_ptr& error) {
+        deviceFailed = deviceFailed || IsAudioDeviceError(error);
         std::fprintf(stderr, "%spelbrisk-cli: %s\n", terminal ? "\n" : "",
                      ExceptionText(error).c_str());
     });
@@ -212,8 +219,8 @@ int RunPlay(const TArguments& arguments) {
     bool anyFailed = false;
     for (const std::string& file : files) {
         const TOutcome outcome = PlayOne(player, keyboard, file, terminal);
-        if (outcome == TOutcome::Failed) anyFailed = true;
-        if (outcome == TOutcome::Quit) break;
+        if (outcome == TOutcome::Failed || outcome == TOutcome::DeviceFailed) anyFailed = true;
+        if (outcome == TOutcome::Quit || outcome == TOutcome::DeviceFailed || deviceFailed) break;
     }
     return anyFailed ? 1 : 0;
 }

@@ -14,10 +14,24 @@ namespace pelbrisk {
 
 std::atomic<int32_t> PitchPercent{100};
 
+bool IsAudioDeviceError(const std::exception_ptr& error) {
+    if (!error) return false;
+    try {
+        std::rethrow_exception(error);
+    } catch (const EAudioDeviceError&) {
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
 namespace {
 
 // A device that has not returned a buffer for a buffer's length and this much more has stopped.
-constexpr int64_t kStallGraceMs = 1500;
+// A sound server that stalls for seconds is waited for; sound that starts after silence gets
+// more, since sinks that wake from idle (Bluetooth, HDMI) take 2 to 3 s before they play.
+constexpr int64_t kRideOutMs = 10000;
+constexpr int64_t kWakeUpMs = 3000;
 // How often the output thread looks at the device while sound is queued: with the position
 // notices, or this often without them, and at least once a second.
 constexpr int32_t kWatchIntervalMs = 250;
@@ -25,12 +39,53 @@ constexpr int32_t kMaxWatchIntervalMs = 1000;
 // How long Close lets queued sound play out beyond its length before dropping it.
 constexpr int64_t kPlayOutGraceMs = 2000;
 
-// A device result other than success becomes "<system text>(<context>)".
+// What people read about a failing device: what happened and what to do.
+std::string DeviceFailureText(int32_t code, bool opening) {
+    switch (code) {
+    case kAudioServerUnreachable:
+        return "cannot reach the sound server: start it (PipeWire or PulseAudio), or choose "
+               "another sound device";
+    case kAudioServerLost:
+        return "lost the sound server while playing: start it again, then play again";
+    case kAudioDeviceLost:
+        return "the sound device keeps failing: check it, then play again";
+    case kAudioStalled:
+        return "the sound device stopped playing: check the sound server or the device, then "
+               "play again";
+    case -ENODEV:
+        return "the sound device was disconnected: connect it again or choose another, then "
+               "play again";
+    case -EBUSY:
+        return "the sound device is busy: close the program that uses it, or choose another "
+               "sound device";
+    default: {
+        std::string text = AudioErrorText(code);
+        if (text.empty()) text = kUnknownWaveOutErrorText;
+        return opening ? "the sound device cannot be opened (" + text +
+                             "): check the sound setup, or choose another sound device"
+                       : "the sound device failed (" + text +
+                             "): play again, or choose another sound device";
+    }
+    }
+}
+
+// A device result other than success becomes "<what happened: what to do> (<context>)"; the
+// context says where, for those who look into it.
 void CheckAudioResult(int32_t result, const char* context) {
     if (result == kAudioNoError) return;
-    std::string text = AudioErrorText(result);
-    if (text.empty()) text = kUnknownWaveOutErrorText;
-    throw EMP3Error(text + "(" + context + ")");
+    throw EAudioDeviceError(DeviceFailureText(result, false) + " (" + context + ")");
+}
+
+// A device that is not there is named, with the choices there are.
+std::string OpenFailureText(int32_t code, int32_t deviceId) {
+    const bool missing = code == kAudioBadDeviceId || code == -ENOENT;
+    if (!missing) return DeviceFailureText(code, true);
+    const std::string choices = "choose null, default or a number from 0 to " +
+                                std::to_string(NullAudioDeviceId()) + " with PELBRISK_AUDIO";
+    if (deviceId < 0) return "there is no default sound device: " + choices;
+    const std::string name = AudioDeviceName(deviceId);
+    return "sound device " + std::to_string(deviceId) + (name.empty() ? "" : " (" + name + ")") +
+           " was not found: " + choices;
 }
 
 void PutLittleEndian(uint8_t* at, uint32_t value, int bytes) {
@@ -153,15 +208,18 @@ void TSoundOut::OpenDevice() {
     format.SamplesPerSecond = sampleRate_ * PitchPercent.load() / 100;
     format.BitsPerSample = bitsPerSample_;
     deviceFormat_ = format;
-    CheckAudioResult(OpenAudioDevice(
-                         deviceId_, format,
-                         [this](uint32_t index, int32_t result) {
-                             thread_.PostMessage(
-                                 MM_WOM_DONE, static_cast<uintptr_t>(static_cast<intptr_t>(result)),
-                                 static_cast<intptr_t>(index));
-                         },
-                         device_),
-                     "TSoundOut.Open:WaveOutOpen");
+    const int32_t opened = OpenAudioDevice(
+        deviceId_, format,
+        [this](uint32_t index, int32_t result) {
+            thread_.PostMessage(MM_WOM_DONE, static_cast<uintptr_t>(static_cast<intptr_t>(result)),
+                                static_cast<intptr_t>(index));
+        },
+        device_);
+    if (opened != kAudioNoError)
+        throw EAudioDeviceError(OpenFailureText(opened, deviceId_) +
+                                " (TSoundOut.Open:WaveOutOpen)");
+    deviceSpeed_ = device_->Speed();
+    wakingUp_ = true;
     SetVolumeToWaveDevice();
     AllocateBuffers();
     for (TAudioBuffer& header : headers_)
@@ -330,6 +388,7 @@ void TSoundOut::WaveWrite() {
     } else {
         MP3Assert(device_ != nullptr);
         if (queued == 1) {
+            wakingUp_ = true;
             lastProgress_ = TickCount();
             thread_.SetTimeout(WatchTimeout());
             thread_.PostMessage(MPM_WATCHDEVICE);
@@ -372,6 +431,7 @@ void TSoundOut::Unpause() {
     if (!Active() || !device_ || Faulted()) return;
     CheckAudioResult(device_->Restart(), "TSoundOut.Unpause");
     paused_ = false;
+    wakingUp_ = true;
     lastProgress_ = TickCount();
 }
 
@@ -401,8 +461,8 @@ int32_t TSoundOut::WatchTimeout() const {
 // played long ago ends the play with an error instead of a wait without end.
 void TSoundOut::WatchDevice() {
     if (!Active() || WritingFile() || paused_ || Faulted() || queued_.load() <= 0) return;
-    if (TickCount() - lastProgress_.load() <=
-        static_cast<uint32_t>(BufferMilliseconds() + kStallGraceMs))
+    const int64_t allowance = BufferMilliseconds() + kRideOutMs + (wakingUp_ ? kWakeUpMs : 0);
+    if (TickCount() - lastProgress_.load() <= static_cast<uint32_t>(allowance / deviceSpeed_))
         return;
     RaiseDeviceFault(kAudioStalled);
 }
@@ -492,6 +552,7 @@ void TSoundOut::BufferDone() {
         const int32_t queued = --queued_;
         MP3Assert(queued >= 0);
         lastProgress_ = TickCount();
+        wakingUp_ = false;
         if (queued > 0) {
             thread_.SetTimeout(WritingFile() ? notifyInterval_.load() : WatchTimeout());
         } else {

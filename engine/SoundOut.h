@@ -4,11 +4,13 @@
 #include "engine/LoopThread.h"
 #include "engine/Threads.h"
 #include "platform/AudioDevice.h"
+#include "stream/Errors.h"
 
 #include <array>
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -31,6 +33,13 @@ inline constexpr int32_t kSoundBufferCount = 4;
 inline constexpr int32_t kWavHeaderBytes = 44;
 
 using TNotifyEvent = std::function<void(void* sender)>;
+
+// A failure of the sound device rather than of the music: hosts show it without a file's name.
+class EAudioDeviceError : public EMP3Error {
+public:
+    using EMP3Error::EMP3Error;
+};
+bool IsAudioDeviceError(const std::exception_ptr& error);
 
 // Plays PCM through a ring of four half-second buffers on an audio device, or writes it to a
 // WAV file. Its own loop thread receives the device's done notices, paces the position
@@ -133,6 +142,9 @@ private:
     std::atomic<bool> paused_{false};
     // Tick count of the device's last sign of playing: a buffer done, a start, an unpause.
     std::atomic<uint32_t> lastProgress_{0};
+    // Sound is starting after silence, which a device may take a while to wake up for.
+    std::atomic<bool> wakingUp_{false};
+    std::atomic<double> deviceSpeed_{1.0};
     TAudioFormat deviceFormat_;
     std::unique_ptr<TAudioDevice> device_;
     std::array<TAudioBuffer, kSoundBufferCount> headers_{};

@@ -5,6 +5,8 @@
 #include <alsa/asoundlib.h>
 #include <chrono>
 #include <cstring>
+#include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -15,10 +17,20 @@ namespace pelbrisk {
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
 // Latency of the ALSA ring: short enough that pause, reset and volume act promptly.
 constexpr unsigned kAlsaLatencyMicroseconds = 200000;
-// How often the writer looks at the ring while ALSA has no room or still plays.
-constexpr auto kWriterPollInterval = std::chrono::milliseconds(10);
+// Recoveries in a row that bring no sound forward are spaced out, the pause doubling from the
+// first to the longest, and given up after the limit: a stream that breaks again as soon as it
+// is restarted (its sound server is gone) has failed; an underrun plays on after one recovery.
+constexpr auto kFirstRecoveryPause = 10ms;
+constexpr auto kLongestRecoveryPause = 250ms;
+constexpr auto kRecoveryLimit = 1s;
+// How long Close waits for the writer to let go of ALSA. A sound server that hangs can hold a
+// drop or a close for half a minute; the writer then finishes on its own.
+constexpr auto kCloseLimit = 1500ms;
 
 // ALSA reports every failed lookup on stderr; the layer reports failures by result and says
 // once itself when it plays on the null device for want of any sound.
@@ -49,61 +61,54 @@ const std::vector<std::string>& PlaybackDeviceNames() {
     return names;
 }
 
-// All ALSA calls happen under mutex_, most of them on the writer thread, which feeds the PCM
-// from the queued buffers (scaled by the volume word) and reports each buffer done once the
-// PCM's delay shows that its last byte has been played.
-class TAlsaAudioDevice final : public TQueuedAudioDevice {
+// Silence given to ALSA after `At` bytes of the queued sound.
+struct TPad {
+    uint64_t At;
+    uint64_t Bytes;
+};
+
+struct TRingLook {
+    snd_pcm_state_t State = SND_PCM_STATE_OPEN;
+    snd_pcm_sframes_t Room = 0;
+};
+
+// Only the writer thread calls ALSA once the PCM is open, and never while it holds mutex_: a
+// sound server that hangs may hold a call for seconds, and every other thread (the player's
+// writes, the window's position reads, Stop) only ever waits for mutex_. Pause, restart and
+// reset are asked for under mutex_ and carried out by the writer. The writer feeds the PCM from
+// the queued buffers (scaled by the volume word) and reports each buffer done once the PCM's
+// delay shows that its last byte has been played, or the ring has run empty.
+class TAlsaAudioDevice final : public TQueuedAudioDevice,
+                               public std::enable_shared_from_this<TAlsaAudioDevice> {
 public:
     TAlsaAudioDevice(snd_pcm_t* pcm, const TAudioFormat& format, TAudioDoneTarget done,
-                     bool canPause, snd_pcm_uframes_t periodFrames)
+                     bool canPause, snd_pcm_uframes_t bufferFrames, snd_pcm_uframes_t periodFrames)
         : TQueuedAudioDevice(std::move(done)), pcm_(pcm), format_(format),
           blockAlign_(static_cast<uint64_t>(format.BlockAlign())), canPause_(canPause),
-          scratch_(static_cast<size_t>(periodFrames) * blockAlign_), periodFrames_(periodFrames) {
-        writer_ = std::thread([this] { RunWriter(); });
-    }
+          serverStream_(snd_pcm_type(pcm) == SND_PCM_TYPE_IOPLUG),
+          scratch_(static_cast<size_t>(periodFrames) * blockAlign_), periodFrames_(periodFrames),
+          bufferFrames_(bufferFrames),
+          // A look every period keeps the ring topped up and the position fresh, and leaves
+          // the processor alone between periods.
+          lookInterval_(std::chrono::microseconds(
+              periodFrames * 1000000 / static_cast<uint64_t>(format.SamplesPerSecond))) {}
 
     ~TAlsaAudioDevice() override { Close(); }
 
-    int32_t Pause() override {
-        std::lock_guard lock(mutex_);
-        if (failure_ != 0) return failure_;
-        if (paused_) return kAudioNoError;
-        (void)UpdatePlayed(); // the writer deals with an error the ring met
-        int32_t result = 0;
-        if (canPause_ && snd_pcm_state(pcm_) == SND_PCM_STATE_RUNNING) {
-            result = snd_pcm_pause(pcm_, 1);
-            hardwarePaused_ = result == 0;
-        }
-        if (!hardwarePaused_) {
-            // Without a pausable PCM, drop what ALSA holds and feed it again on restart.
-            result = snd_pcm_drop(pcm_);
-            if (result == 0) result = snd_pcm_prepare(pcm_);
-            written_ = played_;
-        }
-        paused_ = true;
-        return result;
+    void Start() {
+        writer_ = std::thread([self = shared_from_this()] { self->RunWriter(); });
     }
 
-    int32_t Restart() override {
-        int32_t result = 0;
-        {
-            std::lock_guard lock(mutex_);
-            if (failure_ != 0) return failure_;
-            if (!paused_) return kAudioNoError;
-            if (hardwarePaused_) result = snd_pcm_pause(pcm_, 0);
-            hardwarePaused_ = false;
-            paused_ = false;
-        }
-        changed_.notify_all();
-        return result;
-    }
+    int32_t Pause() override { return AskPause(true); }
+    int32_t Restart() override { return AskPause(false); }
 
     int32_t GetPositionBytes(uint64_t& bytes) override {
         std::lock_guard lock(mutex_);
-        if (failure_ == 0) (void)UpdatePlayed();
         bytes = played_;
         return kAudioNoError;
     }
+
+    bool Holds(const TAudioBuffer& buffer) { return IsQueued(buffer); }
 
 protected:
     int32_t Queue(TAudioBuffer& buffer) override {
@@ -112,50 +117,180 @@ protected:
     }
 
     int32_t DropPlayback() override {
-        int32_t result = snd_pcm_drop(pcm_);
-        if (result == 0) result = snd_pcm_prepare(pcm_);
-        hardwarePaused_ = false;
+        dropAsked_ = true;
+        ++generation_;
         written_ = 0;
-        return result;
+        pads_.clear();
+        return kAudioNoError;
     }
 
     int32_t Release() override {
-        writer_.join();
-        snd_pcm_drop(pcm_);
-        return snd_pcm_close(pcm_);
+        bool finished;
+        {
+            std::unique_lock lock(mutex_);
+            changed_.wait(lock, [this] { return reporting_ == 0; });
+            finished = changed_.wait_for(lock, kCloseLimit, [this] { return writerFinished_; });
+        }
+        if (finished)
+            writer_.join();
+        else
+            writer_.detach(); // it holds this device until it is done with the PCM
+        return kAudioNoError;
     }
 
 private:
-    // Follows the ring's delay; a negative result is an error the ring met.
-    int UpdatePlayed() {
-        const snd_pcm_state_t state = snd_pcm_state(pcm_);
-        if (state == SND_PCM_STATE_DISCONNECTED) return -ENODEV;
-        if (state == SND_PCM_STATE_SUSPENDED) return -ESTRPIPE;
-        if (state == SND_PCM_STATE_XRUN) return -EPIPE;
-        if (state != SND_PCM_STATE_RUNNING && state != SND_PCM_STATE_DRAINING) return 0;
-        snd_pcm_sframes_t delay = 0;
-        if (const int result = snd_pcm_delay(pcm_, &delay); result < 0) return result;
-        const uint64_t pending = std::min<uint64_t>(
-            static_cast<uint64_t>(std::max<snd_pcm_sframes_t>(delay, 0)) * blockAlign_, written_);
-        played_ = std::max(played_, written_ - pending);
-        return 0;
+    int32_t AskPause(bool pause) {
+        {
+            std::lock_guard lock(mutex_);
+            if (failure_ != 0) return failure_;
+            paused_ = pause;
+        }
+        changed_.notify_all();
+        return kAudioNoError;
     }
 
+    // Runs an ALSA call with mutex_ let go. False when a reset or a close came in meanwhile, so
+    // that what the call saw no longer counts.
+    template <typename Call>
+    bool Unlocked(std::unique_lock<std::mutex>& lock, Call&& call) {
+        const uint64_t generation = generation_;
+        lock.unlock();
+        call();
+        lock.lock();
+        return generation == generation_ && !closed_;
+    }
+
+    int32_t LostCode() const { return serverStream_ ? kAudioServerLost : kAudioDeviceLost; }
+
     // Underruns, suspends and interrupted calls are recovered from; what the ring held is gone
-    // then, so it counts as played. Any other error fails the device for good: true then.
+    // then, so it counts as played. Any other error, and a recovery that fails or keeps bringing
+    // no sound forward, fails the device for good: true then.
     bool FailedOn(std::unique_lock<std::mutex>& lock, int error) {
         if (error >= 0) return false;
-        if (RecoverableAudioError(error) && snd_pcm_recover(pcm_, error, 1) == 0) {
-            played_ = written_;
+        if (!RecoverableAudioError(error)) {
+            Fail(lock, error);
+            return true;
+        }
+        const Clock::time_point now = Clock::now();
+        if (fruitlessRecoveries_ == 0) {
+            recoveriesSince_ = now;
+        } else {
+            if (now - recoveriesSince_ >= kRecoveryLimit) {
+                Fail(lock, LostCode());
+                return true;
+            }
+            const auto pause = std::min<Clock::duration>(
+                kFirstRecoveryPause * (1 << std::min(fruitlessRecoveries_ - 1, 8)),
+                kLongestRecoveryPause);
+            if (changed_.wait_for(lock, pause, [this] { return closed_ || dropAsked_; }))
+                return false;
+        }
+        ++fruitlessRecoveries_;
+        int recovered = 0;
+        if (!Unlocked(lock, [&] { recovered = snd_pcm_recover(pcm_, error, 1); })) return false;
+        if (recovered < 0) {
+            Fail(lock, LostCode());
+            return true;
+        }
+        played_ = written_;
+        pads_.clear();
+        return false;
+    }
+
+    // Looks at the ring and follows its delay; false when there is nothing to go on with (an
+    // error, recovered from or not, or a reset meanwhile).
+    bool Look(std::unique_lock<std::mutex>& lock, TRingLook& look) {
+        int error = 0;
+        snd_pcm_sframes_t delay = 0;
+        const bool current = Unlocked(lock, [&] {
+            look.State = snd_pcm_state(pcm_);
+            if (look.State == SND_PCM_STATE_DISCONNECTED) error = -ENODEV;
+            if (look.State == SND_PCM_STATE_SUSPENDED) error = -ESTRPIPE;
+            if (look.State == SND_PCM_STATE_XRUN) error = -EPIPE;
+            // With hardware synchronisation: PipeWire's plugin reports a drained ring only here.
+            if (error == 0) look.Room = snd_pcm_avail(pcm_);
+            if (error == 0 && look.Room < 0) error = static_cast<int>(look.Room);
+            if (error == 0 && Playing(look.State)) error = snd_pcm_delay(pcm_, &delay);
+        });
+        if (!current) return false;
+        if (error < 0) {
+            FailedOn(lock, error);
             return false;
         }
-        Fail(lock, error);
+        if (!Playing(look.State)) return true;
+        // A sound server keeps its stream running with a delay that wanders above zero once the
+        // ring has drained; a ring with all its room free has played everything.
+        const uint64_t pending =
+            look.Room >= static_cast<snd_pcm_sframes_t>(bufferFrames_)
+                ? 0
+                : SoundPending(static_cast<uint64_t>(std::max<snd_pcm_sframes_t>(delay, 0)) *
+                               blockAlign_);
+        if (written_ - pending > played_) {
+            played_ = written_ - pending;
+            fruitlessRecoveries_ = 0;
+        }
         return true;
+    }
+
+    // Of the last `bytes` given to ALSA, how many are queued sound rather than padding; padding
+    // that has been played is forgotten.
+    uint64_t SoundPending(uint64_t bytes) {
+        uint64_t sound = 0;
+        uint64_t end = written_;
+        auto pad = pads_.rbegin();
+        for (; pad != pads_.rend() && bytes > 0; ++pad) {
+            const uint64_t after = std::min(bytes, end - pad->At);
+            sound += after;
+            bytes -= after;
+            bytes -= std::min(bytes, pad->Bytes);
+            end = pad->At;
+        }
+        pads_.erase(pads_.begin(), pad.base());
+        return std::min(sound + std::min(bytes, end), written_);
+    }
+
+    // With everything queued handed over, silence keeps the ring going until the sound before
+    // it has played: a PulseAudio server holds back the last few milliseconds of a stream that
+    // is not drained, and the position ALSA reports stays meaningful. A close drops it.
+    void Pad(std::unique_lock<std::mutex>& lock, snd_pcm_sframes_t room) {
+        const auto frames = static_cast<snd_pcm_uframes_t>(
+            std::min<uint64_t>(static_cast<uint64_t>(room), periodFrames_));
+        snd_pcm_sframes_t taken = 0;
+        if (!Unlocked(lock, [&] {
+                std::memset(scratch_.data(), format_.BitsPerSample == 8 ? 0x80 : 0,
+                            frames * blockAlign_);
+                taken = snd_pcm_writei(pcm_, scratch_.data(), frames);
+            }))
+            return;
+        if (taken == -EAGAIN) return;
+        if (taken < 0) {
+            FailedOn(lock, static_cast<int>(taken));
+            return;
+        }
+        const uint64_t bytes = static_cast<uint64_t>(taken) * blockAlign_;
+        if (!pads_.empty() && pads_.back().At == written_)
+            pads_.back().Bytes += bytes;
+        else
+            pads_.push_back(TPad{written_, bytes});
+    }
+
+    // Once everything queued is in the ring, the next look comes when the rest should have
+    // played, so that the end is told without waiting out a whole period.
+    std::chrono::microseconds NextLook() const {
+        if (written_ < queuedEnd_) return lookInterval_;
+        const uint64_t bytesPerSecond =
+            static_cast<uint64_t>(format_.SamplesPerSecond) * blockAlign_;
+        return std::min(lookInterval_, std::chrono::microseconds(
+                                           (written_ - played_) * 1000000 / bytesPerSecond + 1000));
+    }
+
+    static bool Playing(snd_pcm_state_t state) {
+        return state == SND_PCM_STATE_RUNNING || state == SND_PCM_STATE_DRAINING;
     }
 
     // Hands ALSA as much of the queued data as it has room for; false when it had none or the
     // device failed.
-    bool Feed(std::unique_lock<std::mutex>& lock) {
+    bool Feed(std::unique_lock<std::mutex>& lock, snd_pcm_sframes_t room) {
         const TQueuedBuffer* entry = nullptr;
         for (const TQueuedBuffer& candidate : queue_)
             if (candidate.Start <= written_ && written_ < candidate.End) entry = &candidate;
@@ -165,60 +300,169 @@ private:
             written_ += remaining;
             return true;
         }
-        const snd_pcm_sframes_t room = snd_pcm_avail_update(pcm_);
-        if (room < 0) return !FailedOn(lock, static_cast<int>(room));
-        if (room == 0) return false;
+        if (room <= 0) return false;
         const auto frames = static_cast<snd_pcm_uframes_t>(std::min<uint64_t>(
             {static_cast<uint64_t>(room), periodFrames_, remaining / blockAlign_}));
         const size_t bytes = frames * blockAlign_;
+        // Copied under the lock: a reset may hand the buffer back for refilling at any moment.
         std::memcpy(scratch_.data(), entry->Buffer->Data + (written_ - entry->Start), bytes);
-        ScaleSamples(scratch_.data(), static_cast<uint32_t>(bytes), format_, volume_.load());
-        const snd_pcm_sframes_t taken = snd_pcm_writei(pcm_, scratch_.data(), frames);
+        snd_pcm_sframes_t taken = 0;
+        if (!Unlocked(lock, [&] {
+                ScaleSamples(scratch_.data(), static_cast<uint32_t>(bytes), format_,
+                             volume_.load());
+                taken = snd_pcm_writei(pcm_, scratch_.data(), frames);
+            }))
+            return true;
         if (taken == -EAGAIN) return false;
         if (taken < 0) return !FailedOn(lock, static_cast<int>(taken));
         written_ += static_cast<uint64_t>(taken) * blockAlign_;
         return true;
     }
 
+    // ALSA waits for a full ring before it starts; the end of the data may never fill it.
+    void StartIfWaiting(std::unique_lock<std::mutex>& lock) {
+        int started = 0;
+        if (Unlocked(lock, [&] {
+                if (snd_pcm_state(pcm_) == SND_PCM_STATE_PREPARED) started = snd_pcm_start(pcm_);
+            }))
+            FailedOn(lock, started);
+    }
+
+    // A reset drops what ALSA holds before anything new is fed.
+    void DropRing(std::unique_lock<std::mutex>& lock) {
+        dropAsked_ = false;
+        int result = 0;
+        if (!Unlocked(lock, [&] {
+                result = snd_pcm_drop(pcm_);
+                if (result == 0) result = snd_pcm_prepare(pcm_);
+            }))
+            return;
+        // An empty prepared ring plays nothing: a pause asked for meanwhile holds already.
+        hardwarePaused_ = false;
+        pauseHeld_ = paused_;
+        FailedOn(lock, result);
+    }
+
+    // Without a pausable PCM, a pause drops what ALSA holds, and a restart feeds it again.
+    void FollowPause(std::unique_lock<std::mutex>& lock) {
+        const bool pause = paused_;
+        const bool wasHardwarePaused = hardwarePaused_;
+        bool hardware = false;
+        bool dropped = false;
+        int result = 0;
+        if (!Unlocked(lock, [&] {
+                if (!pause) {
+                    if (wasHardwarePaused) result = snd_pcm_pause(pcm_, 0);
+                    return;
+                }
+                if (canPause_ && snd_pcm_state(pcm_) == SND_PCM_STATE_RUNNING) {
+                    result = snd_pcm_pause(pcm_, 1);
+                    hardware = result == 0;
+                }
+                if (!hardware) {
+                    result = snd_pcm_drop(pcm_);
+                    if (result == 0) result = snd_pcm_prepare(pcm_);
+                    dropped = true;
+                }
+            }))
+            return;
+        pauseHeld_ = pause;
+        hardwarePaused_ = hardware;
+        if (dropped) {
+            written_ = played_;
+            pads_.clear();
+        }
+        FailedOn(lock, result);
+    }
+
     void RunWriter() {
         std::unique_lock lock(mutex_);
         while (!closed_) {
             // A failed device feeds nothing more; Close ends this thread.
-            if (paused_ || failure_ != 0) {
+            if (failure_ != 0) {
                 changed_.wait(lock);
-                continue;
-            }
-            if (FailedOn(lock, UpdatePlayed())) continue;
-            ReportPlayed(lock);
-            if (closed_ || paused_) continue;
-            if (written_ < queuedEnd_ && Feed(lock)) continue;
-            if (failure_ != 0) continue;
-            if (played_ < written_) {
-                // ALSA waits for a full ring before it starts; the end of the data may never fill
-                // it.
-                if (snd_pcm_state(pcm_) == SND_PCM_STATE_PREPARED &&
-                    FailedOn(lock, snd_pcm_start(pcm_)))
-                    continue;
-                changed_.wait_for(lock, kWriterPollInterval);
-            } else if (written_ < queuedEnd_) {
-                changed_.wait_for(lock, kWriterPollInterval);
+            } else if (dropAsked_) {
+                DropRing(lock);
+            } else if (paused_ != pauseHeld_) {
+                FollowPause(lock);
+            } else if (paused_ || (played_ >= written_ && written_ >= queuedEnd_)) {
+                changed_.wait(lock);
             } else {
-                changed_.wait(lock);
+                TRingLook look;
+                const bool looked = Look(lock, look);
+                // Also after a recovery, which counts what the ring held as played.
+                ReportPlayed(lock);
+                if (!looked || closed_ || paused_ || dropAsked_ || failure_ != 0) continue;
+                if (written_ < queuedEnd_ && Feed(lock, look.Room)) continue;
+                if (failure_ != 0 || dropAsked_ || closed_) continue;
+                if (played_ < written_ && look.State == SND_PCM_STATE_PREPARED)
+                    StartIfWaiting(lock);
+                else if (played_ < written_ && written_ >= queuedEnd_ && Playing(look.State) &&
+                         look.Room + 2 * static_cast<snd_pcm_sframes_t>(periodFrames_) >
+                             static_cast<snd_pcm_sframes_t>(bufferFrames_))
+                    Pad(lock, look.Room);
+                changed_.wait_for(lock, NextLook());
             }
         }
+        lock.unlock();
+        snd_pcm_drop(pcm_);
+        snd_pcm_close(pcm_);
+        lock.lock();
+        writerFinished_ = true;
+        changed_.notify_all();
     }
 
     snd_pcm_t* pcm_;
     const TAudioFormat format_;
     const uint64_t blockAlign_;
     const bool canPause_;
+    const bool serverStream_;
     std::vector<uint8_t> scratch_;
     const uint64_t periodFrames_;
-    uint64_t written_ = 0; // of the stream of queued bytes, how much ALSA has been given
-    bool paused_ = false;
+    const uint64_t bufferFrames_;
+    const std::chrono::microseconds lookInterval_;
+    uint64_t written_ = 0;    // of the stream of queued bytes, how much ALSA has been given
+    std::deque<TPad> pads_;   // in the ring, or perhaps still
+    uint64_t generation_ = 0; // counts resets
+    bool dropAsked_ = false;
+    bool paused_ = false;    // as asked
+    bool pauseHeld_ = false; // as carried out
     bool hardwarePaused_ = false;
+    int32_t fruitlessRecoveries_ = 0;
+    Clock::time_point recoveriesSince_;
+    bool writerFinished_ = false;
     std::thread writer_;
 };
+
+// What the sound output holds: the device itself is shared with its writer thread, which may
+// outlive a Close that a hung sound server would otherwise hold up.
+class TAlsaDeviceHandle final : public TAudioDevice {
+public:
+    explicit TAlsaDeviceHandle(std::shared_ptr<TAlsaAudioDevice> device)
+        : device_(std::move(device)) {}
+    ~TAlsaDeviceHandle() override { device_->Close(); }
+
+    int32_t Write(TAudioBuffer& buffer) override { return device_->Write(buffer); }
+    int32_t Reset() override { return device_->Reset(); }
+    int32_t Pause() override { return device_->Pause(); }
+    int32_t Restart() override { return device_->Restart(); }
+    int32_t GetPositionBytes(uint64_t& bytes) override { return device_->GetPositionBytes(bytes); }
+    int32_t SetVolume(uint32_t volumeWord) override { return device_->SetVolume(volumeWord); }
+    int32_t GetVolume(uint32_t& volumeWord) override { return device_->GetVolume(volumeWord); }
+    int32_t Close() override { return device_->Close(); }
+
+protected:
+    bool IsQueued(const TAudioBuffer& buffer) override { return device_->Holds(buffer); }
+
+private:
+    std::shared_ptr<TAlsaAudioDevice> device_;
+};
+
+// PipeWire's plugin says "host is down" and PulseAudio's "connection refused" when their server
+// does not answer.
+int32_t OpenFailure(int error) {
+    return error == -EHOSTDOWN || error == -ECONNREFUSED ? kAudioServerUnreachable : error;
+}
 
 } // namespace
 
@@ -231,18 +475,21 @@ int32_t AlsaDeviceCount() {
     return static_cast<int32_t>(PlaybackDeviceNames().size());
 }
 
+std::string AlsaDeviceName(int32_t alsaIndex) {
+    if (alsaIndex < 0) return "default";
+    const auto& names = PlaybackDeviceNames();
+    if (alsaIndex >= static_cast<int32_t>(names.size())) return {};
+    return names[static_cast<size_t>(alsaIndex)];
+}
+
 int32_t OpenAlsaAudioDevice(int32_t alsaIndex, const TAudioFormat& format, TAudioDoneTarget done,
                             std::unique_ptr<TAudioDevice>& device) {
-    std::string name = "default";
-    if (alsaIndex >= 0) {
-        const auto& names = PlaybackDeviceNames();
-        if (alsaIndex >= static_cast<int32_t>(names.size())) return kAudioBadDeviceId;
-        name = names[static_cast<size_t>(alsaIndex)];
-    }
+    const std::string name = AlsaDeviceName(alsaIndex);
+    if (name.empty()) return kAudioBadDeviceId;
     QuietAlsa();
     snd_pcm_t* pcm = nullptr;
     int result = snd_pcm_open(&pcm, name.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
-    if (result < 0) return result;
+    if (result < 0) return OpenFailure(result);
     const snd_pcm_format_t sampleFormat =
         format.BitsPerSample == 8 ? SND_PCM_FORMAT_U8 : SND_PCM_FORMAT_S16_LE;
     result = snd_pcm_set_params(
@@ -260,10 +507,13 @@ int32_t OpenAlsaAudioDevice(int32_t alsaIndex, const TAudioFormat& format, TAudi
     }
     if (result < 0) {
         snd_pcm_close(pcm);
-        return result;
+        return OpenFailure(result);
     }
-    device = std::make_unique<TAlsaAudioDevice>(pcm, format, std::move(done), canPause,
-                                                std::max<snd_pcm_uframes_t>(periodFrames, 64));
+    auto opened =
+        std::make_shared<TAlsaAudioDevice>(pcm, format, std::move(done), canPause, bufferFrames,
+                                           std::max<snd_pcm_uframes_t>(periodFrames, 64));
+    opened->Start();
+    device = std::make_unique<TAlsaDeviceHandle>(std::move(opened));
     return kAudioNoError;
 }
 

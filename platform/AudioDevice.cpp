@@ -69,9 +69,11 @@ bool TQueuedAudioDevice::ReportPlayed(std::unique_lock<std::mutex>& lock) {
         const uint32_t index = queue_.front().Buffer->Index;
         queue_.front().Buffer->Queued = false;
         queue_.pop_front();
+        ++reporting_;
         lock.unlock();
         done_(index, kAudioNoError);
         lock.lock();
+        if (--reporting_ == 0) changed_.notify_all();
         reported = true;
     }
     return reported;
@@ -85,11 +87,13 @@ void TQueuedAudioDevice::Fail(std::unique_lock<std::mutex>& lock, int32_t code) 
         dropped.push_back(queued.Buffer->Index);
     }
     queue_.clear();
+    ++reporting_;
     lock.unlock();
     changed_.notify_all();
     for (uint32_t index : dropped)
         done_(index, code);
     lock.lock();
+    if (--reporting_ == 0) changed_.notify_all();
 }
 
 int32_t TQueuedAudioDevice::Close() {
@@ -126,6 +130,12 @@ int32_t AudioDeviceCount() {
 
 int32_t NullAudioDeviceId() {
     return AlsaDeviceCount();
+}
+
+std::string AudioDeviceName(int32_t deviceId) {
+    if (deviceId == NullAudioDeviceId()) return "null";
+    if (deviceId < -1 || deviceId > NullAudioDeviceId()) return {};
+    return AlsaDeviceName(deviceId);
 }
 
 namespace {
@@ -212,6 +222,12 @@ std::string AudioErrorText(int32_t code) {
         return "header not prepared";
     case kAudioStalled:
         return "the sound device stopped playing";
+    case kAudioServerUnreachable:
+        return "cannot reach the sound server";
+    case kAudioServerLost:
+        return "lost the sound server";
+    case kAudioDeviceLost:
+        return "the sound device keeps failing";
     default:
         return {};
     }

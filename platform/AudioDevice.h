@@ -39,6 +39,12 @@ inline constexpr int32_t kAudioUnprepared = 34;
 inline constexpr int32_t kAudioStillPlaying = 33;
 // Raised by the sound output when a device takes buffers and never reports them played.
 inline constexpr int32_t kAudioStalled = 35;
+// The sound server behind the device cannot be reached (not running, or not answering).
+inline constexpr int32_t kAudioServerUnreachable = 36;
+// The device's stream broke and would not start again: a sound server that went away, or a
+// device that fails each time it is restarted.
+inline constexpr int32_t kAudioServerLost = 37;
+inline constexpr int32_t kAudioDeviceLost = 38;
 
 // An open output device with the waveform-audio operations the sound output needs. Volume
 // and balance scale the samples inside the device, as a hardware mixer would.
@@ -61,8 +67,11 @@ public:
     // Left volume in the low 16 bits, right in the high 16 bits; 0xFFFF is full.
     virtual int32_t SetVolume(uint32_t volumeWord) = 0;
     virtual int32_t GetVolume(uint32_t& volumeWord) = 0;
-    // Closing drops whatever is still queued without further notices.
+    // Closing drops whatever is still queued without further notices. It returns within about
+    // 1.5 s even when the device hangs; such a device is let go of in the background.
     virtual int32_t Close() = 0;
+    // How many times faster than real time the device plays: 1 except for test devices.
+    virtual double Speed() const { return 1.0; }
 
 protected:
     virtual bool IsQueued(const TAudioBuffer& buffer) = 0;
@@ -70,9 +79,12 @@ protected:
 
 // Device ids: -1 the default device, 0 .. n-1 the ALSA playback devices, n the null device.
 // The default is ALSA's; only on a machine with no sound card and no default PCM at all does
-// it play on the null device, and then the notice display is told once.
+// it play on the null device, and then the notice display is told once. A sound server that
+// cannot be reached fails the open with kAudioServerUnreachable.
 int32_t AudioDeviceCount(); // n + 1
 int32_t NullAudioDeviceId();
+// "default", "null", the ALSA name of a device, or empty for an id that names none.
+std::string AudioDeviceName(int32_t deviceId);
 // "null", "default" or a device number, as PELBRISK_AUDIO and the command line give it;
 // nothing when the text names none of these.
 std::optional<int32_t> AudioDeviceChoice(const std::string& text);
@@ -95,6 +107,7 @@ void ScaleSamples(uint8_t* data, uint32_t bytes, const TAudioFormat& format, uin
 int32_t OpenNullAudioDevice(const TAudioFormat& format, TAudioDoneTarget done,
                             std::unique_ptr<TAudioDevice>& device);
 int32_t AlsaDeviceCount();
+std::string AlsaDeviceName(int32_t alsaIndex); // -1: "default"
 int32_t OpenAlsaAudioDevice(int32_t alsaIndex, const TAudioFormat& format, TAudioDoneTarget done,
                             std::unique_ptr<TAudioDevice>& device); // alsaIndex -1: "default"
 // True when the system has no sound card at all.
@@ -110,7 +123,9 @@ bool RecoverableAudioError(int32_t code);
 // sound starts after the ring ran dry) meet `Error` on the device's own thread, where a
 // recoverable error is recovered from and any other fails the device for good; Close returns
 // `Error` after closing. With `Stall` the device instead stops playing from that call on and
-// reports nothing more until it is reset or closed.
+// reports nothing more until it is reset or closed. An `Nth` of 0 plans no fault. `WakeUpMs`
+// holds back the first sound of each device for that long in real time, as a sink waking from
+// idle does.
 enum class TAudioFaultPoint { Open, Write, Avail, Start, Close };
 struct TAudioFaultPlan {
     TAudioFaultPoint Point = TAudioFaultPoint::Write;
@@ -118,6 +133,7 @@ struct TAudioFaultPlan {
     int32_t Error = -5; // -EIO
     bool Stall = false;
     double Speed = 1.0;
+    int32_t WakeUpMs = 0;
 };
 void SetAudioFaultPlan(std::optional<TAudioFaultPlan> plan);
 std::optional<TAudioFaultPlan> CurrentAudioFaultPlan();

@@ -51,6 +51,9 @@ protected:
 
     std::mutex mutex_;
     std::condition_variable changed_;
+    // Done notices being told with the lock let go; Close waits for them before it returns,
+    // since the target may be gone afterwards.
+    int32_t reporting_ = 0;
     std::deque<TQueuedBuffer> queue_;
     uint64_t queuedEnd_ = 0;
     uint64_t played_ = 0;

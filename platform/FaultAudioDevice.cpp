@@ -31,11 +31,14 @@ public:
                                      static_cast<uint64_t>(format.BlockAlign()),
                                  1)),
           tick_(std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-              std::chrono::duration<double>(kPeriodSeconds / std::max(plan.Speed, 0.01)))) {
+              std::chrono::duration<double>(kPeriodSeconds / std::max(plan.Speed, 0.01)))),
+          wakeAt_(std::chrono::steady_clock::now() + std::chrono::milliseconds(plan.WakeUpMs)) {
         player_ = std::thread([this] { RunPlayer(); });
     }
 
     ~TFaultAudioDevice() override { Close(); }
+
+    double Speed() const override { return plan_.Speed; }
 
     int32_t Pause() override {
         std::lock_guard lock(mutex_);
@@ -114,6 +117,10 @@ private:
                 continue;
             }
             if (!started_) {
+                if (std::chrono::steady_clock::now() < wakeAt_) {
+                    changed_.wait_until(lock, wakeAt_);
+                    continue;
+                }
                 if (Stopped(lock, TAudioFaultPoint::Start)) continue;
                 started_ = true;
             }
@@ -128,6 +135,7 @@ private:
     const TAudioFaultPlan plan_;
     const uint64_t periodBytes_;
     const std::chrono::steady_clock::duration tick_;
+    const std::chrono::steady_clock::time_point wakeAt_;
     int32_t calls_ = 0;
     bool paused_ = false;
     bool stalled_ = false;

@@ -219,7 +219,8 @@ TEST(CliPlay, ADeviceWhoseWritesFailEndsPlayAtOnceWithItsError) {
                                   Cli().string() + "' play '" + mp3.string() + "' </dev/null",
                               dir);
     EXPECT_EQ(run.Status, 1) << "not 0, and not 124 from a hang";
-    EXPECT_NE(run.Err.find("pelbrisk-cli: Input/output error(TSoundOut.WaveWrite)\n"),
+    EXPECT_NE(run.Err.find("pelbrisk-cli: the sound device failed (Input/output error): play "
+                           "again, or choose another sound device (TSoundOut.WaveWrite)\n"),
               std::string::npos)
         << run.Err;
 }

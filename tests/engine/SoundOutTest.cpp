@@ -304,7 +304,10 @@ TEST(SoundOut, DeviceErrorsCarryTheSystemTextAndTheContext) {
         out.Open();
         FAIL() << "no such device";
     } catch (const EMP3Error& error) {
-        EXPECT_STREQ(error.what(), "bad device ID(TSoundOut.Open:WaveOutOpen)");
+        EXPECT_EQ(error.what(), "sound device 1000 was not found: choose null, default or a number "
+                                "from 0 to " +
+                                    std::to_string(NullAudioDeviceId()) +
+                                    " with PELBRISK_AUDIO (TSoundOut.Open:WaveOutOpen)");
     }
     EXPECT_FALSE(out.Active());
     test::TempDir dir;

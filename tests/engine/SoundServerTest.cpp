@@ -1,0 +1,250 @@
+// pelbrisk-cli on a real sound server: the test's own PipeWire, reached through PipeWire's ALSA
+// plugin and through PulseAudio's, as desktops route ALSA's default device.
+#include "tests/support/SoundServer.h"
+
+#include "tests/support/Media.h"
+#include "tests/support/Paths.h"
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace pelbrisk {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using test::TSoundRoute;
+
+constexpr TSoundRoute kRoutes[] = {TSoundRoute::PipeWire, TSoundRoute::Pulse};
+
+const char* RouteName(TSoundRoute route) {
+    return route == TSoundRoute::PipeWire ? "PipeWire's plugin" : "PulseAudio's plugin";
+}
+
+std::string Cli() {
+    return (test::BinaryDir() / "cli" / "pelbrisk-cli").string();
+}
+
+fs::path Song(double seconds, const std::string& lameArguments = "-b 128") {
+    return test::EncodeWithLame(test::MakeSignalWav(seconds, 44100, 2), lameArguments);
+}
+
+// A program started in the background with ALSA routed by `alsaConfig` (and PELBRISK_AUDIO set
+// when `audio` is not empty), its standard error kept in a file.
+class TRun {
+public:
+    TRun(const std::vector<std::string>& command, const fs::path& alsaConfig,
+         const std::string& audio = "")
+        : errors_(dir_ / "errors.txt"), start_(Clock::now()) {
+        std::vector<std::string> variables;
+        for (char** entry = environ; *entry != nullptr; ++entry) {
+            const std::string variable = *entry;
+            if (variable.rfind("ALSA_CONFIG_PATH=", 0) != 0 &&
+                variable.rfind("PELBRISK_AUDIO=", 0) != 0)
+                variables.push_back(variable);
+        }
+        variables.push_back("ALSA_CONFIG_PATH=" + alsaConfig.string());
+        if (!audio.empty()) variables.push_back("PELBRISK_AUDIO=" + audio);
+        std::vector<char*> environment;
+        for (std::string& variable : variables)
+            environment.push_back(variable.data());
+        environment.push_back(nullptr);
+        std::vector<std::string> words = command;
+        std::vector<char*> arguments;
+        for (std::string& word : words)
+            arguments.push_back(word.data());
+        arguments.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errors_.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (posix_spawnp(&pid_, arguments[0], &actions, nullptr, arguments.data(),
+                         environment.data()) != 0)
+            pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~TRun() { Wait(0ms); }
+    TRun(const TRun&) = delete;
+    TRun& operator=(const TRun&) = delete;
+
+    pid_t Pid() const { return pid_; }
+    bool Running() { return pid_ > 0 && waitpid(pid_, &status_, WNOHANG) == 0; }
+    // The exit status, or -1 when the program had to be killed after `limit`.
+    int Wait(std::chrono::milliseconds limit) {
+        const auto until = Clock::now() + limit;
+        while (Running() && Clock::now() < until)
+            std::this_thread::sleep_for(10ms);
+        if (pid_ > 0) {
+            if (Running()) {
+                kill(pid_, SIGKILL);
+                waitpid(pid_, nullptr, 0);
+                status_ = -1;
+            }
+            end_ = Clock::now();
+            pid_ = -1;
+        }
+        return status_ >= 0 && WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
+    }
+    double Seconds() const { return std::chrono::duration<double>(end_ - start_).count(); }
+    std::string Errors() const {
+        const auto bytes = test::ReadFileBytes(errors_);
+        return {bytes.begin(), bytes.end()};
+    }
+    // The lines the program said as itself, errors and notices.
+    std::vector<std::string> Messages() const {
+        std::vector<std::string> found;
+        const std::string text = Errors();
+        for (size_t at = text.find("pelbrisk-cli: "); at != std::string::npos;
+             at = text.find("pelbrisk-cli: ", at + 1))
+            found.push_back(text.substr(at, text.find('\n', at) - at));
+        return found;
+    }
+
+private:
+    test::TempDir dir_;
+    fs::path errors_;
+    pid_t pid_ = -1;
+    int status_ = 0;
+    Clock::time_point start_;
+    Clock::time_point end_;
+};
+
+// Each song used to end with "the sound device stopped playing" on a sound server: its stream
+// stays running with a wandering delay once the ring has drained (PipeWire), or holds back the
+// last milliseconds of a stream that is not drained (PulseAudio).
+TEST(SoundServer, AnAlbumPlaysThroughWholeWithoutAnErrorAndAsFastAsMpg123) {
+    test::TSoundServer server;
+    PELBRISK_REQUIRE_SOUND_SERVER(server);
+    const std::vector<std::string> album = {Song(5.0).string(), Song(5.0, "-b 192").string(),
+                                            Song(5.0, "-V 4").string()};
+    for (const TSoundRoute route : kRoutes) {
+        SCOPED_TRACE(RouteName(route));
+        test::TempDir dir;
+        std::vector<std::string> ours = {Cli(), "play"};
+        ours.insert(ours.end(), album.begin(), album.end());
+        std::vector<std::string> theirs = {"mpg123", "-q"};
+        theirs.insert(theirs.end(), album.begin(), album.end());
+
+        test::TSoundServer::TRecording recording(server, dir / "heard.wav");
+        TRun pelbrisk(ours, server.AlsaConfig(route));
+        EXPECT_EQ(pelbrisk.Wait(60s), 0) << pelbrisk.Errors();
+        recording.Stop();
+        EXPECT_EQ(pelbrisk.Messages(), std::vector<std::string>{});
+        // Every song is heard to its end.
+        const test::TLoudness heard = test::Loudness(dir / "heard.wav");
+        EXPECT_NEAR(heard.Seconds, 15.0, 0.15);
+
+        TRun mpg123(theirs, server.AlsaConfig(route));
+        ASSERT_EQ(mpg123.Wait(60s), 0) << mpg123.Errors();
+        EXPECT_LE(pelbrisk.Seconds(), mpg123.Seconds() + 0.5);
+    }
+}
+
+// A server that dies used to leave the program recovering its stream 28,000 times a second,
+// growing without end, and never exiting.
+TEST(SoundServer, AKilledServerEndsPlayWithinTwoSecondsAndPlayWorksOnceItIsBack) {
+    test::TSoundServer server;
+    PELBRISK_REQUIRE_SOUND_SERVER(server);
+    const std::string song = Song(20.0).string();
+    const std::string shortSong = Song(1.0).string();
+    for (const TSoundRoute route : kRoutes) {
+        SCOPED_TRACE(RouteName(route));
+        TRun playing({Cli(), "play", song}, server.AlsaConfig(route));
+        std::this_thread::sleep_for(1500ms);
+        ASSERT_TRUE(playing.Running()) << playing.Errors();
+        const long before = test::ResidentKilobytes(playing.Pid());
+        server.Kill();
+        const auto killed = Clock::now();
+        long most = before;
+        while (playing.Running() && Clock::now() - killed < 5s) {
+            most = std::max(most, test::ResidentKilobytes(playing.Pid()));
+            std::this_thread::sleep_for(20ms);
+        }
+        EXPECT_LT(Clock::now() - killed, 2s);
+        EXPECT_EQ(playing.Wait(0ms), 1);
+        EXPECT_LT(most - before, 8192) << "kilobytes grown";
+        const std::vector<std::string> said = playing.Messages();
+        ASSERT_EQ(said.size(), 1u) << playing.Errors();
+        EXPECT_EQ(said[0].rfind("pelbrisk-cli: lost the sound server while playing: start it "
+                                "again, then play again",
+                                0),
+                  0u)
+            << said[0];
+
+        ASSERT_TRUE(server.Start()) << server.Problem();
+        TRun again({Cli(), "play", shortSong}, server.AlsaConfig(route));
+        EXPECT_EQ(again.Wait(30s), 0) << again.Errors();
+    }
+}
+
+// A stall of a few seconds used to lose the song after 2 s.
+TEST(SoundServer, AServerThatHangsForFiveSecondsIsWaitedFor) {
+    test::TSoundServer server;
+    PELBRISK_REQUIRE_SOUND_SERVER(server);
+    const std::string song = Song(3.0).string();
+    for (const TSoundRoute route : kRoutes) {
+        SCOPED_TRACE(RouteName(route));
+        TRun playing({Cli(), "play", song}, server.AlsaConfig(route));
+        std::this_thread::sleep_for(1s);
+        server.Freeze();
+        std::this_thread::sleep_for(5s);
+        server.Thaw();
+        EXPECT_EQ(playing.Wait(30s), 0) << playing.Errors();
+        EXPECT_EQ(playing.Messages(), std::vector<std::string>{});
+        EXPECT_GE(playing.Seconds(), 7.5) << "the song went on after the stall";
+    }
+}
+
+// An open that fails says what failed, once, without blaming the file: no server to reach, or no
+// such device (one ALSA knows of whose card is missing, or a number beyond the last device).
+TEST(SoundServer, AnOpenFailureNamesTheDeviceOnce) {
+    test::TSoundServer server; // only its configurations: no server need run
+    test::TempDir dir;
+    std::ofstream(dir / "ghost.conf")
+        << "pcm.ghost {\n  type hw\n  card 9\n  hint { show on description \"gone\" }\n}\n";
+    struct TCase {
+        fs::path AlsaConfig;
+        const char* Audio;
+        const char* Said;
+    };
+    const TCase cases[] = {
+        {server.UnreachableAlsaConfig(TSoundRoute::PipeWire), "",
+         "cannot reach the sound server: start it (PipeWire or PulseAudio), or choose another "
+         "sound device (TSoundOut.Open:WaveOutOpen)"},
+        {server.UnreachableAlsaConfig(TSoundRoute::Pulse), "default",
+         "cannot reach the sound server: start it (PipeWire or PulseAudio), or choose another "
+         "sound device (TSoundOut.Open:WaveOutOpen)"},
+        {dir / "ghost.conf", "0",
+         "sound device 0 (ghost) was not found: choose null, default or a number from 0 to 1 "
+         "with PELBRISK_AUDIO (TSoundOut.Open:WaveOutOpen)"},
+        {dir / "ghost.conf", "3",
+         "sound device 3 was not found: choose null, default or a number from 0 to 1 with "
+         "PELBRISK_AUDIO (TSoundOut.Open:WaveOutOpen)"},
+    };
+    const std::string song = Song(1.0).string();
+    for (const TCase& failure : cases) {
+        SCOPED_TRACE(failure.AlsaConfig.filename().string() + " " + failure.Audio);
+        TRun run({Cli(), "play", song, song}, failure.AlsaConfig, failure.Audio);
+        EXPECT_EQ(run.Wait(20s), 1);
+        EXPECT_EQ(run.Errors(), std::string("pelbrisk-cli: ") + failure.Said + "\n");
+    }
+}
+
+} // namespace
+} // namespace pelbrisk

@@ -1,0 +1,90 @@
+#pragma once
+
+#include "tests/support/Media.h"
+#include "tests/support/Paths.h"
+
+#include <filesystem>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace pelbrisk::test {
+
+// How a test process's ALSA default reaches the server: PipeWire's own plugin, or the PulseAudio
+// plugin talking to PipeWire's PulseAudio service.
+enum class TSoundRoute { PipeWire, Pulse };
+
+// A PipeWire of the test's own: dbus-daemon, pipewire, wireplumber and pipewire-pulse in a
+// private runtime folder, playing into one null sink (tests/support/sound-server). The machine's
+// own sound and ALSA's machine-wide default are left alone: a process reaches this server only
+// through ALSA_CONFIG_PATH set to AlsaConfig(). Every process started is stopped by its id when
+// the object goes, and dies with the test process if that ends first.
+class TSoundServer {
+public:
+    TSoundServer();
+    ~TSoundServer();
+    TSoundServer(const TSoundServer&) = delete;
+    TSoundServer& operator=(const TSoundServer&) = delete;
+
+    // Empty while the server runs with its sink as the default; else what went wrong.
+    const std::string& Problem() const { return problem_; }
+    // An ALSA configuration whose default device plays on this server by the route.
+    std::filesystem::path AlsaConfig(TSoundRoute route) const;
+    // The same, pointing at a server that is not there.
+    std::filesystem::path UnreachableAlsaConfig(TSoundRoute route) const;
+
+    // Ends the server's processes at once, as a crash would; Start brings them back.
+    void Kill();
+    bool Start();
+    // Stops and continues the server's processes, as a server that hangs for a while.
+    void Freeze();
+    void Thaw();
+
+    // Records the sink's monitor (what was played) into a WAV file until Stop.
+    class TRecording {
+    public:
+        TRecording(const TSoundServer& server, const std::filesystem::path& wav);
+        ~TRecording();
+        TRecording(const TRecording&) = delete;
+        TRecording& operator=(const TRecording&) = delete;
+        void Stop();
+
+    private:
+        pid_t pid_ = -1;
+    };
+
+private:
+    pid_t Spawn(const std::vector<std::string>& command, const std::string& log) const;
+    bool WaitForPath(const std::filesystem::path& path) const;
+    bool WaitForDefaultSink() const;
+    void Signal(int signal) const;
+    std::string Environment() const;
+
+    TempDir dir_;
+    std::string problem_;
+    pid_t bus_ = -1;
+    std::vector<pid_t> server_;
+};
+
+// Seconds of the recording's left channel that are loud, and in how many stretches: what the
+// sink heard of songs separated by silence.
+struct TLoudness {
+    double Seconds = 0;
+    int Stretches = 0;
+};
+TLoudness Loudness(const std::filesystem::path& wav);
+
+// Kilobytes of memory a process holds now (VmRSS), or -1 when it has gone.
+long ResidentKilobytes(pid_t pid);
+
+} // namespace pelbrisk::test
+
+// Skips the current test with a clear message when PipeWire is not installed, and fails it when
+// the server does not come up.
+#define PELBRISK_REQUIRE_SOUND_SERVER(server)                                                      \
+    do {                                                                                           \
+        if (!::pelbrisk::test::ToolAvailable("pipewire") ||                                        \
+            !::pelbrisk::test::ToolAvailable("wireplumber"))                                       \
+            GTEST_SKIP() << "PipeWire and WirePlumber are not installed (scripts/setup does)";     \
+        ASSERT_EQ((server).Problem(), "");                                                         \
+    } while (0)
