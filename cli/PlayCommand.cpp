@@ -42,13 +42,12 @@ public:
     TKeyboard(const TKeyboard&) = delete;
     TKeyboard& operator=(const TKeyboard&) = delete;
 
+    bool Present() const { return descriptor_ >= 0; }
+
     // Waits up to `milliseconds` for keys and returns every key that has arrived.
     std::vector<TKey> Read(int milliseconds) {
         std::vector<TKey> keys;
-        if (descriptor_ < 0) {
-            poll(nullptr, 0, milliseconds);
-            return keys;
-        }
+        if (descriptor_ < 0) return keys;
         pollfd waiting{descriptor_, POLLIN, 0};
         if (poll(&waiting, 1, milliseconds) <= 0) return keys;
         char bytes[256];
@@ -132,7 +131,14 @@ TOutcome PlayOne(TMP3Player& player, TKeyboard& keyboard, const std::string& fil
         }
         try {
             int32_t seekBy = 0;
-            for (const TKey key : keyboard.Read(100)) {
+            // Without a terminal no key comes: the player's messages are waited for instead, so
+            // that the end of a song is taken up at once.
+            std::vector<TKey> keys;
+            if (keyboard.Present())
+                keys = keyboard.Read(100);
+            else
+                player.Messages().WaitForMessage(100);
+            for (const TKey key : keys) {
                 switch (key) {
                 case TKey::Space:
                     if (player.Status() == mpsPaused)

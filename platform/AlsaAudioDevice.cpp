@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <alsa/asoundlib.h>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <memory>
@@ -28,6 +29,8 @@ constexpr unsigned kAlsaLatencyMicroseconds = 200000;
 constexpr auto kFirstRecoveryPause = 10ms;
 constexpr auto kLongestRecoveryPause = 250ms;
 constexpr auto kRecoveryLimit = 1s;
+// How long an open may take: a server that does not answer by then is reported unreachable.
+constexpr auto kOpenLimit = 2s;
 // How long Close waits for the writer to let go of ALSA. A sound server that hangs can hold a
 // drop or a close for half a minute; the writer then finishes on its own.
 constexpr auto kCloseLimit = 1500ms;
@@ -85,13 +88,14 @@ public:
                      bool canPause, snd_pcm_uframes_t bufferFrames, snd_pcm_uframes_t periodFrames)
         : TQueuedAudioDevice(std::move(done)), pcm_(pcm), format_(format),
           blockAlign_(static_cast<uint64_t>(format.BlockAlign())), canPause_(canPause),
-          serverStream_(snd_pcm_type(pcm) == SND_PCM_TYPE_IOPLUG),
-          scratch_(static_cast<size_t>(periodFrames) * blockAlign_), periodFrames_(periodFrames),
+          serverStream_(snd_pcm_type(pcm) == SND_PCM_TYPE_IOPLUG), periodFrames_(periodFrames),
           bufferFrames_(bufferFrames),
-          // A look every period keeps the ring topped up and the position fresh, and leaves
-          // the processor alone between periods.
+          feedFrames_(std::max<uint64_t>(bufferFrames / 2, periodFrames)),
+          scratch_(static_cast<size_t>(feedFrames_) * blockAlign_),
+          // A full ring is topped up once half of it has played: the other half covers a late
+          // wake-up, and the processor is left alone in between.
           lookInterval_(std::chrono::microseconds(
-              periodFrames * 1000000 / static_cast<uint64_t>(format.SamplesPerSecond))) {}
+              feedFrames_ * 1000000 / static_cast<uint64_t>(format.SamplesPerSecond))) {}
 
     ~TAlsaAudioDevice() override { Close(); }
 
@@ -302,7 +306,7 @@ private:
         }
         if (room <= 0) return false;
         const auto frames = static_cast<snd_pcm_uframes_t>(std::min<uint64_t>(
-            {static_cast<uint64_t>(room), periodFrames_, remaining / blockAlign_}));
+            {static_cast<uint64_t>(room), feedFrames_, remaining / blockAlign_}));
         const size_t bytes = frames * blockAlign_;
         // Copied under the lock: a reset may hand the buffer back for refilling at any moment.
         std::memcpy(scratch_.data(), entry->Buffer->Data + (written_ - entry->Start), bytes);
@@ -417,9 +421,10 @@ private:
     const uint64_t blockAlign_;
     const bool canPause_;
     const bool serverStream_;
-    std::vector<uint8_t> scratch_;
     const uint64_t periodFrames_;
     const uint64_t bufferFrames_;
+    const uint64_t feedFrames_; // at most in one write
+    std::vector<uint8_t> scratch_;
     const std::chrono::microseconds lookInterval_;
     uint64_t written_ = 0;    // of the stream of queued bytes, how much ALSA has been given
     std::deque<TPad> pads_;   // in the ring, or perhaps still
@@ -458,6 +463,53 @@ private:
     std::shared_ptr<TAlsaAudioDevice> device_;
 };
 
+struct TOpened {
+    snd_pcm_t* Pcm = nullptr;
+    int Error = 0;
+    snd_pcm_uframes_t BufferFrames = 0;
+    snd_pcm_uframes_t PeriodFrames = 0;
+    bool CanPause = false;
+};
+
+TOpened OpenPcm(const std::string& name, const TAudioFormat& format) {
+    TOpened opened;
+    opened.Error =
+        snd_pcm_open(&opened.Pcm, name.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
+    if (opened.Error < 0) {
+        opened.Pcm = nullptr;
+        return opened;
+    }
+    const snd_pcm_format_t sampleFormat =
+        format.BitsPerSample == 8 ? SND_PCM_FORMAT_U8 : SND_PCM_FORMAT_S16_LE;
+    opened.Error = snd_pcm_set_params(opened.Pcm, sampleFormat, SND_PCM_ACCESS_RW_INTERLEAVED,
+                                      static_cast<unsigned>(format.Channels),
+                                      static_cast<unsigned>(format.SamplesPerSecond), 1,
+                                      kAlsaLatencyMicroseconds);
+    if (opened.Error == 0)
+        opened.Error = snd_pcm_get_params(opened.Pcm, &opened.BufferFrames, &opened.PeriodFrames);
+    if (opened.Error == 0) {
+        snd_pcm_hw_params_t* hardware = nullptr;
+        snd_pcm_hw_params_alloca(&hardware);
+        if (snd_pcm_hw_params_current(opened.Pcm, hardware) == 0)
+            opened.CanPause = snd_pcm_hw_params_can_pause(hardware) != 0;
+    }
+    if (opened.Error < 0) {
+        snd_pcm_close(opened.Pcm);
+        opened.Pcm = nullptr;
+    }
+    return opened;
+}
+
+// An open handed over to a thread of its own: PulseAudio's plugin waits half a minute for a
+// server that hangs. The caller waits at most kOpenLimit and then abandons it.
+struct TOpening {
+    std::mutex Mutex;
+    std::condition_variable Done;
+    bool Finished = false;
+    bool Abandoned = false;
+    TOpened Result;
+};
+
 // PipeWire's plugin says "host is down" and PulseAudio's "connection refused" when their server
 // does not answer.
 int32_t OpenFailure(int error) {
@@ -487,33 +539,31 @@ int32_t OpenAlsaAudioDevice(int32_t alsaIndex, const TAudioFormat& format, TAudi
     const std::string name = AlsaDeviceName(alsaIndex);
     if (name.empty()) return kAudioBadDeviceId;
     QuietAlsa();
-    snd_pcm_t* pcm = nullptr;
-    int result = snd_pcm_open(&pcm, name.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
-    if (result < 0) return OpenFailure(result);
-    const snd_pcm_format_t sampleFormat =
-        format.BitsPerSample == 8 ? SND_PCM_FORMAT_U8 : SND_PCM_FORMAT_S16_LE;
-    result = snd_pcm_set_params(
-        pcm, sampleFormat, SND_PCM_ACCESS_RW_INTERLEAVED, static_cast<unsigned>(format.Channels),
-        static_cast<unsigned>(format.SamplesPerSecond), 1, kAlsaLatencyMicroseconds);
-    snd_pcm_uframes_t bufferFrames = 0;
-    snd_pcm_uframes_t periodFrames = 0;
-    if (result == 0) result = snd_pcm_get_params(pcm, &bufferFrames, &periodFrames);
-    bool canPause = false;
-    if (result == 0) {
-        snd_pcm_hw_params_t* hardware = nullptr;
-        snd_pcm_hw_params_alloca(&hardware);
-        if (snd_pcm_hw_params_current(pcm, hardware) == 0)
-            canPause = snd_pcm_hw_params_can_pause(hardware) != 0;
+    // The opening thread and this one share it; whichever lets go last frees it.
+    auto opening = std::make_shared<TOpening>();
+    std::thread([opening, name, format] {
+        TOpened opened = OpenPcm(name, format);
+        std::lock_guard lock(opening->Mutex);
+        if (opening->Abandoned && opened.Pcm != nullptr) snd_pcm_close(opened.Pcm);
+        opening->Result = opened;
+        opening->Finished = true;
+        opening->Done.notify_all();
+    }).detach();
+    TOpened opened;
+    {
+        std::unique_lock lock(opening->Mutex);
+        if (!opening->Done.wait_for(lock, kOpenLimit, [&] { return opening->Finished; })) {
+            opening->Abandoned = true;
+            return kAudioServerUnreachable;
+        }
+        opened = opening->Result;
     }
-    if (result < 0) {
-        snd_pcm_close(pcm);
-        return OpenFailure(result);
-    }
-    auto opened =
-        std::make_shared<TAlsaAudioDevice>(pcm, format, std::move(done), canPause, bufferFrames,
-                                           std::max<snd_pcm_uframes_t>(periodFrames, 64));
-    opened->Start();
-    device = std::make_unique<TAlsaDeviceHandle>(std::move(opened));
+    if (opened.Error < 0) return OpenFailure(opened.Error);
+    auto playing = std::make_shared<TAlsaAudioDevice>(
+        opened.Pcm, format, std::move(done), opened.CanPause, opened.BufferFrames,
+        std::max<snd_pcm_uframes_t>(opened.PeriodFrames, 64));
+    playing->Start();
+    device = std::make_unique<TAlsaDeviceHandle>(std::move(playing));
     return kAudioNoError;
 }
 

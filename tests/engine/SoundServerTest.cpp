@@ -2,6 +2,8 @@
 // plugin and through PulseAudio's, as desktops route ALSA's default device.
 #include "tests/support/SoundServer.h"
 
+#include "engine/MP3Player.h"
+#include "tests/engine/PlayerSupport.h"
 #include "tests/support/Media.h"
 #include "tests/support/Paths.h"
 
@@ -30,6 +32,12 @@ using Clock = std::chrono::steady_clock;
 using test::TSoundRoute;
 
 constexpr TSoundRoute kRoutes[] = {TSoundRoute::PipeWire, TSoundRoute::Pulse};
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
 
 const char* RouteName(TSoundRoute route) {
     return route == TSoundRoute::PipeWire ? "PipeWire's plugin" : "PulseAudio's plugin";
@@ -150,6 +158,7 @@ TEST(SoundServer, AnAlbumPlaysThroughWholeWithoutAnErrorAndAsFastAsMpg123) {
         const test::TLoudness heard = test::Loudness(dir / "heard.wav");
         EXPECT_NEAR(heard.Seconds, 15.0, 0.15);
 
+        if (kSanitized) continue; // a sanitizer slows pelbrisk-cli down, not mpg123
         TRun mpg123(theirs, server.AlsaConfig(route));
         ASSERT_EQ(mpg123.Wait(60s), 0) << mpg123.Errors();
         EXPECT_LE(pelbrisk.Seconds(), mpg123.Seconds() + 0.5);
@@ -193,7 +202,8 @@ TEST(SoundServer, AKilledServerEndsPlayWithinTwoSecondsAndPlayWorksOnceItIsBack)
     }
 }
 
-// A stall of a few seconds used to lose the song after 2 s.
+// A stall of a few seconds used to lose the song after 2 s. Meanwhile an open answers within
+// about 2 s: PulseAudio's plugin would wait half a minute for the hung server.
 TEST(SoundServer, AServerThatHangsForFiveSecondsIsWaitedFor) {
     test::TSoundServer server;
     PELBRISK_REQUIRE_SOUND_SERVER(server);
@@ -203,11 +213,40 @@ TEST(SoundServer, AServerThatHangsForFiveSecondsIsWaitedFor) {
         TRun playing({Cli(), "play", song}, server.AlsaConfig(route));
         std::this_thread::sleep_for(1s);
         server.Freeze();
-        std::this_thread::sleep_for(5s);
+        const auto frozen = Clock::now();
+        if (route == TSoundRoute::Pulse) {
+            TRun opening({Cli(), "play", song}, server.AlsaConfig(route));
+            EXPECT_EQ(opening.Wait(4s), 1);
+            EXPECT_LT(opening.Seconds(), 3.0);
+            EXPECT_EQ(opening.Messages().size(), 1u) << opening.Errors();
+            EXPECT_NE(opening.Errors().find("cannot reach the sound server"), std::string::npos);
+        }
+        std::this_thread::sleep_until(frozen + 5s);
         server.Thaw();
         EXPECT_EQ(playing.Wait(30s), 0) << playing.Errors();
         EXPECT_EQ(playing.Messages(), std::vector<std::string>{});
         EXPECT_GE(playing.Seconds(), 7.5) << "the song went on after the stall";
+    }
+}
+
+// Stopping used to wait as long as the server hung: PulseAudio's plugin holds a drop for 30 s.
+TEST(SoundServer, StopReturnsWithinTwoSecondsWhileTheServerHangs) {
+    test::TSoundServer server;
+    PELBRISK_REQUIRE_SOUND_SERVER(server);
+    const std::string song = Song(20.0).string();
+    for (const TSoundRoute route : kRoutes) {
+        SCOPED_TRACE(RouteName(route));
+        setenv("ALSA_CONFIG_PATH", server.AlsaConfig(route).c_str(), 1);
+        TMP3Player player;
+        player.SetFileName(song);
+        ASSERT_TRUE(test::PumpUntil(player, [&] { return player.Position() > 500; }));
+        server.Freeze();
+        const auto start = Clock::now();
+        player.Stop();
+        player.Close();
+        EXPECT_LT(Clock::now() - start, 2s);
+        server.Thaw();
+        unsetenv("ALSA_CONFIG_PATH");
     }
 }
 
