@@ -1,4 +1,5 @@
-#include "cli/Commands.h"
+#include "cli/CommandLine.h"
+#include "cli/TerminalText.h"
 #include "info/StreamProbe.h"
 #include "stream/Errors.h"
 #include "stream/Stream.h"
@@ -19,6 +20,8 @@ struct TInfoOptions {
     int Shown = 0;
 };
 
+constexpr TKnownOption kInfoOptions[] = {{"--json"}, {"--frames"}};
+
 const char* const kModeNames[] = {"stereo", "joint stereo", "dual channel", "single channel"};
 
 const char* VbrKindName(TMP3VbrHeaderKind kind) {
@@ -34,7 +37,8 @@ const char* VbrKindName(TMP3VbrHeaderKind kind) {
     }
 }
 
-std::string TagKinds(TMP3InfoType types, const char* separator) {
+// `id3v2Version` above 0 names the version read ("ID3v2.4").
+std::string TagKinds(TMP3InfoType types, const char* separator, int id3v2Version = 0) {
     static constexpr std::pair<TMP3InfoType, const char*> kNames[] = {
         {mitMacBin, "MacBinary"}, {mitRiff, "RIFF"},      {mitID3V2, "ID3v2"},
         {mitID3V1, "ID3v1"},      {mitLyrics, "Lyrics3"}, {mitApe, "APE"}};
@@ -43,6 +47,7 @@ std::string TagKinds(TMP3InfoType types, const char* separator) {
         if ((types & type) == 0) continue;
         if (!text.empty()) text += separator;
         text += name;
+        if (type == mitID3V2 && id3v2Version > 0) text += "." + std::to_string(id3v2Version);
     }
     return text;
 }
@@ -79,34 +84,20 @@ std::string JsonString(const std::string& text) {
     size_t at = 0;
     while (at < text.size()) {
         const auto byte = static_cast<unsigned char>(text[at]);
-        if (byte < 0x80) {
-            if (byte == '"' || byte == '\\') {
-                out += '\\';
-                out += char(byte);
-            } else if (byte < 0x20) {
-                char escaped[8];
-                std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-                out += escaped;
-            } else {
-                out += char(byte);
-            }
-            ++at;
-            continue;
-        }
-        const size_t length = byte >= 0xF0 && byte <= 0xF4   ? 4
-                              : byte >= 0xE0 && byte <= 0xEF ? 3
-                              : byte >= 0xC2 && byte <= 0xDF ? 2
-                                                             : 0;
-        bool valid = length > 0 && at + length <= text.size();
-        for (size_t k = 1; valid && k < length; ++k)
-            valid = (static_cast<unsigned char>(text[at + k]) & 0xC0) == 0x80;
-        if (valid) {
-            out.append(text, at, length);
-            at += length;
-        } else {
+        const size_t length = Utf8SequenceLength(text, at);
+        if (byte == '"' || byte == '\\') {
+            out += '\\';
+            out += char(byte);
+        } else if (byte < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+            out += escaped;
+        } else if (length == 0) {
             out += "\xEF\xBF\xBD";
-            ++at;
+        } else {
+            out.append(text, at, length);
         }
+        at += length == 0 ? 1 : length;
     }
     return out + "\"";
 }
@@ -133,8 +124,8 @@ std::string Title(const TFileReport& report) {
 void PrintText(const TFileReport& report, bool walked) {
     const TMP3Info& info = report.Info;
     const TMP3StreamProbe& probe = report.Probe;
-    const std::string kinds = TagKinds(info.FoundTypes(), ", ");
-    std::printf("%s\n", report.Path.c_str());
+    const std::string kinds = TagKinds(info.FoundTypes(), ", ", info.ID3v2Version());
+    std::printf("%s\n", TerminalText(report.Path).c_str());
     std::printf("  tags:          %s\n", kinds.empty() ? "none" : kinds.c_str());
     if (probe.Values.DataLength == TMP3Info::kUnknownLength)
         std::printf("  audio data:    from %d, length unknown\n", probe.Values.DataStart);
@@ -153,15 +144,15 @@ void PrintText(const TFileReport& report, bool walked) {
                     probe.VbrHeader.Frames, probe.VbrHeader.Bytes);
     if (probe.VbrHeader.EncoderDelay >= 0)
         std::printf("  LAME tag:      %s, delay %d, padding %d samples\n",
-                    probe.VbrHeader.Encoder.c_str(), probe.VbrHeader.EncoderDelay,
+                    TerminalText(probe.VbrHeader.Encoder).c_str(), probe.VbrHeader.EncoderDelay,
                     probe.VbrHeader.EncoderPadding);
     if (walked) std::printf("  audio frames:  %d\n", probe.WalkedFrames);
     std::printf("  duration:      %d ms (%d:%02d.%03d), from %s\n", probe.Duration,
                 probe.Duration / 60000, probe.Duration / 1000 % 60, probe.Duration % 1000,
                 DurationSource(probe).c_str());
-    std::printf("  title:         %s\n", Title(report).c_str());
-    std::printf("  artist:        %s\n", info.Artist().c_str());
-    std::printf("  album:         %s\n", info.Album().c_str());
+    std::printf("  title:         %s\n", TerminalText(Title(report)).c_str());
+    std::printf("  artist:        %s\n", TerminalText(info.Artist()).c_str());
+    std::printf("  album:         %s\n", TerminalText(info.Album()).c_str());
     const std::pair<const char*, const TMP3InfoValues*> lists[] = {
         {"ID3v2", &info.ID3v2Values()},
         {"ID3v1", &info.ID3v1Values()},
@@ -170,7 +161,7 @@ void PrintText(const TFileReport& report, bool walked) {
         {"APE", &info.ApeValues()}};
     for (const auto& [name, lines] : lists)
         for (const std::string& line : *lines)
-            std::printf("  %-8s %s\n", name, line.c_str());
+            std::printf("  %-8s %s\n", name, TerminalText(line).c_str());
 }
 
 std::string LameTagJson(const TMP3VbrHeader& header) {
@@ -187,7 +178,10 @@ void PrintJson(const TFileReport& report, bool walked) {
     out += ",\"tags\":[";
     const std::string kinds = TagKinds(info.FoundTypes(), "\",\"");
     if (!kinds.empty()) out += "\"" + kinds + "\"";
-    out += "],\"audioStart\":" + std::to_string(probe.Values.DataStart);
+    out += "],\"id3v2Version\":";
+    out +=
+        info.ID3v2Version() > 0 ? JsonString("2." + std::to_string(info.ID3v2Version())) : "null";
+    out += ",\"audioStart\":" + std::to_string(probe.Values.DataStart);
     out += ",\"audioLength\":";
     out += probe.Values.DataLength == TMP3Info::kUnknownLength
                ? "null"
@@ -221,6 +215,11 @@ void PrintJson(const TFileReport& report, bool walked) {
     std::printf("%s}\n", out.c_str());
 }
 
+void StartJsonElement(TInfoOptions& options) {
+    if (options.JsonArray && options.Shown > 0) std::printf(",");
+    ++options.Shown;
+}
+
 // False (with the reason on standard error) when the file cannot be read or is not MPEG audio.
 bool ShowFile(const std::string& path, TInfoOptions& options) {
     auto report = std::make_unique<TFileReport>();
@@ -241,37 +240,34 @@ bool ShowFile(const std::string& path, TInfoOptions& options) {
     } catch (const EMP3Error& error) {
         std::fflush(stdout);
         std::fprintf(stderr, "pelbrisk-cli: %s: %s\n", path.c_str(), error.what());
+        // Whoever reads the JSON learns of the file too, in its place among the others.
+        if (options.Json) {
+            StartJsonElement(options);
+            std::printf("{\"file\":%s,\"error\":%s}\n", JsonString(path).c_str(),
+                        JsonString(error.what()).c_str());
+        }
         return false;
     }
-    if (options.JsonArray) std::printf(options.Shown == 0 ? "" : ",");
-    ++options.Shown;
-    if (options.Json)
+    if (options.Json) {
+        StartJsonElement(options);
         PrintJson(*report, options.WalkFrames);
-    else
+    } else {
         PrintText(*report, options.WalkFrames);
+    }
     return true;
 }
 
 } // namespace
 
 int RunInfo(const TArguments& arguments) {
+    TCommandLine line;
+    if (const auto status = ParseCommandLine(arguments, kInfoOptions, kInfoUsage, line))
+        return *status;
+    const std::vector<std::string>& files = line.Operands;
+    if (files.empty()) return UsageError(kInfoUsage);
     TInfoOptions options;
-    std::vector<std::string> files;
-    for (const std::string& argument : arguments) {
-        if (argument == "--json")
-            options.Json = true;
-        else if (argument == "--frames")
-            options.WalkFrames = true;
-        else if (argument.size() > 1 && argument[0] == '-' && argument != "-") {
-            std::fprintf(stderr, "pelbrisk-cli info: unknown option %s\n", argument.c_str());
-            return 2;
-        } else
-            files.push_back(argument);
-    }
-    if (files.empty()) {
-        std::fprintf(stderr, "usage: pelbrisk-cli info [--json] [--frames] FILE...\n");
-        return 2;
-    }
+    options.Json = line.Has("--json");
+    options.WalkFrames = line.Has("--frames");
     options.JsonArray = options.Json && files.size() > 1;
     if (options.JsonArray) std::printf("[\n");
     int status = 0;

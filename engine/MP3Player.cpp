@@ -56,11 +56,12 @@ int32_t LineCentre(int32_t sampleRate, int32_t line) {
 
 TMP3Player::TMP3Player() {
     soundOut_.SetNotifyInterval(changePosStep_);
+    // The device's errors belong to the run that opened it, the worker's to the run of its step.
     soundOut_.OnException = [this](void*, const std::exception_ptr& error, bool& handled) {
-        ForwardException(error, handled);
+        ForwardException(error, handled, playRun_.load());
     };
     worker_.OnException = [this](void*, const std::exception_ptr& error, bool& handled) {
-        ForwardException(error, handled);
+        ForwardException(error, handled, stepRun_.load());
     };
     worker_.Resume();
 }
@@ -297,7 +298,8 @@ void TMP3Player::ReadStreamLayout() {
     values.TotalBytes = 0;
     values.DataStart = dataStart_;
     values.DataLength = dataLength_;
-    CheckVbrHeader(reader_, values);
+    const TMP3VbrHeader vbrHeader = CheckVbrHeader(reader_, values);
+    everyFrameBytes_ = static_cast<int64_t>(vbrHeader.Frames) * bytesPerFrame_;
     frameLength_ = values.FrameLength;
     bitrate_ = values.Bitrate;
     totalBytes_ = values.TotalBytes;
@@ -343,6 +345,7 @@ void TMP3Player::Close() {
         positionMs_ = 0;
         bytesPerFrame_ = 0;
         totalBytes_ = 0;
+        everyFrameBytes_ = 0;
         gaplessBegin_ = 0;
         gaplessEnd_ = 0;
     }
@@ -386,14 +389,16 @@ void TMP3Player::Play() {
     if (!(Commands() & CommandBit(mpcPlay))) return;
     try {
         SelectRoutines(FeaturesWithCapabilities(DetectProcessorFeatures(), usingCpuCapabilities_));
+        // Counted before the output opens: an error of the new device is this run's.
+        ++playRun_;
         {
             UiLock output(*this, outputLock_);
             AttachPositionNotifier();
             soundOut_.SetOutputFileName(outputFileName_);
+            soundOut_.SetExpectedFileBytes(ExpectedPcmBytes());
             soundOut_.SetDeviceID(deviceId_);
             soundOut_.Open();
         }
-        ++playRun_;
         worker_.Event().SetEvent();
     } catch (...) {
         Stop();
@@ -490,6 +495,9 @@ void TMP3Player::MPMWatchEvent() {
     {
         TMPLockGuard decoder(decoderLock_);
         if (!run.IsSet()) return; // a Stop has switched the loop off
+        // Play counts the run before it sets the event, and Stop resets the event under this
+        // lock: while it is held, the run is the one this step belongs to.
+        stepRun_ = playRun_.load();
         if (pendingBytes_ == 0) {
             if (AtEndOfData()) {
                 PlayOutAndEnd();
@@ -613,7 +621,15 @@ int32_t TMP3Player::Position() {
 }
 
 int32_t TMP3Player::Duration() const {
-    return StreamDuration(sampleRate_, channels_, totalBytes_, bitrate_, dataLength_);
+    // Without gapless every frame plays whole, the encoder's delay and padding too.
+    const int64_t played = gapless_ || gaplessEnd_ <= 0 ? totalBytes_ : everyFrameBytes_;
+    return StreamDuration(sampleRate_, channels_, played, bitrate_, dataLength_);
+}
+
+int64_t TMP3Player::ExpectedPcmBytes() const {
+    const int32_t duration = Duration();
+    if (duration <= 0) return -1;
+    return static_cast<int64_t>(duration) * sampleRate_ * channels_ * 2 / 1000;
 }
 
 int32_t TMP3Player::ReaderPosition() {
@@ -653,16 +669,6 @@ void TMP3Player::Seek(int32_t milliseconds) {
     if (milliseconds < 0 || !(Commands() & CommandBit(mpcSeek))) return;
     {
         UiLock decoder(*this, decoderLock_);
-        UiLock output(*this, outputLock_);
-        soundOut_.SetOnPosition(nullptr);
-        const bool paused = status_ == mpsPaused;
-        soundOut_.Reset();
-        soundOut_.WaitDone();
-        pendingBytes_ = 0;
-        frameLength_ = 0;
-        playedBytes_ = 0;
-        positionMs_ = 0;
-        if (!noisySeek_) needsDecoderSetup_ = true;
         // In song time: the song starts inside the first frame when its delay is trimmed, so
         // the frames after it begin that delay earlier than their place in the stream.
         const int64_t delayBytes = gapless_ ? gaplessBegin_ * channels_ * 2 : 0;
@@ -671,32 +677,50 @@ void TMP3Player::Seek(int32_t milliseconds) {
         int64_t frame =
             target == 0 ? 0 : (target + delayBytes + bytesPerFrame_ - 1) / bytesPerFrame_;
         frame = std::min<int64_t>(frame, INT32_MAX);
+        // The frame is found before anything changes: a read error on the way leaves the
+        // player playing, or paused, where it was.
+        int32_t offset;
         {
             std::lock_guard table(seekTableMutex_);
-            const auto count = static_cast<int64_t>(seekTable_.size());
-            if (frame >= count) {
-                reader_.Seek(seekTable_.back(), msoFromBeginning);
-                if (!ScanFrame()) {
-                    frame = count - 1;
-                } else {
-                    while (static_cast<int64_t>(seekTable_.size()) <= frame) {
-                        const int32_t position = reader_.Position();
-                        if (!ScanFrame()) {
-                            frame = static_cast<int64_t>(seekTable_.size()) - 1;
-                            break;
-                        }
-                        seekTable_.push_back(position);
-                    }
-                }
+            const int32_t before = reader_.Position();
+            try {
+                frame = ReachFrame(frame);
+            } catch (...) {
+                reader_.Seek(before, msoFromBeginning);
+                throw;
             }
-            reader_.Seek(seekTable_[static_cast<size_t>(frame)], msoFromBeginning);
-            frameIndex_ = frame;
-            playedBytes_ = std::max<int64_t>(frame * bytesPerFrame_ - delayBytes, 0);
+            offset = seekTable_[static_cast<size_t>(frame)];
         }
-        if (paused) soundOut_.Pause();
+        UiLock output(*this, outputLock_);
+        soundOut_.SetOnPosition(nullptr);
+        soundOut_.Reset();
+        soundOut_.WaitDone();
+        reader_.Seek(offset, msoFromBeginning);
+        pendingBytes_ = 0;
+        frameLength_ = 0;
+        positionMs_ = 0;
+        if (!noisySeek_) needsDecoderSetup_ = true;
+        frameIndex_ = frame;
+        playedBytes_ = std::max<int64_t>(frame * bytesPerFrame_ - delayBytes, 0);
         AttachPositionNotifier();
+        if (status_ == mpsPaused) soundOut_.Pause();
     }
     messages_.PostOnce(MPM_CHANGEPOSITION);
+}
+
+// Called with the seek table locked. Walks the frames past the table's end until it holds
+// `frame`; returns the frame reached, the last one found when the stream ends first.
+int64_t TMP3Player::ReachFrame(int64_t frame) {
+    const auto count = static_cast<int64_t>(seekTable_.size());
+    if (frame < count) return frame;
+    reader_.Seek(seekTable_.back(), msoFromBeginning);
+    if (!ScanFrame()) return count - 1;
+    while (static_cast<int64_t>(seekTable_.size()) <= frame) {
+        const int32_t position = reader_.Position();
+        if (!ScanFrame()) return static_cast<int64_t>(seekTable_.size()) - 1;
+        seekTable_.push_back(position);
+    }
+    return frame;
 }
 
 // ---- Equaliser --------------------------------------------------------------------------
@@ -759,9 +783,10 @@ void TMP3Player::UpdateEqualizerGains() {
 
 // ---- Messages ---------------------------------------------------------------------------
 
-void TMP3Player::ForwardException(const std::exception_ptr& error, bool& handled) {
+void TMP3Player::ForwardException(const std::exception_ptr& error, bool& handled, uint32_t run) {
     auto notice = std::make_shared<ExceptionNotice>();
     notice->Error = error;
+    notice->Run = run;
     messages_.Post(MPM_EXCEPTION, 0, reinterpret_cast<intptr_t>(new ExceptionNoticeRef(notice)));
     WaitForAnyEvent({&notice->Handled, &shuttingDown_, &uiWaiting_}, kInfinite);
     handled = true;
@@ -771,35 +796,58 @@ void TMP3Player::HandleException(const TMPMessage& message) {
     const std::unique_ptr<ExceptionNoticeRef> owned(
         reinterpret_cast<ExceptionNoticeRef*>(message.LParam));
     const ExceptionNoticeRef& notice = *owned;
+    // The error of a run that has ended (stopped, or already failed: a worker that goes on
+    // may meet the same fault again) ends nothing, least of all the run started since.
+    const bool current = notice->Run == playRun_.load() && status_ != mpsStopped;
     try {
-        ShowApplicationException(notice->Error);
+        if (current) ShowApplicationException(notice->Error);
     } catch (...) {
         // The waiting thread goes on whether or not the display worked.
     }
     notice->Handled.SetEvent();
+    if (!current) return;
     endReason_ = merFailure;
-    try {
-        Stop();
-    } catch (...) {
-        ShowApplicationException(std::current_exception());
-    }
+    // A WAV file that the failure cut short is not the song.
+    soundOut_.AbandonFile();
+    Stop();
 }
 
 void TMP3Player::HandleEndOfStream(const TMPMessage& message) {
     // The notice of a run that has since been stopped and started again is stale.
     if (static_cast<uint32_t>(message.LParam) != playRun_.load()) return;
     endReason_ = merSuccessful;
-    if (reader_.Seekable())
-        Stop();
-    else
-        Close();
+    // Finishing a WAV file may fail (a full disk): the play then ends with that error.
+    try {
+        if (reader_.Seekable())
+            Stop();
+        else
+            Close();
+    } catch (...) {
+        endReason_ = merFailure;
+        throw;
+    }
 }
 
 void TMP3Player::Dispatch(TMPMessage& message) {
-    switch (message.Msg) {
-    case MPM_WATCHEVENT:
+    // The worker's step: what it raises goes to the worker's loop, which forwards it.
+    if (message.Msg == MPM_WATCHEVENT) {
         MPMWatchEvent();
-        break;
+        return;
+    }
+    // Nothing raised by a handler, or by the host's events inside one, may leave the host's
+    // message loop: it is shown as any error of the player is.
+    try {
+        DispatchMessage(message);
+    } catch (...) {
+        try {
+            ShowApplicationException(std::current_exception());
+        } catch (...) {
+        }
+    }
+}
+
+void TMP3Player::DispatchMessage(TMPMessage& message) {
+    switch (message.Msg) {
     case MPM_CHANGEPOSITION:
         if (processMessages_) processMessages_();
         messages_.RemovePending(MPM_CHANGEPOSITION);

@@ -187,6 +187,7 @@ private:
     struct ExceptionNotice {
         TMPSimpleEvent Handled;
         std::exception_ptr Error;
+        uint32_t Run = 0; // the play run that failed
     };
     using ExceptionNoticeRef = std::shared_ptr<ExceptionNotice>;
     // While the user-interface thread waits for one of the locks, or for the worker or the
@@ -220,7 +221,7 @@ private:
     void OpenStreamWithoutPlaying(TMPStream* stream, TMP3StreamOptions options);
     void ReadStreamLayout();
     void AssignStatus(TMP3PlayerStatus status);
-    void ForwardException(const std::exception_ptr& error, bool& handled);
+    void ForwardException(const std::exception_ptr& error, bool& handled, uint32_t run);
     void AttachPositionNotifier();
     void MPMWatchEvent();
     bool AtEndOfData() const;
@@ -229,9 +230,13 @@ private:
     void CheckReaderAttached() const;
     void PlayOutAndEnd();
     bool ScanFrame();
+    int64_t ReachFrame(int64_t frame);
+    // PCM bytes the stream should decode to; -1 when its length is unknown.
+    int64_t ExpectedPcmBytes() const;
     void UpdateEqualizerGains();
     void HandleException(const TMPMessage& message);
     void HandleEndOfStream(const TMPMessage& message);
+    void DispatchMessage(TMPMessage& message);
     static int32_t PaddingSlot(const TMP3FrameHeader& header);
     void KeepSongPart(uint8_t* pcm);
 
@@ -277,6 +282,7 @@ private:
     int32_t bitrate_ = 0;
     int32_t bytesPerFrame_ = 0;
     int64_t totalBytes_ = 0;
+    int64_t everyFrameBytes_ = 0; // PCM of every frame the information frame counts; 0 unknown
     int64_t gaplessBegin_ = 0;
     int64_t gaplessEnd_ = 0;
     int64_t frameIndex_ = 0; // of the next frame to decode, counted from the first audio frame
@@ -289,8 +295,11 @@ private:
     bool needsDecoderSetup_ = false;
     TMP3PlayerStatus status_ = mpsStopped;
     TMP3EndPlayReason endReason_ = merSuccessful;
-    // Counts the starts of playing, so that an end-of-data notice of an earlier run is ignored.
+    // Counts the starts of playing, so that an end-of-data or error notice of an earlier run is
+    // ignored.
     std::atomic<uint32_t> playRun_{0};
+    // The run of the worker's current step, for the errors it raises.
+    std::atomic<uint32_t> stepRun_{0};
 
     TMP3Info info_;
     TMPMessageQueue messages_{this};

@@ -77,6 +77,7 @@ std::string InfoValue(const TMP3InfoValues& lines, std::string_view name) {
 void TMP3Info::Clear() {
     reader_ = nullptr;
     foundTypes_ = 0;
+    id3v2Version_ = 0;
     fileName_.clear();
     audioStart_ = 0;
     audioLength_ = kUnknownLength;
@@ -206,6 +207,7 @@ bool TMP3Info::ReadId3v2() {
         if (!frames.Read(id3v2Values_)) return false;
         if (footer && !reader_->Skip(kId3v2HeaderBytes)) return false;
     }
+    id3v2Version_ = version;
     audioStart_ = reader_->Position();
     const int32_t tagBytes =
         size + kId3v2HeaderBytes + (readable && footer ? kId3v2HeaderBytes : 0);

@@ -63,6 +63,8 @@ public:
 
     TMPStreamReader* Reader() const { return reader_; }
     TMP3InfoType FoundTypes() const { return foundTypes_; }
+    // The major version of the ID3v2 tag found (2, 3 or 4 for 2.2 to 2.4); 0 without one.
+    int32_t ID3v2Version() const { return id3v2Version_; }
     const std::string& FileName() const { return fileName_; }
     int32_t AudioStart() const { return audioStart_; }
     int32_t AudioLength() const { return audioLength_; }
@@ -101,6 +103,7 @@ private:
 
     TMPStreamReader* reader_ = nullptr;
     TMP3InfoType foundTypes_ = 0;
+    int32_t id3v2Version_ = 0;
     std::string fileName_;
     int32_t audioStart_ = 0;
     int32_t audioLength_ = kUnknownLength;

@@ -4,10 +4,19 @@
 #include "tests/support/Reference.h"
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
 #include <string>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+#include <utmp.h>
 
 namespace pelbrisk {
 namespace {
@@ -231,7 +240,8 @@ TEST(CliPlay, DeviceChoiceStatusLinesAndTheNotice) {
     const auto mp3 = test::EncodeWithLame(test::MakeSignalWav(1.0, 44100, 2), "-b 128");
     const std::string play = "'" + Cli().string() + "' play ";
     const std::string twice = "'" + mp3.string() + "' '" + mp3.string() + "' </dev/null";
-    const CliRun onNull = RunCli(play + "--device null " + twice, dir);
+    // --device wins over PELBRISK_AUDIO, even over a value that names nothing.
+    const CliRun onNull = RunCli("PELBRISK_AUDIO=speakers " + play + "--device null " + twice, dir);
     EXPECT_EQ(onNull.Status, 0) << onNull.Err;
     EXPECT_EQ(onNull.Err.find('\r'), std::string::npos) << "no redrawn line into a file";
     EXPECT_EQ(std::count(onNull.Err.begin(), onNull.Err.end(), '\n'), 2) << onNull.Err;
@@ -265,6 +275,139 @@ TEST(CliPlay, EveryArrowPressCounts) {
         Cli().string() + "' play --device null '" + mp3.string() + "'\" /dev/null");
     EXPECT_NE(output.find("0:15 / 0:30"), std::string::npos) << output;
     EXPECT_EQ(output.find("0:05 / 0:30"), std::string::npos) << output;
+}
+
+// The output is created afresh: an output that is the input, by whatever name, is refused before
+// anything is written.
+TEST(CliDecode, RefusesAnOutputThatIsItsInputByAnyName) {
+    REQUIRE_CLI();
+    test::TempDir dir;
+    const auto song = dir / "song.mp3";
+    std::filesystem::copy_file(test::EncodeWithLame(test::MakeSignalWav(1.0, 44100, 2), "-b 128"),
+                               song);
+    const auto bytes = test::ReadFileBytes(song);
+    std::filesystem::create_symlink(song, dir / "link.wav");
+    std::filesystem::create_hard_link(song, dir / "hard.wav");
+    const std::string decode = "'" + Cli().string() + "' decode ";
+    const std::string in = "'" + song.string() + "'";
+    for (const std::string& arguments :
+         {in + " -o " + in, in + " -o '" + (dir / "." / "song.mp3").string() + "'",
+          in + " -o '" + (dir / "link.wav").string() + "'",
+          in + " -o '" + (dir / "hard.wav").string() + "'", "- -o " + in + " <" + in}) {
+        const CliRun run = RunCli(decode + arguments, dir);
+        EXPECT_EQ(run.Status, 1) << arguments;
+        EXPECT_NE(run.Err.find("are the same file"), std::string::npos) << run.Err;
+        EXPECT_TRUE(test::ReadFileBytes(song) == bytes) << arguments;
+    }
+}
+
+// A file-size limit (ulimit -f) met by the data, or by the last bytes that only finishing the
+// file writes out: the error is said once, the status is 1, and no shorter WAV is left behind to
+// pass for the song.
+TEST(CliDecode, AWavThatCannotBeWrittenWholeIsRemoved) {
+    REQUIRE_CLI();
+    if (!test::ToolAvailable("prlimit")) GTEST_SKIP() << "prlimit (util-linux) sets the limit";
+    test::TempDir dir;
+    const auto mp3 = test::EncodeWithLame(test::MakeSignalWav(3.0, 44100, 2), "-b 128");
+    const std::string out = (dir / "out.wav").string();
+    const std::string decode =
+        "'" + Cli().string() + "' decode '" + mp3.string() + "' -o '" + out + "'";
+    ASSERT_EQ(RunCli(decode, dir).Status, 0);
+    const auto whole = std::filesystem::file_size(out);
+    for (const auto limit : {whole / 2, whole - 1}) {
+        const CliRun run = RunCli("prlimit --fsize=" + std::to_string(limit) + " " + decode, dir);
+        EXPECT_EQ(run.Status, 1) << limit;
+        EXPECT_EQ(run.Err, "pelbrisk-cli: " + out +
+                               ": File too large\npelbrisk-cli: removed the "
+                               "unfinished " +
+                               out + "\n")
+            << limit;
+        EXPECT_FALSE(std::filesystem::exists(out)) << limit;
+    }
+}
+
+// Each command tells its own usage; an unknown option is named, never opened as a file.
+TEST(Cli, EachCommandHasItsHelpAndNamesAnUnknownOption) {
+    REQUIRE_CLI();
+    test::TempDir dir;
+    const auto mp3 = test::EncodeWithLame(test::MakeSignalWav(1.0, 44100, 2), "-b 128");
+    for (const std::string command : {"info", "decode", "play"}) {
+        const std::string run = "'" + Cli().string() + "' " + command;
+        const CliRun help = RunCli(run + " --help", dir);
+        EXPECT_EQ(help.Status, 0) << command;
+        EXPECT_EQ(help.Out.rfind("usage: pelbrisk-cli " + command + " ", 0), 0u) << help.Out;
+        const CliRun wrong =
+            RunCli(run + " --bogus '" + mp3.string() + "' -o x.wav </dev/null", dir);
+        EXPECT_EQ(wrong.Status, 2) << command;
+        EXPECT_EQ(wrong.Err.rfind("pelbrisk-cli " + command + ": unknown option --bogus\n", 0), 0u)
+            << wrong.Err;
+    }
+}
+
+// Ctrl+C, SIGTERM and SIGHUP on a terminal: play stops, gives the terminal back its mode and
+// exits with the shell's status for the signal. The terminal is a pseudo-terminal whose other
+// end the test holds.
+TEST(CliPlay, ASignalRestoresTheTerminalAndExitsWithItsStatus) {
+    REQUIRE_CLI();
+    const auto mp3 = test::EncodeWithLame(test::MakeSignalWav(30.0, 44100, 2), "-b 128");
+    const std::string cli = Cli().string();
+    struct Stop {
+        const char* Name;
+        int Signal;
+        bool FromKeyboard;
+    };
+    for (const Stop stop : {Stop{"Ctrl+C", SIGINT, true}, Stop{"SIGTERM", SIGTERM, false},
+                            Stop{"SIGHUP", SIGHUP, false}}) {
+        SCOPED_TRACE(stop.Name);
+        int master = -1;
+        int terminal = -1;
+        ASSERT_EQ(openpty(&master, &terminal, nullptr, nullptr, nullptr), 0);
+        const pid_t child = fork();
+        if (child == 0) {
+            login_tty(terminal);
+            execl(cli.c_str(), cli.c_str(), "play", "--device", "null", mp3.c_str(), nullptr);
+            _exit(127);
+        }
+        termios mode{};
+        std::string shown;
+        // Reads what the player draws, so that it never blocks on a full terminal.
+        auto readFor = [&](std::chrono::milliseconds limit, const std::function<bool()>& done) {
+            const auto deadline = std::chrono::steady_clock::now() + limit;
+            bool reached = false;
+            while (!(reached = done()) && std::chrono::steady_clock::now() < deadline) {
+                pollfd ready{master, POLLIN, 0};
+                char bytes[512];
+                if (poll(&ready, 1, 20) > 0) {
+                    const ssize_t got = read(master, bytes, sizeof bytes);
+                    if (got > 0) shown.append(bytes, static_cast<size_t>(got));
+                }
+            }
+            return reached;
+        };
+        EXPECT_TRUE(readFor(std::chrono::seconds(20), [&] {
+            return shown.find(" / 0:30") != std::string::npos;
+        })) << shown;
+        tcgetattr(terminal, &mode);
+        EXPECT_EQ(mode.c_lflag & (ICANON | ECHO), 0u) << "raw while playing";
+        if (stop.FromKeyboard)
+            EXPECT_EQ(write(master, "\x03", 1), 1);
+        else
+            kill(child, stop.Signal);
+        int status = 0;
+        EXPECT_TRUE(readFor(std::chrono::seconds(5), [&] {
+            return waitpid(child, &status, WNOHANG) == child;
+        })) << "it ends at once";
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + stop.Signal)
+            << std::hex << status;
+        tcgetattr(terminal, &mode);
+        EXPECT_EQ(mode.c_lflag & (ICANON | ECHO), static_cast<tcflag_t>(ICANON | ECHO));
+        if (waitpid(child, &status, WNOHANG) == 0) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+        }
+        close(master);
+        close(terminal);
+    }
 }
 
 } // namespace

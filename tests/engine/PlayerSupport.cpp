@@ -91,11 +91,17 @@ std::vector<uint8_t> WavPcm(const std::filesystem::path& wav) {
         return uint32_t(bytes[at]) | uint32_t(bytes[at + 1]) << 8 | uint32_t(bytes[at + 2]) << 16 |
                uint32_t(bytes[at + 3]) << 24;
     };
-    EXPECT_GE(bytes.size(), 44u);
-    if (bytes.size() < 44) return {};
+    // The data chunk follows "fmt " and, in a file that might have grown past 4 GiB, a JUNK
+    // chunk that holds the room for an RF64 header.
+    size_t data = 12;
+    while (data + 8 <= bytes.size() &&
+           std::string(bytes.begin() + data, bytes.begin() + data + 4) != "data")
+        data += 8 + word(data + 4);
+    EXPECT_LE(data + 8, bytes.size()) << wav << " has no data chunk";
+    if (data + 8 > bytes.size()) return {};
     EXPECT_EQ(word(4), bytes.size() - 8) << wav;
-    EXPECT_EQ(word(40), bytes.size() - 44) << wav;
-    return std::vector<uint8_t>(bytes.begin() + 44, bytes.end());
+    EXPECT_EQ(word(data + 4), bytes.size() - data - 8) << wav;
+    return std::vector<uint8_t>(bytes.begin() + static_cast<std::ptrdiff_t>(data) + 8, bytes.end());
 }
 
 void PlayerLog::Attach(TMP3Player& player) {
@@ -112,6 +118,22 @@ void PlayerLog::Attach(TMP3Player& player) {
         ++Positions;
         Order.push_back('p');
     };
+}
+
+ShownErrors::ShownErrors() {
+    SetApplicationExceptionDisplay([this](const std::exception_ptr& error) {
+        std::lock_guard lock(mutex_);
+        texts_.push_back(ExceptionText(error));
+    });
+}
+
+ShownErrors::~ShownErrors() {
+    SetApplicationExceptionDisplay(nullptr);
+}
+
+std::vector<std::string> ShownErrors::Texts() {
+    std::lock_guard lock(mutex_);
+    return texts_;
 }
 
 bool PumpUntil(TMP3Player& player, const std::function<bool()>& condition,

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <mutex>
+#include <string>
 #include <vector>
 
 namespace pelbrisk::test {
@@ -35,6 +37,20 @@ struct PlayerLog {
     std::vector<TMP3EndPlayReason> EndReasons;
     std::vector<char> Order; // 's' status, 'e' end of play, 'p' position
     int Positions = 0;
+};
+
+// Collects what the application would show, while it lives.
+class ShownErrors {
+public:
+    ShownErrors();
+    ~ShownErrors();
+    ShownErrors(const ShownErrors&) = delete;
+    ShownErrors& operator=(const ShownErrors&) = delete;
+    std::vector<std::string> Texts();
+
+private:
+    std::mutex mutex_;
+    std::vector<std::string> texts_;
 };
 
 // Pumps the player's messages on this thread, as a host's user-interface loop does, until the

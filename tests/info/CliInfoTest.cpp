@@ -2,6 +2,7 @@
 #include "tests/support/Media.h"
 #include "tests/support/Paths.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -46,10 +47,16 @@ TEST(CliInfo, JsonDescribesEachFileAndNamesTheOnesThatAreNotMpegAudio) {
     EXPECT_EQ(run.Status, 1);
     EXPECT_EQ(run.Err,
               "pelbrisk-cli: " + (dir / "noise.mp3").string() + ": unknown MPEG Audio format.\n");
-    // Several files make one array, of the files shown.
+    // Several files make one array with an element for each, a file that failed too.
     const auto shown = nlohmann::json::parse(run.Out);
     ASSERT_TRUE(shown.is_array());
-    ASSERT_EQ(shown.size(), 1u);
+    ASSERT_EQ(shown.size(), 2u);
+    const nlohmann::json failed = {{"file", (dir / "noise.mp3").string()},
+                                   {"error", "unknown MPEG Audio format."}};
+    EXPECT_EQ(shown[1], failed);
+    EXPECT_EQ(nlohmann::json::parse(
+                  RunCli("info --json '" + (dir / "noise.mp3").string() + "'", dir).Out),
+              failed);
     const auto& json = shown[0];
     EXPECT_EQ(json["file"], vbr.string());
     EXPECT_EQ(json["tags"], nlohmann::json::array({"ID3v2", "ID3v1"}));
@@ -104,6 +111,54 @@ TEST(CliInfo, TextShowsTagLinesAndFallsBackToTheFileName) {
     const CliRun usage = RunCli("info", dir);
     EXPECT_EQ(usage.Status, 2);
     EXPECT_EQ(RunCli("bogus", dir).Status, 2);
+}
+
+// A tag's control characters (ESC [2J, which clears the screen, a C1 CSI, a bell) never reach
+// the terminal from info or from play's status line, which takes the title from the stream's own
+// tag on standard input too.
+TEST(CliInfo, TagTextReachesTheTerminalWithoutControlCharacters) {
+    REQUIRE_CLI();
+    test::TempDir dir;
+    test::Bytes file = test::Id3v2Tag(test::Latin1TextFrame("TIT2", "A\x1b[2J\x9b\x07Z"));
+    test::Append(file, test::Mpeg1Frames(8));
+    const std::string path = (dir / "tagged.mp3").string();
+    test::WriteFileBytes(path, file);
+    for (const std::string& arguments :
+         {"info '" + path + "'", "play --device null '" + path + "' </dev/null",
+          "play --device null - <'" + path + "'"}) {
+        const CliRun run = RunCli(arguments, dir);
+        EXPECT_EQ(run.Status, 0) << arguments;
+        const std::string all = run.Out + run.Err;
+        EXPECT_NE(all.find("A\uFFFD[2J\uFFFD\uFFFDZ"), std::string::npos)
+            << arguments << ": " << all;
+        EXPECT_TRUE(std::none_of(all.begin(), all.end(), [](char c) {
+            return (c >= 0 && c < 0x20 && c != '\n') || c == 0x7F;
+        })) << all;
+        EXPECT_EQ(all.find("\xC2\x9B"), std::string::npos) << all;
+    }
+}
+
+TEST(CliInfo, NamesTheId3v2VersionRead) {
+    REQUIRE_CLI();
+    test::TempDir dir;
+    const test::Bytes title{0, 'T', 'i'};
+    const std::pair<int, test::Bytes> tags[] = {
+        {2, test::Id3v2Tag(test::Id3v22Frame("TT2", title), 2)},
+        {3, test::Id3v2Tag(test::Id3v2Frame("TIT2", title), 3)},
+        {4, test::Id3v2Tag(test::Id3v24Frame("TIT2", title), 4)}};
+    for (const auto& [version, tag] : tags) {
+        test::Bytes file = tag;
+        test::Append(file, test::Mpeg1Frames(4));
+        const std::string path = (dir / "tagged.mp3").string();
+        test::WriteFileBytes(path, file);
+        const std::string name = "2." + std::to_string(version);
+        const CliRun text = RunCli("info '" + path + "'", dir);
+        EXPECT_NE(text.Out.find("tags:          ID3v" + name + "\n"), std::string::npos)
+            << text.Out;
+        EXPECT_EQ(
+            nlohmann::json::parse(RunCli("info --json '" + path + "'", dir).Out)["id3v2Version"],
+            name);
+    }
 }
 
 } // namespace
