@@ -9,19 +9,12 @@
 
 #include <algorithm>
 #include <chrono>
-#include <csignal>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace pelbrisk {
 namespace {
@@ -51,67 +44,30 @@ fs::path Song(double seconds, const std::string& lameArguments = "-b 128") {
     return test::EncodeWithLame(test::MakeSignalWav(seconds, 44100, 2), lameArguments);
 }
 
-// A program started in the background with ALSA routed by `alsaConfig` (and PELBRISK_AUDIO set
-// when `audio` is not empty), its standard error kept in a file.
+// pelbrisk-cli or mpg123 started in the background with ALSA routed by `alsaConfig` (and
+// PELBRISK_AUDIO set when `audio` is not empty), its standard error kept.
 class TRun {
 public:
     TRun(const std::vector<std::string>& command, const fs::path& alsaConfig,
          const std::string& audio = "")
-        : errors_(dir_ / "errors.txt"), start_(Clock::now()) {
-        std::vector<std::string> variables;
-        for (char** entry = environ; *entry != nullptr; ++entry) {
-            const std::string variable = *entry;
-            if (variable.rfind("ALSA_CONFIG_PATH=", 0) != 0 &&
-                variable.rfind("PELBRISK_AUDIO=", 0) != 0)
-                variables.push_back(variable);
-        }
-        variables.push_back("ALSA_CONFIG_PATH=" + alsaConfig.string());
-        if (!audio.empty()) variables.push_back("PELBRISK_AUDIO=" + audio);
-        std::vector<char*> environment;
-        for (std::string& variable : variables)
-            environment.push_back(variable.data());
-        environment.push_back(nullptr);
-        std::vector<std::string> words = command;
-        std::vector<char*> arguments;
-        for (std::string& word : words)
-            arguments.push_back(word.data());
-        arguments.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errors_.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (posix_spawnp(&pid_, arguments[0], &actions, nullptr, arguments.data(),
-                         environment.data()) != 0)
-            pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    ~TRun() { Wait(0ms); }
-    TRun(const TRun&) = delete;
-    TRun& operator=(const TRun&) = delete;
+        : start_(Clock::now()),
+          process_(command, {"ALSA_CONFIG_PATH=", "PELBRISK_AUDIO="},
+                   audio.empty()
+                       ? std::vector<std::string>{"ALSA_CONFIG_PATH=" + alsaConfig.string()}
+                       : std::vector<std::string>{"ALSA_CONFIG_PATH=" + alsaConfig.string(),
+                                                  "PELBRISK_AUDIO=" + audio},
+                   dir_ / "errors.txt") {}
 
-    pid_t Pid() const { return pid_; }
-    bool Running() { return pid_ > 0 && waitpid(pid_, &status_, WNOHANG) == 0; }
-    // The exit status, or -1 when the program had to be killed after `limit`.
+    pid_t Pid() const { return process_.Pid(); }
+    bool Running() { return process_.Running(); }
     int Wait(std::chrono::milliseconds limit) {
-        const auto until = Clock::now() + limit;
-        while (Running() && Clock::now() < until)
-            std::this_thread::sleep_for(10ms);
-        if (pid_ > 0) {
-            if (Running()) {
-                kill(pid_, SIGKILL);
-                waitpid(pid_, nullptr, 0);
-                status_ = -1;
-            }
-            end_ = Clock::now();
-            pid_ = -1;
-        }
-        return status_ >= 0 && WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
+        const int status = process_.Wait(limit);
+        end_ = Clock::now();
+        return status;
     }
     double Seconds() const { return std::chrono::duration<double>(end_ - start_).count(); }
     std::string Errors() const {
-        const auto bytes = test::ReadFileBytes(errors_);
+        const auto bytes = test::ReadFileBytes(dir_ / "errors.txt");
         return {bytes.begin(), bytes.end()};
     }
     // The lines the program said as itself, errors and notices.
@@ -126,11 +82,9 @@ public:
 
 private:
     test::TempDir dir_;
-    fs::path errors_;
-    pid_t pid_ = -1;
-    int status_ = 0;
     Clock::time_point start_;
     Clock::time_point end_;
+    test::TChildProcess process_;
 };
 
 // Each song used to end with "the sound device stopped playing" on a sound server: its stream

@@ -7,14 +7,8 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
-#include <fcntl.h>
 #include <fstream>
-#include <sys/prctl.h>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
-
-extern char** environ;
 
 namespace pelbrisk::test {
 
@@ -25,27 +19,6 @@ namespace {
 
 constexpr auto kStartLimit = 20s;
 constexpr const char* kSinkName = "pelbrisk-test-sink";
-
-// The variables that would lead the server, or a client, anywhere but here.
-bool RoutesElsewhere(const std::string& entry) {
-    for (const char* name :
-         {"XDG_RUNTIME_DIR=", "XDG_CONFIG_HOME=", "XDG_STATE_HOME=", "DBUS_SESSION_BUS_ADDRESS=",
-          "PIPEWIRE_", "PULSE_", "ALSA_CONFIG_PATH="})
-        if (entry.rfind(name, 0) == 0) return true;
-    return false;
-}
-
-void EndProcess(pid_t pid) {
-    if (pid <= 0) return;
-    kill(pid, SIGCONT);
-    kill(pid, SIGTERM);
-    for (int i = 0; i < 100; ++i) {
-        if (waitpid(pid, nullptr, WNOHANG) == pid) return;
-        std::this_thread::sleep_for(20ms);
-    }
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-}
 
 std::string AlsaText(TSoundRoute route, const fs::path& runtime) {
     std::string text = "</usr/share/alsa/alsa.conf>\npcm.!default {\n";
@@ -82,11 +55,6 @@ TSoundServer::TSoundServer() {
     Start();
 }
 
-TSoundServer::~TSoundServer() {
-    Kill();
-    EndProcess(bus_);
-}
-
 fs::path TSoundServer::AlsaConfig(TSoundRoute route) const {
     return dir_ / (route == TSoundRoute::PipeWire ? "asound-pipewire.conf" : "asound-pulse.conf");
 }
@@ -112,10 +80,8 @@ bool TSoundServer::Start() {
     return problem_.empty();
 }
 
+// Each process is killed as it goes.
 void TSoundServer::Kill() {
-    Signal(SIGKILL);
-    for (pid_t pid : server_)
-        waitpid(pid, nullptr, 0);
     server_.clear();
 }
 
@@ -128,50 +94,23 @@ void TSoundServer::Thaw() {
 }
 
 void TSoundServer::Signal(int signal) const {
-    for (pid_t pid : server_)
-        kill(pid, signal);
+    for (const auto& process : server_)
+        process->Signal(signal);
 }
 
-std::string TSoundServer::Environment() const {
-    return "env -u PIPEWIRE_RUNTIME_DIR -u PIPEWIRE_REMOTE XDG_RUNTIME_DIR='" +
-           (dir_ / "run").string() + "' ";
-}
-
-pid_t TSoundServer::Spawn(const std::vector<std::string>& command, const std::string& log) const {
-    // Everything the child needs is made before the fork: after it, only system calls.
-    std::vector<std::string> variables;
-    for (char** entry = environ; *entry != nullptr; ++entry)
-        if (!RoutesElsewhere(*entry)) variables.emplace_back(*entry);
-    variables.push_back("XDG_RUNTIME_DIR=" + (dir_ / "run").string());
-    variables.push_back("XDG_CONFIG_HOME=" + (SourceDir() / "tests/support/sound-server").string());
-    variables.push_back("XDG_STATE_HOME=" + (dir_ / "state").string());
-    variables.push_back("DBUS_SESSION_BUS_ADDRESS=unix:path=" + (dir_ / "run" / "bus").string());
-    std::vector<char*> environment;
-    for (std::string& variable : variables)
-        environment.push_back(variable.data());
-    environment.push_back(nullptr);
-    std::vector<std::string> words = command;
-    std::vector<char*> arguments;
-    for (std::string& word : words)
-        arguments.push_back(word.data());
-    arguments.push_back(nullptr);
-    const std::string logPath = (dir_ / log).string();
-    const pid_t parent = getpid();
-
-    const pid_t pid = fork();
-    if (pid != 0) return pid;
-    // Dies with the test, also when the test is killed.
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (getppid() != parent) _exit(127);
-    const int output = open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-    if (output >= 0) {
-        dup2(output, STDOUT_FILENO);
-        dup2(output, STDERR_FILENO);
-    }
-    const int nothing = open("/dev/null", O_RDONLY | O_CLOEXEC);
-    if (nothing >= 0) dup2(nothing, STDIN_FILENO);
-    execvpe(arguments[0], arguments.data(), environment.data());
-    _exit(127);
+// The server, and a client of it, see only this server.
+std::unique_ptr<TChildProcess> TSoundServer::Spawn(const std::vector<std::string>& command,
+                                                   const std::string& log) const {
+    return std::make_unique<TChildProcess>(
+        command,
+        std::vector<std::string>{"XDG_", "DBUS_SESSION_BUS_ADDRESS=", "PIPEWIRE_", "PULSE_",
+                                 "ALSA_CONFIG_PATH="},
+        std::vector<std::string>{
+            "XDG_RUNTIME_DIR=" + (dir_ / "run").string(),
+            "XDG_CONFIG_HOME=" + (SourceDir() / "tests/support/sound-server").string(),
+            "XDG_STATE_HOME=" + (dir_ / "state").string(),
+            "DBUS_SESSION_BUS_ADDRESS=unix:path=" + (dir_ / "run" / "bus").string()},
+        dir_ / log);
 }
 
 bool TSoundServer::WaitForPath(const fs::path& path) const {
@@ -188,8 +127,9 @@ bool TSoundServer::WaitForDefaultSink() const {
     const auto limit = std::chrono::steady_clock::now() + kStartLimit;
     while (std::chrono::steady_clock::now() < limit) {
         try {
-            if (RunTool(Environment() + "wpctl inspect @DEFAULT_AUDIO_SINK@").find(kSinkName) !=
-                std::string::npos)
+            if (RunTool("env -u PIPEWIRE_RUNTIME_DIR -u PIPEWIRE_REMOTE XDG_RUNTIME_DIR='" +
+                        (dir_ / "run").string() + "' wpctl inspect @DEFAULT_AUDIO_SINK@")
+                    .find(kSinkName) != std::string::npos)
                 return true;
         } catch (const std::exception&) {
             // Not chosen yet.
@@ -199,11 +139,11 @@ bool TSoundServer::WaitForDefaultSink() const {
     return false;
 }
 
-TSoundServer::TRecording::TRecording(const TSoundServer& server, const fs::path& wav) {
-    pid_ = server.Spawn({"pw-record", "--target", kSinkName, "-P", "{ stream.capture.sink=true }",
-                         "--rate", "44100", "--channels", "2", "--format", "s16", wav.string()},
-                        "pw-record.log");
-}
+TSoundServer::TRecording::TRecording(const TSoundServer& server, const fs::path& wav)
+    : recorder_(
+          server.Spawn({"pw-record", "--target", kSinkName, "-P", "{ stream.capture.sink=true }",
+                        "--rate", "44100", "--channels", "2", "--format", "s16", wav.string()},
+                       "pw-record.log")) {}
 
 TSoundServer::TRecording::~TRecording() {
     Stop();
@@ -211,10 +151,8 @@ TSoundServer::TRecording::~TRecording() {
 
 // pw-record finishes its WAV header when interrupted.
 void TSoundServer::TRecording::Stop() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGINT);
-    waitpid(pid_, nullptr, 0);
-    pid_ = -1;
+    recorder_->Signal(SIGINT);
+    recorder_->Wait(5s);
 }
 
 TLoudness Loudness(const fs::path& wav) {

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "tests/support/ChildProcess.h"
 #include "tests/support/Media.h"
 #include "tests/support/Paths.h"
 
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -22,7 +24,6 @@ enum class TSoundRoute { PipeWire, Pulse };
 class TSoundServer {
 public:
     TSoundServer();
-    ~TSoundServer();
     TSoundServer(const TSoundServer&) = delete;
     TSoundServer& operator=(const TSoundServer&) = delete;
 
@@ -50,20 +51,20 @@ public:
         void Stop();
 
     private:
-        pid_t pid_ = -1;
+        std::unique_ptr<TChildProcess> recorder_;
     };
 
 private:
-    pid_t Spawn(const std::vector<std::string>& command, const std::string& log) const;
+    std::unique_ptr<TChildProcess> Spawn(const std::vector<std::string>& command,
+                                         const std::string& log) const;
     bool WaitForPath(const std::filesystem::path& path) const;
     bool WaitForDefaultSink() const;
     void Signal(int signal) const;
-    std::string Environment() const;
 
     TempDir dir_;
     std::string problem_;
-    pid_t bus_ = -1;
-    std::vector<pid_t> server_;
+    std::unique_ptr<TChildProcess> bus_;
+    std::vector<std::unique_ptr<TChildProcess>> server_;
 };
 
 // Seconds of the recording's left channel that are loud, and in how many stretches: what the
