@@ -9,7 +9,8 @@ namespace pelbrisk::cli {
 
 using TArguments = std::vector<std::string>;
 
-// info [--json] [--frames] FILE...: the stream information of each file ("-" is standard input).
+// info [--json] [--frames] [--tag-code-page NAME] FILE...: the stream information of each file
+// ("-" is standard input); tags without audio show too, and fail the run.
 int RunInfo(const TArguments& arguments);
 // decode FILE -o OUT.wav [--full-band] [--no-gapless]: the PCM of the play loop into a WAV file,
 // at full speed.

@@ -1,5 +1,6 @@
 #include "cli/Commands.h"
 #include "info/StreamProbe.h"
+#include "info/TextConversion.h"
 #include "stream/Errors.h"
 #include "stream/Stream.h"
 
@@ -49,9 +50,11 @@ std::string TagKinds(TMP3InfoType types, const char* separator) {
 
 // Where the duration comes from, for the reader to judge it.
 std::string DurationSource(const TMP3StreamProbe& probe) {
-    if (probe.Values.TotalBytes > 0) {
+    // A LAME tag may time a song of no samples.
+    const bool lameTag = probe.Values.Gapless.Begin > 0;
+    if (probe.Values.TotalBytes > 0 || lameTag) {
         std::string source = std::string("the ") + VbrKindName(probe.VbrHeader.Kind) + " frame";
-        if (probe.Values.GaplessEnd > 0) source += " and its LAME tag";
+        if (lameTag) source += " and its LAME tag";
         return source;
     }
     if (probe.Duration > 0) return "the bit rate";
@@ -123,11 +126,28 @@ struct TFileReport {
     TMP3Info Info;
     TMP3StreamProbe Probe;
     bool Seekable = true;
+    bool Audio = true; // false for a file of tags without MPEG audio behind them
 };
 
 std::string Title(const TFileReport& report) {
     const std::string title = report.Info.Title();
     return title.empty() ? BaseName(report.Path) : title;
+}
+
+void PrintTagValues(const TFileReport& report) {
+    const TMP3Info& info = report.Info;
+    std::printf("  title:         %s\n", Title(report).c_str());
+    std::printf("  artist:        %s\n", info.Artist().c_str());
+    std::printf("  album:         %s\n", info.Album().c_str());
+    const std::pair<const char*, const TMP3InfoValues*> lists[] = {
+        {"ID3v2", &info.ID3v2Values()},
+        {"ID3v1", &info.ID3v1Values()},
+        {"RIFF", &info.RiffValues()},
+        {"Lyrics3", &info.LyricsValues()},
+        {"APE", &info.ApeValues()}};
+    for (const auto& [name, lines] : lists)
+        for (const std::string& line : *lines)
+            std::printf("  %-8s %s\n", name, line.c_str());
 }
 
 void PrintText(const TFileReport& report, bool walked) {
@@ -136,6 +156,11 @@ void PrintText(const TFileReport& report, bool walked) {
     const std::string kinds = TagKinds(info.FoundTypes(), ", ");
     std::printf("%s\n", report.Path.c_str());
     std::printf("  tags:          %s\n", kinds.empty() ? "none" : kinds.c_str());
+    if (!report.Audio) {
+        std::printf("  audio data:    none found\n");
+        PrintTagValues(report);
+        return;
+    }
     if (probe.Values.DataLength == TMP3Info::kUnknownLength)
         std::printf("  audio data:    from %d, length unknown\n", probe.Values.DataStart);
     else
@@ -159,18 +184,7 @@ void PrintText(const TFileReport& report, bool walked) {
     std::printf("  duration:      %d ms (%d:%02d.%03d), from %s\n", probe.Duration,
                 probe.Duration / 60000, probe.Duration / 1000 % 60, probe.Duration % 1000,
                 DurationSource(probe).c_str());
-    std::printf("  title:         %s\n", Title(report).c_str());
-    std::printf("  artist:        %s\n", info.Artist().c_str());
-    std::printf("  album:         %s\n", info.Album().c_str());
-    const std::pair<const char*, const TMP3InfoValues*> lists[] = {
-        {"ID3v2", &info.ID3v2Values()},
-        {"ID3v1", &info.ID3v1Values()},
-        {"RIFF", &info.RiffValues()},
-        {"Lyrics3", &info.LyricsValues()},
-        {"APE", &info.ApeValues()}};
-    for (const auto& [name, lines] : lists)
-        for (const std::string& line : *lines)
-            std::printf("  %-8s %s\n", name, line.c_str());
+    PrintTagValues(report);
 }
 
 std::string LameTagJson(const TMP3VbrHeader& header) {
@@ -180,6 +194,19 @@ std::string LameTagJson(const TMP3VbrHeader& header) {
            ",\"padding\":" + std::to_string(header.EncoderPadding);
 }
 
+std::string TagValuesJson(const TFileReport& report) {
+    const TMP3Info& info = report.Info;
+    std::string out = ",\"title\":" + JsonString(Title(report));
+    out += ",\"artist\":" + JsonString(info.Artist());
+    out += ",\"album\":" + JsonString(info.Album());
+    out += ",\"id3v2\":" + JsonLines(info.ID3v2Values());
+    out += ",\"id3v1\":" + JsonLines(info.ID3v1Values());
+    out += ",\"riff\":" + JsonLines(info.RiffValues());
+    out += ",\"lyrics3\":" + JsonLines(info.LyricsValues());
+    out += ",\"ape\":" + JsonLines(info.ApeValues());
+    return out;
+}
+
 void PrintJson(const TFileReport& report, bool walked) {
     const TMP3Info& info = report.Info;
     const TMP3StreamProbe& probe = report.Probe;
@@ -187,7 +214,13 @@ void PrintJson(const TFileReport& report, bool walked) {
     out += ",\"tags\":[";
     const std::string kinds = TagKinds(info.FoundTypes(), "\",\"");
     if (!kinds.empty()) out += "\"" + kinds + "\"";
-    out += "],\"audioStart\":" + std::to_string(probe.Values.DataStart);
+    out += "]";
+    if (!report.Audio) {
+        std::printf("%s,\"error\":%s%s}\n", out.c_str(), JsonString(kUnknownFormatText).c_str(),
+                    TagValuesJson(report).c_str());
+        return;
+    }
+    out += ",\"audioStart\":" + std::to_string(probe.Values.DataStart);
     out += ",\"audioLength\":";
     out += probe.Values.DataLength == TMP3Info::kUnknownLength
                ? "null"
@@ -210,14 +243,7 @@ void PrintJson(const TFileReport& report, bool walked) {
                LameTagJson(probe.VbrHeader) + "}";
     if (walked) out += ",\"audioFrames\":" + std::to_string(probe.WalkedFrames);
     out += ",\"durationMs\":" + std::to_string(probe.Duration);
-    out += ",\"title\":" + JsonString(Title(report));
-    out += ",\"artist\":" + JsonString(info.Artist());
-    out += ",\"album\":" + JsonString(info.Album());
-    out += ",\"id3v2\":" + JsonLines(info.ID3v2Values());
-    out += ",\"id3v1\":" + JsonLines(info.ID3v1Values());
-    out += ",\"riff\":" + JsonLines(info.RiffValues());
-    out += ",\"lyrics3\":" + JsonLines(info.LyricsValues());
-    out += ",\"ape\":" + JsonLines(info.ApeValues());
+    out += TagValuesJson(report);
     std::printf("%s}\n", out.c_str());
 }
 
@@ -235,9 +261,10 @@ bool ShowFile(const std::string& path, TInfoOptions& options) {
         }
         TMPStreamReader reader(TMP3Info::kFileReaderCapacity);
         reader.Attach(stream.get(), report->Seekable);
-        if (!ProbeStream(reader, report->Info, report->Probe, options.WalkFrames))
-            throw EMP3Error(kUnknownFormatText);
+        report->Audio = ProbeStream(reader, report->Info, report->Probe, options.WalkFrames);
         report->Info.AttachReader(nullptr);
+        // Tags with no audio behind them are still shown; the file stays a failure.
+        if (!report->Audio && report->Info.FoundTypes() == 0) throw EMP3Error(kUnknownFormatText);
     } catch (const EMP3Error& error) {
         std::fflush(stdout);
         std::fprintf(stderr, "pelbrisk-cli: %s: %s\n", path.c_str(), error.what());
@@ -249,7 +276,10 @@ bool ShowFile(const std::string& path, TInfoOptions& options) {
         PrintJson(*report, options.WalkFrames);
     else
         PrintText(*report, options.WalkFrames);
-    return true;
+    if (report->Audio) return true;
+    std::fflush(stdout);
+    std::fprintf(stderr, "pelbrisk-cli: %s: %s\n", path.c_str(), kUnknownFormatText);
+    return false;
 }
 
 } // namespace
@@ -257,19 +287,30 @@ bool ShowFile(const std::string& path, TInfoOptions& options) {
 int RunInfo(const TArguments& arguments) {
     TInfoOptions options;
     std::vector<std::string> files;
-    for (const std::string& argument : arguments) {
-        if (argument == "--json")
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (argument == "--json") {
             options.Json = true;
-        else if (argument == "--frames")
+        } else if (argument == "--frames") {
             options.WalkFrames = true;
-        else if (argument.size() > 1 && argument[0] == '-' && argument != "-") {
+        } else if (argument == "--tag-code-page" && i + 1 < arguments.size()) {
+            // For this run, over the settings file's.
+            if (!SetTagCodePage(arguments[++i])) {
+                std::fprintf(stderr, "pelbrisk-cli info: no code page \"%s\"\n",
+                             arguments[i].c_str());
+                return 2;
+            }
+        } else if (argument.size() > 1 && argument[0] == '-' && argument != "-") {
             std::fprintf(stderr, "pelbrisk-cli info: unknown option %s\n", argument.c_str());
             return 2;
-        } else
+        } else {
             files.push_back(argument);
+        }
     }
     if (files.empty()) {
-        std::fprintf(stderr, "usage: pelbrisk-cli info [--json] [--frames] FILE...\n");
+        std::fprintf(
+            stderr,
+            "usage: pelbrisk-cli info [--json] [--frames] [--tag-code-page NAME] FILE...\n");
         return 2;
     }
     options.JsonArray = options.Json && files.size() > 1;

@@ -1,4 +1,5 @@
 #include "cli/Commands.h"
+#include "cli/SettingsFile.h"
 
 #include <cstdio>
 #include <cstring>
@@ -14,7 +15,8 @@ struct TCommand {
 
 constexpr TCommand kCommands[] = {
     {"info", pelbrisk::cli::RunInfo,
-     "info [--json] [--frames] FILE...   tags, audio range, first frame, duration"},
+     "info [--json] [--frames] [--tag-code-page NAME] FILE...   tags, audio range, first "
+     "frame, duration"},
     {"decode", pelbrisk::cli::RunDecode,
      "decode FILE -o OUT.wav|- [--full-band] [--no-gapless]   decode to a WAV file or standard "
      "output (--no-gapless keeps the encoder's delay and padding)"},
@@ -41,8 +43,9 @@ int main(int argc, char** argv) {
         return 0;
     }
     for (const TCommand& command : kCommands) {
-        if (name == command.Name)
-            return command.Run(pelbrisk::cli::TArguments(argv + 2, argv + argc));
+        if (name != command.Name) continue;
+        pelbrisk::cli::ApplyTagCodePageSetting();
+        return command.Run(pelbrisk::cli::TArguments(argv + 2, argv + argc));
     }
     std::fprintf(stderr, "pelbrisk-cli: unknown command \"%s\"\n\n", name.c_str());
     return ShowUsage(stderr);

@@ -391,7 +391,14 @@ void SynthesizeLayer3Channel(TMP3Decoder& decoder, int32_t channel,
 
 void SynthesizeLayer12(TMP3Decoder& decoder, const float (*samples)[64], int32_t count,
                        int16_t* out) {
-    switch (decoder.OutputSelector) {
+    TOutputSelector selector = decoder.OutputSelector;
+    // A frame whose channel count is not the set-up's: one channel feeds every output channel,
+    // two are mixed into one.
+    if (decoder.Layer12.Channels == 1 && selector != osMonoStream)
+        selector = decoder.Format.Channels == 2 ? osDuplicatedMono : osMonoStream;
+    else if (decoder.Layer12.Channels == 2 && selector == osMonoStream)
+        selector = osMixedToMono;
+    switch (selector) {
     case osMonoStream: {
         const TWindowRoutine window = Routines.WindowMono;
         int32_t position = decoder.RingPosition[0];
@@ -416,6 +423,19 @@ void SynthesizeLayer12(TMP3Decoder& decoder, const float (*samples)[64], int32_t
             }
             for (int c = 0; c < 2; ++c)
                 SynthesizeSlot(decoder, x[c], decoder.Ring[c], position, window,
+                               out + 64 * slot + c);
+            position = NextPosition(position);
+        }
+        decoder.RingPosition[0] = position;
+        decoder.RingPosition[1] = position;
+        break;
+    }
+    case osDuplicatedMono: {
+        const TWindowRoutine window = Routines.WindowInterleaved;
+        int32_t position = decoder.RingPosition[0];
+        for (int32_t slot = 0; slot < count; ++slot) {
+            for (int c = 0; c < 2; ++c)
+                SynthesizeSlot(decoder, samples[slot], decoder.Ring[c], position, window,
                                out + 64 * slot + c);
             position = NextPosition(position);
         }
