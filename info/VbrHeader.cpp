@@ -39,6 +39,7 @@ public:
         return Holds(at, 4) && std::memcmp(frame_ + at, magic, 4) == 0;
     }
     const uint8_t* At(int32_t at) const { return frame_ + at; }
+    int32_t Length() const { return length_; }
     int32_t Number(int32_t at) const {
         if (!Holds(at, 4)) return 0;
         return static_cast<int32_t>(BigEndian32(frame_ + at));
@@ -61,11 +62,11 @@ uint16_t LameCrc(const uint8_t* bytes, int32_t count) {
 }
 
 // The CRC as ffmpeg computes it: over the frame's first 190 bytes, its own CRC field (which
-// lies among them in the smaller frames' layouts) still 0.
+// lies among them in the smaller frames' layouts) still 0, and zeros behind a shorter frame, as
+// ffmpeg's buffer holds them.
 uint16_t FfmpegCrc(const TFrameBytes& frame, int32_t crcAt) {
-    if (!frame.Holds(0, kFfmpegCrcBytes)) return 0;
-    uint8_t bytes[kFfmpegCrcBytes];
-    std::memcpy(bytes, frame.At(0), kFfmpegCrcBytes);
+    uint8_t bytes[kFfmpegCrcBytes] = {};
+    std::memcpy(bytes, frame.At(0), static_cast<size_t>(std::min(frame.Length(), kFfmpegCrcBytes)));
     for (int32_t at = crcAt; at < crcAt + kCrcBytes && at < kFfmpegCrcBytes; ++at)
         bytes[at] = 0;
     return LameCrc(bytes, kFfmpegCrcBytes);
@@ -82,7 +83,7 @@ void ReadLameTag(const TFrameBytes& frame, int32_t at, TMP3VbrHeader& found) {
     if (!known) return;
     const uint16_t stored = static_cast<uint16_t>((tag[kLameCrcAt] << 8) | tag[kLameCrcAt + 1]);
     if (LameCrc(frame.At(0), at + kLameCrcAt) != stored &&
-        (!frame.Holds(0, kFfmpegCrcBytes) || FfmpegCrc(frame, at + kLameCrcAt) != stored))
+        FfmpegCrc(frame, at + kLameCrcAt) != stored)
         return;
     size_t length = kLameVersionBytes;
     while (length > 0 && static_cast<uint8_t>(tag[length - 1]) <= 32)

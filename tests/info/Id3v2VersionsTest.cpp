@@ -168,6 +168,46 @@ TEST(Id3v2Damage, SizesBeyondTheTagOrTheFileEndItsFramesNotTheTag) {
     EXPECT_FALSE(info.ReadHeadTags());
 }
 
+Bytes Joined(Bytes first, const Bytes& second) {
+    Append(first, second);
+    return first;
+}
+
+// What taggers in real libraries write against the letter of the format, and the lines read.
+TEST(Id3v2Quirks, TaggersSlipsKeepTheFramesAroundThem) {
+    struct Case {
+        const char* name;
+        Bytes tag;
+        TMP3InfoValues lines;
+    };
+    const std::string itunesTitle("TT2\0", 4);
+    const std::string itunesArtist("TP1\0", 4);
+    const Case cases[] = {
+        {"a frame of size 0",
+         test::Id3v2Tag(Joined(test::Id3v2Frame("TCOM", {}), test::Latin1TextFrame("TIT2", "A"))),
+         {"TIT2=A"}},
+        {"2.4 flagging an extended header it lacks",
+         test::Id3v2Tag(test::Id3v24Frame("TIT2", Text(3, Chars("Kept"))), 4, 0x40),
+         {"TIT2=Kept"}},
+        {"2.3 flagging an extended header it lacks",
+         test::Id3v2Tag(test::Latin1TextFrame("TIT2", "Kept"), 3, 0x40),
+         {"TIT2=Kept"}},
+        {"2.2 names in a 2.3 tag",
+         test::Id3v2Tag(Joined(test::Latin1TextFrame(itunesTitle, "iTunes"),
+                               test::Latin1TextFrame(itunesArtist, "Artist"))),
+         {"TIT2=iTunes", "TPE1=Artist"}},
+        {"ISO-8859-1 text in 2.3",
+         test::Id3v2Tag(test::Latin1TextFrame("TIT2", "Bj\xF6rk")),
+         {"TIT2=Bj\xC3\xB6rk"}},
+    };
+    for (const Case& c : cases) {
+        const Scanned scanned = Scan(c.tag);
+        EXPECT_TRUE(scanned.read) << c.name;
+        EXPECT_EQ(scanned.lines, c.lines) << c.name;
+        EXPECT_EQ(scanned.audioStart, int32_t(c.tag.size())) << c.name;
+    }
+}
+
 TEST(Id3v2Resynchronise, EveryZeroAfter0xFFGoes) {
     Bytes bytes{0xFF, 0x00, 0x00, 0xFF, 0xFF, 0x00, 0xE0, 0x00};
     Resynchronise(bytes);
