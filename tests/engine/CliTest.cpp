@@ -82,7 +82,7 @@ TEST(CliDecode, LameFilesGiveMpg123sSongOrEveryFrameWithoutGapless) {
 
 std::vector<int16_t> Samples(const std::vector<uint8_t>& pcm) {
     std::vector<int16_t> samples(pcm.size() / 2);
-    std::memcpy(samples.data(), pcm.data(), samples.size() * 2);
+    if (!samples.empty()) std::memcpy(samples.data(), pcm.data(), samples.size() * 2);
     return samples;
 }
 
@@ -114,7 +114,7 @@ TEST(CliDecode, InformationFramesOfEveryKindGiveMpg123sSong) {
           Joined(test::EncodeWithLame(stereo, "-b 128"), test::EncodeWithLame(other, "-b 128")),
           Joined(test::EncodeWithLame(stereo, "-b 128"),
                  test::EncodeWithLame(other, "-b 128 --add-id3v2 --tt B"))}) {
-        const auto song = Samples(DecodeWithCli(mp3, dir / "song.wav"));
+        const auto song = Samples(DecodeWithCli(mp3, dir / "song.wav", "--full-band"));
         const auto reference = test::DecodeWithMpg123(mp3, true);
         ASSERT_EQ(song.size(), reference.Samples.size()) << mp3;
         if (!song.empty()) {
@@ -157,7 +157,8 @@ TEST(CliDecode, ChannelChangesKeepEveryChannel) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.First.string() + " + " + c.Second.string());
-        const auto both = Samples(DecodeWithCli(Joined(c.First, c.Second), dir / "both.wav"));
+        const auto both =
+            Samples(DecodeWithCli(Joined(c.First, c.Second), dir / "both.wav", "--full-band"));
         const auto first = test::DecodeWithMpg123(c.First);
         const auto second = test::DecodeWithMpg123(c.Second);
         ASSERT_EQ(both.size() / c.Channels,
