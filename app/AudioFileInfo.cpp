@@ -5,32 +5,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QListWidget>
-#include <QStringDecoder>
 #include <exception>
-#include <optional>
 
 namespace pelbrisk {
-
-namespace {
-// Decodes `bytes` whole, or gives nothing when they are not valid in `encoding`.
-std::optional<QString> DecodeStrictly(QStringDecoder decoder, std::string_view bytes) {
-    if (!decoder.isValid()) return std::nullopt;
-    QString text =
-        decoder.decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
-    if (decoder.hasError()) return std::nullopt;
-    return text;
-}
-} // namespace
-
-QString DecodeTagText(std::string_view bytes) {
-    // Stateless: the bytes are the whole text, so a sequence cut off at the end is an error.
-    constexpr auto whole = QStringConverter::Flag::Stateless;
-    if (auto text = DecodeStrictly(QStringDecoder(QStringDecoder::Utf8, whole), bytes))
-        return *text;
-    if (auto text = DecodeStrictly(QStringDecoder("Shift_JIS", whole), bytes)) return *text;
-    if (auto text = DecodeStrictly(QStringDecoder("windows-1252", whole), bytes)) return *text;
-    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
-}
 
 void ReadAudioFileInfo(const QString& fileName, int index, TAudioFileInfo& info) {
     TMP3Info tags;
@@ -39,11 +16,13 @@ void ReadAudioFileInfo(const QString& fileName, int index, TAudioFileInfo& info)
     } catch (const std::exception&) {
         // A file without readable tags is still a play-list entry: it shows its name.
     }
+    // The tags' text is UTF-8 already: text without an encoding of its own was read in the
+    // settings' tag code page, as the command line reads it.
     info.Number = index + 1;
-    info.Title = DecodeTagText(tags.Title());
+    info.Title = QString::fromStdString(tags.Title());
     if (info.Title.isEmpty()) info.Title = QFileInfo(fileName).fileName();
-    info.Artist = DecodeTagText(tags.Artist());
-    info.Album = DecodeTagText(tags.Album());
+    info.Artist = QString::fromStdString(tags.Artist());
+    info.Album = QString::fromStdString(tags.Album());
 }
 
 QString ShortCaption(const TAudioFileInfo& info) {

@@ -6,6 +6,7 @@
 #include "app/HelpText.h"
 #include "app/KeyBuffer.h"
 #include "app/LibraryWork.h"
+#include "info/TextConversion.h"
 
 #include <QAction>
 #include <QApplication>
@@ -507,6 +508,8 @@ void TMainForm::LoadSettings() {
     move(fitted.topLeft());
     resize(fitted.size());
 
+    tagCodePage_ = settings.TagCodePage;
+    SetTagCodePage(tagCodePage_.toStdString()); // an unknown one leaves ISO-8859-1
     windowAlpha_ = settings.WindowAlpha;
     if (settings.Transparent()) setWindowOpacity(windowAlpha_ / 255.0);
 
@@ -543,6 +546,7 @@ void TMainForm::SaveSettings() {
     // Until the window has been laid out the list has no width of its own yet.
     settings.FileListWidth = fileListWidthApplied_ ? PlayFileList->width() : fileListWidth_;
     settings.SendList = SendListBtn->isChecked();
+    settings.TagCodePage = tagCodePage_;
 
     QString error;
     if (!SaveSettingsFile(settingsFile_, settings, &error))

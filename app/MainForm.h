@@ -349,6 +349,7 @@ private:
     QTimer* loadingTimer_;
     TKeyBuffer* keyBuffer_;
     int fileListWidth_ = 155;
+    QString tagCodePage_; // as the settings file names it, to be written back unchanged
     bool fileListWidthApplied_ = false;
     std::minstd_rand random_;
 };

@@ -13,12 +13,14 @@ using TArguments = std::vector<std::string>;
 // Each command's usage: the synopsis on the first line, then what it does and its options.
 // `pelbrisk-cli COMMAND --help` prints it; a wrong command line gets the synopsis.
 inline constexpr std::string_view kInfoUsage =
-    "info [--json] [--frames] FILE...\n"
+    "info [--json] [--frames] [--tag-code-page NAME] FILE...\n"
     "  Tags, audio range, first frame, information frame and duration of each file\n"
     "  (\"-\" reads standard input).\n"
     "  --json    one JSON object per file; several files make one array, a file that\n"
     "            cannot be read an object with its \"file\" and \"error\"\n"
-    "  --frames  walk every frame and count the audio frames\n";
+    "  --frames  walk every frame and count the audio frames\n"
+    "  --tag-code-page NAME  read tag text that is not UTF-8 in this code page (default: the\n"
+    "            tag_code_page setting of pelbrisk.ini, else ISO-8859-1)\n";
 inline constexpr std::string_view kDecodeUsage =
     "decode FILE -o OUT.wav|- [--full-band] [--no-gapless]\n"
     "  Decodes to a WAV file at full speed (\"-o -\": to standard output). A WAV whose data\n"

@@ -1,6 +1,7 @@
 #include "cli/CommandLine.h"
 #include "cli/TerminalText.h"
 #include "info/StreamProbe.h"
+#include "info/TextConversion.h"
 #include "stream/Errors.h"
 #include "stream/Stream.h"
 
@@ -20,7 +21,7 @@ struct TInfoOptions {
     int Shown = 0;
 };
 
-constexpr TKnownOption kInfoOptions[] = {{"--json"}, {"--frames"}};
+constexpr TKnownOption kInfoOptions[] = {{"--json"}, {"--frames"}, {"--tag-code-page", true}};
 
 const char* const kModeNames[] = {"stereo", "joint stereo", "dual channel", "single channel"};
 
@@ -54,9 +55,11 @@ std::string TagKinds(TMP3InfoType types, const char* separator, int id3v2Version
 
 // Where the duration comes from, for the reader to judge it.
 std::string DurationSource(const TMP3StreamProbe& probe) {
-    if (probe.Values.TotalBytes > 0) {
+    // A LAME tag may time a song of no samples.
+    const bool lameTag = probe.Values.Gapless.Begin > 0;
+    if (probe.Values.TotalBytes > 0 || lameTag) {
         std::string source = std::string("the ") + VbrKindName(probe.VbrHeader.Kind) + " frame";
-        if (probe.Values.GaplessEnd > 0) source += " and its LAME tag";
+        if (lameTag) source += " and its LAME tag";
         return source;
     }
     if (probe.Duration > 0) return "the bit rate";
@@ -114,11 +117,28 @@ struct TFileReport {
     TMP3Info Info;
     TMP3StreamProbe Probe;
     bool Seekable = true;
+    bool Audio = true; // false for a file of tags without MPEG audio behind them
 };
 
 std::string Title(const TFileReport& report) {
     const std::string title = report.Info.Title();
     return title.empty() ? BaseName(report.Path) : title;
+}
+
+void PrintTagValues(const TFileReport& report) {
+    const TMP3Info& info = report.Info;
+    std::printf("  title:         %s\n", TerminalText(Title(report)).c_str());
+    std::printf("  artist:        %s\n", TerminalText(info.Artist()).c_str());
+    std::printf("  album:         %s\n", TerminalText(info.Album()).c_str());
+    const std::pair<const char*, const TMP3InfoValues*> lists[] = {
+        {"ID3v2", &info.ID3v2Values()},
+        {"ID3v1", &info.ID3v1Values()},
+        {"RIFF", &info.RiffValues()},
+        {"Lyrics3", &info.LyricsValues()},
+        {"APE", &info.ApeValues()}};
+    for (const auto& [name, lines] : lists)
+        for (const std::string& line : *lines)
+            std::printf("  %-8s %s\n", name, TerminalText(line).c_str());
 }
 
 void PrintText(const TFileReport& report, bool walked) {
@@ -127,6 +147,11 @@ void PrintText(const TFileReport& report, bool walked) {
     const std::string kinds = TagKinds(info.FoundTypes(), ", ", info.ID3v2Version());
     std::printf("%s\n", TerminalText(report.Path).c_str());
     std::printf("  tags:          %s\n", kinds.empty() ? "none" : kinds.c_str());
+    if (!report.Audio) {
+        std::printf("  audio data:    none found\n");
+        PrintTagValues(report);
+        return;
+    }
     if (probe.Values.DataLength == TMP3Info::kUnknownLength)
         std::printf("  audio data:    from %d, length unknown\n", probe.Values.DataStart);
     else
@@ -150,18 +175,7 @@ void PrintText(const TFileReport& report, bool walked) {
     std::printf("  duration:      %d ms (%d:%02d.%03d), from %s\n", probe.Duration,
                 probe.Duration / 60000, probe.Duration / 1000 % 60, probe.Duration % 1000,
                 DurationSource(probe).c_str());
-    std::printf("  title:         %s\n", TerminalText(Title(report)).c_str());
-    std::printf("  artist:        %s\n", TerminalText(info.Artist()).c_str());
-    std::printf("  album:         %s\n", TerminalText(info.Album()).c_str());
-    const std::pair<const char*, const TMP3InfoValues*> lists[] = {
-        {"ID3v2", &info.ID3v2Values()},
-        {"ID3v1", &info.ID3v1Values()},
-        {"RIFF", &info.RiffValues()},
-        {"Lyrics3", &info.LyricsValues()},
-        {"APE", &info.ApeValues()}};
-    for (const auto& [name, lines] : lists)
-        for (const std::string& line : *lines)
-            std::printf("  %-8s %s\n", name, TerminalText(line).c_str());
+    PrintTagValues(report);
 }
 
 std::string LameTagJson(const TMP3VbrHeader& header) {
@@ -169,6 +183,19 @@ std::string LameTagJson(const TMP3VbrHeader& header) {
     return ",\"encoder\":" + JsonString(header.Encoder) +
            ",\"delay\":" + std::to_string(header.EncoderDelay) +
            ",\"padding\":" + std::to_string(header.EncoderPadding);
+}
+
+std::string TagValuesJson(const TFileReport& report) {
+    const TMP3Info& info = report.Info;
+    std::string out = ",\"title\":" + JsonString(Title(report));
+    out += ",\"artist\":" + JsonString(info.Artist());
+    out += ",\"album\":" + JsonString(info.Album());
+    out += ",\"id3v2\":" + JsonLines(info.ID3v2Values());
+    out += ",\"id3v1\":" + JsonLines(info.ID3v1Values());
+    out += ",\"riff\":" + JsonLines(info.RiffValues());
+    out += ",\"lyrics3\":" + JsonLines(info.LyricsValues());
+    out += ",\"ape\":" + JsonLines(info.ApeValues());
+    return out;
 }
 
 void PrintJson(const TFileReport& report, bool walked) {
@@ -181,6 +208,11 @@ void PrintJson(const TFileReport& report, bool walked) {
     out += "],\"id3v2Version\":";
     out +=
         info.ID3v2Version() > 0 ? JsonString("2." + std::to_string(info.ID3v2Version())) : "null";
+    if (!report.Audio) {
+        std::printf("%s,\"error\":%s%s}\n", out.c_str(), JsonString(kUnknownFormatText).c_str(),
+                    TagValuesJson(report).c_str());
+        return;
+    }
     out += ",\"audioStart\":" + std::to_string(probe.Values.DataStart);
     out += ",\"audioLength\":";
     out += probe.Values.DataLength == TMP3Info::kUnknownLength
@@ -204,14 +236,7 @@ void PrintJson(const TFileReport& report, bool walked) {
                LameTagJson(probe.VbrHeader) + "}";
     if (walked) out += ",\"audioFrames\":" + std::to_string(probe.WalkedFrames);
     out += ",\"durationMs\":" + std::to_string(probe.Duration);
-    out += ",\"title\":" + JsonString(Title(report));
-    out += ",\"artist\":" + JsonString(info.Artist());
-    out += ",\"album\":" + JsonString(info.Album());
-    out += ",\"id3v2\":" + JsonLines(info.ID3v2Values());
-    out += ",\"id3v1\":" + JsonLines(info.ID3v1Values());
-    out += ",\"riff\":" + JsonLines(info.RiffValues());
-    out += ",\"lyrics3\":" + JsonLines(info.LyricsValues());
-    out += ",\"ape\":" + JsonLines(info.ApeValues());
+    out += TagValuesJson(report);
     std::printf("%s}\n", out.c_str());
 }
 
@@ -234,9 +259,10 @@ bool ShowFile(const std::string& path, TInfoOptions& options) {
         }
         TMPStreamReader reader(TMP3Info::kFileReaderCapacity);
         reader.Attach(stream.get(), report->Seekable);
-        if (!ProbeStream(reader, report->Info, report->Probe, options.WalkFrames))
-            throw EMP3Error(kUnknownFormatText);
+        report->Audio = ProbeStream(reader, report->Info, report->Probe, options.WalkFrames);
         report->Info.AttachReader(nullptr);
+        // Tags with no audio behind them are still shown; the file stays a failure.
+        if (!report->Audio && report->Info.FoundTypes() == 0) throw EMP3Error(kUnknownFormatText);
     } catch (const EMP3Error& error) {
         std::fflush(stdout);
         std::fprintf(stderr, "pelbrisk-cli: %s: %s\n", path.c_str(), error.what());
@@ -254,7 +280,10 @@ bool ShowFile(const std::string& path, TInfoOptions& options) {
     } else {
         PrintText(*report, options.WalkFrames);
     }
-    return true;
+    if (report->Audio) return true;
+    std::fflush(stdout);
+    std::fprintf(stderr, "pelbrisk-cli: %s: %s\n", path.c_str(), kUnknownFormatText);
+    return false;
 }
 
 } // namespace
@@ -268,6 +297,12 @@ int RunInfo(const TArguments& arguments) {
     TInfoOptions options;
     options.Json = line.Has("--json");
     options.WalkFrames = line.Has("--frames");
+    // For this run, over the settings file's.
+    if (const auto codePage = line.Value("--tag-code-page");
+        codePage && !SetTagCodePage(*codePage)) {
+        std::fprintf(stderr, "pelbrisk-cli info: no code page \"%s\"\n", codePage->c_str());
+        return 2;
+    }
     options.JsonArray = options.Json && files.size() > 1;
     if (options.JsonArray) std::printf("[\n");
     int status = 0;

@@ -1,4 +1,5 @@
 #include "cli/Commands.h"
+#include "cli/SettingsFile.h"
 
 #include <csignal>
 #include <cstdio>
@@ -47,8 +48,9 @@ int main(int argc, char** argv) {
         return 0;
     }
     for (const TCommand& command : kCommands) {
-        if (name == command.Name)
-            return command.Run(pelbrisk::cli::TArguments(argv + 2, argv + argc));
+        if (name != command.Name) continue;
+        pelbrisk::cli::ApplyTagCodePageSetting();
+        return command.Run(pelbrisk::cli::TArguments(argv + 2, argv + argc));
     }
     std::fprintf(stderr, "pelbrisk-cli: unknown command \"%s\"\n\n", name.c_str());
     return ShowUsage(stderr);

@@ -1,8 +1,8 @@
 #include "engine/MP3Player.h"
 
 #include "decoder/Decoder.h"
+#include "info/FrameTables.h"
 #include "info/StreamProbe.h"
-#include "info/VbrHeader.h"
 #include "stream/Errors.h"
 
 #include <algorithm>
@@ -235,49 +235,23 @@ void TMP3Player::ReadStreamLayout() {
     reader_.Attach(stream_, seekable);
     pcmBuffer_.Allocate(kPCMBufferBytes);
     info_.AttachReader(&reader_);
-    info_.ReadHeadTags();
-    if (seekable) {
-        info_.ReadTailTags();
-        reader_.Seek(info_.AudioStart(), msoFromBeginning);
-    }
-    dataStart_ = info_.AudioStart();
-    dataLength_ = info_.AudioLength();
     pendingBytes_ = 0;
     playedBytes_ = 0;
     positionMs_ = 0;
 
-    reader_.Require(kResyncLimit);
-    int32_t bitrate = 0;
-    int32_t offset = 0;
-    const int32_t syncLength =
-        FindFrameSync(reader_.Data(), reader_.Contiguous(), header_, bitrate, offset);
-    if (syncLength <= 0) RaiseUnknownFormat();
-    freeFormatLength_ = header_.BitrateIndex == 0 ? syncLength : 0;
-    bitrate_ = bitrate;
-    if (offset > 0) {
-        dataStart_ += offset;
-        if (dataLength_ != kUnknownDataLength) dataLength_ -= offset;
-        if (!reader_.Skip(offset)) RaiseUnknownFormat();
-        reader_.Require(1441);
-        if (reader_.Contiguous() < 4) RaiseUnknownFormat();
-    }
-    std::memcpy(referenceHeader_, reader_.Data(), 4);
-    frameLength_ = CheckFrame(reader_.Data(), referenceHeader_, header_, freeFormatLength_);
-    if (frameLength_ <= 0 || header_.Layer < 1 || header_.Layer > 3) RaiseUnknownFormat();
-    layerNumber_ = 4 - header_.Layer;
-    if (header_.Id == 1)
-        mpegVersion_ = 1;
-    else if (header_.Id == 0 && header_.SyncKind == 1)
-        mpegVersion_ = 2;
-    else if (header_.Id == 0 && header_.SyncKind == 2)
-        mpegVersion_ = 3;
-    else
-        RaiseUnknownFormat();
-    if (!reader_.Require(frameLength_)) RaiseUnknownFormat();
-    if (OpenDecoder(header_, frameLength_ - PaddingSlot(header_), 0, 0, 0, 24000) == 0)
+    TFirstFrame first;
+    if (!info_.LocateAudio(first)) RaiseUnknownFormat();
+    TMP3StreamValues values = FirstFrameValues(info_, first);
+    header_ = first.Header;
+    walk_ = TFrameWalk(first);
+    layerNumber_ = LayerNumberOf(header_.Layer);
+    mpegVersion_ = MpegVersionOf(header_);
+    // Chosen once for the stream, so that every later set-up gives the same PCM format.
+    decoderOptions_ = StreamChannels(reader_, first) == 2 ? kTwoChannelOutput : kMixToOneChannel;
+    if (OpenDecoder(header_, first.Length - PaddingSlotOf(header_), 0, 0, decoderOptions_, 24000) ==
+        0)
         RaiseUnknownFormat();
     needsDecoderSetup_ = false;
-    resyncCount_ = 0;
 
     TMP3DecoderFormat format;
     GetDecoderFormat(format);
@@ -290,23 +264,14 @@ void TMP3Player::ReadStreamLayout() {
     // A frame must fit the PCM buffer; a decoder format that says otherwise is unusable.
     if (bytesPerFrame_ <= 0 || bytesPerFrame_ > kPCMBufferBytes) RaiseUnknownFormat();
 
-    TMP3StreamValues values;
-    values.Header = header_;
-    values.FrameLength = frameLength_;
     values.BytesPerFrame = bytesPerFrame_;
-    values.Bitrate = bitrate_;
-    values.TotalBytes = 0;
-    values.DataStart = dataStart_;
-    values.DataLength = dataLength_;
-    const TMP3VbrHeader vbrHeader = CheckVbrHeader(reader_, values);
-    everyFrameBytes_ = static_cast<int64_t>(vbrHeader.Frames) * bytesPerFrame_;
+    CheckVbrHeader(reader_, values);
     frameLength_ = values.FrameLength;
     bitrate_ = values.Bitrate;
     totalBytes_ = values.TotalBytes;
     dataStart_ = values.DataStart;
     dataLength_ = values.DataLength;
-    gaplessBegin_ = values.GaplessBegin;
-    gaplessEnd_ = values.GaplessEnd;
+    song_ = values.Gapless;
     frameIndex_ = 0;
 
     std::lock_guard table(seekTableMutex_);
@@ -335,7 +300,7 @@ void TMP3Player::Close() {
         if (streamOptions_ & msoOwnsStream) delete stream;
         info_.Clear();
         header_ = TMP3FrameHeader{};
-        std::memset(referenceHeader_, 0, sizeof referenceHeader_);
+        walk_ = TFrameWalk();
         bitrate_ = 0;
         channels_ = 0;
         layerNumber_ = 0;
@@ -345,9 +310,7 @@ void TMP3Player::Close() {
         positionMs_ = 0;
         bytesPerFrame_ = 0;
         totalBytes_ = 0;
-        everyFrameBytes_ = 0;
-        gaplessBegin_ = 0;
-        gaplessEnd_ = 0;
+        song_ = TMP3Gapless{};
     }
     AssignStatus(mpsStopped);
     if (stopError) std::rethrow_exception(stopError);
@@ -463,8 +426,8 @@ void TMP3Player::Stop() {
 
 // ---- The play loop ----------------------------------------------------------------------
 
-int32_t TMP3Player::PaddingSlot(const TMP3FrameHeader& header) {
-    return header.Layer == 3 ? header.Padding * 4 : header.Padding;
+int64_t TMP3Player::DataEnd() const {
+    return DataEndOf(dataStart_, dataLength_);
 }
 
 bool TMP3Player::AtEndOfData() const {
@@ -473,16 +436,6 @@ bool TMP3Player::AtEndOfData() const {
 
 void TMP3Player::MarkEndOfData() {
     dataLength_ = reader_.Position() - dataStart_;
-}
-
-void TMP3Player::ResyncStep() {
-    if (resyncCount_ >= kResyncLimit) {
-        MarkEndOfData();
-    } else {
-        reader_.Skip(1);
-        ++resyncCount_;
-    }
-    frameLength_ = 0;
 }
 
 void TMP3Player::CheckReaderAttached() const {
@@ -504,24 +457,19 @@ void TMP3Player::MPMWatchEvent() {
                 return;
             }
             if (frameLength_ <= 0) {
-                if (!reader_.Require(4)) {
+                frameLength_ = walk_.Next(reader_, DataEnd(), frameHeader_);
+                if (frameLength_ <= 0) {
                     MarkEndOfData();
                     return;
                 }
-                frameLength_ =
-                    CheckFrame(reader_.Data(), referenceHeader_, frameHeader_, freeFormatLength_);
-                if (frameLength_ <= 0) {
-                    ResyncStep();
-                    return;
-                }
                 if (needsDecoderSetup_) {
-                    if (OpenDecoder(frameHeader_, frameLength_ - PaddingSlot(frameHeader_), 0, 0, 0,
-                                    24000) == 0) {
-                        ResyncStep();
+                    if (OpenDecoder(frameHeader_, frameLength_ - PaddingSlotOf(frameHeader_), 0, 0,
+                                    decoderOptions_, 24000) == 0) {
+                        reader_.Skip(1); // no frame to start from: on to the next
+                        frameLength_ = 0;
                         return;
                     }
                     needsDecoderSetup_ = false;
-                    resyncCount_ = 0;
                 }
             }
             if (!reader_.Require(frameLength_)) {
@@ -532,7 +480,6 @@ void TMP3Player::MPMWatchEvent() {
             const TDecodeResult decoded = DecodeFrame(reader_.Data(), frameLength_, pcm);
             reader_.Skip(frameLength_);
             frameLength_ = 0;
-            resyncCount_ = 0;
             // An undecodable frame plays as one frame of silence, keeping the time line.
             if (decoded.Consumed <= 0) std::memset(pcm, 0, static_cast<size_t>(bytesPerFrame_));
             KeepSongPart(pcm);
@@ -575,7 +522,7 @@ void TMP3Player::KeepSongPart(uint8_t* pcm) {
     const int32_t sampleBytes = channels_ * 2;
     const int32_t samplesPerFrame = bytesPerFrame_ / sampleBytes;
     const TMP3SampleSpan song =
-        SongPartOfFrame(frameIndex_++, samplesPerFrame, gaplessBegin_, gapless_ ? gaplessEnd_ : 0);
+        SongPartOfFrame(frameIndex_++, samplesPerFrame, gapless_ ? song_ : TMP3Gapless{});
     if (song.From > 0)
         std::memmove(pcm, pcm + song.From * sampleBytes,
                      static_cast<size_t>((song.To - song.From) * sampleBytes));
@@ -622,7 +569,10 @@ int32_t TMP3Player::Position() {
 
 int32_t TMP3Player::Duration() const {
     // Without gapless every frame plays whole, the encoder's delay and padding too.
-    const int64_t played = gapless_ || gaplessEnd_ <= 0 ? totalBytes_ : everyFrameBytes_;
+    int64_t played = totalBytes_;
+    if (!gapless_ && song_.End > 0)
+        played +=
+            int64_t(song_.Frames) * bytesPerFrame_ - (song_.End - song_.Begin) * channels_ * 2;
     return StreamDuration(sampleRate_, channels_, played, bitrate_, dataLength_);
 }
 
@@ -648,19 +598,10 @@ int32_t TMP3Player::SeekTableEntry(size_t index) {
 }
 
 bool TMP3Player::ScanFrame() {
-    int32_t skipped = 0;
-    int32_t length = 0;
     TMP3FrameHeader header;
-    for (;;) {
-        if (!reader_.Require(4)) return false;
-        length = CheckFrame(reader_.Data(), referenceHeader_, header, freeFormatLength_);
-        if (length > 0) break;
-        reader_.Skip(1);
-        if (++skipped > kResyncLimit - 1) return false;
-    }
-    if (static_cast<int64_t>(reader_.Position()) + length >
-        static_cast<int64_t>(dataStart_) + dataLength_)
-        return false;
+    const int32_t length = walk_.Next(reader_, DataEnd(), header);
+    // The table holds frames that lie whole in the audio data.
+    if (length <= 0 || int64_t(reader_.Position()) + length > DataEnd()) return false;
     return reader_.Skip(length);
 }
 
@@ -671,7 +612,7 @@ void TMP3Player::Seek(int32_t milliseconds) {
         UiLock decoder(*this, decoderLock_);
         // In song time: the song starts inside the first frame when its delay is trimmed, so
         // the frames after it begin that delay earlier than their place in the stream.
-        const int64_t delayBytes = gapless_ ? gaplessBegin_ * channels_ * 2 : 0;
+        const int64_t delayBytes = gapless_ ? song_.Begin * channels_ * 2 : 0;
         const int64_t target =
             static_cast<int64_t>(milliseconds) * sampleRate_ * channels_ * 2 / 1000;
         int64_t frame =

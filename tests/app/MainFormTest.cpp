@@ -3,6 +3,7 @@
 #include "app/MainForm.h"
 
 #include "app/AudioFileInfo.h"
+#include "info/TextConversion.h"
 #include "tests/app/FormTestSupport.h"
 #include "tests/support/Media.h"
 #include "tests/support/Paths.h"
@@ -197,13 +198,15 @@ TEST_F(MainFormTest, TheSoundDeviceComesFromTheEnvironmentAndNoticesNeverBlock) 
 TEST_F(MainFormTest, WritesTheSettingsBackWhenDestroyed) {
     WriteSettings("window_left = 40\nwindow_top = 50\nwindow_width = 333\nwindow_height = 222\n"
                   "window_alpha = 128\nhotkey = Alt+P\nfilelist_width = 180\n"
-                  "root = /srv/b\t/srv/a\t\n");
+                  "root = /srv/b\t/srv/a\t\ntag_code_page = KOI8-R\n");
     {
         TMainForm form(SettingsPath());
+        EXPECT_EQ(TagCodePage(), "KOI8-R");
         form.RandomBtn->setChecked(true);
         form.MP3Player->SetVolume(30);
         form.AddRoot("/srv/c/");
     }
+    SetTagCodePage("");
     EXPECT_EQ(ReadSettings(), "window_left = 40\n"
                               "window_top = 50\n"
                               "window_width = 333\n"
@@ -217,7 +220,8 @@ TEST_F(MainFormTest, WritesTheSettingsBackWhenDestroyed) {
                               "volume = 30\n"
                               "root = /srv/a\t/srv/b\t/srv/c/\t\n"
                               "filelist_width = 180\n"
-                              "sendlist = 0\n");
+                              "sendlist = 0\n"
+                              "tag_code_page = KOI8-R\n");
 }
 
 TEST_F(MainFormTest, ShownWindowLaysOutItsControlsAndKeepsThePlayListWidth) {

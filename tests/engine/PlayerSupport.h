@@ -13,9 +13,8 @@
 namespace pelbrisk::test {
 
 // Decodes a whole MPEG audio file frame by frame with a decoder of its own, by the rules of the
-// play loop: from the first audio frame, frames measured against the first one, damaged bytes
-// skipped one at a time (at most 4,096 in a row), undecodable frames as one frame of silence,
-// and a frame running past the file's end ending it.
+// play loop: from the first audio frame, through the frame walk the player takes, in the output
+// channels it chooses, undecodable frames as one frame of silence.
 // `fullBand` decodes every subband, as `pelbrisk-cli decode --full-band` does; `gapless` keeps
 // only the song within the samples that the file's LAME tag marks, as the player plays by default.
 std::vector<uint8_t> DecodeFrameByFrame(const std::vector<uint8_t>& file, bool fullBand = false,

@@ -161,5 +161,68 @@ TEST(CliInfo, NamesTheId3v2VersionRead) {
     }
 }
 
+// Tags with no audio behind them are shown, and the file still fails.
+TEST(CliInfo, TagsWithoutAudioAreShownAndTheFileFails) {
+    REQUIRE_CLI();
+    test::TempDir dir;
+    test::Bytes file = test::Id3v2Tag(test::Latin1TextFrame("TIT2", "Only Tags"));
+    test::Append(file, test::Id3v1Tag("Old", "", "", 0));
+    test::WriteFileBytes(dir / "tags.mp3", file);
+    const std::string path = (dir / "tags.mp3").string();
+    const CliRun text = RunCli("info '" + path + "'", dir);
+    EXPECT_EQ(text.Status, 1);
+    EXPECT_EQ(text.Out, path + "\n  tags:          ID3v2.3, ID3v1\n  audio data:    none found\n"
+                               "  title:         Only Tags\n  artist:        \n"
+                               "  album:         \n  ID3v2    TIT2=Only Tags\n"
+                               "  ID3v1    TITLE=Old\n  ID3v1    ARTIST=\n  ID3v1    ALBUM=\n"
+                               "  ID3v1    YEAR=2004\n  ID3v1    COMMENT=a comment\n"
+                               "  ID3v1    GENRE=Blues\n  ID3v1    GENREIDX=0\n"
+                               "  ID3v1    TRACK=0\n");
+    EXPECT_EQ(text.Err, "pelbrisk-cli: " + path + ": unknown MPEG Audio format.\n");
+    const CliRun json = RunCli("info --json '" + path + "'", dir);
+    EXPECT_EQ(json.Status, 1);
+    const auto object = nlohmann::json::parse(json.Out);
+    EXPECT_EQ(object["error"], "unknown MPEG Audio format.");
+    EXPECT_EQ(object["title"], "Only Tags");
+    EXPECT_FALSE(object.contains("firstFrame"));
+}
+
+// The settings file's tag_code_page, found as the window finds its own, and --tag-code-page for
+// one run over it.
+TEST(CliInfo, TagCodePageComesFromTheSettingsFileOrTheOption) {
+    REQUIRE_CLI();
+    test::TempDir dir;
+    test::Bytes file = test::Mpeg1Frames(3);
+    test::Append(file, test::Id3v1Tag("\xCC\xF3\xE7\xFB\xEA\xE0", "", "", 0));
+    test::WriteFileBytes(dir / "song.mp3", file);
+    const std::string song = "'" + (dir / "song.mp3").string() + "'";
+    // A copy of the program whose folder holds a settings file.
+    std::filesystem::copy_file(CliProgram(), dir / "pelbrisk-cli");
+    test::WriteFileBytes(dir / "pelbrisk.ini",
+                         test::Bytes({'t', 'a', 'g', '_', 'c', 'o', 'd', 'e', '_', 'p', 'a', 'g',
+                                      'e', ' ', '=', ' ', 'c', 'p', '1', '2', '5', '1', '\n'}));
+    struct Case {
+        std::string Command;
+        std::string Title;
+        int Status;
+    };
+    const Case cases[] = {
+        {CliProgram().string() + " info " + song,
+         "\xC3\x8C\xC3\xB3\xC3\xA7\xC3\xBB\xC3\xAA\xC3\xA0", 0},
+        {(dir / "pelbrisk-cli").string() + " info " + song,
+         "\xD0\x9C\xD1\x83\xD0\xB7\xD1\x8B\xD0\xBA\xD0\xB0", 0},
+        {CliProgram().string() + " info --tag-code-page windows-1251 " + song,
+         "\xD0\x9C\xD1\x83\xD0\xB7\xD1\x8B\xD0\xBA\xD0\xB0", 0},
+        {CliProgram().string() + " info --tag-code-page nonesuch " + song, "", 2},
+    };
+    for (const Case& c : cases) {
+        const std::string out = test::RunTool(c.Command + " 2>/dev/null; echo \"status=$?\"");
+        EXPECT_NE(out.find("status=" + std::to_string(c.Status)), std::string::npos) << c.Command;
+        if (c.Status == 0) {
+            EXPECT_NE(out.find("title:         " + c.Title + "\n"), std::string::npos) << out;
+        }
+    }
+}
+
 } // namespace
 } // namespace pelbrisk
