@@ -109,8 +109,7 @@ TEST(SoundServer, AnAlbumPlaysThroughWholeWithoutAnErrorAndAsFastAsMpg123) {
         recording.Stop();
         EXPECT_EQ(pelbrisk.Messages(), std::vector<std::string>{});
         // Every song is heard to its end.
-        const test::TLoudness heard = test::Loudness(dir / "heard.wav");
-        EXPECT_NEAR(heard.Seconds, 15.0, 0.15);
+        EXPECT_NEAR(test::LoudSeconds(dir / "heard.wav"), 15.0, 0.15);
 
         if (kSanitized) continue; // a sanitizer slows pelbrisk-cli down, not mpg123
         TRun mpg123(theirs, server.AlsaConfig(route));

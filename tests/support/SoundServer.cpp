@@ -155,23 +155,19 @@ void TSoundServer::TRecording::Stop() {
     recorder_->Wait(5s);
 }
 
-TLoudness Loudness(const fs::path& wav) {
+double LoudSeconds(const fs::path& wav) {
     const std::vector<uint8_t> bytes = ReadFileBytes(wav);
-    TLoudness loudness;
-    // In 10 ms steps of 44.1 kHz stereo 16-bit, after the 44-byte header.
+    // In 10 ms steps, after the 44-byte header.
     constexpr size_t kStep = 441 * 4;
-    bool loud = false;
+    int loud = 0;
     for (size_t at = 44; at + kStep <= bytes.size(); at += kStep) {
         int peak = 0;
         for (size_t sample = at; sample < at + kStep; sample += 4)
             peak = std::max(
                 peak, std::abs(static_cast<int16_t>(bytes[sample] | (bytes[sample + 1] << 8))));
-        const bool nowLoud = peak > 2000;
-        if (nowLoud) loudness.Seconds += 0.01;
-        if (nowLoud && !loud) ++loudness.Stretches;
-        loud = nowLoud;
+        if (peak > 2000) ++loud;
     }
-    return loudness;
+    return loud * 0.01;
 }
 
 long ResidentKilobytes(pid_t pid) {

@@ -67,13 +67,9 @@ private:
     std::vector<std::unique_ptr<TChildProcess>> server_;
 };
 
-// Seconds of the recording's left channel that are loud, and in how many stretches: what the
-// sink heard of songs separated by silence.
-struct TLoudness {
-    double Seconds = 0;
-    int Stretches = 0;
-};
-TLoudness Loudness(const std::filesystem::path& wav);
+// Seconds of a recording (44.1 kHz stereo 16-bit) whose left channel is loud: how much of the
+// songs the sink heard.
+double LoudSeconds(const std::filesystem::path& wav);
 
 // Kilobytes of memory a process holds now (VmRSS), or -1 when it has gone.
 long ResidentKilobytes(pid_t pid);
