@@ -29,6 +29,9 @@ constexpr unsigned kAlsaLatencyMicroseconds = 200000;
 constexpr auto kFirstRecoveryPause = 10ms;
 constexpr auto kLongestRecoveryPause = 250ms;
 constexpr auto kRecoveryLimit = 1s;
+// Recoveries further apart than this are not in a row: a server that hung for a while and then
+// went on may break the stream once more, and that one is recovered from as any other.
+constexpr auto kRecoveryStreakGap = 2 * kLongestRecoveryPause;
 // How long an open may take: a server that does not answer by then is reported unreachable.
 constexpr auto kOpenLimit = 2s;
 // How long Close waits for the writer to let go of ALSA. A sound server that hangs can hold a
@@ -176,6 +179,7 @@ private:
             return true;
         }
         const Clock::time_point now = Clock::now();
+        if (now - lastRecovery_ > kRecoveryStreakGap) fruitlessRecoveries_ = 0;
         if (fruitlessRecoveries_ == 0) {
             recoveriesSince_ = now;
         } else {
@@ -191,7 +195,9 @@ private:
         }
         ++fruitlessRecoveries_;
         int recovered = 0;
-        if (!Unlocked(lock, [&] { recovered = snd_pcm_recover(pcm_, error, 1); })) return false;
+        const bool current = Unlocked(lock, [&] { recovered = snd_pcm_recover(pcm_, error, 1); });
+        lastRecovery_ = Clock::now();
+        if (!current) return false;
         if (recovered < 0) {
             Fail(lock, LostCode());
             return true;
@@ -435,6 +441,7 @@ private:
     bool hardwarePaused_ = false;
     int32_t fruitlessRecoveries_ = 0;
     Clock::time_point recoveriesSince_;
+    Clock::time_point lastRecovery_;
     bool writerFinished_ = false;
     std::thread writer_;
 };

@@ -66,7 +66,17 @@ public:
         return status;
     }
     double Seconds() const { return std::chrono::duration<double>(end_ - start_).count(); }
+    // Until the status line says the song plays: then the device is open.
+    bool WaitUntilPlaying() {
+        const auto until = Clock::now() + 20s;
+        while (Running() && Clock::now() < until) {
+            if (Errors().find(" / 0:") != std::string::npos) return true;
+            std::this_thread::sleep_for(10ms);
+        }
+        return false;
+    }
     std::string Errors() const {
+        if (!fs::exists(dir_ / "errors.txt")) return {};
         const auto bytes = test::ReadFileBytes(dir_ / "errors.txt");
         return {bytes.begin(), bytes.end()};
     }
@@ -128,8 +138,8 @@ TEST(SoundServer, AKilledServerEndsPlayWithinTwoSecondsAndPlayWorksOnceItIsBack)
     for (const TSoundRoute route : kRoutes) {
         SCOPED_TRACE(RouteName(route));
         TRun playing({Cli(), "play", song}, server.AlsaConfig(route));
-        std::this_thread::sleep_for(1500ms);
-        ASSERT_TRUE(playing.Running()) << playing.Errors();
+        ASSERT_TRUE(playing.WaitUntilPlaying()) << playing.Errors();
+        std::this_thread::sleep_for(1s);
         const long before = test::ResidentKilobytes(playing.Pid());
         server.Kill();
         const auto killed = Clock::now();
@@ -164,7 +174,8 @@ TEST(SoundServer, AServerThatHangsForFiveSecondsIsWaitedFor) {
     for (const TSoundRoute route : kRoutes) {
         SCOPED_TRACE(RouteName(route));
         TRun playing({Cli(), "play", song}, server.AlsaConfig(route));
-        std::this_thread::sleep_for(1s);
+        ASSERT_TRUE(playing.WaitUntilPlaying()) << playing.Errors();
+        std::this_thread::sleep_for(500ms);
         server.Freeze();
         const auto frozen = Clock::now();
         if (route == TSoundRoute::Pulse) {
