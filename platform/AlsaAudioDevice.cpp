@@ -23,15 +23,13 @@ using namespace std::chrono_literals;
 
 // Latency of the ALSA ring: short enough that pause, reset and volume act promptly.
 constexpr unsigned kAlsaLatencyMicroseconds = 200000;
-// Recoveries in a row that bring no sound forward are spaced out, the pause doubling from the
-// first to the longest, and given up after the limit: a stream that breaks again as soon as it
-// is restarted (its sound server is gone) has failed; an underrun plays on after one recovery.
+// Recoveries in a row after which the stream broke again before it ran are spaced out, the
+// pause doubling from the first to the longest, and given up after the limit: such a stream
+// (its sound server is gone) has failed. A stream that ran in between had an underrun, however
+// long its server hung before it, and is recovered from at once.
 constexpr auto kFirstRecoveryPause = 10ms;
 constexpr auto kLongestRecoveryPause = 250ms;
 constexpr auto kRecoveryLimit = 1s;
-// Recoveries further apart than this are not in a row: a server that hung for a while and then
-// went on may break the stream once more, and that one is recovered from as any other.
-constexpr auto kRecoveryStreakGap = 2 * kLongestRecoveryPause;
 // How long an open may take: a server that does not answer by then is reported unreachable.
 constexpr auto kOpenLimit = 2s;
 // How long Close waits for the writer to let go of ALSA. A sound server that hangs can hold a
@@ -179,7 +177,7 @@ private:
             return true;
         }
         const Clock::time_point now = Clock::now();
-        if (now - lastRecovery_ > kRecoveryStreakGap) fruitlessRecoveries_ = 0;
+        if (ranSinceRecovery_) fruitlessRecoveries_ = 0;
         if (fruitlessRecoveries_ == 0) {
             recoveriesSince_ = now;
         } else {
@@ -194,10 +192,9 @@ private:
                 return false;
         }
         ++fruitlessRecoveries_;
+        ranSinceRecovery_ = false;
         int recovered = 0;
-        const bool current = Unlocked(lock, [&] { recovered = snd_pcm_recover(pcm_, error, 1); });
-        lastRecovery_ = Clock::now();
-        if (!current) return false;
+        if (!Unlocked(lock, [&] { recovered = snd_pcm_recover(pcm_, error, 1); })) return false;
         if (recovered < 0) {
             Fail(lock, LostCode());
             return true;
@@ -228,6 +225,7 @@ private:
             return false;
         }
         if (!Playing(look.State)) return true;
+        ranSinceRecovery_ = true;
         // A sound server keeps its stream running with a delay that wanders above zero once the
         // ring has drained; a ring with all its room free has played everything.
         const uint64_t pending =
@@ -235,10 +233,7 @@ private:
                 ? 0
                 : SoundPending(static_cast<uint64_t>(std::max<snd_pcm_sframes_t>(delay, 0)) *
                                blockAlign_);
-        if (written_ - pending > played_) {
-            played_ = written_ - pending;
-            fruitlessRecoveries_ = 0;
-        }
+        played_ = std::max(played_, written_ - pending);
         return true;
     }
 
@@ -441,7 +436,7 @@ private:
     bool hardwarePaused_ = false;
     int32_t fruitlessRecoveries_ = 0;
     Clock::time_point recoveriesSince_;
-    Clock::time_point lastRecovery_;
+    bool ranSinceRecovery_ = false;
     bool writerFinished_ = false;
     std::thread writer_;
 };
