@@ -2,8 +2,6 @@
 
 #include "engine/MP3Player.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <QListWidget>
 #include <QStringDecoder>
 #include <exception>
@@ -32,16 +30,16 @@ QString DecodeTagText(std::string_view bytes) {
     return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
 
-void ReadAudioFileInfo(const QString& fileName, int index, TAudioFileInfo& info) {
+void ReadAudioFileInfo(const TFilePath& fileName, int index, TAudioFileInfo& info) {
     TMP3Info tags;
     try {
-        TMP3Player::ReadFileInfo(QFile::encodeName(fileName).toStdString(), tags);
+        TMP3Player::ReadFileInfo(fileName.StdString(), tags);
     } catch (const std::exception&) {
         // A file without readable tags is still a play-list entry: it shows its name.
     }
     info.Number = index + 1;
     info.Title = DecodeTagText(tags.Title());
-    if (info.Title.isEmpty()) info.Title = QFileInfo(fileName).fileName();
+    if (info.Title.isEmpty()) info.Title = DisplayName(fileName.FileName());
     info.Artist = DecodeTagText(tags.Artist());
     info.Album = DecodeTagText(tags.Album());
 }
@@ -54,7 +52,7 @@ QString LongCaption(const TAudioFileInfo& info) {
     return ShortCaption(info) + '/' + info.Artist + '/' + info.Album;
 }
 
-QString FileCaption(const QString& fileName, int index) {
+QString FileCaption(const TFilePath& fileName, int index) {
     TAudioFileInfo info;
     ReadAudioFileInfo(fileName, index, info);
     return ShortCaption(info);
@@ -73,8 +71,8 @@ QString ItemLongCaption(const QListWidgetItem* entry) {
 }
 
 void ReadItemInfo(const QListWidgetItem* entry, TAudioFileInfo& info) {
-    const QString path = entry->data(kEntryPathRole).toString();
-    if (path.isEmpty()) return;
+    const TFilePath path(entry->data(kEntryPathRole).toByteArray());
+    if (path.IsEmpty()) return;
     const QListWidget* list = entry->listWidget();
     ReadAudioFileInfo(path, list ? list->row(entry) : 0, info);
 }

@@ -11,6 +11,11 @@ Q_GUI_EXPORT bool qt_sendShortcutOverrideEvent(QObject* o, ulong timestamp, int 
 
 namespace pelbrisk {
 
+void PostKey(QWidget* target, const QKeyEvent& key) {
+    QCoreApplication::postEvent(target, new QKeyEvent(QEvent::KeyPress, key.key(), key.modifiers(),
+                                                      key.text(), key.isAutoRepeat(), key.count()));
+}
+
 TKeyBuffer::TKeyBuffer(QWidget* window, std::function<bool()> busy, std::function<void()> cancel)
     : QObject(window), window_(window), busy_(std::move(busy)), cancel_(std::move(cancel)) {
     qApp->installEventFilter(this);

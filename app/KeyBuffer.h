@@ -10,6 +10,9 @@
 
 namespace pelbrisk {
 
+// Hands a key on to `target`, which gets it as the next key the system delivers.
+void PostKey(QWidget* target, const QKeyEvent& key);
+
 // Holds the keys typed into a window while it is busy, and hands them to it afterwards in the
 // order they came, as they would have waited in the system's queue while the window's thread
 // worked. Esc is not held: it asks the busy work to stop.

@@ -1,4 +1,5 @@
 #include "app/MainForm.h"
+#include "app/TrayIcon.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -50,7 +51,7 @@ int main(int argc, char* argv[]) {
     QObject::connect(&mainForm, &pelbrisk::TMainForm::Closed, &application,
                      &QCoreApplication::quit);
     if (QApplication::arguments().contains("--portal-hot-keys"))
-        mainForm.UsePortalHotKeys(QDBusConnection::sessionBus());
+        mainForm.Desktop().UsePortalHotKeys(QDBusConnection::sessionBus());
     mainForm.show();
     return application.exec();
 }

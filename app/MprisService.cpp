@@ -4,9 +4,7 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
-#include <QFile>
 #include <QStringList>
-#include <QUrl>
 #include <algorithm>
 #include <cmath>
 #include <unistd.h>
@@ -164,13 +162,13 @@ public slots:
         service_.NotifySeeked();
     }
     void OpenUri(const QString& uri) {
-        const QUrl url(uri);
-        if (!url.isLocalFile()) {
+        const std::optional<TFilePath> file = LocalFileOfUri(uri);
+        if (!file) {
             service_.RefuseCall(QDBusError::NotSupported,
                                 "only file: addresses are opened: " + uri);
             return;
         }
-        const QString failure = control_.OpenFile(url.toLocalFile());
+        const QString failure = control_.OpenFile(*file);
         if (!failure.isEmpty()) {
             service_.RefuseCall(QDBusError::InvalidArgs, failure);
             return;
@@ -260,8 +258,7 @@ QVariantMap TMprisService::MetadataMap() const {
     metadata.insert("xesam:title", FromBytes(song.Title));
     metadata.insert("xesam:artist", QStringList{FromBytes(song.Artist)});
     metadata.insert("xesam:album", FromBytes(song.Album));
-    const QString path = QFile::decodeName(QByteArray::fromStdString(song.FilePath));
-    metadata.insert("xesam:url", QString::fromLatin1(QUrl::fromLocalFile(path).toEncoded()));
+    metadata.insert("xesam:url", FileUri(TFilePath(song.FilePath)));
     return metadata;
 }
 

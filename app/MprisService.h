@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/FilePath.h"
+
 #include <QDBusConnection>
 #include <QDBusContext>
 #include <QDBusError>
@@ -42,7 +44,7 @@ public:
     virtual void ShowWindow() = 0;
     // Shows the file's folder in the play list and plays the file; the reason when it cannot
     // (no such file, no MPEG audio), empty when it plays.
-    virtual QString OpenFile(const QString& path) = 0;
+    virtual QString OpenFile(const TFilePath& file) = 0;
     virtual bool RepeatAll() const = 0;
     virtual void SetRepeatAll(bool on) = 0;
     virtual bool Shuffle() const = 0;

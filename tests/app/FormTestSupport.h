@@ -51,7 +51,12 @@ inline void PumpFor(int milliseconds) {
 
 // Turns the event loop until the window's folder scans and play-list fills are done.
 inline void WaitForLibrary(TMainForm& form) {
-    ASSERT_TRUE(PumpUntil([&] { return !form.LibraryBusy(); }, 60000));
+    ASSERT_TRUE(PumpUntil([&] { return !form.LibraryJobs().Busy(); }, 60000));
+}
+
+// Lists the tree's selected folder into the play list, as opening it does, without playing it.
+inline void FillSelected(TMainForm& form, bool recursive) {
+    form.PlayList().Fill(form.Library().SelectedFolder(), recursive, form.Playback().SendMode());
 }
 
 // How the event loop fared while some work ran: how long it went at most without turning, how
@@ -100,7 +105,8 @@ inline void RecordStarts(TMainForm& form, std::vector<int>& started) {
     const auto original = form.MP3Player->OnChangeStatus;
     form.MP3Player->OnChangeStatus = [&form, &started, original](void* sender) {
         original(sender);
-        if (form.MP3Player->Status() == mpsPlaying) started.push_back(form.CurrentIndex());
+        if (form.MP3Player->Status() == mpsPlaying)
+            started.push_back(form.PlayList().CurrentIndex());
     };
 }
 
@@ -158,20 +164,20 @@ protected:
         std::ofstream(dir_ / "pelbrisk.ini") << "root = " << Lib().string() << "\t\n"
                                              << moreSettings;
         auto form = std::make_unique<TMainForm>(SettingsPath());
-        form->BuildTree();
+        form->Library().BuildTree();
         WaitForLibrary(*form);
         return form;
     }
 
     QTreeWidgetItem* Folder(TMainForm& form, const QString& caption) {
-        return ChildNamed(form.RootNodes().Items(0), caption);
+        return ChildNamed(form.Library().RootNodes().Items(0), caption);
     }
 
     // Opens the folder into the play list without playing it.
     void FillFrom(TMainForm& form, const QString& caption) {
         form.DirTree->setCurrentItem(Folder(form, caption));
         form.PlayFileList->clear();
-        form.FillPlayList(false);
+        test::FillSelected(form, false);
         WaitForLibrary(form);
         ASSERT_GT(form.PlayFileList->count(), 0) << caption.toStdString();
     }

@@ -56,28 +56,30 @@ TEST_F(LargeLibraryTest, ScanAndFillLeaveTheLoopTurningAndEndAsAScanOnTheSpot) {
 
     QTreeWidget reference;
     auto* referenceRoot = new TDirNode(&reference, QStringList{"lib"});
-    ScanFolders(ToQ(Lib()), referenceRoot);
+    ScanFolders(TFilePath(Lib().string()), referenceRoot);
     reference.sortItems(0, Qt::AscendingOrder);
 
-    const test::TLoopTurns scan =
-        test::MeasureLoopTurns([&] { form.BuildTree(); }, [&] { return !form.LibraryBusy(); });
+    const test::TLoopTurns scan = test::MeasureLoopTurns(
+        [&] { form.Library().BuildTree(); }, [&] { return !form.LibraryJobs().Busy(); });
     EXPECT_LT(scan.LongestGapMs, scan.WholeMs / 2) << scan.WholeMs << " ms in all";
     EXPECT_GE(scan.Turns, 3);
-    EXPECT_EQ(TreeOrder(form.RootNodes().Items(0)), TreeOrder(referenceRoot));
+    EXPECT_EQ(TreeOrder(form.Library().RootNodes().Items(0)), TreeOrder(referenceRoot));
     ASSERT_NE(form.DirTree->currentItem(), nullptr);
     EXPECT_EQ(form.DirTree->currentItem()->text(0), "many") << "the first sub-folder is selected";
 
-    form.DirTree->setCurrentItem(test::ChildNamed(form.RootNodes().Items(0), "songs"));
-    const test::TLoopTurns fill = test::MeasureLoopTurns([&] { form.FillPlayList(false); },
-                                                         [&] { return !form.LibraryBusy(); });
+    form.DirTree->setCurrentItem(test::ChildNamed(form.Library().RootNodes().Items(0), "songs"));
+    const test::TLoopTurns fill = test::MeasureLoopTurns(
+        [&] { test::FillSelected(form, false); }, [&] { return !form.LibraryJobs().Busy(); });
     EXPECT_LT(fill.LongestGapMs, fill.WholeMs / 2) << fill.WholeMs << " ms in all";
     EXPECT_GE(fill.Turns, 3);
-    const QStringList files = ListFolderFiles(ToQ(Lib() / "songs"), false, false);
+    const std::vector<TFilePath> files =
+        ListFolderFiles(TFilePath((Lib() / "songs").string()), false, false);
     QStringList captions;
-    for (int i = 0; i < files.size(); ++i)
-        captions << FileCaption(files[i], i);
+    for (std::size_t i = 0; i < files.size(); ++i)
+        captions << FileCaption(files[i], static_cast<int>(i));
     EXPECT_EQ(Captions(form.PlayFileList), captions);
-    EXPECT_EQ(form.PlayFileList->item(1999)->data(kEntryPathRole).toString(), files[1999]);
+    EXPECT_EQ(form.PlayFileList->item(1999)->data(kEntryPathRole).toByteArray(),
+              files[1999].Bytes());
     EXPECT_EQ(form.PlayFileList->currentRow(), 0);
 }
 
@@ -91,13 +93,13 @@ TEST_F(LargeLibraryTest, EscGivesTheScanUpAndKeysTypedMeanwhileApplyAfterIt) {
     test::WaitForLibrary(*form);
     fs::create_directories(Lib() / "Blues");
 
-    form->ReloadTree();
+    form->Library().ReloadTree();
     EXPECT_TRUE(form->LoadingPanel->isVisible());
     QTest::keyClicks(form->CommandEdit, "ro");
     QTest::keyClick(form->CommandEdit, Qt::Key_Escape);
     test::WaitForLibrary(*form);
 
-    QTreeWidgetItem* root = form->RootNodes().Items(0);
+    QTreeWidgetItem* root = form->Library().RootNodes().Items(0);
     EXPECT_EQ(TreeOrder(root), QStringList({"Jazz", "Rock"})) << "the tree stays as it was";
     EXPECT_FALSE(form->LoadingPanel->isVisible());
     EXPECT_TRUE(form->isEnabled());
@@ -105,7 +107,7 @@ TEST_F(LargeLibraryTest, EscGivesTheScanUpAndKeysTypedMeanwhileApplyAfterIt) {
     EXPECT_EQ(form->DirTree->currentItem(), test::ChildNamed(root, "Rock"))
         << "the typed search ran";
 
-    form->ReloadTree();
+    form->Library().ReloadTree();
     test::WaitForLibrary(*form);
     EXPECT_EQ(TreeOrder(root), QStringList({"Blues", "Jazz", "Rock"}));
 }

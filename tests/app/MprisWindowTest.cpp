@@ -1,6 +1,8 @@
 // The window published as an MPRIS player on a private session bus: a D-Bus client's calls act on
 // the real player, and the published status and metadata follow the song.
 #include "app/MainForm.h"
+#include "app/MprisClient.h"
+#include "app/OtherAppCtrl.h"
 #include "tests/app/FormTestSupport.h"
 
 #include <QDBusArgument>
@@ -65,13 +67,14 @@ protected:
         AddSong("Trio", "3.mp3", "Three", 3.0);
         ASSERT_TRUE(bus_.Running());
         form_ = ScannedForm();
-        ASSERT_TRUE(form_->PublishMpris(QDBusConnection::connectToBus(bus_.Address(), "window")));
+        ASSERT_TRUE(
+            form_->Desktop().PublishMpris(QDBusConnection::connectToBus(bus_.Address(), "window")));
         client_ = std::make_unique<QDBusConnection>(
             QDBusConnection::connectToBus(bus_.Address(), "client"));
         ASSERT_TRUE(client_->isConnected());
     }
     void TearDown() override {
-        if (form_) form_->StopBtnClick();
+        if (form_) form_->Playback().StopBtnClick();
         form_.reset();
         client_.reset();
         QDBusConnection::disconnectFromBus("client");
@@ -112,7 +115,7 @@ TEST_F(MprisWindowTest, ClientCallsActOnThePlayerAndItsStateIsPublished) {
     EXPECT_FALSE(Metadata().contains("xesam:title")) << "nothing loaded yet";
 
     EXPECT_EQ(Call(kPlayer, "Next").type(), QDBusMessage::ReplyMessage);
-    EXPECT_EQ(form_->CurrentIndex(), 1) << "Next does what the Next button does";
+    EXPECT_EQ(form_->PlayList().CurrentIndex(), 1) << "Next does what the Next button does";
     EXPECT_EQ(form_->MP3Player->Status(), mpsPlaying);
     EXPECT_EQ(Property("PlaybackStatus").toString(), "Playing");
     QVariantMap song = Metadata();
@@ -159,7 +162,7 @@ TEST_F(MprisWindowTest, SongsThatFollowOnTheirOwnChangeTheMetadata) {
     form_->RepeatAllBtn->setChecked(true);
     FillFrom(*form_, "Trio");
     form_->PlayFileList->setCurrentRow(2);
-    form_->PlaySelected();
+    form_->Playback().PlaySelected();
     ASSERT_TRUE(PumpUntil([&] {
         for (const QVariantMap& change : listener.Changes) {
             if (!change.contains("Metadata")) continue;
@@ -200,7 +203,7 @@ TEST_F(MprisWindowTest, OpenUriShowsTheFilesFolderAndPlaysIt) {
         else
             EXPECT_EQ(selected ? selected->text(0) : QString(), open.Folder);
         EXPECT_EQ(form_->PlayFileList->count(), 3);
-        EXPECT_EQ(form_->CurrentIndex(), open.Row);
+        EXPECT_EQ(form_->PlayList().CurrentIndex(), open.Row);
         EXPECT_TRUE(form_->PlayFileList->item(open.Row)->isSelected());
         EXPECT_EQ(form_->MP3Player->Status(), mpsPlaying);
         EXPECT_EQ(Metadata().value("xesam:title").toString(), open.Title);
@@ -266,15 +269,14 @@ TEST_F(MprisWindowTest, SendModeCallsOtherPlayersWithoutHoldingTheWindow) {
     TSlowPlayer player;
     ASSERT_TRUE(playerBus.registerVirtualObject(kPath, &player));
     ASSERT_TRUE(playerBus.registerService("org.mpris.MediaPlayer2.slow"));
-    form_->MprisPlayers = std::make_unique<TMprisClient>(
-        QDBusConnection::connectToBus(bus_.Address(), "sender"), 5000);
-    form_->OtherApp =
-        std::make_unique<TOtherAppCtrl>(*form_->RemotePlayers, form_->MprisPlayers.get());
+    const auto transport = MakeNativeRemotePlayerTransport();
+    TMprisClient sender(QDBusConnection::connectToBus(bus_.Address(), "sender"), 5000);
+    form_->Playback().OtherPlayers().Use(std::make_shared<TOtherAppCtrl>(*transport, &sender));
     form_->SendListBtn->click();
     test::WaitForLibrary(*form_);
 
     QList<bool> answers;
-    QObject::connect(form_.get(), &TMainForm::OtherPlayersAnswered,
+    QObject::connect(&form_->Playback().OtherPlayers(), &TOtherPlayers::Answered,
                      [&](bool accepted) { answers << accepted; });
     QVariant status;
     const test::TLoopTurns turns = test::MeasureLoopTurns(
@@ -288,6 +290,8 @@ TEST_F(MprisWindowTest, SendModeCallsOtherPlayersWithoutHoldingTheWindow) {
     EXPECT_EQ(status.toString(), "Stopped");
     EXPECT_EQ(answers, QList<bool>({true, true}));
     EXPECT_EQ(player.Calls, QStringList({"Play", "Stop"}));
+    // Its other players go with this test.
+    form_.reset();
     QDBusConnection::disconnectFromBus("sender");
 }
 

@@ -2,6 +2,7 @@
 // own on a private session bus: what it is asked to bind, how its answers and its Activated
 // signals are taken, and what happens when it refuses.
 #include "app/MainForm.h"
+#include "platform/HotKeys.h"
 #include "platform/PortalShortcuts.h"
 #include "tests/app/FormTestSupport.h"
 
@@ -281,10 +282,10 @@ TEST_F(PortalHotKeysTest, TheWindowBindsItsSettingsKeysAndActsAsOnAHotKey) {
     auto portal = StartPortal(0);
     auto form = ScannedForm("hotkey = Alt+F5\nhotkey_volume_up = Ctrl+Up\n"
                             "hotkey_volume_down = Ctrl+Down\n");
-    form->TrayAvailable = [] { return true; };
-    form->UsePortalHotKeys(client_);
-    ASSERT_TRUE(Settles(*form->PortalHotKeys));
-    ASSERT_EQ(form->PortalHotKeys->State(), TState::Bound);
+    form->Desktop().TrayAvailable = [] { return true; };
+    form->Desktop().UsePortalHotKeys(client_);
+    ASSERT_TRUE(Settles(*form->Desktop().PortalHotKeys()));
+    ASSERT_EQ(form->Desktop().PortalHotKeys()->State(), TState::Bound);
     EXPECT_EQ(portal->Calls().value(1).toStdString(), "BindShortcuts show|Show the window|ALT+F5, "
                                                       "volume-up|Volume up|CTRL+Up, "
                                                       "volume-down|Volume down|CTRL+Down");
@@ -297,24 +298,24 @@ TEST_F(PortalHotKeysTest, TheWindowBindsItsSettingsKeysAndActsAsOnAHotKey) {
     ASSERT_TRUE(PumpUntil([&] { return form->MP3Player->Volume() == 40; }, 5000));
 
     form->show();
-    form->ApplicationEvents1Minimize();
-    ASSERT_TRUE(form->InTray());
+    form->Desktop().ApplicationEvents1Minimize();
+    ASSERT_TRUE(form->Desktop().InTray());
     portal->EmitActivated("show", portal->Session());
-    ASSERT_TRUE(PumpUntil([&] { return !form->InTray(); }, 5000));
+    ASSERT_TRUE(PumpUntil([&] { return !form->Desktop().InTray(); }, 5000));
     EXPECT_TRUE(form->isVisible());
 }
 
 TEST_F(PortalHotKeysTest, TheWindowRunsOnWithoutHotKeysWhenThePortalRefuses) {
     auto portal = StartPortal(1);
     auto form = ScannedForm("hotkey_volume_up = Ctrl+Up\n");
-    form->UsePortalHotKeys(client_);
-    ASSERT_TRUE(Settles(*form->PortalHotKeys));
-    EXPECT_EQ(form->PortalHotKeys->State(), TState::Refused);
+    form->Desktop().UsePortalHotKeys(client_);
+    ASSERT_TRUE(Settles(*form->Desktop().PortalHotKeys()));
+    EXPECT_EQ(form->Desktop().PortalHotKeys()->State(), TState::Refused);
     form->VolBar->setValue(50);
     portal->EmitActivated("volume-up", portal->Session());
     PumpFor(200);
     EXPECT_EQ(form->VolBar->value(), 50);
-    form->UpVolumeClick();
+    form->Playback().UpVolumeClick();
     EXPECT_EQ(form->MP3Player->Volume(), 60) << "the window itself still answers";
 }
 

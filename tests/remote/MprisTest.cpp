@@ -55,9 +55,9 @@ public:
         volume = percent;
     }
     void ShowWindow() override { clicks.append("Show"); }
-    QString OpenFile(const QString& path) override {
-        clicks.append("Open " + path);
-        return path.endsWith(".mp3") ? QString() : "unknown MPEG Audio format.";
+    QString OpenFile(const TFilePath& file) override {
+        clicks.append("Open " + file.Display());
+        return file.Bytes().endsWith(".mp3") ? QString() : "unknown MPEG Audio format.";
     }
     bool RepeatAll() const override { return repeatAll; }
     void SetRepeatAll(bool on) override { repeatAll = on; }

@@ -1,0 +1,98 @@
+#include "app/OwnPlayer.h"
+
+#include "app/PlayList.h"
+#include "engine/MP3Player.h"
+
+#include <QListWidgetItem>
+
+namespace pelbrisk {
+
+void ReportErrors(const std::function<void()>& operation) {
+    try {
+        operation();
+    } catch (...) {
+        ShowApplicationException(std::current_exception());
+    }
+}
+
+TOwnPlayer::TOwnPlayer(TMP3Player& player, TPlayList& list, THooks hooks)
+    : player_(player), list_(list), hooks_(std::move(hooks)) {}
+
+void TOwnPlayer::Play() {
+    ReportErrors([this] {
+        if (player_.Status() == mpsPaused)
+            player_.Resume();
+        else
+            player_.Play();
+    });
+}
+
+void TOwnPlayer::Stop() {
+    ReportErrors([this] { player_.Stop(); });
+    hooks_.Stopped();
+}
+
+void TOwnPlayer::Pause() {
+    ReportErrors([this] {
+        if (player_.Status() == mpsPaused)
+            player_.Resume();
+        else if (player_.Status() == mpsPlaying)
+            player_.Pause();
+    });
+}
+
+void TOwnPlayer::Next() {
+    list_.SelectNext();
+    PlaySelected();
+}
+
+void TOwnPlayer::Prev() {
+    list_.SelectPrev();
+    PlaySelected();
+}
+
+void TOwnPlayer::PlaySelected() {
+    if (QListWidgetItem* entry = list_.SelectedEntry()) PlayEntry(*entry);
+}
+
+void TOwnPlayer::SetVolume(int percent) {
+    player_.SetVolume(percent);
+}
+
+bool TOwnPlayer::Paused() const {
+    return player_.Status() == mpsPaused;
+}
+
+void TOwnPlayer::PlayEntry(QListWidgetItem& chosen) {
+    // A file that cannot be played is named and passed over for the next entry by the same
+    // rules as at the end of a song, until a whole round of the list has failed.
+    const QListWidgetItem* entry = &chosen;
+    for (int failed = 0; entry != nullptr;) {
+        list_.MakeCurrent(*entry);
+        const TFilePath path = list_.EntryPath(*entry);
+        const QString failure = PlayFile(path);
+        if (failure.isEmpty()) return;
+        hooks_.Notice(DisplayName(path.FileName()) + ": " + failure);
+        if (++failed >= list_.Count()) break;
+        entry = list_.SelectNext();
+    }
+    hooks_.Stopped();
+}
+
+QString TOwnPlayer::PlayFile(const TFilePath& path) {
+    try {
+        player_.Stop();
+        // Closed first, so that after a failure an open stream can only be this file's.
+        player_.Close();
+        player_.SetFileName(path.StdString());
+        return {};
+    } catch (...) {
+        if (player_.Commands() & CommandBit(mpcClose)) {
+            ShowApplicationException(std::current_exception());
+            return {};
+        }
+        return QString::fromLocal8Bit(ExceptionText(std::current_exception()));
+    }
+}
+
+} // namespace pelbrisk
