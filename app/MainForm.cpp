@@ -577,10 +577,11 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() != QEvent::KeyPress) return QWidget::eventFilter(watched, event);
     const auto& key = static_cast<const QKeyEvent&>(*event);
     if (watched == DirTree) {
-        // Keys in the tree are the command box's (the tree itself also handles them).
+        // Keys in the tree are the command box's, and only the box's: a Down handled by both
+        // would move two folders.
         CommandEdit->setFocus();
         PostKey(CommandEdit, key);
-        return false;
+        return true;
     }
     if (watched == PlayFileList) return PlayFileListKeyDown(key);
     if (watched == CommandEdit) return commandBox_->CmdEditKeyDown(key);

@@ -135,6 +135,15 @@ TEST_F(CommandBoxTest, UpAndDownWithTextFindTheNextMatch) {
     EXPECT_EQ(Selected(), Live()) << "no other match: back where the walk began";
 }
 
+TEST_F(CommandBoxTest, AKeyPressedInTheTreeActsOnceInTheBox) {
+    Root()->setExpanded(true);
+    Select(Node("Jazz"));
+    QTest::keyClick(form_->DirTree, Qt::Key_Down);
+    test::WaitForLibrary(*form_);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Selected(), Node("Music")) << "one folder on, not two";
+}
+
 TEST(CommandBoxEmptyTree, SearchAndStepFindNothing) {
     test::TempDir dir;
     TMainForm form(test::ToQ(dir / "pelbrisk.ini"));
