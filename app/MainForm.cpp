@@ -464,8 +464,8 @@ void TMainForm::LoadSettings() {
     RandomBtn->setChecked(settings.Random);
     MP3Player->SetVolume(settings.Volume);
     VolBar->setValue(MP3Player->Volume());
-    for (const QString& root : settings.Roots)
-        library_->AddRoot(TFilePath::FromText(root));
+    for (const TFilePath& root : settings.Roots)
+        library_->AddRoot(root);
     fileListWidth_ = settings.FileListWidth;
     desktop_->SetHotKeys(settings.ShowHotKey, settings.VolumeUpHotKey, settings.VolumeDownHotKey);
     SendListBtn->setChecked(settings.SendList);
@@ -484,9 +484,7 @@ void TMainForm::CollectSettings(TFormSettings& settings) const {
     settings.RepeatAll = RepeatAllBtn->isChecked();
     settings.Random = RandomBtn->isChecked();
     settings.Volume = MP3Player->Volume();
-    settings.Roots.clear();
-    for (const TFilePath& root : library_->RootPaths())
-        settings.Roots.append(root.Display());
+    settings.Roots = library_->RootPaths();
     // Until the window has been laid out the list has no width of its own yet.
     settings.FileListWidth = fileListWidthApplied_ ? PlayFileList->width() : fileListWidth_;
     settings.SendList = SendListBtn->isChecked();
