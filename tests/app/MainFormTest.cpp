@@ -330,6 +330,25 @@ TEST_F(MainFormTest, OpeningAFolderWithoutMp3DoesNothingUnlessRecursive) {
     EXPECT_EQ(Captions(form->PlayFileList), QStringList({"01-Gamma"}));
 }
 
+// A folder or a file whose name is no UTF-8 (made on a Latin-1 system) shows readably and plays.
+TEST_F(MainFormTest, NamesThatAreNoUtf8ShowReadablyListAndPlay) {
+    const fs::path cafe = lib() / std::string("Caf\xE9");
+    fs::create_directories(cafe);
+    const fs::path song = cafe / std::string("\xE9t\xE9.mp3");
+    fs::copy_file(test::EncodeWithLame(test::MakeSignalWav(0.4, 44100, 2), "-b 96"), song);
+    auto form = ScannedForm();
+    QTreeWidgetItem* node = Child(form->Library().RootNodes().Items(0), "Café");
+    ASSERT_NE(node, nullptr)
+        << Captions(form->Library().RootNodes().Items(0)).join(",").toStdString();
+    form->DirTree->setCurrentItem(node);
+    form->OpenFolder(false);
+    test::WaitForLibrary(*form);
+    EXPECT_EQ(Captions(form->PlayFileList), QStringList({"01-été.mp3"}));
+    EXPECT_EQ(form->MP3Player->FileName(), song.string());
+    EXPECT_EQ(form->MP3Player->Status(), mpsPlaying);
+    form->Playback().StopBtnClick();
+}
+
 TEST_F(MainFormTest, FillingListsTheFolderSongsCaptionedFromTheirTags) {
     auto form = ScannedForm();
     SelectFolder(*form, "Jazz");
