@@ -213,10 +213,11 @@ void TDesktop::BindPortalHotKeys() {
 }
 
 void TDesktop::ReleaseX11HotKeys() {
-    // Both would answer one key press.
-    hotKeys_->Unregister(showHotKey_);
-    hotKeys_->Unregister(volumeUpHotKey_);
-    hotKeys_->Unregister(volumeDownHotKey_);
+    // Both would answer one key press; a key the portal left unbound keeps its grab.
+    const QStringList& bound = portalHotKeys_->BoundIds();
+    if (bound.contains(kShowShortcut)) hotKeys_->Unregister(showHotKey_);
+    if (bound.contains(kVolumeUpShortcut)) hotKeys_->Unregister(volumeUpHotKey_);
+    if (bound.contains(kVolumeDownShortcut)) hotKeys_->Unregister(volumeDownHotKey_);
 }
 
 void TDesktop::WMHotKey(int id) {

@@ -78,7 +78,7 @@ public:
     void RegisterShortCutHotKey(TShortCut shortCut, int id);
     void WMHotKey(int id);
     // Takes the hot keys from the desktop's GlobalShortcuts portal on `connection` from now on;
-    // the X11 grabs are given back once the portal has bound them.
+    // the X11 grab of each key the portal binds is given back.
     void UsePortalHotKeys(const QDBusConnection& connection);
     TPortalShortcuts* PortalHotKeys() const { return portalHotKeys_.get(); }
 

@@ -5,6 +5,7 @@
 #include "platform/HotKeys.h"
 #include "platform/PortalShortcuts.h"
 #include "tests/app/FormTestSupport.h"
+#include "tests/app/X11Window.h"
 
 #include <QDBusArgument>
 #include <QDBusError>
@@ -12,9 +13,11 @@
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QDBusVirtualObject>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QThread>
 #include <mutex>
+#include <optional>
 
 namespace pelbrisk {
 namespace {
@@ -32,9 +35,11 @@ const QString kShortcuts = "org.freedesktop.portal.GlobalShortcuts";
 // Response signal on the request object, and binds a session only once.
 class TFakePortal : public QDBusVirtualObject {
 public:
-    TFakePortal(const QString& busAddress, uint bindResponse)
+    // `granted`: the ids the user lets it bind, all when none are named.
+    TFakePortal(const QString& busAddress, uint bindResponse,
+                std::optional<QStringList> granted = std::nullopt)
         : connection_(QDBusConnection::connectToBus(busAddress, "portal")),
-          bindResponse_(bindResponse) {
+          bindResponse_(bindResponse), granted_(std::move(granted)) {
         qDBusRegisterMetaType<QPair<QString, QVariantMap>>();
         qDBusRegisterMetaType<TShortcutList>();
         // Registered before the move: Qt D-Bus gives the object a helper child, which a parent on
@@ -110,6 +115,7 @@ public:
             for (const auto& [id, properties] : shortcuts) {
                 bound.append(id + "|" + properties.value("description").toString() + "|" +
                              properties.value("preferred_trigger").toString());
+                if (granted_ && !granted_->contains(id)) continue;
                 granted.append({id,
                                 {{"description", properties.value("description")},
                                  {"trigger_description", "a key"}}});
@@ -141,6 +147,7 @@ private:
 
     QDBusConnection connection_;
     uint bindResponse_;
+    std::optional<QStringList> granted_;
     QThread thread_;
     bool registered_ = false;
     mutable std::mutex mutex_;
@@ -184,8 +191,9 @@ protected:
     }
     void TearDown() override { QDBusConnection::disconnectFromBus("player"); }
 
-    std::unique_ptr<TFakePortal> StartPortal(uint bindResponse) {
-        auto portal = std::make_unique<TFakePortal>(bus_.Address(), bindResponse);
+    std::unique_ptr<TFakePortal> StartPortal(uint bindResponse,
+                                             std::optional<QStringList> granted = std::nullopt) {
+        auto portal = std::make_unique<TFakePortal>(bus_.Address(), bindResponse, granted);
         EXPECT_TRUE(portal->Registered());
         return portal;
     }
@@ -317,6 +325,36 @@ TEST_F(PortalHotKeysTest, TheWindowRunsOnWithoutHotKeysWhenThePortalRefuses) {
     EXPECT_EQ(form->VolBar->value(), 50);
     form->Playback().UpVolumeClick();
     EXPECT_EQ(form->MP3Player->Volume(), 60) << "the window itself still answers";
+}
+
+// The X11 grab of a key goes only once the portal has bound that key.
+TEST_F(PortalHotKeysTest, KeysThePortalLeftUnboundKeepTheirX11Grabs) {
+    if (!test::ToolAvailable("Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
+    const test::TVirtualDisplay display(dir_ / "xvfb.log");
+    ASSERT_FALSE(display.Name().empty());
+    const QByteArray desktopDisplay = qgetenv("DISPLAY");
+    qputenv("DISPLAY", QByteArray::fromStdString(display.Name()));
+    const auto restore = qScopeGuard([&] { qputenv("DISPLAY", desktopDisplay); });
+    constexpr unsigned kShiftMask = 1, kControlMask = 4, kAltMask = 8;
+    struct TCase {
+        QStringList Granted;
+        TState State;
+        bool ShowGrabbed;
+        bool VolumeUpGrabbed;
+    };
+    for (const TCase& grant :
+         {TCase{{"show"}, TState::Bound, false, true}, TCase{{}, TState::Refused, true, true}}) {
+        SCOPED_TRACE(grant.Granted.join(",").toStdString());
+        auto portal = StartPortal(0, grant.Granted);
+        auto form = ScannedForm("hotkey = Ctrl+Shift+K\nhotkey_volume_up = Ctrl+Alt+Up\n");
+        form->Desktop().UsePortalHotKeys(client_);
+        ASSERT_TRUE(Settles(*form->Desktop().PortalHotKeys()));
+        EXPECT_EQ(form->Desktop().PortalHotKeys()->State(), grant.State);
+        EXPECT_EQ(test::KeyGrabbedElsewhere(display.Name(), "K", kControlMask | kShiftMask),
+                  grant.ShowGrabbed);
+        EXPECT_EQ(test::KeyGrabbedElsewhere(display.Name(), "Up", kControlMask | kAltMask),
+                  grant.VolumeUpGrabbed);
+    }
 }
 
 } // namespace
