@@ -142,10 +142,10 @@ TMainForm::TMainForm(const QString& settingsFile, QWidget* parent)
 }
 
 TMainForm::~TMainForm() {
+    // What changed since the close, or without one; a failure was told at the close.
+    settings_->Save();
     // Nothing of the library's work reaches the owners from here on.
     libraryJobs_.reset();
-    QString error;
-    if (!settings_->Save(&error)) QMessageBox::critical(nullptr, "pelbrisk", error);
     // MPRIS calls must not reach a window that is going away.
     desktop_.reset();
     // The player's threads end here, while the window they report to still stands.
@@ -471,6 +471,18 @@ void TMainForm::LoadSettings() {
     SendListBtn->setChecked(settings.SendList);
     SendListBtnClick();
     settings_->Collect([this](TFormSettings& now) { CollectSettings(now); });
+    // From now on every change worth keeping is written soon, not only at the close.
+    TSettingsBinding* binding = settings_.get();
+    const auto changed = [binding] { binding->Changed(); };
+    connect(VolBar, &QScrollBar::valueChanged, binding, changed);
+    for (QToolButton* toggle : {RepeatAllBtn, RandomBtn, SendListBtn})
+        connect(toggle, &QToolButton::toggled, binding, changed);
+    connect(library_.get(), &TLibraryTree::RootsChanged, binding, changed);
+    connect(Splitter1, &QSplitter::splitterMoved, binding, changed);
+    connect(binding, &TSettingsBinding::SaveFailed, desktop_.get(), [this](const QString& reason) {
+        desktop_->ShowNotice("settings not saved: " + reason);
+    });
+    settingsBound_ = true;
 }
 
 void TMainForm::CollectSettings(TFormSettings& settings) const {
@@ -510,6 +522,12 @@ void TMainForm::paintEvent(QPaintEvent* event) {
 void TMainForm::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     FormResize();
+    if (settingsBound_) settings_->Changed();
+}
+
+void TMainForm::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    if (settingsBound_) settings_->Changed();
 }
 
 void TMainForm::FormResize() {
@@ -527,6 +545,10 @@ void TMainForm::changeEvent(QEvent* event) {
 void TMainForm::closeEvent(QCloseEvent* event) {
     QWidget::closeEvent(event);
     if (!event->isAccepted()) return;
+    // Written while everything still stands: the box about a file that cannot be written runs
+    // an event loop, in which MPRIS, the tray and the hot keys go on calling.
+    QString error;
+    if (!settings_->Save(&error)) QMessageBox::critical(this, "pelbrisk", error);
     desktop_->WindowClosed();
     // Also a close request to the window hidden in the tray ends the program.
     emit Closed();

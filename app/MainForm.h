@@ -102,6 +102,7 @@ signals:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -136,6 +137,8 @@ private:
     bool treeBuilt_ = false;
     int fileListWidth_ = 0;
     bool fileListWidthApplied_ = false;
+    // The settings are loaded: changes from here on are the user's.
+    bool settingsBound_ = false;
     // Declared in the order they are made; the jobs go first, so that no result of theirs
     // reaches an owner that is gone.
     std::unique_ptr<TPlayList> playList_;

@@ -291,6 +291,28 @@ TEST(EndToEnd, TheKeyboardAloneFindsAFolderPlaysItStepsOnAndQuits) {
     EXPECT_NE(settings.find("volume = 40\n"), std::string::npos) << settings;
 }
 
+// A log-out, a kill or Ctrl+C in the terminal ends the program with its settings written.
+TEST(EndToEnd, ASignalToEndWritesTheSettingsFirst) {
+    for (const char* tool : {"Xvfb", "xdotool", "import"})
+        if (!ToolAvailable(tool)) GTEST_SKIP() << tool << " is not installed";
+    for (const int signal : {SIGTERM, SIGHUP, SIGINT}) {
+        SCOPED_TRACE(signal);
+        TPortableProgram program;
+        ASSERT_TRUE(program.Start("window_width = 480\nwindow_height = 320\nvolume = 50\n"
+                                  "hotkey_volume_down = Ctrl+Alt+Down\n"));
+        const auto x = [&](const std::string& command) { return program.X(command); };
+        ASSERT_TRUE(WaitForScannedTree(x, program.window, program.install / "shot.png"));
+        x("xdotool key ctrl+alt+Down");
+        std::this_thread::sleep_for(200ms);
+        program.player->Signal(signal);
+        int status = -1;
+        ASSERT_TRUE(program.player->WaitForExit(15s, status)) << "the signal did not end it";
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        const auto bytes = ReadFileBytes(program.install / "pelbrisk.ini");
+        EXPECT_NE(std::string(bytes.begin(), bytes.end()).find("volume = 40\n"), std::string::npos);
+    }
+}
+
 // The area of an X window on the screen, as xwininfo gives it.
 QRect WindowArea(const std::function<std::string(const std::string&)>& x, const std::string& name) {
     std::istringstream info(x("xwininfo -name '" + name + "'"));

@@ -221,6 +221,23 @@ TEST_F(MainFormTest, WritesTheSettingsBackWhenDestroyed) {
                               "sendlist = 0\n");
 }
 
+// A session that ends without the window's close (a log-out with the window in the tray) finds
+// every change written already.
+TEST_F(MainFormTest, ChangesAreWrittenSoonNotOnlyAtTheClose) {
+    auto form = ScannedForm();
+    fs::create_directories(dir_ / "dropped");
+    form->Playback().DownVolumeClick();
+    form->Library().DropFolders({QUrl::fromLocalFile(ToQ(dir_ / "dropped"))});
+    EXPECT_TRUE(PumpUntil(
+        [&] {
+            const std::string now = ReadSettings();
+            return now.find("volume = 90\n") != std::string::npos &&
+                   now.find((dir_ / "dropped").string() + "\t") != std::string::npos;
+        },
+        5000))
+        << ReadSettings();
+}
+
 TEST_F(MainFormTest, ShownWindowLaysOutItsControlsAndKeepsThePlayListWidth) {
     WriteSettings("window_width = 500\nwindow_height = 300\nfilelist_width = 170\n");
     {

@@ -263,6 +263,32 @@ TEST_F(MprisWindowTest, QuitClosesTheWindowAsItsCloseBoxDoes) {
     EXPECT_TRUE(PumpUntil([&] { return !form_->isVisible(); }));
 }
 
+// A settings file that cannot be written is told in a box at the close; while the box waits, MPRIS
+// may still ask for a song, and nothing that such a call needs has gone yet.
+TEST_F(MprisWindowTest, AnMprisCallWhileTheCloseTellsOfUnwritableSettingsFindsTheWindowWhole) {
+    std::filesystem::remove(SettingsPath().toStdString());
+    std::filesystem::create_directory(SettingsPath().toStdString());
+    QString boxText;
+    QDBusMessage reply;
+    QObject context;
+    std::function<void()> answer = [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) {
+            QTimer::singleShot(10, &context, answer);
+            return;
+        }
+        boxText = box->text();
+        reply = Call(kPlayer, "OpenUri",
+                     {QUrl::fromLocalFile(test::ToQ(Lib() / "Trio" / "2.mp3")).toString()});
+        box->accept();
+    };
+    QTimer::singleShot(0, &context, answer);
+    form_->close();
+    form_.reset();
+    EXPECT_TRUE(boxText.contains("pelbrisk.ini")) << boxText.toStdString();
+    EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+}
+
 TEST_F(MprisWindowTest, SendModeCallsOtherPlayersWithoutHoldingTheWindow) {
     QDBusConnection playerBus = QDBusConnection::connectToBus(bus_.Address(), "slow");
     const auto disconnect = qScopeGuard([] { QDBusConnection::disconnectFromBus("slow"); });
