@@ -284,10 +284,12 @@ QString TDesktop::OpenFile(const TFilePath& file) {
     } catch (...) {
         return shown + ": " + QString::fromLocal8Bit(ExceptionText(std::current_exception()));
     }
-    // The folder is listed on the library worker; the file plays once the list shows it.
+    // The folder is listed on the library worker; the file plays once the list shows it, and
+    // only then the tree shows its folder: a reload asked for before rebuilds the tree first, and
+    // a folder outside the library leaves nothing selected that Enter could open instead.
     const TFilePath folder = file.Folder();
-    parts_.Tree.ShowFolder(folder);
-    parts_.Playback.PlayFileOfFolder(folder, file);
+    parts_.Playback.PlayFileOfFolder(folder, file,
+                                     [this, folder] { parts_.Tree.ShowFolder(folder); });
     return {};
 }
 

@@ -11,8 +11,10 @@
 #include <QDBusPendingCall>
 #include <QDBusVariant>
 #include <QDBusVirtualObject>
+#include <QLineEdit>
 #include <QScopeGuard>
 #include <QScrollBar>
+#include <QTest>
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
@@ -218,6 +220,32 @@ TEST_F(MprisWindowTest, OpenUriShowsTheFilesFolderAndPlaysIt) {
         EXPECT_EQ(reply.type(), QDBusMessage::ErrorMessage);
         EXPECT_FALSE(reply.errorMessage().isEmpty());
         EXPECT_EQ(Metadata().value("xesam:title").toString(), "Stray");
+    }
+}
+
+// Asked for during a reload, or from outside the library: once the file plays, the tree shows its
+// folder (or none), and Enter in the empty box opens that folder, not another.
+TEST_F(MprisWindowTest, AFileOpenedFromOutsideKeepsTreeListAndSongTogether) {
+    std::filesystem::create_directories(Lib() / "Duo");
+    std::filesystem::copy_file(Lib() / "Trio" / "1.mp3", Lib() / "Duo" / "1.mp3");
+    const test::TempDir elsewhere;
+    std::filesystem::copy_file(Lib() / "Trio" / "2.mp3", elsewhere / "2.mp3");
+    form_->Library().ReloadTree();
+    test::WaitForLibrary(*form_);
+    for (const auto& [file, folder] : {std::pair{Lib() / "Trio" / "3.mp3", QString("Trio")},
+                                       std::pair{elsewhere / "2.mp3", QString()}}) {
+        SCOPED_TRACE(file.string());
+        form_->DirTree->setCurrentItem(Folder(*form_, "Duo"));
+        form_->Library().ReloadTree();
+        EXPECT_EQ(form_->Desktop().OpenFile(TFilePath(file.string())), "");
+        test::WaitForLibrary(*form_);
+        const QTreeWidgetItem* selected = form_->DirTree->currentItem();
+        EXPECT_EQ(selected ? selected->text(0) : QString(), folder);
+        EXPECT_EQ(form_->MP3Player->FileName(), file.string());
+        QTest::keyClick(form_->CommandEdit, Qt::Key_Return);
+        test::WaitForLibrary(*form_);
+        EXPECT_EQ(std::filesystem::path(form_->MP3Player->FileName()).parent_path(),
+                  file.parent_path());
     }
 }
 
