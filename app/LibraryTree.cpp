@@ -1,6 +1,5 @@
 #include "app/LibraryTree.h"
 
-#include "app/AudioFileInfo.h"
 #include "app/LibraryJobs.h"
 #include "app/LibraryWork.h"
 #include "app/TreePlace.h"
@@ -179,17 +178,27 @@ void TLibraryTree::OpenDirectoryClick() {
 }
 
 void TLibraryTree::PopupFolderMenu(const QPoint& at, bool everyFile) {
-    folderMenu_.clear();
     const TFilePath folder = SelectedFolder();
-    if (!folder.IsEmpty()) {
-        const std::vector<TFilePath> files = ListFolderFiles(folder, false, everyFile);
-        for (std::size_t i = 0; i < files.size(); ++i) {
-            QString caption = FileCaption(files[i], static_cast<int>(i));
-            connect(folderMenu_.addAction(caption.replace('&', "&&")), &QAction::triggered, this,
-                    [this, folder, file = files[i]] { emit FolderMenuChosen(folder, file); });
-        }
+    if (folder.IsEmpty()) return;
+    // Listed with the tags read on the worker: a folder of thousands of files takes a while.
+    jobs_.Queue("files", [this, folder, everyFile, at](TScanProgress& progress) {
+        auto listed = std::make_shared<TListedFiles>(ListFolderMenu(folder, everyFile, progress));
+        return [this, folder, at, listed] { ShowFolderMenu(folder, *listed, at); };
+    });
+}
+
+void TLibraryTree::ShowFolderMenu(const TFilePath& folder, const TListedFiles& listed,
+                                  const QPoint& at) {
+    folderMenu_.clear();
+    for (std::size_t i = 0; i < listed.Paths.size(); ++i) {
+        QString caption = listed.Captions[static_cast<qsizetype>(i)];
+        // Each item plays its file of the folder it was listed from, wherever the tree is now.
+        connect(folderMenu_.addAction(caption.replace('&', "&&")), &QAction::triggered, this,
+                [this, folder, file = listed.Paths[i]] { emit FolderMenuChosen(folder, file); });
     }
-    folderMenu_.popup(at);
+    // Once the window is given back after this job: a menu of a disabled window takes no key.
+    QMetaObject::invokeMethod(
+        &folderMenu_, [this, at] { folderMenu_.popup(at); }, Qt::QueuedConnection);
 }
 
 void TLibraryTree::DirTreeChange() {

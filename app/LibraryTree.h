@@ -16,6 +16,7 @@ namespace pelbrisk {
 
 class TLibraryJobs;
 class TTreePlace;
+struct TListedFiles;
 struct TScannedRoot;
 
 // The folder tree: its roots, their scans, where the user stands in it, and folders dropped on
@@ -50,7 +51,8 @@ public:
     void ExpandTree();
     // Opens the selected folder in the desktop's file manager.
     void OpenDirectoryClick();
-    // Shows the selected folder's songs (every file with `everyFile`) in the folder menu at `at`.
+    // Shows the selected folder's songs (every file with `everyFile`) in the folder menu at `at`,
+    // once the library's worker has listed them.
     void PopupFolderMenu(const QPoint& at, bool everyFile);
 
 signals:
@@ -69,6 +71,7 @@ private:
     void TreeScanned(const std::vector<TScanTarget>& targets, std::vector<TScannedRoot>& scanned,
                      bool reload);
     void AfterScan(const std::optional<TTreePlace>& place);
+    void ShowFolderMenu(const TFilePath& folder, const TListedFiles& listed, const QPoint& at);
     bool StillThere(const TScanTarget& target) const;
     void DirTreeChange();
     void DirTreeCollapsed(QTreeWidgetItem* node);

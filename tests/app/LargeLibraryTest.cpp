@@ -7,6 +7,7 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QTest>
 #include <cstdio>
 
@@ -81,6 +82,14 @@ TEST_F(LargeLibraryTest, ScanAndFillLeaveTheLoopTurningAndEndAsAScanOnTheSpot) {
     EXPECT_EQ(form.PlayFileList->item(1999)->data(kEntryPathRole).toByteArray(),
               files[1999].Bytes());
     EXPECT_EQ(form.PlayFileList->currentRow(), 0);
+
+    // The folder menu reads the same tags, also away from the window's thread.
+    const test::TLoopTurns menu =
+        test::MeasureLoopTurns([&] { form.Library().PopupFolderMenu(QPoint(), false); },
+                               [&] { return form.DirFileListMenu->isVisible(); });
+    EXPECT_GE(menu.Turns, 3) << "the loop turns while the menu's files are read";
+    EXPECT_EQ(form.DirFileListMenu->actions().size(), 2000);
+    form.DirFileListMenu->close();
 }
 
 TEST_F(LargeLibraryTest, EscGivesTheScanUpAndKeysTypedMeanwhileApplyAfterIt) {

@@ -562,6 +562,7 @@ TEST_F(MainFormTest, TreeMenuShowsTheSelectedFoldersSongs) {
     auto form = ScannedForm();
     SelectFolder(*form, "Jazz");
     form->Library().PopupFolderMenu(QPoint(), false);
+    ASSERT_TRUE(PumpUntil([&] { return form->DirFileListMenu->isVisible(); }));
     QStringList items;
     for (const QAction* action : form->DirFileListMenu->actions())
         items << action->text();
@@ -570,6 +571,7 @@ TEST_F(MainFormTest, TreeMenuShowsTheSelectedFoldersSongs) {
     form->DirFileListMenu->close();
     SelectFolder(*form, "ambient");
     form->Library().PopupFolderMenu(QPoint(), false);
+    test::WaitForLibrary(*form);
     EXPECT_TRUE(form->DirFileListMenu->actions().isEmpty());
 }
 

@@ -211,6 +211,8 @@ TEST_F(WindowKeepsPlaceTest, EnterInTheFolderMenuPlaysThatSongAndALongMenuScroll
     form.DirTree->setCurrentItem(Node("Quartet"));
     QTest::keyClick(form.CommandEdit, Qt::Key_Tab);
     ASSERT_TRUE(PumpUntil([&] { return form.DirFileListMenu->isVisible(); }));
+    // The menu acts on the folder it lists, wherever the tree's selection went meanwhile.
+    form.DirTree->setCurrentItem(Node("Zed"));
     QTest::keyClick(form.DirFileListMenu, Qt::Key_Down);
     QTest::keyClick(form.DirFileListMenu, Qt::Key_Down);
     QTest::keyClick(form.DirFileListMenu, Qt::Key_Return);
