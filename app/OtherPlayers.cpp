@@ -17,36 +17,44 @@ void TOtherPlayers::Use(std::shared_ptr<TOtherAppCtrl> players) {
     players_ = std::move(players);
 }
 
-void TOtherPlayers::Send(std::function<bool(TOtherAppCtrl&)> command) {
-    worker_.Post([this, players = players_, command = std::move(command)] {
+void TOtherPlayers::Send(std::function<bool(TOtherAppCtrl&)> command, TPause pause) {
+    worker_.Post([this, players = players_, command = std::move(command), pause] {
         const bool accepted = command(*players);
         QMetaObject::invokeMethod(
-            this, [this, accepted] { emit Answered(accepted); }, Qt::QueuedConnection);
+            this,
+            [this, accepted, pause] {
+                if (accepted && pause != TPause::Kept)
+                    paused_ = pause == TPause::Toggled && !paused_;
+                emit Answered(accepted);
+            },
+            Qt::QueuedConnection);
     });
 }
 
 void TOtherPlayers::Play() {
-    Send([](TOtherAppCtrl& players) { return players.OtherAppPlay(); });
+    Send([](TOtherAppCtrl& players) { return players.OtherAppPlay(); }, TPause::Ended);
 }
 
 void TOtherPlayers::Stop() {
-    Send([](TOtherAppCtrl& players) { return players.OtherAppStop(); });
+    Send([](TOtherAppCtrl& players) { return players.OtherAppStop(); }, TPause::Ended);
 }
 
 void TOtherPlayers::Pause() {
-    Send([](TOtherAppCtrl& players) { return players.OtherAppPause(); });
+    Send([](TOtherAppCtrl& players) { return players.OtherAppPause(); }, TPause::Toggled);
 }
 
+// A player keeps its pause across tracks (MPRIS asks so of Next and Previous).
 void TOtherPlayers::Next() {
-    Send([](TOtherAppCtrl& players) { return players.OtherAppNext(); });
+    Send([](TOtherAppCtrl& players) { return players.OtherAppNext(); }, TPause::Kept);
 }
 
 void TOtherPlayers::Prev() {
-    Send([](TOtherAppCtrl& players) { return players.OtherAppPrev(); });
+    Send([](TOtherAppCtrl& players) { return players.OtherAppPrev(); }, TPause::Kept);
 }
 
 void TOtherPlayers::SetVolume(int percent) {
-    Send([percent](TOtherAppCtrl& players) { return players.OtherAppSetVolume(percent); });
+    Send([percent](TOtherAppCtrl& players) { return players.OtherAppSetVolume(percent); },
+         TPause::Kept);
 }
 
 void TOtherPlayers::PlayEntry(QListWidgetItem& entry) {
@@ -55,11 +63,13 @@ void TOtherPlayers::PlayEntry(QListWidgetItem& entry) {
     std::string fileList;
     for (const TFilePath& file : list_.EntryFiles(entry))
         fileList += file.StdString() + "\r\n";
-    Send([fileList](TOtherAppCtrl& players) { return players.OtherAppAddFiles(fileList); });
+    // The players start what they were given.
+    Send([fileList](TOtherAppCtrl& players) { return players.OtherAppAddFiles(fileList); },
+         TPause::Ended);
 }
 
 bool TOtherPlayers::Paused() const {
-    return false;
+    return paused_;
 }
 
 } // namespace pelbrisk

@@ -42,13 +42,18 @@ signals:
     void Answered(bool accepted);
 
 private:
-    void Send(std::function<bool(TOtherAppCtrl&)> command);
+    // What a command that was taken does to the pause the players show.
+    enum class TPause { Kept, Toggled, Ended };
+
+    void Send(std::function<bool(TOtherAppCtrl&)> command, TPause pause);
 
     TPlayList& list_;
     std::function<void()> stopOwnPlayer_;
     std::unique_ptr<IRemotePlayerTransport> transport_;
     std::unique_ptr<TMprisClient> mpris_;
     std::shared_ptr<TOtherAppCtrl> players_;
+    // The pause of what was last sent, as far as the players took it.
+    bool paused_ = false;
     // Last: it ends, running what was given, before what its commands use goes.
     TWorkerThread worker_;
 };

@@ -35,6 +35,7 @@ TPlayback::TPlayback(TMP3Player& player, TPlayList& list, TControls controls)
         if (player_.Status() != mpsStopped) ReportErrors([this] { player_.Stop(); });
     });
     connect(&otherPlayers_, &TOtherPlayers::Answered, this, [this](bool accepted) {
+        if (SendMode()) ShowPauseState();
         if (!accepted) emit Notice("No MPRIS player took the command (is one running?)");
     });
     ConnectBar(controls_.PitchBar, &TPlayback::PitchBarScroll);

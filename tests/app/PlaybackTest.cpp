@@ -359,6 +359,34 @@ TEST_F(PlaybackTest, InSendModeACommandNoPlayerTookIsSaid) {
     }
 }
 
+// In send mode the pause button shows the pause the other players took, and ours again after.
+TEST_F(PlaybackTest, InSendModeThePauseButtonFollowsWhatWasSent) {
+    auto form = ScannedForm();
+    TRecordingTransport winamp;
+    form->Playback().OtherPlayers().Use(std::make_shared<TOtherAppCtrl>(winamp));
+    FillFrom(*form, "Trio");
+    form->SendListBtn->click();
+    test::WaitForLibrary(*form);
+    int answers = 0;
+    QObject::connect(&form->Playback().OtherPlayers(), &TOtherPlayers::Answered,
+                     [&](bool) { ++answers; });
+    // the button clicked, whether the pause button shows down after the players' answer
+    const std::vector<std::pair<QToolButton*, bool>> steps{
+        {form->PauseBtn, true}, {form->PauseBtn, false}, {form->PauseBtn, true},
+        {form->NextBtn, true},  {form->PlayBtn, false},  {form->PauseBtn, true},
+        {form->StopBtn, false}, {form->PauseBtn, true},
+    };
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        const int before = answers;
+        steps[i].first->click();
+        ASSERT_TRUE(PumpUntil([&] { return answers > before; }));
+        EXPECT_EQ(form->PauseBtn->isChecked(), steps[i].second) << i;
+    }
+    form->SendListBtn->click();
+    test::WaitForLibrary(*form);
+    EXPECT_FALSE(form->PauseBtn->isChecked()) << "our own player is not paused";
+}
+
 TEST_F(PlaybackTest, MenuItemsCarryTheirCaptionsAndShortCuts) {
     auto form = ScannedForm();
     QStringList items;
