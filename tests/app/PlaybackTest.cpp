@@ -387,6 +387,26 @@ TEST_F(PlaybackTest, InSendModeThePauseButtonFollowsWhatWasSent) {
     EXPECT_FALSE(form->PauseBtn->isChecked()) << "our own player is not paused";
 }
 
+// "*ALL*" hands on the files the list holds when it is chosen, not those it was filled with.
+TEST_F(PlaybackTest, AllHandsOnTheEntriesTheListHoldsNow) {
+    auto form = ScannedForm();
+    TRecordingTransport winamp;
+    form->Playback().OtherPlayers().Use(std::make_shared<TOtherAppCtrl>(winamp));
+    form->SendListBtn->setChecked(true);
+    FillFrom(*form, "Trio");
+    form->PlayFileList->setCurrentRow(2);
+    QTest::keyClick(form->PlayFileList, Qt::Key_Delete);
+    form->PlayFileList->setCurrentRow(0);
+    int answers = 0;
+    QObject::connect(&form->Playback().OtherPlayers(), &TOtherPlayers::Answered,
+                     [&](bool) { ++answers; });
+    form->Playback().PlaySelected();
+    ASSERT_TRUE(PumpUntil([&] { return answers == 1; }));
+    EXPECT_EQ(std::count_if(winamp.Sent.begin(), winamp.Sent.end(),
+                            [](const auto& sent) { return sent.Message == WM_COPYDATA; }),
+              2);
+}
+
 TEST_F(PlaybackTest, MenuItemsCarryTheirCaptionsAndShortCuts) {
     auto form = ScannedForm();
     QStringList items;
