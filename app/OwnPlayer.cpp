@@ -4,6 +4,7 @@
 #include "engine/MP3Player.h"
 
 #include <QListWidgetItem>
+#include <set>
 
 namespace pelbrisk {
 
@@ -65,16 +66,17 @@ bool TOwnPlayer::Paused() const {
 
 void TOwnPlayer::PlayEntry(QListWidgetItem& chosen) {
     // A file that cannot be played is named and passed over for the next entry by the same
-    // rules as at the end of a song, until a whole round of the list has failed.
-    const QListWidgetItem* entry = &chosen;
-    for (int failed = 0; entry != nullptr;) {
+    // rules as at the end of a song, until every entry has failed once.
+    std::set<int> failed;
+    for (const QListWidgetItem* entry = &chosen; entry != nullptr;) {
         list_.MakeCurrent(*entry);
         const TFilePath path = list_.EntryPath(*entry);
         const QString failure = PlayFile(path);
         if (failure.isEmpty()) return;
         hooks_.Notice(DisplayName(path.FileName()) + ": " + failure);
-        if (++failed >= list_.Count()) break;
-        entry = list_.SelectNext();
+        failed.insert(list_.Row(*entry));
+        if (static_cast<int>(failed.size()) >= list_.Count()) break;
+        entry = list_.SelectNextUntried(failed);
     }
     hooks_.Stopped();
 }

@@ -117,6 +117,18 @@ QListWidgetItem* TPlayList::SelectPrev() {
     return SelectByStep(-1);
 }
 
+QListWidgetItem* TPlayList::SelectNextUntried(const std::set<int>& tried) {
+    const int untried = list_.count() - static_cast<int>(tried.size());
+    if (!random_.isChecked() || untried <= 0) return SelectNext();
+    randomHistory_.Push(currentIndex_);
+    // The drawn one among the rows not tried yet.
+    int draw = std::uniform_int_distribution<int>(0, untried - 1)(randomNumbers_);
+    currentIndex_ = 0;
+    while (tried.contains(currentIndex_) || draw-- > 0)
+        ++currentIndex_;
+    return SelectCurrentIndex();
+}
+
 // Next and Prev differ only in the direction of the step: random play ignores it, a step past
 // the end (or below an entry a shrunk list no longer has) wraps with repeat-all or ends, and a
 // step back from the first entry ends with nothing selected.

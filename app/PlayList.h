@@ -6,6 +6,7 @@
 #include <QObject>
 #include <functional>
 #include <random>
+#include <set>
 #include <vector>
 
 class QAbstractButton;
@@ -34,6 +35,9 @@ public:
 
     QListWidgetItem* SelectNext();
     QListWidgetItem* SelectPrev();
+    // The next entry as SelectNext chooses it, but in random order only among the rows not in
+    // `tried`: a retry after failed files gives every remaining entry its chance.
+    QListWidgetItem* SelectNextUntried(const std::set<int>& tried);
     int CurrentIndex() const { return currentIndex_; }
     int Count() const;
     QListWidgetItem* Entry(int row) const;

@@ -89,6 +89,23 @@ TEST_F(BadFileTest, AListOfBadFilesStopsAfterOneRoundWhateverTheOrder) {
     }
 }
 
+// In random order the retries after a bad file draw among the entries not tried yet: one good file
+// among many bad ones is always found.
+TEST_F(BadFileTest, ARandomRetryGivesEveryRemainingEntryItsChance) {
+    std::filesystem::create_directories(Lib() / "OneGood");
+    for (int i = 0; i < 7; ++i)
+        std::ofstream(Lib() / "OneGood" / ("bad " + std::to_string(i) + ".mp3")) << "text";
+    std::filesystem::copy_file(Lib() / "Mixed" / "1 a.mp3", Lib() / "OneGood" / "good.mp3");
+    auto form = ScannedForm("random = -1\n");
+    form->DirTree->setCurrentItem(Folder(*form, "OneGood"));
+    for (int round = 0; round < 20; ++round) {
+        form->OpenFolder(false);
+        test::WaitForLibrary(*form);
+        ASSERT_EQ(form->MP3Player->Status(), mpsPlaying) << "round " << round;
+        form->Playback().StopBtnClick();
+    }
+}
+
 TEST_F(BadFileTest, ADeviceFailureStopsPlayBehindABoxOfTheHiddenWindowAndTheProgramGoesOn) {
     auto form = ScannedForm();
     form->Desktop().TrayAvailable = [] { return true; };
