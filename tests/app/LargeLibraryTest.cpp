@@ -4,7 +4,9 @@
 #include "app/AudioFileInfo.h"
 #include "app/FolderScan.h"
 #include "tests/app/FormTestSupport.h"
+#include "tests/app/HungFolder.h"
 
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -119,6 +121,29 @@ TEST_F(LargeLibraryTest, EscGivesTheScanUpAndKeysTypedMeanwhileApplyAfterIt) {
     form->Library().ReloadTree();
     test::WaitForLibrary(*form);
     EXPECT_EQ(TreeOrder(root), QStringList({"Blues", "Jazz", "Rock"}));
+}
+
+// Esc during a scan caught in a folder that does not answer (a dead network mount) gives the
+// window back at once, other library work goes on, and the program ends without waiting.
+TEST_F(LargeLibraryTest, EscLeavesAScanCaughtInAHungFolderBehind) {
+    AddSong("Jazz", "j.mp3", "JazzSong");
+    fs::create_directories(Lib() / "hung");
+    auto form = ScannedForm();
+    const test::THungFolder hung("hung", std::chrono::seconds(5));
+    form->Library().ReloadTree();
+    ASSERT_TRUE(test::PumpUntil([&] { return hung.Caught(); }, 5000));
+    QTest::keyClick(form->CommandEdit, Qt::Key_Escape);
+    EXPECT_TRUE(form->isEnabled());
+    EXPECT_TRUE(form->LoadingPanel->isHidden());
+    form->DirTree->setCurrentItem(test::ChildNamed(form->Library().RootNodes().Items(0), "Jazz"));
+    form->OpenFolder(false);
+    test::WaitForLibrary(*form);
+    EXPECT_EQ(form->MP3Player->Status(), mpsPlaying) << "while the old scan still hangs";
+    ASSERT_TRUE(hung.Caught());
+    QElapsedTimer closing;
+    closing.start();
+    form.reset();
+    EXPECT_LT(closing.elapsed(), 1000);
 }
 
 } // namespace
