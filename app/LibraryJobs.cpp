@@ -23,10 +23,11 @@ struct TLibraryJobs::TReplyGate {
     TLibraryJobs* Receiver;
 };
 
-TLibraryJobs::TLibraryJobs(QWidget& window, QLabel& loadingPanel, TFocusKeeper& focus)
+TLibraryJobs::TLibraryJobs(QWidget& window, QLabel& loadingPanel, TFocusKeeper& focus,
+                           QWidget& keyHome)
     : window_(window), loadingPanel_(loadingPanel), focus_(focus),
       keyBuffer_(new TKeyBuffer(
-          &window, [this] { return Busy(); }, [this] { Cancel(); })),
+          &window, &keyHome, [this] { return Busy(); }, [this] { Cancel(); })),
       progressTimer_(new QTimer(this)), gate_(std::make_shared<TReplyGate>(this)),
       worker_(std::make_unique<TWorkerThread>()) {
     progressTimer_->setInterval(100);

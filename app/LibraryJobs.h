@@ -29,7 +29,8 @@ public:
     // Runs on the worker; touches no control. Returns the finish, or nothing to take.
     using TWork = std::function<TFinish(TScanProgress&)>;
 
-    TLibraryJobs(QWidget& window, QLabel& loadingPanel, TFocusKeeper& focus);
+    // Keys typed while a job runs go to `keyHome` afterwards when no control has the focus.
+    TLibraryJobs(QWidget& window, QLabel& loadingPanel, TFocusKeeper& focus, QWidget& keyHome);
     ~TLibraryJobs() override;
 
     // `unit` names what the loading panel counts while the job runs.

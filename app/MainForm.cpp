@@ -220,7 +220,8 @@ void TMainForm::CreatePlayer() {
 }
 
 void TMainForm::CreateOwners() {
-    libraryJobs_ = std::make_unique<TLibraryJobs>(*this, *LoadingPanel, *focusKeeper_);
+    libraryJobs_ =
+        std::make_unique<TLibraryJobs>(*this, *LoadingPanel, *focusKeeper_, *CommandEdit);
     library_ = std::make_unique<TLibraryTree>(*DirTree, *DirFileListMenu, *libraryJobs_, *this);
     playList_ =
         std::make_unique<TPlayList>(*PlayFileList, *libraryJobs_, *RepeatAllBtn, *RandomBtn);

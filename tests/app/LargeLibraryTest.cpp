@@ -146,5 +146,30 @@ TEST_F(LargeLibraryTest, EscLeavesAScanCaughtInAHungFolderBehind) {
     EXPECT_LT(closing.elapsed(), 1000);
 }
 
+// Keys typed during a scan wait for it, and reach the box also when another window was activated
+// meanwhile. The disabled window has no focused control: the window system gives it the keys.
+TEST_F(LargeLibraryTest, KeysTypedDuringAScanReachTheBoxAfterTheFocusMovedAway) {
+    AddSong("Jazz", "j.mp3", "JazzSong");
+    fs::create_directories(Lib() / "Rock");
+    fs::create_directories(Lib() / "hung");
+    auto form = ScannedForm();
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    test::WaitForLibrary(*form);
+    test::THungFolder hung("hung", std::chrono::seconds(5));
+    form->Library().ReloadTree();
+    ASSERT_TRUE(test::PumpUntil([&] { return hung.Caught(); }, 5000));
+    QTest::keyClicks(form.get(), "ro");
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    hung.Release();
+    test::WaitForLibrary(*form);
+    EXPECT_EQ(form->CommandEdit->text(), "ro");
+    EXPECT_EQ(form->DirTree->currentItem(),
+              test::ChildNamed(form->Library().RootNodes().Items(0), "Rock"));
+}
+
 } // namespace
 } // namespace pelbrisk
