@@ -68,6 +68,7 @@ TDesktop::TDesktop(TParts parts) : parts_(parts) {
     for (QAbstractButton* toggle : {&parts_.RepeatAllBtn, &parts_.RandomBtn})
         connect(toggle, &QAbstractButton::toggled, this, &TDesktop::RefreshMpris);
     connect(&parts_.Playback, &TPlayback::StateChanged, this, &TDesktop::RefreshMpris);
+    connect(&parts_.PlayList, &TPlayList::Changed, this, &TDesktop::RefreshMpris);
     connect(&parts_.Playback, &TPlayback::Seeked, this, &TDesktop::NotifySeeked);
 }
 
@@ -247,7 +248,7 @@ void TDesktop::NotifySeeked() {
 }
 
 void TDesktop::PlayClick() {
-    parts_.Playback.PlayBtnClick();
+    parts_.Playback.PlayOrStart();
 }
 
 void TDesktop::PauseClick() {
@@ -258,16 +259,24 @@ void TDesktop::StopClick() {
     parts_.Playback.StopBtnClick();
 }
 
-void TDesktop::NextClick() {
-    parts_.Playback.NextBtnClick();
+void TDesktop::Next() {
+    parts_.Playback.StepKeepingState(true);
 }
 
-void TDesktop::PrevClick() {
-    parts_.Playback.PrevBtnClick();
+void TDesktop::Previous() {
+    parts_.Playback.StepKeepingState(false);
 }
 
-void TDesktop::SeekTo(std::int64_t positionMs) {
-    parts_.Playback.SeekTo(positionMs);
+bool TDesktop::SeekTo(std::int64_t positionMs) {
+    return parts_.Playback.SeekTo(positionMs);
+}
+
+int TDesktop::Pitch() const {
+    return PitchPercent.load();
+}
+
+void TDesktop::SetPitch(int percent) {
+    parts_.Playback.MovePitchBar(percent);
 }
 
 void TDesktop::SetVolumePercent(int percent) {
@@ -324,6 +333,17 @@ TPlaybackState TDesktop::PlaybackState() const {
         break;
     }
     return TPlaybackState::Stopped;
+}
+
+TCapabilities TDesktop::Capabilities() const {
+    // The other players do not say what they can; every command goes to them.
+    if (parts_.Playback.SendMode()) return {true, true, true, true, false};
+    const bool open = parts_.Playback.SongOpen();
+    return {.CanPlay = open || parts_.PlayList.Count() > 0,
+            .CanPause = open,
+            .CanGoNext = parts_.PlayList.HasNext(),
+            .CanGoPrevious = parts_.PlayList.HasPrevious(),
+            .CanSeek = (parts_.Player.Commands() & CommandBit(mpcSeek)) != 0};
 }
 
 std::int64_t TDesktop::PositionMs() const {

@@ -93,10 +93,12 @@ public:
     void PlayClick() override;
     void PauseClick() override;
     void StopClick() override;
-    void NextClick() override;
-    void PrevClick() override;
-    void SeekTo(std::int64_t positionMs) override;
+    void Next() override;
+    void Previous() override;
+    bool SeekTo(std::int64_t positionMs) override;
     void SetVolumePercent(int percent) override;
+    int Pitch() const override;
+    void SetPitch(int percent) override;
     void ShowWindow() override;
     QString OpenFile(const TFilePath& file) override;
     bool RepeatAll() const override;
@@ -105,6 +107,7 @@ public:
     void SetShuffle(bool on) override;
     void Quit() override;
     TPlaybackState PlaybackState() const override;
+    TCapabilities Capabilities() const override;
     std::int64_t PositionMs() const override;
     int VolumePercent() const override;
     TNowPlaying NowPlaying() const override;

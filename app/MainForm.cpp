@@ -199,7 +199,9 @@ void TMainForm::CreatePlayer() {
     MP3Player = std::make_unique<TMP3Player>();
     MP3Player->BeginLoading();
     MP3Player->SetAutoOpen(true);
-    MP3Player->SetAutoPlay(true);
+    // The play target starts what it opens itself, so that a song can also be opened to wait
+    // (MPRIS's Next while paused or stopped).
+    MP3Player->SetAutoPlay(false);
     MP3Player->SetChangePosStep(400);
     MP3Player->SetDecodePriority(tpNormal);
     MP3Player->SetEqualizerEnabled(false);

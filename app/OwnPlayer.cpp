@@ -71,9 +71,9 @@ void TOwnPlayer::PlayEntry(QListWidgetItem& chosen) {
     for (const QListWidgetItem* entry = &chosen; entry != nullptr;) {
         list_.MakeCurrent(*entry);
         const TFilePath path = list_.EntryPath(*entry);
-        const QString failure = PlayFile(path);
+        const QString failure = OpenFile(path, true);
         if (failure.isEmpty()) return;
-        hooks_.Notice(DisplayName(path.FileName()) + ": " + failure);
+        NoticeFailure(path, failure);
         failed.insert(list_.Row(*entry));
         if (static_cast<int>(failed.size()) >= list_.Count()) break;
         entry = list_.SelectNextUntried(failed);
@@ -81,12 +81,27 @@ void TOwnPlayer::PlayEntry(QListWidgetItem& chosen) {
     hooks_.Stopped();
 }
 
-QString TOwnPlayer::PlayFile(const TFilePath& path) {
+void TOwnPlayer::Cue(QListWidgetItem& entry, bool paused) {
+    list_.MakeCurrent(entry);
+    const TFilePath path = list_.EntryPath(entry);
+    const QString failure = OpenFile(path, paused);
+    if (!failure.isEmpty())
+        NoticeFailure(path, failure);
+    else if (paused)
+        ReportErrors([this] { player_.Pause(); });
+}
+
+void TOwnPlayer::NoticeFailure(const TFilePath& path, const QString& failure) {
+    hooks_.Notice(DisplayName(path.FileName()) + ": " + failure);
+}
+
+QString TOwnPlayer::OpenFile(const TFilePath& path, bool play) {
     try {
         player_.Stop();
         // Closed first, so that after a failure an open stream can only be this file's.
         player_.Close();
         player_.SetFileName(path.StdString());
+        if (play) player_.Play();
         return {};
     } catch (...) {
         if (player_.Commands() & CommandBit(mpcClose)) {

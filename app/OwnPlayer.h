@@ -35,11 +35,15 @@ public:
     void SetVolume(int percent) override;
     void PlayEntry(QListWidgetItem& entry) override;
     bool Paused() const override;
+    // Opens the entry's file without playing it, or with `paused` plays and pauses it at once.
+    void Cue(QListWidgetItem& entry, bool paused);
 
 private:
-    // Plays the file; the text of its own failure (it cannot be opened, or is no MPEG audio), or
-    // empty when it plays or when the sound device failed, which the error box has shown.
-    QString PlayFile(const TFilePath& path);
+    // Opens the file and with `play` plays it; the text of its own failure (it cannot be opened,
+    // or is no MPEG audio), or empty when it is open or when the sound device failed, which the
+    // error box has shown.
+    QString OpenFile(const TFilePath& path, bool play);
+    void NoticeFailure(const TFilePath& path, const QString& failure);
     void PlaySelected();
 
     TMP3Player& player_;

@@ -86,6 +86,17 @@ void TPlayList::SelectRow(int row) {
 
 void TPlayList::MakeCurrent(const QListWidgetItem& entry) {
     currentIndex_ = list_.row(&entry);
+    emit Changed();
+}
+
+bool TPlayList::HasNext() const {
+    const int count = list_.count();
+    return count > 0 &&
+           (random_.isChecked() || repeatAll_.isChecked() || currentIndex_ < count - 1);
+}
+
+bool TPlayList::HasPrevious() const {
+    return list_.count() > 0 && (random_.isChecked() || currentIndex_ != 0);
 }
 
 QListWidgetItem* TPlayList::EntryOf(const TFilePath& file) const {
@@ -158,6 +169,7 @@ QListWidgetItem* TPlayList::SelectCurrentIndex() {
         list_.setCurrentItem(entry);
     else
         list_.clearSelection();
+    emit Changed();
     return entry;
 }
 
@@ -189,6 +201,7 @@ void TPlayList::KeepOnlySelectedEntry() {
     randomHistory_.Clear();
     for (int row = list_.count() - 1; row >= 0; --row)
         if (list_.item(row) != selected) delete list_.item(row);
+    emit Changed();
 }
 
 void TPlayList::DeleteSelectedEntry() {
@@ -210,6 +223,7 @@ void TPlayList::DeleteSelectedEntry() {
         list_.clearSelection();
         list_.setCurrentItem(nullptr);
     }
+    emit Changed();
 }
 
 } // namespace pelbrisk

@@ -39,6 +39,9 @@ public:
     // `tried`: a retry after failed files gives every remaining entry its chance.
     QListWidgetItem* SelectNextUntried(const std::set<int>& tried);
     int CurrentIndex() const { return currentIndex_; }
+    // A next or a previous entry changes the current one (random order always has one).
+    bool HasNext() const;
+    bool HasPrevious() const;
     int Count() const;
     QListWidgetItem* Entry(int row) const;
     int Row(const QListWidgetItem& entry) const;
@@ -62,6 +65,8 @@ public:
 signals:
     // A fill is about to replace the entries.
     void AboutToRefill();
+    // The entries or the current one changed.
+    void Changed();
     // The user chose the selected entry to play (Enter, a function key, a double click).
     void PlayRequested();
 

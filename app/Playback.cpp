@@ -116,6 +116,35 @@ void TPlayback::NextBtnClick() {
     Target().Next();
 }
 
+void TPlayback::PlayOrStart() {
+    if (SendMode() || SongOpen()) {
+        PlayBtnClick();
+        return;
+    }
+    if (!list_.SelectedEntry()) list_.SelectNext();
+    PlaySelected();
+}
+
+void TPlayback::StepKeepingState(bool forward) {
+    const TMP3PlayerStatus status = player_.Status();
+    if (SendMode() || status == mpsPlaying) {
+        if (forward)
+            NextBtnClick();
+        else
+            PrevBtnClick();
+        return;
+    }
+    QListWidgetItem* entry = forward ? list_.SelectNext() : list_.SelectPrev();
+    if (entry)
+        ownPlayer_.Cue(*entry, status == mpsPaused);
+    else if (status == mpsPaused)
+        StopBtnClick();
+}
+
+bool TPlayback::SongOpen() const {
+    return player_.Commands() & CommandBit(mpcClose);
+}
+
 void TPlayback::PlayPauseClick() {
     if (player_.Status() == mpsStopped && !SendMode())
         PlayBtnClick();
@@ -176,25 +205,25 @@ void TPlayback::PosBarScroll(TScrollCode code, int position) {
         seekTracking_ = true;
     } else if (code == scrEndScroll) {
         seekTracking_ = false;
-        // Without an open stream there is nothing to seek in.
-        if (!(player_.Commands() & CommandBit(mpcSeek))) return;
-        ReportErrors([&] { player_.Seek(position); });
-        emit Seeked();
+        if (SeekTo(position)) emit Seeked();
     }
 }
 
 void TPlayback::SeekBy(int deltaMs) {
-    if (SendMode() || !(player_.Commands() & CommandBit(mpcSeek))) return;
+    if (SendMode()) return;
     const qint64 target =
         std::clamp<qint64>(qint64{player_.Position()} + deltaMs, 0, player_.Duration());
-    ReportErrors([&] { player_.Seek(static_cast<int32_t>(target)); });
-    emit Seeked();
+    if (SeekTo(target)) emit Seeked();
 }
 
-void TPlayback::SeekTo(std::int64_t positionMs) {
-    if (positionMs < 0 || positionMs > INT32_MAX) return;
-    if (player_.Commands() & CommandBit(mpcSeek))
-        ReportErrors([&] { player_.Seek(static_cast<int32_t>(positionMs)); });
+bool TPlayback::SeekTo(std::int64_t positionMs) {
+    // Without an open stream there is nothing to seek in.
+    if (positionMs < 0 || positionMs > INT32_MAX || !(player_.Commands() & CommandBit(mpcSeek)))
+        return false;
+    const auto target = static_cast<int32_t>(positionMs);
+    if (target == player_.Position()) return false;
+    ReportErrors([&] { player_.Seek(target); });
+    return true;
 }
 
 void TPlayback::VolBarScroll(TScrollCode code, int position) {
@@ -208,8 +237,12 @@ void TPlayback::PitchBarScroll(TScrollCode code, int position) {
 }
 
 void TPlayback::PitClick() {
-    controls_.PitchBar.setValue(kNormalPitch);
-    SetPitch(kNormalPitch);
+    MovePitchBar(kNormalPitch);
+}
+
+void TPlayback::MovePitchBar(int percent) {
+    controls_.PitchBar.setValue(percent);
+    SetPitch(controls_.PitchBar.value());
 }
 
 void TPlayback::SetPitch(int percent) {

@@ -59,6 +59,11 @@ public:
     void DownVolumeClick();
     // The tray's item: starts a stopped player, else pauses or resumes.
     void PlayPauseClick();
+    // Play, and with no song open the play list's selected entry (or its first).
+    void PlayOrStart();
+    // To the next or previous entry; a paused or stopped player stays paused or stopped, and
+    // a paused one without a next entry stops.
+    void StepKeepingState(bool forward);
 
     void PlaySelected();
     // Lists the folder into the play list and plays its first entry (in send mode only lists).
@@ -74,10 +79,15 @@ public:
     void PitchBarScroll(TScrollCode code, int position);
     void PitClick();
     void SetPitch(int percent);
+    // Moves the pitch bar, and so the pitch.
+    void MovePitchBar(int percent);
     bool SeekTracking() const { return seekTracking_; }
     // Moves the playing position by `deltaMs` (negative: back), within the song.
     void SeekBy(int deltaMs);
-    void SeekTo(std::int64_t positionMs);
+    // False when the position did not move (nothing to seek in, or there already).
+    bool SeekTo(std::int64_t positionMs);
+    // A song is open (it plays, is paused, or stopped where it was).
+    bool SongOpen() const;
     // As the volume bar would: 0 to 100.
     void SetVolumePercent(int percent);
     int VolumePercent() const;
@@ -91,7 +101,7 @@ signals:
     void Notice(const QString& text);
     // What MPRIS publishes may have changed: status, song, volume, pitch.
     void StateChanged();
-    // The position jumped by the user's or a remote's wish.
+    // The position jumped at the user's wish.
     void Seeked();
 
 private:

@@ -36,8 +36,10 @@ class TChangeListener : public QObject {
 
 public:
     QList<QVariantMap> Changes;
+    int Seeks = 0;
 
 public slots:
+    void OnSeeked(qlonglong) { ++Seeks; }
     void OnPropertiesChanged(const QString& interface, const QVariantMap& changed,
                              const QStringList&) {
         if (interface == kPlayer) Changes.append(changed);
@@ -117,7 +119,8 @@ TEST_F(MprisWindowTest, ClientCallsActOnThePlayerAndItsStateIsPublished) {
     EXPECT_FALSE(Metadata().contains("xesam:title")) << "nothing loaded yet";
 
     EXPECT_EQ(Call(kPlayer, "Next").type(), QDBusMessage::ReplyMessage);
-    EXPECT_EQ(form_->PlayList().CurrentIndex(), 1) << "Next does what the Next button does";
+    EXPECT_EQ(form_->PlayList().CurrentIndex(), 1) << "Next steps as the Next button does";
+    EXPECT_EQ(Call(kPlayer, "Play").type(), QDBusMessage::ReplyMessage);
     EXPECT_EQ(form_->MP3Player->Status(), mpsPlaying);
     EXPECT_EQ(Property("PlaybackStatus").toString(), "Playing");
     QVariantMap song = Metadata();
@@ -247,6 +250,96 @@ TEST_F(MprisWindowTest, AFileOpenedFromOutsideKeepsTreeListAndSongTogether) {
         EXPECT_EQ(std::filesystem::path(form_->MP3Player->FileName()).parent_path(),
                   file.parent_path());
     }
+}
+
+// What the player can do is told as it stands: an empty list cannot play, the last entry without
+// repeat has no next one, and only an open song pauses and seeks.
+TEST_F(MprisWindowTest, WhatThePlayerCanDoIsToldAsItStands) {
+    const auto can = [&] {
+        std::string told;
+        for (const char* name : {"CanPlay", "CanPause", "CanGoNext", "CanGoPrevious", "CanSeek"})
+            told += Property(name).toBool() ? '1' : '0';
+        return told;
+    };
+    EXPECT_EQ(can(), "00000") << "nothing listed";
+    FillFrom(*form_, "Trio");
+    EXPECT_EQ(can(), "10100") << "the first entry chosen, nothing open";
+    form_->PlayFileList->setCurrentRow(2);
+    form_->Playback().PlaySelected();
+    EXPECT_EQ(can(), "11011") << "the last entry plays";
+    form_->RepeatAllBtn->setChecked(true);
+    EXPECT_EQ(can(), "11111") << "with repeat the list goes on";
+}
+
+// Next and Previous keep a paused or stopped player paused or stopped.
+TEST_F(MprisWindowTest, NextAndPreviousKeepThePlayersState) {
+    FillFrom(*form_, "Trio");
+    form_->Playback().PlaySelected();
+    form_->Playback().PauseBtnClick();
+    struct TStep {
+        const char* Method;
+        int Index;
+        const char* Status;
+        const char* Title;
+    };
+    for (const TStep& step :
+         {TStep{"Next", 1, "Paused", "Two"}, TStep{"Stop", 1, "Stopped", "Two"},
+          TStep{"Next", 2, "Stopped", "Three"}, TStep{"Previous", 1, "Stopped", "Two"},
+          TStep{"Play", 1, "Playing", "Two"}, TStep{"Next", 2, "Playing", "Three"}}) {
+        SCOPED_TRACE(step.Method);
+        Call(kPlayer, step.Method);
+        EXPECT_EQ(form_->PlayList().CurrentIndex(), step.Index);
+        EXPECT_EQ(Property("PlaybackStatus").toString(), step.Status);
+        EXPECT_EQ(Metadata().value("xesam:title").toString(), step.Title);
+    }
+}
+
+// The rate is the pitch bar: its bounds, its setting, and its changes heard by listeners.
+TEST_F(MprisWindowTest, TheRateIsThePitch) {
+    TChangeListener listener;
+    ASSERT_TRUE(client_->connect(kService, kPath, kProperties, "PropertiesChanged", &listener,
+                                 SLOT(OnPropertiesChanged(QString, QVariantMap, QStringList))));
+    EXPECT_DOUBLE_EQ(Property("MinimumRate").toDouble(), 0.2);
+    EXPECT_DOUBLE_EQ(Property("MaximumRate").toDouble(), 2.0);
+    for (const double rate : {1.5, 5.0}) // the second is out of range and changes nothing
+        Call(kProperties, "Set", {kPlayer, "Rate", QVariant::fromValue(QDBusVariant(rate))});
+    EXPECT_EQ(form_->PitchBar->value(), 150);
+    EXPECT_EQ(PitchPercent.load(), 150);
+    EXPECT_DOUBLE_EQ(Property("Rate").toDouble(), 1.5);
+    form_->Playback().PitClick();
+    EXPECT_TRUE(PumpUntil([&] {
+        return !listener.Changes.isEmpty() && listener.Changes.last().value("Rate") == 1.0;
+    }));
+}
+
+// A "file://localhost/" address is a local file; an untagged song has no artist and no album; and
+// Seeked is heard only when the position moved.
+TEST_F(MprisWindowTest, LocalhostAddressesUntaggedSongsAndSeeksAreToldAsClientsExpect) {
+    const test::TempDir bare;
+    const std::filesystem::path song = bare / "bare.mp3";
+    std::filesystem::copy_file(test::EncodeWithLame(test::MakeSignalWav(3.0, 44100, 2), "-b 96"),
+                               song);
+    const QString address =
+        "file://localhost" + QUrl::fromLocalFile(test::ToQ(song)).path(QUrl::FullyEncoded);
+    ASSERT_EQ(Call(kPlayer, "OpenUri", {address}).type(), QDBusMessage::ReplyMessage);
+    test::WaitForLibrary(*form_);
+    const QVariantMap metadata = Metadata();
+    EXPECT_EQ(metadata.value("xesam:title").toString(), "bare.mp3");
+    EXPECT_FALSE(metadata.contains("xesam:artist"));
+    EXPECT_FALSE(metadata.contains("xesam:album"));
+
+    TChangeListener listener;
+    ASSERT_TRUE(
+        client_->connect(kService, kPath, kPlayer, "Seeked", &listener, SLOT(OnSeeked(qlonglong))));
+    const QVariant track = Metadata().value("mpris:trackid");
+    form_->Playback().StopBtnClick();
+    Call(kPlayer, "Seek", {qlonglong(1'000'000)});
+    Call(kPlayer, "SetPosition", {track, qlonglong(1'000'000)});
+    form_->Playback().PlayBtnClick();
+    Call(kPlayer, "SetPosition", {track, qlonglong(2'000'000)});
+    ASSERT_TRUE(PumpUntil([&] { return listener.Seeks > 0; }));
+    test::PumpFor(200);
+    EXPECT_EQ(listener.Seeks, 1) << "only the seek of the playing song moved";
 }
 
 TEST_F(MprisWindowTest, LoopStatusAndShuffleAreTheOrderToggles) {
