@@ -1,6 +1,7 @@
 #include "app/MainForm.h"
 
 #include "app/AudioFileInfo.h"
+#include "app/FormControls.h"
 #include "app/GetLyrics.h"
 #include "app/HelpText.h"
 #include "app/KeyBuffer.h"
@@ -13,7 +14,6 @@
 #include <QDropEvent>
 #include <QFrame>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -21,9 +21,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
-#include <QPainter>
 #include <QPointer>
-#include <QProxyStyle>
 #include <QScreen>
 #include <QScrollBar>
 #include <QSplitter>
@@ -39,71 +37,6 @@ namespace {
 constexpr int kLoadingPanelHeight = 41;
 // The X protocol's sizes are 16-bit; a settings file may ask for anything.
 constexpr int kLargestWindowSide = 32767;
-
-// A tree whose Ctrl+click keeps the selection, so that Ctrl+double-click opens the clicked
-// folder recursively instead of deselecting it first.
-class TDirTreeView : public QTreeWidget {
-public:
-    using QTreeWidget::QTreeWidget;
-
-protected:
-    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
-                                                         const QEvent* event) const override {
-        const auto flags = QTreeWidget::selectionCommand(index, event);
-        if (flags & QItemSelectionModel::Deselect)
-            return QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows;
-        return flags;
-    }
-
-    // The column is as wide as its longest caption, so that the tree scrolls sideways to it, and
-    // never narrower than the view, so that a selected row shows across the whole view.
-    int sizeHintForColumn(int column) const override {
-        return std::max(QTreeWidget::sizeHintForColumn(column), viewport()->width());
-    }
-    void resizeEvent(QResizeEvent* event) override {
-        QTreeWidget::resizeEvent(event);
-        header()->resizeSections(QHeaderView::ResizeToContents);
-    }
-
-    // A newcomer's empty window says how music gets in.
-    void paintEvent(QPaintEvent* event) override {
-        QTreeWidget::paintEvent(event);
-        if (topLevelItemCount() > 0) return;
-        QPainter painter(viewport());
-        painter.setPen(palette().color(QPalette::PlaceholderText));
-        painter.drawText(viewport()->rect().adjusted(8, 8, -8, -8),
-                         Qt::AlignCenter | Qt::TextWordWrap, kEmptyTreeText);
-    }
-};
-
-// A menu taller than the screen scrolls in one column instead of spilling over in columns.
-class TScrollingMenuStyle : public QProxyStyle {
-public:
-    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
-                  QStyleHintReturn* answer) const override {
-        if (hint == SH_Menu_Scrollable) return 1;
-        return QProxyStyle::styleHint(hint, option, widget, answer);
-    }
-};
-
-// Keeps the selection's colour when the control loses the focus.
-void KeepSelectionVisible(QWidget* control) {
-    QPalette palette = control->palette();
-    for (const auto role : {QPalette::Highlight, QPalette::HighlightedText})
-        palette.setColor(QPalette::Inactive, role, palette.color(QPalette::Active, role));
-    control->setPalette(palette);
-}
-
-QToolButton* CreateSpeedButton(QWidget* parent, int left, int top, const QString& caption,
-                               const QString& hint, bool toggle) {
-    auto* button = new QToolButton(parent);
-    button->setGeometry(left, top, 19, 18);
-    button->setText(caption);
-    button->setToolTip(hint);
-    button->setCheckable(toggle);
-    button->setFocusPolicy(Qt::NoFocus);
-    return button;
-}
 
 // The program's standard error box, as the toolkit shows an error that reaches it. An error raised
 // on another thread is shown once the window's thread comes to it. The box belongs to the main
@@ -277,17 +210,11 @@ QWidget* TMainForm::CreateBrowserPanel() {
     Splitter1->setChildrenCollapsible(false);
 
     DirTree = new TDirTreeView(Splitter1);
-    DirTree->setHeaderHidden(true);
-    DirTree->setColumnCount(1);
     DirTree->setIndentation(19);
     DirTree->setFocusPolicy(Qt::ClickFocus);
     DirTree->setToolTip("Directory tree");
     DirTree->setContextMenuPolicy(Qt::CustomContextMenu);
     DirTree->setUniformRowHeights(true);
-    // A long folder name is read by scrolling sideways rather than cut short.
-    DirTree->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    DirTree->header()->setStretchLastSection(false);
-    DirTree->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     KeepSelectionVisible(DirTree);
     DirTree->installEventFilter(this);
 

@@ -119,26 +119,16 @@ TEST_F(BadFileTest, ADeviceFailureStopsPlayBehindABoxOfTheHiddenWindowAndTheProg
     // The program's own loop runs, as it does for the user: closing the only box shown must not
     // end it.
     QPointer<QWidget> boxOwner;
-    QString boxText;
+    const test::TBoxAnswer answer(QMessageBox::Ok,
+                                  [&](QMessageBox& box) { boxOwner = box.parentWidget(); });
     QObject context;
-    std::function<void()> answer = [&] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box) {
-            QTimer::singleShot(10, &context, answer);
-            return;
-        }
-        boxOwner = box->parentWidget();
-        boxText = box->text();
-        box->accept();
-    };
     QTimer::singleShot(0, &context, [&] {
         form->Playback().PlaySelected();
         QTimer::singleShot(300, &context, [] { QCoreApplication::exit(7); });
     });
-    QTimer::singleShot(0, &context, answer);
     EXPECT_EQ(QApplication::exec(), 7) << "the program ended with its box";
     EXPECT_EQ(boxOwner.data(), form.get());
-    EXPECT_FALSE(boxText.isEmpty());
+    EXPECT_FALSE(answer.Text().isEmpty());
     EXPECT_EQ(form->PlayList().CurrentIndex(), 0) << "a device failure is not passed over";
     EXPECT_EQ(form->Desktop().LastNotice(), "");
     EXPECT_EQ(form->MP3Player->Status(), mpsStopped);

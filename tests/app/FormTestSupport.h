@@ -117,10 +117,13 @@ inline QTreeWidgetItem* ChildNamed(QTreeWidgetItem* parent, const QString& capti
 }
 
 // Answers the next message box with `button`, or with Enter for NoButton (whatever the box's
-// default is), and remembers its text. Its timers go with it.
+// default is), and remembers its text; `meanwhile` runs while the box waits for the answer. Its
+// timers go with it.
 class TBoxAnswer {
 public:
-    explicit TBoxAnswer(QMessageBox::StandardButton button) : button_(button) {
+    explicit TBoxAnswer(QMessageBox::StandardButton button,
+                        std::function<void(QMessageBox&)> meanwhile = {})
+        : button_(button), meanwhile_(std::move(meanwhile)) {
         QTimer::singleShot(0, &context_, [this] { Answer(); });
     }
     const QString& Text() const { return text_; }
@@ -134,6 +137,7 @@ private:
             return;
         }
         text_ = box->text();
+        if (meanwhile_) meanwhile_(*box);
         if (button_ == QMessageBox::NoButton)
             QTest::keyClick(box, Qt::Key_Return);
         else if (QAbstractButton* answer = box->button(button_))
@@ -144,6 +148,7 @@ private:
 
     QObject context_;
     QMessageBox::StandardButton button_;
+    std::function<void(QMessageBox&)> meanwhile_;
     QString text_;
     int tries_ = 0;
 };

@@ -389,24 +389,14 @@ TEST_F(MprisWindowTest, QuitClosesTheWindowAsItsCloseBoxDoes) {
 TEST_F(MprisWindowTest, AnMprisCallWhileTheCloseTellsOfUnwritableSettingsFindsTheWindowWhole) {
     std::filesystem::remove(SettingsPath().toStdString());
     std::filesystem::create_directory(SettingsPath().toStdString());
-    QString boxText;
     QDBusMessage reply;
-    QObject context;
-    std::function<void()> answer = [&] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box) {
-            QTimer::singleShot(10, &context, answer);
-            return;
-        }
-        boxText = box->text();
+    const test::TBoxAnswer answer(QMessageBox::Ok, [&](QMessageBox&) {
         reply = Call(kPlayer, "OpenUri",
                      {QUrl::fromLocalFile(test::ToQ(Lib() / "Trio" / "2.mp3")).toString()});
-        box->accept();
-    };
-    QTimer::singleShot(0, &context, answer);
+    });
     form_->close();
     form_.reset();
-    EXPECT_TRUE(boxText.contains("pelbrisk.ini")) << boxText.toStdString();
+    EXPECT_TRUE(answer.Text().contains("pelbrisk.ini")) << answer.Text().toStdString();
     EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
 }
 

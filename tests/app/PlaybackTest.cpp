@@ -70,6 +70,19 @@ protected:
         QGuiApplication::setApplicationDisplayName(QString());
     }
 
+    // A window in send mode on Trio whose other players are `players`; `answers` counts the
+    // commands they have answered.
+    std::unique_ptr<TMainForm> SendModeForm(TRecordingTransport& players, int& answers) {
+        auto form = ScannedForm();
+        form->Playback().OtherPlayers().Use(std::make_shared<TOtherAppCtrl>(players));
+        FillFrom(*form, "Trio");
+        form->SendListBtn->click();
+        test::WaitForLibrary(*form);
+        QObject::connect(&form->Playback().OtherPlayers(), &TOtherPlayers::Answered,
+                         [&answers](bool) { ++answers; });
+        return form;
+    }
+
     static void ShowActive(TMainForm& form, QWidget* focus) {
         form.show();
         form.activateWindow();
@@ -290,19 +303,9 @@ TEST_F(PlaybackTest, TransportButtonsSteerThePlayer) {
 }
 
 TEST_F(PlaybackTest, InSendModeTheButtonsAndTheVolumeGoToTheOtherPlayers) {
-    auto form = ScannedForm();
     TRecordingTransport winamp;
-    form->Playback().OtherPlayers().Use(std::make_shared<TOtherAppCtrl>(winamp));
-    FillFrom(*form, "Trio");
-    form->SendListBtn->click();
-    test::WaitForLibrary(*form);
-    winamp.Sent.clear();
     int answers = 0;
-    QObject::connect(&form->Playback().OtherPlayers(), &TOtherPlayers::Answered,
-                     [&](bool accepted) {
-                         EXPECT_TRUE(accepted);
-                         ++answers;
-                     });
+    auto form = SendModeForm(winamp, answers);
 
     form->PlayBtn->click();
     form->StopBtn->click();
@@ -325,16 +328,10 @@ TEST_F(PlaybackTest, InSendModeTheButtonsAndTheVolumeGoToTheOtherPlayers) {
 }
 
 TEST_F(PlaybackTest, InSendModeACommandNoPlayerTookIsSaid) {
-    auto form = ScannedForm();
-    EXPECT_TRUE(form->SendListBtn->toolTip().contains("MPRIS")) << "what it steers here";
     TRecordingTransport winamp;
-    form->Playback().OtherPlayers().Use(std::make_shared<TOtherAppCtrl>(winamp));
-    FillFrom(*form, "Trio");
-    form->SendListBtn->click();
-    test::WaitForLibrary(*form);
     int answers = 0;
-    QObject::connect(&form->Playback().OtherPlayers(), &TOtherPlayers::Answered,
-                     [&](bool) { ++answers; });
+    auto form = SendModeForm(winamp, answers);
+    EXPECT_TRUE(form->SendListBtn->toolTip().contains("MPRIS")) << "what it steers here";
     const std::vector<std::pair<const char*, std::function<void()>>> commands{
         {"Play", [&] { form->PlayBtn->click(); }},
         {"Stop", [&] { form->StopBtn->click(); }},
@@ -361,15 +358,9 @@ TEST_F(PlaybackTest, InSendModeACommandNoPlayerTookIsSaid) {
 
 // In send mode the pause button shows the pause the other players took, and ours again after.
 TEST_F(PlaybackTest, InSendModeThePauseButtonFollowsWhatWasSent) {
-    auto form = ScannedForm();
     TRecordingTransport winamp;
-    form->Playback().OtherPlayers().Use(std::make_shared<TOtherAppCtrl>(winamp));
-    FillFrom(*form, "Trio");
-    form->SendListBtn->click();
-    test::WaitForLibrary(*form);
     int answers = 0;
-    QObject::connect(&form->Playback().OtherPlayers(), &TOtherPlayers::Answered,
-                     [&](bool) { ++answers; });
+    auto form = SendModeForm(winamp, answers);
     // the button clicked, whether the pause button shows down after the players' answer
     const std::vector<std::pair<QToolButton*, bool>> steps{
         {form->PauseBtn, true}, {form->PauseBtn, false}, {form->PauseBtn, true},
