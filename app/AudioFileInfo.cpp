@@ -3,32 +3,9 @@
 #include "engine/MP3Player.h"
 
 #include <QListWidget>
-#include <QStringDecoder>
 #include <exception>
-#include <optional>
 
 namespace pelbrisk {
-
-namespace {
-// Decodes `bytes` whole, or gives nothing when they are not valid in `encoding`.
-std::optional<QString> DecodeStrictly(QStringDecoder decoder, std::string_view bytes) {
-    if (!decoder.isValid()) return std::nullopt;
-    QString text =
-        decoder.decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
-    if (decoder.hasError()) return std::nullopt;
-    return text;
-}
-} // namespace
-
-QString DecodeTagText(std::string_view bytes) {
-    // Stateless: the bytes are the whole text, so a sequence cut off at the end is an error.
-    constexpr auto whole = QStringConverter::Flag::Stateless;
-    if (auto text = DecodeStrictly(QStringDecoder(QStringDecoder::Utf8, whole), bytes))
-        return *text;
-    if (auto text = DecodeStrictly(QStringDecoder("Shift_JIS", whole), bytes)) return *text;
-    if (auto text = DecodeStrictly(QStringDecoder("windows-1252", whole), bytes)) return *text;
-    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
-}
 
 void ReadAudioFileInfo(const TFilePath& fileName, int index, TAudioFileInfo& info) {
     TMP3Info tags;
@@ -37,11 +14,16 @@ void ReadAudioFileInfo(const TFilePath& fileName, int index, TAudioFileInfo& inf
     } catch (const std::exception&) {
         // A file without readable tags is still a play-list entry: it shows its name.
     }
+    // The tags' text is UTF-8 already: text without an encoding of its own was read in the
+    // settings' tag code page, as the command line reads it.
     info.Number = index + 1;
-    info.Title = DecodeTagText(tags.Title());
-    if (info.Title.isEmpty()) info.Title = DisplayName(fileName.FileName());
-    info.Artist = DecodeTagText(tags.Artist());
-    info.Album = DecodeTagText(tags.Album());
+    // Without a title tag the title is the file's name, which is bytes and shows as every name.
+    const std::string title = tags.Title();
+    const QByteArray name = fileName.FileName();
+    info.Title = title.empty() || title == name.toStdString() ? DisplayName(name)
+                                                              : QString::fromStdString(title);
+    info.Artist = QString::fromStdString(tags.Artist());
+    info.Album = QString::fromStdString(tags.Album());
 }
 
 QString ShortCaption(const TAudioFileInfo& info) {

@@ -2,10 +2,8 @@
 
 #include "app/FilePath.h"
 
-#include <QByteArray>
 #include <QString>
 #include <cstdint>
-#include <string_view>
 
 class QListWidgetItem;
 
@@ -18,10 +16,6 @@ struct TAudioFileInfo {
     QString Album;
     QString Artist;
 };
-
-// Tag bytes as text: UTF-8 when they are valid UTF-8, else Shift-JIS when they are valid
-// Shift-JIS, else Windows-1252 (which takes every byte).
-QString DecodeTagText(std::string_view bytes);
 
 // Fills `info` for the file at play-list position `index`. Files that cannot be read give the
 // file's name as title and empty artist and album; nothing is reported.

@@ -6,6 +6,7 @@
 #include "app/HelpText.h"
 #include "app/KeyBuffer.h"
 #include "app/TrayIcon.h"
+#include "info/TextConversion.h"
 
 #include <QAction>
 #include <QApplication>
@@ -387,6 +388,8 @@ void TMainForm::LoadSettings() {
     move(fitted.topLeft());
     resize(fitted.size());
 
+    // An unknown one leaves ISO-8859-1; the binding writes the setting back as it came.
+    SetTagCodePage(settings.TagCodePage.toStdString());
     windowAlpha_ = settings.WindowAlpha;
     if (settings.Transparent()) setWindowOpacity(windowAlpha_ / 255.0);
 

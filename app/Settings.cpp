@@ -248,6 +248,8 @@ void ApplySettingsLine(TFormSettings& settings, QStringView line) {
         settings.FileListWidth = integerOr(100);
     else if (is(u"sendlist"))
         settings.SendList = booleanOr(settings.SendList);
+    else if (is(u"tag_code_page"))
+        settings.TagCodePage = value.toString();
 }
 
 QString BooleanText(bool value) {
@@ -304,7 +306,7 @@ QString SettingsText(const TFormSettings& settings) {
     QString roots;
     for (const TFilePath& root : settings.Roots)
         roots += RootField(root) + '\t';
-    const std::array<std::pair<const char*, QString>, 14> lines{{
+    const std::array<std::pair<const char*, QString>, 15> lines{{
         {"window_left", QString::number(settings.WindowLeft)},
         {"window_top", QString::number(settings.WindowTop)},
         {"window_width", QString::number(settings.WindowWidth)},
@@ -319,6 +321,7 @@ QString SettingsText(const TFormSettings& settings) {
         {"root", roots},
         {"filelist_width", QString::number(settings.FileListWidth)},
         {"sendlist", BooleanText(settings.SendList)},
+        {"tag_code_page", settings.TagCodePage},
     }};
     QString text;
     for (const auto& [key, value] : lines)

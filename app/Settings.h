@@ -39,6 +39,8 @@ struct TFormSettings {
     std::vector<TFilePath> Roots;
     int FileListWidth = 155;
     bool SendList = false;
+    // The code page of tag text that declares none (SetTagCodePage); empty: ISO-8859-1.
+    QString TagCodePage;
 
     bool Transparent() const { return WindowAlpha < 255; }
 };

@@ -1,41 +1,28 @@
-#include "cli/Commands.h"
+#include "cli/CommandLine.h"
 #include "cli/PlayerInput.h"
 #include "decoder/DecoderState.h"
 #include "engine/MP3Player.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <exception>
 #include <memory>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace pelbrisk::cli {
 
 namespace {
 
-struct TDecodeOptions {
-    std::string Input;
-    std::string Output;
-    bool FullBand = false;
-    bool Gapless = true;
-};
+constexpr TKnownOption kDecodeOptions[] = {{"-o", true}, {"--full-band"}, {"--no-gapless"}};
 
-bool ParseDecodeOptions(const TArguments& arguments, TDecodeOptions& options) {
-    for (size_t i = 0; i < arguments.size(); ++i) {
-        const std::string& argument = arguments[i];
-        if (argument == "-o" && i + 1 < arguments.size()) {
-            options.Output = arguments[++i];
-        } else if (argument == "--full-band") {
-            options.FullBand = true;
-        } else if (argument == "--no-gapless") {
-            options.Gapless = false;
-        } else if (options.Input.empty() && (argument == "-" || argument[0] != '-')) {
-            options.Input = argument;
-        } else {
-            return false;
-        }
-    }
-    return !options.Input.empty() && !options.Output.empty();
+// Whether two paths name one plain file: the same path, a symbolic link to it or a hard link.
+bool SameFile(const std::string& first, const std::string& second) {
+    struct stat a {};
+    struct stat b {};
+    return stat(first.c_str(), &a) == 0 && stat(second.c_str(), &b) == 0 && S_ISREG(a.st_mode) &&
+           a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 void DrawProgress(int32_t position, int32_t duration) {
@@ -55,18 +42,25 @@ void DrawProgress(int32_t position, int32_t duration) {
 } // namespace
 
 int RunDecode(const TArguments& arguments) {
-    TDecodeOptions options;
-    if (!ParseDecodeOptions(arguments, options)) {
-        std::fprintf(stderr, "usage: pelbrisk-cli decode FILE -o OUT.wav|- [--full-band] "
-                             "[--no-gapless]\n");
-        return 2;
-    }
-    if (options.Output == "-") {
+    TCommandLine line;
+    if (const auto status = ParseCommandLine(arguments, kDecodeOptions, kDecodeUsage, line))
+        return *status;
+    if (line.Operands.size() != 1 || !line.Has("-o")) return UsageError(kDecodeUsage);
+    const std::string input = line.Operands[0];
+    std::string output = *line.Value("-o");
+    if (output == "-") {
         if (isatty(STDOUT_FILENO)) {
             std::fprintf(stderr, "pelbrisk-cli: not writing WAV data to a terminal\n");
             return 2;
         }
-        options.Output = "/dev/stdout";
+        output = "/dev/stdout";
+    }
+    // The output is created afresh: were it the input, the song would be gone before a frame
+    // of it was read.
+    if (SameFile(input == "-" ? "/dev/stdin" : input, output)) {
+        std::fprintf(stderr, "pelbrisk-cli: '%s' and '%s' are the same file\n", input.c_str(),
+                     output.c_str());
+        return 1;
     }
     const bool showProgress = isatty(STDERR_FILENO) != 0;
     bool failed = false;
@@ -75,21 +69,21 @@ int RunDecode(const TArguments& arguments) {
                      ExceptionText(error).c_str());
         failed = true;
     });
-    ProcessDecoder().FullBand = options.FullBand;
+    ProcessDecoder().FullBand = line.Has("--full-band");
 
     TMP3Player player;
     player.SetAutoPlay(false);
-    player.SetGapless(options.Gapless);
+    player.SetGapless(!line.Has("--no-gapless"));
     TPlayEnd end;
     end.Watch(player);
     try {
-        OpenInput(player, options.Input);
+        OpenInput(player, input);
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "pelbrisk-cli: %s: %s\n", options.Input.c_str(), error.what());
+        std::fprintf(stderr, "pelbrisk-cli: %s: %s\n", input.c_str(), error.what());
         return 1;
     }
     try {
-        player.SetOutputFileName(options.Output);
+        player.SetOutputFileName(output);
         player.Play();
     } catch (const std::exception& error) {
         std::fprintf(stderr, "pelbrisk-cli: %s\n", error.what()); // names the output
@@ -102,7 +96,13 @@ int RunDecode(const TArguments& arguments) {
         if (showProgress && !end.Ended) DrawProgress(player.Position(), duration);
     }
     if (showProgress) std::fprintf(stderr, "\n");
-    return end.Reason == merSuccessful && !failed ? 0 : 1;
+    if (end.Reason == merSuccessful && !failed) return 0;
+    // The sound output removes a WAV file it could not write whole, rather than leave one
+    // whose header passes a part of the song for all of it.
+    struct stat status {};
+    if (stat(output.c_str(), &status) != 0 && errno == ENOENT)
+        std::fprintf(stderr, "pelbrisk-cli: removed the unfinished %s\n", output.c_str());
+    return 1;
 }
 
 } // namespace pelbrisk::cli

@@ -1,5 +1,7 @@
-#include "cli/Commands.h"
+#include "cli/CommandLine.h"
+#include "cli/TerminalText.h"
 #include "info/StreamProbe.h"
+#include "info/TextConversion.h"
 #include "stream/Errors.h"
 #include "stream/Stream.h"
 
@@ -19,6 +21,8 @@ struct TInfoOptions {
     int Shown = 0;
 };
 
+constexpr TKnownOption kInfoOptions[] = {{"--json"}, {"--frames"}, {"--tag-code-page", true}};
+
 const char* const kModeNames[] = {"stereo", "joint stereo", "dual channel", "single channel"};
 
 const char* VbrKindName(TMP3VbrHeaderKind kind) {
@@ -34,7 +38,8 @@ const char* VbrKindName(TMP3VbrHeaderKind kind) {
     }
 }
 
-std::string TagKinds(TMP3InfoType types, const char* separator) {
+// `id3v2Version` above 0 names the version read ("ID3v2.4").
+std::string TagKinds(TMP3InfoType types, const char* separator, int id3v2Version = 0) {
     static constexpr std::pair<TMP3InfoType, const char*> kNames[] = {
         {mitMacBin, "MacBinary"}, {mitRiff, "RIFF"},      {mitID3V2, "ID3v2"},
         {mitID3V1, "ID3v1"},      {mitLyrics, "Lyrics3"}, {mitApe, "APE"}};
@@ -43,15 +48,18 @@ std::string TagKinds(TMP3InfoType types, const char* separator) {
         if ((types & type) == 0) continue;
         if (!text.empty()) text += separator;
         text += name;
+        if (type == mitID3V2 && id3v2Version > 0) text += "." + std::to_string(id3v2Version);
     }
     return text;
 }
 
 // Where the duration comes from, for the reader to judge it.
 std::string DurationSource(const TMP3StreamProbe& probe) {
-    if (probe.Values.TotalBytes > 0) {
+    // A LAME tag may time a song of no samples.
+    const bool lameTag = probe.Values.Gapless.Begin > 0;
+    if (probe.Values.TotalBytes > 0 || lameTag) {
         std::string source = std::string("the ") + VbrKindName(probe.VbrHeader.Kind) + " frame";
-        if (probe.Values.GaplessEnd > 0) source += " and its LAME tag";
+        if (lameTag) source += " and its LAME tag";
         return source;
     }
     if (probe.Duration > 0) return "the bit rate";
@@ -79,34 +87,20 @@ std::string JsonString(const std::string& text) {
     size_t at = 0;
     while (at < text.size()) {
         const auto byte = static_cast<unsigned char>(text[at]);
-        if (byte < 0x80) {
-            if (byte == '"' || byte == '\\') {
-                out += '\\';
-                out += char(byte);
-            } else if (byte < 0x20) {
-                char escaped[8];
-                std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-                out += escaped;
-            } else {
-                out += char(byte);
-            }
-            ++at;
-            continue;
-        }
-        const size_t length = byte >= 0xF0 && byte <= 0xF4   ? 4
-                              : byte >= 0xE0 && byte <= 0xEF ? 3
-                              : byte >= 0xC2 && byte <= 0xDF ? 2
-                                                             : 0;
-        bool valid = length > 0 && at + length <= text.size();
-        for (size_t k = 1; valid && k < length; ++k)
-            valid = (static_cast<unsigned char>(text[at + k]) & 0xC0) == 0x80;
-        if (valid) {
-            out.append(text, at, length);
-            at += length;
-        } else {
+        const size_t length = Utf8SequenceLength(text, at);
+        if (byte == '"' || byte == '\\') {
+            out += '\\';
+            out += char(byte);
+        } else if (byte < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+            out += escaped;
+        } else if (length == 0) {
             out += "\xEF\xBF\xBD";
-            ++at;
+        } else {
+            out.append(text, at, length);
         }
+        at += length == 0 ? 1 : length;
     }
     return out + "\"";
 }
@@ -123,6 +117,7 @@ struct TFileReport {
     TMP3Info Info;
     TMP3StreamProbe Probe;
     bool Seekable = true;
+    bool Audio = true; // false for a file of tags without MPEG audio behind them
 };
 
 std::string Title(const TFileReport& report) {
@@ -130,12 +125,33 @@ std::string Title(const TFileReport& report) {
     return title.empty() ? BaseName(report.Path) : title;
 }
 
+void PrintTagValues(const TFileReport& report) {
+    const TMP3Info& info = report.Info;
+    std::printf("  title:         %s\n", TerminalText(Title(report)).c_str());
+    std::printf("  artist:        %s\n", TerminalText(info.Artist()).c_str());
+    std::printf("  album:         %s\n", TerminalText(info.Album()).c_str());
+    const std::pair<const char*, const TMP3InfoValues*> lists[] = {
+        {"ID3v2", &info.ID3v2Values()},
+        {"ID3v1", &info.ID3v1Values()},
+        {"RIFF", &info.RiffValues()},
+        {"Lyrics3", &info.LyricsValues()},
+        {"APE", &info.ApeValues()}};
+    for (const auto& [name, lines] : lists)
+        for (const std::string& line : *lines)
+            std::printf("  %-8s %s\n", name, TerminalText(line).c_str());
+}
+
 void PrintText(const TFileReport& report, bool walked) {
     const TMP3Info& info = report.Info;
     const TMP3StreamProbe& probe = report.Probe;
-    const std::string kinds = TagKinds(info.FoundTypes(), ", ");
-    std::printf("%s\n", report.Path.c_str());
+    const std::string kinds = TagKinds(info.FoundTypes(), ", ", info.ID3v2Version());
+    std::printf("%s\n", TerminalText(report.Path).c_str());
     std::printf("  tags:          %s\n", kinds.empty() ? "none" : kinds.c_str());
+    if (!report.Audio) {
+        std::printf("  audio data:    none found\n");
+        PrintTagValues(report);
+        return;
+    }
     if (probe.Values.DataLength == TMP3Info::kUnknownLength)
         std::printf("  audio data:    from %d, length unknown\n", probe.Values.DataStart);
     else
@@ -153,24 +169,13 @@ void PrintText(const TFileReport& report, bool walked) {
                     probe.VbrHeader.Frames, probe.VbrHeader.Bytes);
     if (probe.VbrHeader.EncoderDelay >= 0)
         std::printf("  LAME tag:      %s, delay %d, padding %d samples\n",
-                    probe.VbrHeader.Encoder.c_str(), probe.VbrHeader.EncoderDelay,
+                    TerminalText(probe.VbrHeader.Encoder).c_str(), probe.VbrHeader.EncoderDelay,
                     probe.VbrHeader.EncoderPadding);
     if (walked) std::printf("  audio frames:  %d\n", probe.WalkedFrames);
     std::printf("  duration:      %d ms (%d:%02d.%03d), from %s\n", probe.Duration,
                 probe.Duration / 60000, probe.Duration / 1000 % 60, probe.Duration % 1000,
                 DurationSource(probe).c_str());
-    std::printf("  title:         %s\n", Title(report).c_str());
-    std::printf("  artist:        %s\n", info.Artist().c_str());
-    std::printf("  album:         %s\n", info.Album().c_str());
-    const std::pair<const char*, const TMP3InfoValues*> lists[] = {
-        {"ID3v2", &info.ID3v2Values()},
-        {"ID3v1", &info.ID3v1Values()},
-        {"RIFF", &info.RiffValues()},
-        {"Lyrics3", &info.LyricsValues()},
-        {"APE", &info.ApeValues()}};
-    for (const auto& [name, lines] : lists)
-        for (const std::string& line : *lines)
-            std::printf("  %-8s %s\n", name, line.c_str());
+    PrintTagValues(report);
 }
 
 std::string LameTagJson(const TMP3VbrHeader& header) {
@@ -180,6 +185,19 @@ std::string LameTagJson(const TMP3VbrHeader& header) {
            ",\"padding\":" + std::to_string(header.EncoderPadding);
 }
 
+std::string TagValuesJson(const TFileReport& report) {
+    const TMP3Info& info = report.Info;
+    std::string out = ",\"title\":" + JsonString(Title(report));
+    out += ",\"artist\":" + JsonString(info.Artist());
+    out += ",\"album\":" + JsonString(info.Album());
+    out += ",\"id3v2\":" + JsonLines(info.ID3v2Values());
+    out += ",\"id3v1\":" + JsonLines(info.ID3v1Values());
+    out += ",\"riff\":" + JsonLines(info.RiffValues());
+    out += ",\"lyrics3\":" + JsonLines(info.LyricsValues());
+    out += ",\"ape\":" + JsonLines(info.ApeValues());
+    return out;
+}
+
 void PrintJson(const TFileReport& report, bool walked) {
     const TMP3Info& info = report.Info;
     const TMP3StreamProbe& probe = report.Probe;
@@ -187,7 +205,15 @@ void PrintJson(const TFileReport& report, bool walked) {
     out += ",\"tags\":[";
     const std::string kinds = TagKinds(info.FoundTypes(), "\",\"");
     if (!kinds.empty()) out += "\"" + kinds + "\"";
-    out += "],\"audioStart\":" + std::to_string(probe.Values.DataStart);
+    out += "],\"id3v2Version\":";
+    out +=
+        info.ID3v2Version() > 0 ? JsonString("2." + std::to_string(info.ID3v2Version())) : "null";
+    if (!report.Audio) {
+        std::printf("%s,\"error\":%s%s}\n", out.c_str(), JsonString(kUnknownFormatText).c_str(),
+                    TagValuesJson(report).c_str());
+        return;
+    }
+    out += ",\"audioStart\":" + std::to_string(probe.Values.DataStart);
     out += ",\"audioLength\":";
     out += probe.Values.DataLength == TMP3Info::kUnknownLength
                ? "null"
@@ -210,15 +236,13 @@ void PrintJson(const TFileReport& report, bool walked) {
                LameTagJson(probe.VbrHeader) + "}";
     if (walked) out += ",\"audioFrames\":" + std::to_string(probe.WalkedFrames);
     out += ",\"durationMs\":" + std::to_string(probe.Duration);
-    out += ",\"title\":" + JsonString(Title(report));
-    out += ",\"artist\":" + JsonString(info.Artist());
-    out += ",\"album\":" + JsonString(info.Album());
-    out += ",\"id3v2\":" + JsonLines(info.ID3v2Values());
-    out += ",\"id3v1\":" + JsonLines(info.ID3v1Values());
-    out += ",\"riff\":" + JsonLines(info.RiffValues());
-    out += ",\"lyrics3\":" + JsonLines(info.LyricsValues());
-    out += ",\"ape\":" + JsonLines(info.ApeValues());
+    out += TagValuesJson(report);
     std::printf("%s}\n", out.c_str());
+}
+
+void StartJsonElement(TInfoOptions& options) {
+    if (options.JsonArray && options.Shown > 0) std::printf(",");
+    ++options.Shown;
 }
 
 // False (with the reason on standard error) when the file cannot be read or is not MPEG audio.
@@ -235,41 +259,48 @@ bool ShowFile(const std::string& path, TInfoOptions& options) {
         }
         TMPStreamReader reader(TMP3Info::kFileReaderCapacity);
         reader.Attach(stream.get(), report->Seekable);
-        if (!ProbeStream(reader, report->Info, report->Probe, options.WalkFrames))
-            throw EMP3Error(kUnknownFormatText);
+        report->Audio = ProbeStream(reader, report->Info, report->Probe, options.WalkFrames);
         report->Info.AttachReader(nullptr);
+        // Tags with no audio behind them are still shown; the file stays a failure.
+        if (!report->Audio && report->Info.FoundTypes() == 0) throw EMP3Error(kUnknownFormatText);
     } catch (const EMP3Error& error) {
         std::fflush(stdout);
         std::fprintf(stderr, "pelbrisk-cli: %s: %s\n", path.c_str(), error.what());
+        // Whoever reads the JSON learns of the file too, in its place among the others.
+        if (options.Json) {
+            StartJsonElement(options);
+            std::printf("{\"file\":%s,\"error\":%s}\n", JsonString(path).c_str(),
+                        JsonString(error.what()).c_str());
+        }
         return false;
     }
-    if (options.JsonArray) std::printf(options.Shown == 0 ? "" : ",");
-    ++options.Shown;
-    if (options.Json)
+    if (options.Json) {
+        StartJsonElement(options);
         PrintJson(*report, options.WalkFrames);
-    else
+    } else {
         PrintText(*report, options.WalkFrames);
-    return true;
+    }
+    if (report->Audio) return true;
+    std::fflush(stdout);
+    std::fprintf(stderr, "pelbrisk-cli: %s: %s\n", path.c_str(), kUnknownFormatText);
+    return false;
 }
 
 } // namespace
 
 int RunInfo(const TArguments& arguments) {
+    TCommandLine line;
+    if (const auto status = ParseCommandLine(arguments, kInfoOptions, kInfoUsage, line))
+        return *status;
+    const std::vector<std::string>& files = line.Operands;
+    if (files.empty()) return UsageError(kInfoUsage);
     TInfoOptions options;
-    std::vector<std::string> files;
-    for (const std::string& argument : arguments) {
-        if (argument == "--json")
-            options.Json = true;
-        else if (argument == "--frames")
-            options.WalkFrames = true;
-        else if (argument.size() > 1 && argument[0] == '-' && argument != "-") {
-            std::fprintf(stderr, "pelbrisk-cli info: unknown option %s\n", argument.c_str());
-            return 2;
-        } else
-            files.push_back(argument);
-    }
-    if (files.empty()) {
-        std::fprintf(stderr, "usage: pelbrisk-cli info [--json] [--frames] FILE...\n");
+    options.Json = line.Has("--json");
+    options.WalkFrames = line.Has("--frames");
+    // For this run, over the settings file's.
+    if (const auto codePage = line.Value("--tag-code-page");
+        codePage && !SetTagCodePage(*codePage)) {
+        std::fprintf(stderr, "pelbrisk-cli info: no code page \"%s\"\n", codePage->c_str());
         return 2;
     }
     options.JsonArray = options.Json && files.size() > 1;

@@ -1,7 +1,8 @@
 #include "cli/Commands.h"
+#include "cli/SettingsFile.h"
 
+#include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 namespace {
@@ -9,30 +10,36 @@ namespace {
 struct TCommand {
     const char* Name;
     int (*Run)(const pelbrisk::cli::TArguments&);
-    const char* Usage;
+    std::string_view Usage;
 };
 
 constexpr TCommand kCommands[] = {
-    {"info", pelbrisk::cli::RunInfo,
-     "info [--json] [--frames] FILE...   tags, audio range, first frame, duration"},
-    {"decode", pelbrisk::cli::RunDecode,
-     "decode FILE -o OUT.wav|- [--full-band] [--no-gapless]   decode to a WAV file or standard "
-     "output (--no-gapless keeps the encoder's delay and padding)"},
-    {"play", pelbrisk::cli::RunPlay,
-     "play [--device null|default|N] FILE...   play (space pause, left/right seek, n next, q "
-     "quit)"},
+    {"info", pelbrisk::cli::RunInfo, pelbrisk::cli::kInfoUsage},
+    {"decode", pelbrisk::cli::RunDecode, pelbrisk::cli::kDecodeUsage},
+    {"play", pelbrisk::cli::RunPlay, pelbrisk::cli::kPlayUsage},
 };
 
+// The help tells each command whole; after a wrong command line the synopses are enough.
 int ShowUsage(std::FILE* to) {
     std::fprintf(to, "usage: pelbrisk-cli <command> [arguments] | --version\n\ncommands:\n");
-    for (const TCommand& command : kCommands)
-        std::fprintf(to, "  %s\n", command.Usage);
+    for (const TCommand& command : kCommands) {
+        std::string_view text = command.Usage;
+        do {
+            const size_t lineEnd = text.find('\n') + 1;
+            std::fprintf(to, "  %.*s", int(lineEnd), text.data());
+            text.remove_prefix(lineEnd);
+        } while (to == stdout && !text.empty());
+    }
+    if (to == stdout) std::fprintf(to, "\n'pelbrisk-cli <command> --help' tells one command.\n");
     return to == stdout ? 0 : 2;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
+    // Past a file-size limit a write fails with its error, which the commands report, instead
+    // of the signal ending the process with a half-written file.
+    std::signal(SIGXFSZ, SIG_IGN);
     if (argc < 2) return ShowUsage(stderr);
     const std::string name = argv[1];
     if (name == "-h" || name == "--help" || name == "help") return ShowUsage(stdout);
@@ -41,8 +48,9 @@ int main(int argc, char** argv) {
         return 0;
     }
     for (const TCommand& command : kCommands) {
-        if (name == command.Name)
-            return command.Run(pelbrisk::cli::TArguments(argv + 2, argv + argc));
+        if (name != command.Name) continue;
+        pelbrisk::cli::ApplyTagCodePageSetting();
+        return command.Run(pelbrisk::cli::TArguments(argv + 2, argv + argc));
     }
     std::fprintf(stderr, "pelbrisk-cli: unknown command \"%s\"\n\n", name.c_str());
     return ShowUsage(stderr);

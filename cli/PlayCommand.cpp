@@ -1,8 +1,10 @@
-#include "cli/Commands.h"
+#include "cli/CommandLine.h"
 #include "cli/PlayerInput.h"
+#include "cli/TerminalText.h"
 #include "engine/MP3Player.h"
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <fcntl.h>
@@ -18,8 +20,41 @@ namespace pelbrisk::cli {
 namespace {
 
 constexpr int32_t kSeekStepMs = 5000;
+constexpr TKnownOption kPlayOptions[] = {{"--device", true}};
 
-enum class TKey { None, Space, Left, Right, Next, Quit };
+// Ctrl+C, SIGTERM and SIGHUP end play at the next look at the keys (at most 100 ms on), so that
+// the sound stops and the terminal gets its mode back before the exit. A second one ends the
+// process at once: a pipe that stalls may keep the stop waiting for its next bytes.
+volatile std::sig_atomic_t stopSignal = 0;
+
+void NoteStopSignal(int signal) {
+    stopSignal = signal;
+}
+
+class TStopSignals {
+public:
+    TStopSignals() {
+        struct sigaction action {};
+        action.sa_handler = NoteStopSignal;
+        action.sa_flags = SA_RESETHAND;
+        sigemptyset(&action.sa_mask);
+        for (size_t i = 0; i < std::size(kSignals); ++i)
+            sigaction(kSignals[i], &action, &saved_[i]);
+    }
+    ~TStopSignals() {
+        for (size_t i = 0; i < std::size(kSignals); ++i)
+            sigaction(kSignals[i], &saved_[i], nullptr);
+    }
+    TStopSignals(const TStopSignals&) = delete;
+    TStopSignals& operator=(const TStopSignals&) = delete;
+
+private:
+    static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+    struct sigaction saved_[std::size(kSignals)]{};
+};
+
+// Stop stands for a stop signal, which ends play like q.
+enum class TKey { None, Space, Left, Right, Next, Quit, Stop };
 
 // The controlling terminal in raw mode for single keys, restored on exit. Keys come from the
 // terminal rather than standard input, which may be the music itself.
@@ -105,7 +140,7 @@ std::string StatusLine(TMP3Player& player, const std::string& title) {
     return line;
 }
 
-enum class TOutcome { Finished, Next, Quit, Failed };
+enum class TOutcome { Finished, Next, Quit, Failed, Interrupted };
 
 // A terminal gets a status line redrawn in place; a file or a pipe one line per file.
 TOutcome PlayOne(TMP3Player& player, TKeyboard& keyboard, const std::string& file, bool terminal) {
@@ -117,8 +152,10 @@ TOutcome PlayOne(TMP3Player& player, TKeyboard& keyboard, const std::string& fil
         std::fprintf(stderr, "pelbrisk-cli: %s: %s\n", file.c_str(), error.what());
         return TOutcome::Failed;
     }
-    std::string title = file == "-" ? "(standard input)" : player.Info().Title();
-    if (title.empty()) title = file.substr(file.find_last_of('/') + 1);
+    std::string title = player.Info().Title();
+    if (title.empty())
+        title = file == "-" ? "(standard input)" : file.substr(file.find_last_of('/') + 1);
+    title = TerminalText(title);
     if (!terminal) std::fprintf(stderr, "%s\n", StatusLine(player, title).c_str());
     const char* const lineEnd = terminal ? "\n" : "";
     while (!end.Ended) {
@@ -128,7 +165,8 @@ TOutcome PlayOne(TMP3Player& player, TKeyboard& keyboard, const std::string& fil
         }
         try {
             int32_t seekBy = 0;
-            for (const TKey key : keyboard.Read(100)) {
+            const auto keys = stopSignal != 0 ? std::vector{TKey::Stop} : keyboard.Read(100);
+            for (const TKey key : keys) {
                 switch (key) {
                 case TKey::Space:
                     if (player.Status() == mpsPaused)
@@ -143,12 +181,15 @@ TOutcome PlayOne(TMP3Player& player, TKeyboard& keyboard, const std::string& fil
                     break;
                 case TKey::Next:
                 case TKey::Quit:
+                case TKey::Stop:
                     player.Close();
                     // The close's end of play belongs to this file; left queued, it would end
                     // the next one as soon as that starts.
                     player.Messages().Pump();
                     std::fprintf(stderr, "%s", lineEnd);
-                    return key == TKey::Quit ? TOutcome::Quit : TOutcome::Next;
+                    return key == TKey::Quit   ? TOutcome::Quit
+                           : key == TKey::Next ? TOutcome::Next
+                                               : TOutcome::Interrupted;
                 case TKey::None:
                     break;
                 }
@@ -165,39 +206,33 @@ TOutcome PlayOne(TMP3Player& player, TKeyboard& keyboard, const std::string& fil
     return end.Reason == merSuccessful ? TOutcome::Finished : TOutcome::Failed;
 }
 
-// --device null|default|N wins over PELBRISK_AUDIO; false (with the reason said) when
-// either names no device.
-bool ChooseDevice(TArguments& files, int32_t& deviceId) {
-    std::optional<int32_t> chosen = AudioDeviceFromEnvironment();
-    if (!chosen) {
-        std::fprintf(stderr, "pelbrisk-cli: PELBRISK_AUDIO names no device (null, default or a "
-                             "number)\n");
-        return false;
-    }
-    for (size_t i = 0; i < files.size(); ++i) {
-        if (files[i] != "--device") continue;
-        if (i + 1 >= files.size() || !(chosen = AudioDeviceChoice(files[i + 1]))) {
+// --device null|default|N, else PELBRISK_AUDIO; false (with the reason said) when the one that
+// counts names no device.
+bool ChooseDevice(const TCommandLine& line, int32_t& deviceId) {
+    std::optional<int32_t> chosen;
+    if (const auto device = line.Value("--device")) {
+        chosen = AudioDeviceChoice(*device);
+        if (!chosen)
             std::fprintf(stderr, "pelbrisk-cli: --device takes null, default or a number\n");
-            return false;
-        }
-        files.erase(files.begin() + static_cast<std::ptrdiff_t>(i),
-                    files.begin() + static_cast<std::ptrdiff_t>(i) + 2);
-        --i;
+    } else {
+        chosen = AudioDeviceFromEnvironment();
+        if (!chosen)
+            std::fprintf(stderr, "pelbrisk-cli: PELBRISK_AUDIO names no device (null, default or "
+                                 "a number)\n");
     }
-    deviceId = *chosen;
-    return true;
+    deviceId = chosen.value_or(-1);
+    return chosen.has_value();
 }
 
 } // namespace
 
 int RunPlay(const TArguments& arguments) {
-    TArguments files = arguments;
+    TCommandLine line;
+    if (const auto status = ParseCommandLine(arguments, kPlayOptions, kPlayUsage, line))
+        return *status;
     int32_t deviceId = -1;
-    if (!ChooseDevice(files, deviceId)) return 2;
-    if (files.empty()) {
-        std::fprintf(stderr, "usage: pelbrisk-cli play [--device null|default|N] FILE...\n");
-        return 2;
-    }
+    if (!ChooseDevice(line, deviceId)) return 2;
+    if (line.Operands.empty()) return UsageError(kPlayUsage);
     const bool terminal = isatty(STDERR_FILENO) != 0;
     SetApplicationExceptionDisplay([terminal](const std::exception_ptr& error) {
         std::fprintf(stderr, "%spelbrisk-cli: %s\n", terminal ? "\n" : "",
@@ -206,14 +241,17 @@ int RunPlay(const TArguments& arguments) {
     SetAudioNoticeDisplay([terminal](const std::string& text) {
         std::fprintf(stderr, "%spelbrisk-cli: %s\n", terminal ? "\r\x1b[K" : "", text.c_str());
     });
+    TStopSignals stopSignals;
     TKeyboard keyboard;
     TMP3Player player;
     player.SetDeviceID(deviceId);
     bool anyFailed = false;
-    for (const std::string& file : files) {
+    for (const std::string& file : line.Operands) {
         const TOutcome outcome = PlayOne(player, keyboard, file, terminal);
         if (outcome == TOutcome::Failed) anyFailed = true;
         if (outcome == TOutcome::Quit) break;
+        // The shell's convention for a program ended by a signal.
+        if (outcome == TOutcome::Interrupted) return 128 + stopSignal;
     }
     return anyFailed ? 1 : 0;
 }

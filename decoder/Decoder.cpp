@@ -4,6 +4,7 @@
 #include "decoder/Layer12.h"
 #include "decoder/Layer12Tables.h"
 #include "decoder/Synthesis.h"
+#include "info/FrameTables.h"
 
 #include <algorithm>
 #include <cstring>
@@ -34,9 +35,10 @@ int32_t TMP3Decoder::Open(const TMP3FrameHeader& header, int32_t length, int32_t
     // Only 16-bit output at the full rate is provided: refuse the rest rather than produce
     // something that does not match the format record.
     if (std::clamp(shift, 0, 2) != 0 || (options & kEightBitOption) != 0) return 0;
-    OutputSelector = header.Mode == 3
-                         ? osMonoStream
-                         : static_cast<TOutputSelector>((options & kChannelSelectionMask) + 1);
+    const bool twoChannels = header.Mode != 3 || (options & kTwoChannelOutput) != 0;
+    OutputSelector = twoChannels
+                         ? static_cast<TOutputSelector>((options & kChannelSelectionMask) + 1)
+                         : osMonoStream;
     if (header.Layer == clLayerIII) {
         if (Layer3Setup(*this, header, length, shift, layer3Arg, options, bandwidth) == 0) return 0;
         FrameDecoder = Layer3DecodeFrame;
@@ -67,26 +69,24 @@ void TMP3Decoder::SetPolarity(bool inverted) {
     PolarityInverted = inverted;
 }
 
-int32_t Layer12SamplingFrequency(int32_t id, int32_t samplingIndex) {
-    constexpr int32_t kFrequencies[2][4] = {{22050, 24000, 16000, 0}, {44100, 48000, 32000, 0}};
-    return kFrequencies[id != 0 ? 1 : 0][samplingIndex & 3];
+void LayOutLayer12Entries(TLayer12State& state, int32_t channels, int32_t subbands) {
+    state.Channels = channels;
+    state.EntryCount = subbands * channels;
+    state.DecodeLimit = std::min(state.SubbandLimit, subbands) * channels;
 }
 
 void SetUpLayer12(TMP3Decoder& decoder, const TMP3FrameHeader& header, int32_t length,
                   int32_t bandwidth, int32_t entryCount, int32_t samplesPerChannel,
                   int32_t sampleRows) {
     TLayer12State& state = decoder.Layer12;
-    const int64_t frequency = Layer12SamplingFrequency(header.Id, header.SamplingIndex);
-    int32_t limit = 32;
+    const int64_t frequency = SamplingFrequencyOf(header);
+    state.SubbandLimit = 32;
     if (!decoder.FullBand) {
         // Subband 31 lies above every bandwidth the player asks for; it is never decoded.
         const int64_t subbands = (static_cast<int64_t>(bandwidth) * 64 + frequency / 2) / frequency;
-        limit = static_cast<int32_t>(std::min<int64_t>(subbands, 31));
+        state.SubbandLimit = static_cast<int32_t>(std::min<int64_t>(subbands, 31));
     }
-    limit = std::min(limit, entryCount);
-    state.Channels = header.Mode == 3 ? 1 : 2;
-    state.EntryCount = entryCount * state.Channels;
-    state.DecodeLimit = limit * state.Channels;
+    LayOutLayer12Entries(state, header.Mode == 3 ? 1 : 2, entryCount);
     state.FrameLength = length;
 
     constexpr int32_t kChannelsBySelector[5] = {1, 2, 1, 1, 1};
@@ -103,20 +103,23 @@ void SetUpLayer12(TMP3Decoder& decoder, const TMP3FrameHeader& header, int32_t l
     ResetSynthesis(decoder);
 }
 
-bool ReadLayer12Header(TMP3Decoder& decoder, TLayer12BitReader& reader, int32_t paddingSlot,
-                       int32_t& padding) {
+bool ReadLayer12Header(TLayer12BitReader& reader, int32_t layerCode, TLayer12Frame& frame) {
     if (reader.GetBits(12) != 0xFFF) return false;
     reader.GetBits(3); // version and layer come from the set-up
     const uint32_t protectionBit = reader.GetBits(1);
-    reader.GetBits(6); // bit rate and sampling frequency come from the set-up
-    padding = static_cast<int32_t>(reader.GetBits(1)) * paddingSlot;
+    frame.BitrateIndex = static_cast<int32_t>(reader.GetBits(4));
+    reader.GetBits(2); // the sampling frequency comes from the set-up
+    frame.Padding = static_cast<int32_t>(reader.GetBits(1)) * PaddingSlotBytes(layerCode);
     reader.GetBits(1);
-    const uint32_t modeBits = reader.GetBits(4);
-    // A single-channel stream has no twin entries, whatever a damaged frame claims.
-    decoder.Layer12.JointBound =
-        decoder.Layer12.Channels == 1 ? 64 : kJointBound[modeBits >> 2][modeBits & 3];
+    frame.ModeBits = static_cast<int32_t>(reader.GetBits(4));
+    frame.Channels = (frame.ModeBits >> 2) == 3 ? 1 : 2;
     reader.SkipBits(protectionBit != 0 ? 4 : 20); // the CRC is not checked
     return true;
+}
+
+void SetJointBound(TLayer12State& state, int32_t modeBits) {
+    // A single-channel frame has no twin entries.
+    state.JointBound = state.Channels == 1 ? 64 : kJointBound[modeBits >> 2][modeBits & 3];
 }
 
 TMP3Decoder& ProcessDecoder() {

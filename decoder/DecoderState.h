@@ -12,13 +12,16 @@ namespace pelbrisk {
 enum TCodedLayer : int32_t { clLayerIII = 1, clLayerII = 2, clLayerI = 3 };
 
 // Which PCM a set-up chose: 0 single-channel stream, else the channel selection + 1
-// (1 both channels, 2 mixed to mono, 3 left only, 4 right only).
+// (1 both channels, 2 mixed to mono, 3 left only, 4 right only). The synthesis of a frame whose
+// channel count differs from the set-up's takes osDuplicatedMono (one channel into a
+// two-channel output), osMonoStream or osMixedToMono for that frame alone.
 enum TOutputSelector : int32_t {
     osMonoStream = 0,
     osBothChannels = 1,
     osMixedToMono = 2,
     osLeftOnly = 3,
     osRightOnly = 4,
+    osDuplicatedMono = 5,
 };
 
 // The Layer I/II working state, rebuilt in every frame. An entry is one subband of one channel
@@ -36,7 +39,10 @@ struct TLayer12State {
     int32_t GroupEntries[4] = {};    // per allocation group, doubled for two channels
     int32_t GroupFieldWidth[4] = {}; // allocation-field width in bits
     uint8_t GroupClassByCode[4][16] = {};
-    int32_t Channels = 0;                   // channels coded in the stream: 1 or 2
+    TMP3FrameHeader Header;                 // of the set-up
+    int32_t Channels = 0;                   // channels coded in the frame: 1 or 2
+    int32_t SubbandLimit = 0;               // subbands decoded per channel, from the bandwidth
+    int32_t BitrateIndex = 0;               // of the frame the Layer II layout was made for
     int32_t FrameLength = 0;                // without the padding slot
     alignas(32) float Samples[36][64] = {}; // one row per time slot, indexed by entry
 };

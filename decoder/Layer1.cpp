@@ -81,14 +81,16 @@ TDecodeResult Layer1DecodeFrame(TMP3Decoder& decoder, const uint8_t* frame, int3
                                 uint8_t* output) {
     TLayer12State& state = decoder.Layer12;
     TLayer12BitReader reader(frame, frameBytes);
-    int32_t padding = 0;
-    if (!ReadLayer12Header(decoder, reader, 4, padding)) return {};
+    TLayer12Frame header;
+    if (!ReadLayer12Header(reader, clLayerI, header)) return {};
+    if (header.Channels != state.Channels) LayOutLayer12Entries(state, header.Channels, 32);
+    SetJointBound(state, header.ModeBits);
     ReadAllocation(state, reader);
     ReadScaleFactors(state, reader);
     for (int32_t row = 0; row < 12; ++row)
         ReadRow(state, reader, state.Samples[row]);
     SynthesizeLayer12(decoder, state.Samples, 12, reinterpret_cast<int16_t*>(output));
-    return {state.FrameLength + padding, decoder.OutputBytes};
+    return {state.FrameLength + header.Padding, decoder.OutputBytes};
 }
 
 } // namespace pelbrisk

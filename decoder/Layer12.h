@@ -21,9 +21,6 @@ TDecodeResult Layer1DecodeFrame(TMP3Decoder& decoder, const uint8_t* frame, int3
 TDecodeResult Layer2DecodeFrame(TMP3Decoder& decoder, const uint8_t* frame, int32_t frameBytes,
                                 uint8_t* output);
 
-// The sampling frequency in Hz of (Id, SamplingIndex); 0 for the reserved index.
-int32_t Layer12SamplingFrequency(int32_t id, int32_t samplingIndex);
-
 // The set-up steps both layers share: the decode limit from the bandwidth (all coded subbands
 // with FullBand), doubled counts for two channels, the output format, cleared sample rows and
 // synthesis. `entryCount` counts one channel's coded subbands.
@@ -31,11 +28,23 @@ void SetUpLayer12(TMP3Decoder& decoder, const TMP3FrameHeader& header, int32_t l
                   int32_t bandwidth, int32_t entryCount, int32_t samplesPerChannel,
                   int32_t sampleRows);
 
-// Reads the header of a frame as both layers do: the sync, the padding bit (times
-// `paddingSlot` into `padding`), the joint bound from the mode, the CRC skipped. False when the
-// 12 sync bits are not all set.
-bool ReadLayer12Header(TMP3Decoder& decoder, TLayer12BitReader& reader, int32_t paddingSlot,
-                       int32_t& padding);
+// Gives the entries the layout of a frame with `channels` channels of `subbands` coded subbands:
+// at the set-up, and again for each frame whose channel count differs from the last.
+void LayOutLayer12Entries(TLayer12State& state, int32_t channels, int32_t subbands);
+
+// What a frame's own header says beyond the set-up's.
+struct TLayer12Frame {
+    int32_t BitrateIndex = 0;
+    int32_t Padding = 0;  // bytes
+    int32_t ModeBits = 0; // mode and mode extension
+    int32_t Channels = 0;
+};
+
+// Reads the header of a frame of the layer coded `layerCode` as both layers do: the sync, the
+// fields into `frame`, the CRC skipped. False when the 12 sync bits are not all set.
+bool ReadLayer12Header(TLayer12BitReader& reader, int32_t layerCode, TLayer12Frame& frame);
+// The joint bound of the frame's mode, for the layout of its channels.
+void SetJointBound(TLayer12State& state, int32_t modeBits);
 
 // Gives `entry` its allocation class. Past the joint bound the next entry (the same subband of
 // the other channel) shares the class and both are marked as joint, class + `jointOffset`;

@@ -148,18 +148,14 @@ void ReadGranule(TLayer12State& state, TLayer12BitReader& reader, int32_t part, 
     }
 }
 
-} // namespace
-
-int32_t Layer2Setup(TMP3Decoder& decoder, const TMP3FrameHeader& header, int32_t length,
-                    int32_t bandwidth) {
-    // MPEG-2.5 frames carry an 11-bit sync that the frame decoder never accepts.
-    if (header.SyncKind != 1 || header.SamplingIndex == 3) return 0;
+// The allocation table of a frame of this mode and bit rate, and the entries' layout for it;
+// the number of coded subbands, or 0 when the standard allows no table for them.
+int32_t LayOutLayer2Frame(TLayer12State& state, int32_t mode, int32_t bitrateIndex) {
     const TLayer2Table table =
-        ChooseLayer2Table(header.Id, header.Mode, header.SamplingIndex, header.BitrateIndex);
+        ChooseLayer2Table(state.Header.Id, mode, state.Header.SamplingIndex, bitrateIndex);
     if (table == l2tNone) return 0;
     const TLayer2Allocation& allocation = Layer2Allocations[table];
-    TLayer12State& state = decoder.Layer12;
-    const int32_t channels = header.Mode == 3 ? 1 : 2;
+    const int32_t channels = mode == 3 ? 1 : 2;
     int32_t subbands = 0;
     for (int32_t group = 0; group < 4; ++group) {
         state.GroupEntries[group] = allocation.GroupSize[group] * channels;
@@ -167,6 +163,20 @@ int32_t Layer2Setup(TMP3Decoder& decoder, const TMP3FrameHeader& header, int32_t
         std::memcpy(state.GroupClassByCode[group], allocation.ClassByCode[group], 16);
         subbands += allocation.GroupSize[group];
     }
+    state.BitrateIndex = bitrateIndex;
+    return subbands;
+}
+
+} // namespace
+
+int32_t Layer2Setup(TMP3Decoder& decoder, const TMP3FrameHeader& header, int32_t length,
+                    int32_t bandwidth) {
+    // MPEG-2.5 frames carry an 11-bit sync that the frame decoder never accepts.
+    if (header.SyncKind != 1 || header.SamplingIndex == 3) return 0;
+    TLayer12State& state = decoder.Layer12;
+    state.Header = header;
+    const int32_t subbands = LayOutLayer2Frame(state, header.Mode, header.BitrateIndex);
+    if (subbands == 0) return 0;
     SetUpLayer12(decoder, header, length, bandwidth, subbands, 1152, 36);
     return 1;
 }
@@ -175,8 +185,16 @@ TDecodeResult Layer2DecodeFrame(TMP3Decoder& decoder, const uint8_t* frame, int3
                                 uint8_t* output) {
     TLayer12State& state = decoder.Layer12;
     TLayer12BitReader reader(frame, frameBytes);
-    int32_t padding = 0;
-    if (!ReadLayer12Header(decoder, reader, 1, padding)) return {};
+    TLayer12Frame header;
+    if (!ReadLayer12Header(reader, clLayerII, header)) return {};
+    // The table follows the bit rate per channel, which a change of mode or bit rate moves.
+    if (header.Channels != state.Channels || header.BitrateIndex != state.BitrateIndex) {
+        const int32_t subbands =
+            LayOutLayer2Frame(state, header.ModeBits >> 2, header.BitrateIndex);
+        if (subbands == 0) return {};
+        LayOutLayer12Entries(state, header.Channels, subbands);
+    }
+    SetJointBound(state, header.ModeBits);
     ReadAllocation(state, reader);
     ReadScaleFactors(state, reader);
     for (int32_t part = 0; part < 3; ++part) {
@@ -187,7 +205,7 @@ TDecodeResult Layer2DecodeFrame(TMP3Decoder& decoder, const uint8_t* frame, int3
         }
     }
     SynthesizeLayer12(decoder, state.Samples, 36, reinterpret_cast<int16_t*>(output));
-    return {state.FrameLength + padding, decoder.OutputBytes};
+    return {state.FrameLength + header.Padding, decoder.OutputBytes};
 }
 
 } // namespace pelbrisk

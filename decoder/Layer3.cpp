@@ -4,6 +4,7 @@
 #include "decoder/Layer3State.h"
 #include "decoder/Layer3Tables.h"
 #include "decoder/Synthesis.h"
+#include "info/FrameTables.h"
 
 #include <algorithm>
 #include <cmath>
@@ -12,15 +13,6 @@
 namespace pelbrisk {
 
 namespace {
-
-// Layer III bit rates in kbit/s by (Id, index); index 15 is not a bit rate.
-constexpr int32_t BitrateKbps[2][16] = {
-    {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0},
-    {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0},
-};
-// Sampling frequency in units of 50 Hz by (Id, index); MPEG-2.5 uses the Id 0 row.
-constexpr int32_t Frequency50Hz[2][3] = {{441, 480, 320}, {882, 960, 640}};
-constexpr int32_t FrequencyHz[2][3] = {{22050, 24000, 16000}, {44100, 48000, 32000}};
 
 TLayer3Constants BuildConstants() {
     TLayer3Constants t{};
@@ -108,8 +100,9 @@ TLayer3Constants BuildConstants() {
 }
 
 // The header and side information; returns the bytes they take (without the CRC), or 0 when
-// the header is not one this set-up can decode.
-int32_t ReadSideInfo(TLayer3State& state, TLayer3BitReader& reader) {
+// the header is not one this set-up can decode. `codedLength` is the frame length without the
+// padding slot that the header's bit rate gives; 0 for free format.
+int32_t ReadSideInfo(TLayer3State& state, TLayer3BitReader& reader, int32_t codedLength) {
     TLayer3SideInfo& side = state.Side;
     side.Id = static_cast<int32_t>(reader.GetBits(1));
     const int32_t layer = static_cast<int32_t>(reader.GetBits(2));
@@ -135,14 +128,7 @@ int32_t ReadSideInfo(TLayer3State& state, TLayer3BitReader& reader) {
         reader.GetBits(20);
         side.CrcBytes = 2;
     }
-    if (bitrateIndex > 0) {
-        const int32_t rate = BitrateKbps[side.Id][bitrateIndex];
-        const int32_t f50 = Frequency50Hz[side.Id][side.SamplingIndex];
-        const int32_t factor = (side.Id == 1 || state.Version == 2) ? 2880 : 1440;
-        side.FrameBodyBytes = rate * factor / f50;
-    } else {
-        side.FrameBodyBytes = state.FreeFormatBytes;
-    }
+    side.FrameBodyBytes = bitrateIndex > 0 ? codedLength : state.FreeFormatBytes;
     side.FrameBytes = side.FrameBodyBytes + side.Padding;
     side.Channels = side.Mode == 3 ? 1 : 2;
     const int32_t channels = side.Channels;
@@ -232,22 +218,21 @@ int32_t Layer3Setup(TMP3Decoder& decoder, const TMP3FrameHeader& header, int32_t
     // Only 16-bit full-rate output stages exist; a reserved sampling index has no tables.
     shift = std::clamp(shift, 0, 2);
     if ((outputFlags & 8) != 0 || shift != 0 || header.SamplingIndex < 0 ||
-        header.SamplingIndex > 2 || (header.Id != 0 && header.Id != 1))
+        header.SamplingIndex > 2 || MpegVersionOf(header) == 0)
         return 0;
     frequencyLimit = std::max(frequencyLimit, 1000);
     const int32_t channelHandling = outputFlags & 3;
 
     state.Lsf = header.Id == 0;
     state.MixedLongBands = state.Lsf ? 6 : 8;
-    state.Version = header.SyncKind == 2 ? 2 : header.Id;
+    state.Version = MpegVersionOf(header);
     state.SamplingIndex = header.SamplingIndex;
-    int32_t frequency = FrequencyHz[header.Id][header.SamplingIndex];
-    if (state.Version == 2) frequency /= 2;
+    const int32_t frequency = SamplingFrequencyOf(header);
 
     // Subband 31 lies above every bandwidth the player asks for; it is never decoded.
     state.BandLimit =
         decoder.FullBand ? 32 : std::min((frequencyLimit * 64 + frequency / 2) / frequency, 31);
-    const TLayer3BandTable& bands = Layer3Bands[state.Version][state.SamplingIndex];
+    const TLayer3BandTable& bands = BandsOf(state.Version, state.SamplingIndex);
     if (!state.Lsf || decoder.FullBand) {
         state.LongLineLimit = bands.Long[22];
         state.ShortLineLimit = 3 * bands.Short[13];
@@ -260,12 +245,13 @@ int32_t Layer3Setup(TMP3Decoder& decoder, const TMP3FrameHeader& header, int32_t
     state.ShortLineLimit = std::min(state.ShortLineLimit, state.LineLimit);
     state.ZeroSubbands = (state.LineLimit + 17) / 18;
 
-    state.StreamChannels = header.Mode == 3 ? 1 : 2;
-    state.GainOffset = (state.StreamChannels == 2 && channelHandling == 1) ? -4 : 0;
+    const bool twoChannels = header.Mode != 3 || (outputFlags & kTwoChannelOutput) != 0;
+    state.OutputChannels = (!twoChannels || channelHandling != 0) ? 1 : 2;
+    // Two channels mixed into one are halved; single-channel frames never are.
+    state.GainOffset = (state.OutputChannels == 1 && channelHandling <= 1) ? -4 : 0;
     state.FreeFormatBytes = frameSizeArgument;
 
     const int32_t samples = state.Lsf ? 576 : 1152;
-    state.OutputChannels = (header.Mode == 3 || channelHandling != 0) ? 1 : 2;
     const int32_t values = samples * state.OutputChannels;
     state.OutputBytes = values * 2;
     decoder.Format.Channels = state.OutputChannels;
@@ -276,14 +262,16 @@ int32_t Layer3Setup(TMP3Decoder& decoder, const TMP3FrameHeader& header, int32_t
     decoder.Format.Reserved = 0;
     decoder.OutputBytes = state.OutputBytes;
 
-    if (state.StreamChannels == 1 || channelHandling == 2)
-        state.Stage = lsMono;
-    else if (channelHandling == 0)
+    // The stage of a two-channel frame; a single-channel frame takes lsMono in a one-channel
+    // output (see ProcessGranule).
+    if (state.OutputChannels == 2)
         state.Stage = lsStereo;
-    else if (channelHandling == 1)
-        state.Stage = lsMix;
-    else
+    else if (channelHandling == 2)
+        state.Stage = lsMono;
+    else if (channelHandling == 3)
         state.Stage = lsRight;
+    else
+        state.Stage = lsMix;
 
     for (int i = 0; i < 22; ++i)
         state.LongEnd[i] = bands.Long[i + 1];
@@ -311,8 +299,12 @@ TDecodeResult Layer3DecodeFrame(TMP3Decoder& decoder, const uint8_t* frame, int3
     reader.Reset(frame, frame + frameBytes);
     const uint32_t sync = reader.GetBits(12);
     if (!(sync == 0xFFF || (state.Lsf && sync == 0xFFE))) return {};
-    if ((sync == 0xFFE) != (state.Version == 2)) return {};
-    const int32_t headerBytes = ReadSideInfo(state, reader);
+    if ((sync == 0xFFE) != (state.Version == 3)) return {};
+    uint8_t headerBytes4[4] = {};
+    std::memcpy(headerBytes4, frame, static_cast<size_t>(std::min(frameBytes, 4)));
+    TMP3FrameHeader header;
+    const int32_t codedLength = std::max(DecodeFrameHeader(headerBytes4, 0, header), 0);
+    const int32_t headerBytes = ReadSideInfo(state, reader, codedLength);
     if (headerBytes == 0) return {};
     TLayer3SideInfo& side = state.Side;
 

@@ -329,8 +329,9 @@ void ProcessGranule(TMP3Decoder& decoder, TLayer3State& state, int32_t slot, int
     const auto samples = state.SubbandSamples;
     float* out = &state.SubbandSamples[0][0];
     TLayer3Stage stage = state.Stage;
-    // A frame whose channel count differs from the stream's set-up is played through the
-    // channels that were set up: a single-channel frame feeds every output channel.
+    // A frame whose channel count differs from the output's is played through the output's
+    // channels: a single-channel frame feeds both, a two-channel one is mixed into one (or gives
+    // the one channel asked for).
     if (channels == 1 && stage != lsStereo) stage = lsMono;
     switch (stage) {
     case lsMono:
@@ -358,9 +359,9 @@ void ProcessGranule(TMP3Decoder& decoder, TLayer3State& state, int32_t slot, int
         SynthesizeLayer3Mono(decoder, samples, output);
         break;
     }
-    // After a single-channel frame of a two-channel stream the right channel carries on from
+    // After a single-channel frame in a two-channel output the right channel carries on from
     // the same overlap when two-channel frames return.
-    if (channels == 1 && state.StreamChannels == 2) {
+    if (channels == 1 && state.OutputChannels == 2) {
         std::memcpy(state.Spectrum[1][slot], state.Spectrum[0][slot], sizeof(float) * 576);
         state.NonZeroLines[slot][1] = state.NonZeroLines[slot][0];
     }

@@ -91,9 +91,8 @@ struct TLayer3State {
     // Set-up values.
     const TLayer3Constants* Constants = nullptr;
     bool Lsf = false;
-    int32_t Version = 1; // 0 MPEG-2, 1 MPEG-1, 2 MPEG-2.5
+    int32_t Version = 1; // MpegVersionOf: 1 MPEG-1, 2 MPEG-2, 3 MPEG-2.5
     int32_t SamplingIndex = 0;
-    int32_t StreamChannels = 1;
     int32_t OutputChannels = 1;
     int32_t FreeFormatBytes = 0;
     int32_t BandLimit = 0;

@@ -28,6 +28,11 @@ struct TLayer3BandTable {
 };
 // [version: 0 MPEG-2, 1 MPEG-1, 2 MPEG-2.5][sampling index]
 extern const TLayer3BandTable Layer3Bands[3][3];
+// The bands of MPEG version `mpegVersion` (1 MPEG-1, 2 MPEG-2, 3 MPEG-2.5).
+inline const TLayer3BandTable& BandsOf(int32_t mpegVersion, int32_t samplingIndex) {
+    constexpr int32_t kRowOfVersion[4] = {0, 1, 0, 2};
+    return Layer3Bands[kRowOfVersion[mpegVersion & 3]][samplingIndex];
+}
 // [Preflag][band]
 extern const uint8_t Pretab[2][22];
 // MPEG-1 (slen1, slen2) by ScalefacCompress.

@@ -391,7 +391,14 @@ void SynthesizeLayer3Channel(TMP3Decoder& decoder, int32_t channel,
 
 void SynthesizeLayer12(TMP3Decoder& decoder, const float (*samples)[64], int32_t count,
                        int16_t* out) {
-    switch (decoder.OutputSelector) {
+    TOutputSelector selector = decoder.OutputSelector;
+    // A frame whose channel count is not the set-up's: one channel feeds every output channel,
+    // two are mixed into one.
+    if (decoder.Layer12.Channels == 1 && selector != osMonoStream)
+        selector = decoder.Format.Channels == 2 ? osDuplicatedMono : osMonoStream;
+    else if (decoder.Layer12.Channels == 2 && selector == osMonoStream)
+        selector = osMixedToMono;
+    switch (selector) {
     case osMonoStream: {
         const TWindowRoutine window = Routines.WindowMono;
         int32_t position = decoder.RingPosition[0];
@@ -404,15 +411,19 @@ void SynthesizeLayer12(TMP3Decoder& decoder, const float (*samples)[64], int32_t
         decoder.RingPosition[1] = position;
         break;
     }
-    case osBothChannels: {
+    case osBothChannels:
+    case osDuplicatedMono: {
+        // A single-channel frame holds subband s at [s], for both output channels.
+        const int stride = selector == osDuplicatedMono ? 1 : 2;
+        const int second = stride - 1;
         const TWindowRoutine window = Routines.WindowInterleaved;
         int32_t position = decoder.RingPosition[0];
         float x[2][32];
         for (int32_t slot = 0; slot < count; ++slot) {
             const float* row = samples[slot];
             for (int s = 0; s < 32; ++s) {
-                x[0][s] = row[2 * s];
-                x[1][s] = row[2 * s + 1];
+                x[0][s] = row[stride * s];
+                x[1][s] = row[stride * s + second];
             }
             for (int c = 0; c < 2; ++c)
                 SynthesizeSlot(decoder, x[c], decoder.Ring[c], position, window,

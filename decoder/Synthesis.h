@@ -72,8 +72,8 @@ void SynthesizeLayer3Channel(TMP3Decoder& decoder, int32_t channel,
                              const float (*subbandSamples)[32], int16_t* out);
 
 // Layers I and II: `count` time slots of 64 values (subband s at [s] for a single-channel stream,
-// at [2s + c] for channel c of a two-channel stream), written as the set-up's output selector
-// says.
+// at [2s + c] for channel c of a two-channel frame), written as the set-up's output selector
+// says, into the set-up's output channels whatever the frame's own channel count.
 void SynthesizeLayer12(TMP3Decoder& decoder, const float (*samples)[64], int32_t count,
                        int16_t* out);
 

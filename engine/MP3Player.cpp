@@ -1,8 +1,8 @@
 #include "engine/MP3Player.h"
 
 #include "decoder/Decoder.h"
+#include "info/FrameTables.h"
 #include "info/StreamProbe.h"
-#include "info/VbrHeader.h"
 #include "stream/Errors.h"
 
 #include <algorithm>
@@ -56,11 +56,12 @@ int32_t LineCentre(int32_t sampleRate, int32_t line) {
 
 TMP3Player::TMP3Player() {
     soundOut_.SetNotifyInterval(changePosStep_);
+    // The device's errors belong to the run that opened it, the worker's to the run of its step.
     soundOut_.OnException = [this](void*, const std::exception_ptr& error, bool& handled) {
-        ForwardException(error, handled);
+        ForwardException(error, handled, playRun_.load());
     };
     worker_.OnException = [this](void*, const std::exception_ptr& error, bool& handled) {
-        ForwardException(error, handled);
+        ForwardException(error, handled, stepRun_.load());
     };
     worker_.Resume();
 }
@@ -234,49 +235,23 @@ void TMP3Player::ReadStreamLayout() {
     reader_.Attach(stream_, seekable);
     pcmBuffer_.Allocate(kPCMBufferBytes);
     info_.AttachReader(&reader_);
-    info_.ReadHeadTags();
-    if (seekable) {
-        info_.ReadTailTags();
-        reader_.Seek(info_.AudioStart(), msoFromBeginning);
-    }
-    dataStart_ = info_.AudioStart();
-    dataLength_ = info_.AudioLength();
     pendingBytes_ = 0;
     playedBytes_ = 0;
     positionMs_ = 0;
 
-    reader_.Require(kResyncLimit);
-    int32_t bitrate = 0;
-    int32_t offset = 0;
-    const int32_t syncLength =
-        FindFrameSync(reader_.Data(), reader_.Contiguous(), header_, bitrate, offset);
-    if (syncLength <= 0) RaiseUnknownFormat();
-    freeFormatLength_ = header_.BitrateIndex == 0 ? syncLength : 0;
-    bitrate_ = bitrate;
-    if (offset > 0) {
-        dataStart_ += offset;
-        if (dataLength_ != kUnknownDataLength) dataLength_ -= offset;
-        if (!reader_.Skip(offset)) RaiseUnknownFormat();
-        reader_.Require(1441);
-        if (reader_.Contiguous() < 4) RaiseUnknownFormat();
-    }
-    std::memcpy(referenceHeader_, reader_.Data(), 4);
-    frameLength_ = CheckFrame(reader_.Data(), referenceHeader_, header_, freeFormatLength_);
-    if (frameLength_ <= 0 || header_.Layer < 1 || header_.Layer > 3) RaiseUnknownFormat();
-    layerNumber_ = 4 - header_.Layer;
-    if (header_.Id == 1)
-        mpegVersion_ = 1;
-    else if (header_.Id == 0 && header_.SyncKind == 1)
-        mpegVersion_ = 2;
-    else if (header_.Id == 0 && header_.SyncKind == 2)
-        mpegVersion_ = 3;
-    else
-        RaiseUnknownFormat();
-    if (!reader_.Require(frameLength_)) RaiseUnknownFormat();
-    if (OpenDecoder(header_, frameLength_ - PaddingSlot(header_), 0, 0, 0, 24000) == 0)
+    TFirstFrame first;
+    if (!info_.LocateAudio(first)) RaiseUnknownFormat();
+    TMP3StreamValues values = FirstFrameValues(info_, first);
+    header_ = first.Header;
+    walk_ = TFrameWalk(first);
+    layerNumber_ = LayerNumberOf(header_.Layer);
+    mpegVersion_ = MpegVersionOf(header_);
+    // Chosen once for the stream, so that every later set-up gives the same PCM format.
+    decoderOptions_ = StreamChannels(reader_, first) == 2 ? kTwoChannelOutput : kMixToOneChannel;
+    if (OpenDecoder(header_, first.Length - PaddingSlotOf(header_), 0, 0, decoderOptions_, 24000) ==
+        0)
         RaiseUnknownFormat();
     needsDecoderSetup_ = false;
-    resyncCount_ = 0;
 
     TMP3DecoderFormat format;
     GetDecoderFormat(format);
@@ -289,22 +264,14 @@ void TMP3Player::ReadStreamLayout() {
     // A frame must fit the PCM buffer; a decoder format that says otherwise is unusable.
     if (bytesPerFrame_ <= 0 || bytesPerFrame_ > kPCMBufferBytes) RaiseUnknownFormat();
 
-    TMP3StreamValues values;
-    values.Header = header_;
-    values.FrameLength = frameLength_;
     values.BytesPerFrame = bytesPerFrame_;
-    values.Bitrate = bitrate_;
-    values.TotalBytes = 0;
-    values.DataStart = dataStart_;
-    values.DataLength = dataLength_;
     CheckVbrHeader(reader_, values);
     frameLength_ = values.FrameLength;
     bitrate_ = values.Bitrate;
     totalBytes_ = values.TotalBytes;
     dataStart_ = values.DataStart;
     dataLength_ = values.DataLength;
-    gaplessBegin_ = values.GaplessBegin;
-    gaplessEnd_ = values.GaplessEnd;
+    song_ = values.Gapless;
     frameIndex_ = 0;
 
     std::lock_guard table(seekTableMutex_);
@@ -333,7 +300,7 @@ void TMP3Player::Close() {
         if (streamOptions_ & msoOwnsStream) delete stream;
         info_.Clear();
         header_ = TMP3FrameHeader{};
-        std::memset(referenceHeader_, 0, sizeof referenceHeader_);
+        walk_ = TFrameWalk();
         bitrate_ = 0;
         channels_ = 0;
         layerNumber_ = 0;
@@ -343,8 +310,7 @@ void TMP3Player::Close() {
         positionMs_ = 0;
         bytesPerFrame_ = 0;
         totalBytes_ = 0;
-        gaplessBegin_ = 0;
-        gaplessEnd_ = 0;
+        song_ = TMP3Gapless{};
     }
     AssignStatus(mpsStopped);
     if (stopError) std::rethrow_exception(stopError);
@@ -386,14 +352,16 @@ void TMP3Player::Play() {
     if (!(Commands() & CommandBit(mpcPlay))) return;
     try {
         SelectRoutines(FeaturesWithCapabilities(DetectProcessorFeatures(), usingCpuCapabilities_));
+        // Counted before the output opens: an error of the new device is this run's.
+        ++playRun_;
         {
             UiLock output(*this, outputLock_);
             AttachPositionNotifier();
             soundOut_.SetOutputFileName(outputFileName_);
+            soundOut_.SetExpectedFileBytes(ExpectedPcmBytes());
             soundOut_.SetDeviceID(deviceId_);
             soundOut_.Open();
         }
-        ++playRun_;
         worker_.Event().SetEvent();
     } catch (...) {
         Stop();
@@ -458,8 +426,8 @@ void TMP3Player::Stop() {
 
 // ---- The play loop ----------------------------------------------------------------------
 
-int32_t TMP3Player::PaddingSlot(const TMP3FrameHeader& header) {
-    return header.Layer == 3 ? header.Padding * 4 : header.Padding;
+int64_t TMP3Player::DataEnd() const {
+    return DataEndOf(dataStart_, dataLength_);
 }
 
 bool TMP3Player::AtEndOfData() const {
@@ -468,16 +436,6 @@ bool TMP3Player::AtEndOfData() const {
 
 void TMP3Player::MarkEndOfData() {
     dataLength_ = reader_.Position() - dataStart_;
-}
-
-void TMP3Player::ResyncStep() {
-    if (resyncCount_ >= kResyncLimit) {
-        MarkEndOfData();
-    } else {
-        reader_.Skip(1);
-        ++resyncCount_;
-    }
-    frameLength_ = 0;
 }
 
 void TMP3Player::CheckReaderAttached() const {
@@ -490,30 +448,28 @@ void TMP3Player::MPMWatchEvent() {
     {
         TMPLockGuard decoder(decoderLock_);
         if (!run.IsSet()) return; // a Stop has switched the loop off
+        // Play counts the run before it sets the event, and Stop resets the event under this
+        // lock: while it is held, the run is the one this step belongs to.
+        stepRun_ = playRun_.load();
         if (pendingBytes_ == 0) {
             if (AtEndOfData()) {
                 PlayOutAndEnd();
                 return;
             }
             if (frameLength_ <= 0) {
-                if (!reader_.Require(4)) {
+                frameLength_ = walk_.Next(reader_, DataEnd(), frameHeader_);
+                if (frameLength_ <= 0) {
                     MarkEndOfData();
                     return;
                 }
-                frameLength_ =
-                    CheckFrame(reader_.Data(), referenceHeader_, frameHeader_, freeFormatLength_);
-                if (frameLength_ <= 0) {
-                    ResyncStep();
-                    return;
-                }
                 if (needsDecoderSetup_) {
-                    if (OpenDecoder(frameHeader_, frameLength_ - PaddingSlot(frameHeader_), 0, 0, 0,
-                                    24000) == 0) {
-                        ResyncStep();
+                    if (OpenDecoder(frameHeader_, frameLength_ - PaddingSlotOf(frameHeader_), 0, 0,
+                                    decoderOptions_, 24000) == 0) {
+                        reader_.Skip(1); // no frame to start from: on to the next
+                        frameLength_ = 0;
                         return;
                     }
                     needsDecoderSetup_ = false;
-                    resyncCount_ = 0;
                 }
             }
             if (!reader_.Require(frameLength_)) {
@@ -524,7 +480,6 @@ void TMP3Player::MPMWatchEvent() {
             const TDecodeResult decoded = DecodeFrame(reader_.Data(), frameLength_, pcm);
             reader_.Skip(frameLength_);
             frameLength_ = 0;
-            resyncCount_ = 0;
             // An undecodable frame plays as one frame of silence, keeping the time line.
             if (decoded.Consumed <= 0) std::memset(pcm, 0, static_cast<size_t>(bytesPerFrame_));
             KeepSongPart(pcm);
@@ -567,7 +522,7 @@ void TMP3Player::KeepSongPart(uint8_t* pcm) {
     const int32_t sampleBytes = channels_ * 2;
     const int32_t samplesPerFrame = bytesPerFrame_ / sampleBytes;
     const TMP3SampleSpan song =
-        SongPartOfFrame(frameIndex_++, samplesPerFrame, gaplessBegin_, gapless_ ? gaplessEnd_ : 0);
+        SongPartOfFrame(frameIndex_++, samplesPerFrame, gapless_ ? song_ : TMP3Gapless{});
     if (song.From > 0)
         std::memmove(pcm, pcm + song.From * sampleBytes,
                      static_cast<size_t>((song.To - song.From) * sampleBytes));
@@ -613,7 +568,18 @@ int32_t TMP3Player::Position() {
 }
 
 int32_t TMP3Player::Duration() const {
-    return StreamDuration(sampleRate_, channels_, totalBytes_, bitrate_, dataLength_);
+    // Without gapless every frame plays whole, the encoder's delay and padding too.
+    int64_t played = totalBytes_;
+    if (!gapless_ && song_.End > 0)
+        played +=
+            int64_t(song_.Frames) * bytesPerFrame_ - (song_.End - song_.Begin) * channels_ * 2;
+    return StreamDuration(sampleRate_, channels_, played, bitrate_, dataLength_);
+}
+
+int64_t TMP3Player::ExpectedPcmBytes() const {
+    const int32_t duration = Duration();
+    if (duration <= 0) return -1;
+    return static_cast<int64_t>(duration) * sampleRate_ * channels_ * 2 / 1000;
 }
 
 int32_t TMP3Player::ReaderPosition() {
@@ -632,19 +598,10 @@ int32_t TMP3Player::SeekTableEntry(size_t index) {
 }
 
 bool TMP3Player::ScanFrame() {
-    int32_t skipped = 0;
-    int32_t length = 0;
     TMP3FrameHeader header;
-    for (;;) {
-        if (!reader_.Require(4)) return false;
-        length = CheckFrame(reader_.Data(), referenceHeader_, header, freeFormatLength_);
-        if (length > 0) break;
-        reader_.Skip(1);
-        if (++skipped > kResyncLimit - 1) return false;
-    }
-    if (static_cast<int64_t>(reader_.Position()) + length >
-        static_cast<int64_t>(dataStart_) + dataLength_)
-        return false;
+    const int32_t length = walk_.Next(reader_, DataEnd(), header);
+    // The table holds frames that lie whole in the audio data.
+    if (length <= 0 || int64_t(reader_.Position()) + length > DataEnd()) return false;
     return reader_.Skip(length);
 }
 
@@ -653,50 +610,58 @@ void TMP3Player::Seek(int32_t milliseconds) {
     if (milliseconds < 0 || !(Commands() & CommandBit(mpcSeek))) return;
     {
         UiLock decoder(*this, decoderLock_);
-        UiLock output(*this, outputLock_);
-        soundOut_.SetOnPosition(nullptr);
-        const bool paused = status_ == mpsPaused;
-        soundOut_.Reset();
-        soundOut_.WaitDone();
-        pendingBytes_ = 0;
-        frameLength_ = 0;
-        playedBytes_ = 0;
-        positionMs_ = 0;
-        if (!noisySeek_) needsDecoderSetup_ = true;
         // In song time: the song starts inside the first frame when its delay is trimmed, so
         // the frames after it begin that delay earlier than their place in the stream.
-        const int64_t delayBytes = gapless_ ? gaplessBegin_ * channels_ * 2 : 0;
+        const int64_t delayBytes = gapless_ ? song_.Begin * channels_ * 2 : 0;
         const int64_t target =
             static_cast<int64_t>(milliseconds) * sampleRate_ * channels_ * 2 / 1000;
         int64_t frame =
             target == 0 ? 0 : (target + delayBytes + bytesPerFrame_ - 1) / bytesPerFrame_;
         frame = std::min<int64_t>(frame, INT32_MAX);
+        // The frame is found before anything changes: a read error on the way leaves the
+        // player playing, or paused, where it was.
+        int32_t offset;
         {
             std::lock_guard table(seekTableMutex_);
-            const auto count = static_cast<int64_t>(seekTable_.size());
-            if (frame >= count) {
-                reader_.Seek(seekTable_.back(), msoFromBeginning);
-                if (!ScanFrame()) {
-                    frame = count - 1;
-                } else {
-                    while (static_cast<int64_t>(seekTable_.size()) <= frame) {
-                        const int32_t position = reader_.Position();
-                        if (!ScanFrame()) {
-                            frame = static_cast<int64_t>(seekTable_.size()) - 1;
-                            break;
-                        }
-                        seekTable_.push_back(position);
-                    }
-                }
+            const int32_t before = reader_.Position();
+            try {
+                frame = ReachFrame(frame);
+            } catch (...) {
+                reader_.Seek(before, msoFromBeginning);
+                throw;
             }
-            reader_.Seek(seekTable_[static_cast<size_t>(frame)], msoFromBeginning);
-            frameIndex_ = frame;
-            playedBytes_ = std::max<int64_t>(frame * bytesPerFrame_ - delayBytes, 0);
+            offset = seekTable_[static_cast<size_t>(frame)];
         }
-        if (paused) soundOut_.Pause();
+        UiLock output(*this, outputLock_);
+        soundOut_.SetOnPosition(nullptr);
+        soundOut_.Reset();
+        soundOut_.WaitDone();
+        reader_.Seek(offset, msoFromBeginning);
+        pendingBytes_ = 0;
+        frameLength_ = 0;
+        positionMs_ = 0;
+        if (!noisySeek_) needsDecoderSetup_ = true;
+        frameIndex_ = frame;
+        playedBytes_ = std::max<int64_t>(frame * bytesPerFrame_ - delayBytes, 0);
         AttachPositionNotifier();
+        if (status_ == mpsPaused) soundOut_.Pause();
     }
     messages_.PostOnce(MPM_CHANGEPOSITION);
+}
+
+// Called with the seek table locked. Walks the frames past the table's end until it holds
+// `frame`; returns the frame reached, the last one found when the stream ends first.
+int64_t TMP3Player::ReachFrame(int64_t frame) {
+    const auto count = static_cast<int64_t>(seekTable_.size());
+    if (frame < count) return frame;
+    reader_.Seek(seekTable_.back(), msoFromBeginning);
+    if (!ScanFrame()) return count - 1;
+    while (static_cast<int64_t>(seekTable_.size()) <= frame) {
+        const int32_t position = reader_.Position();
+        if (!ScanFrame()) return static_cast<int64_t>(seekTable_.size()) - 1;
+        seekTable_.push_back(position);
+    }
+    return frame;
 }
 
 // ---- Equaliser --------------------------------------------------------------------------
@@ -759,9 +724,10 @@ void TMP3Player::UpdateEqualizerGains() {
 
 // ---- Messages ---------------------------------------------------------------------------
 
-void TMP3Player::ForwardException(const std::exception_ptr& error, bool& handled) {
+void TMP3Player::ForwardException(const std::exception_ptr& error, bool& handled, uint32_t run) {
     auto notice = std::make_shared<ExceptionNotice>();
     notice->Error = error;
+    notice->Run = run;
     messages_.Post(MPM_EXCEPTION, 0, reinterpret_cast<intptr_t>(new ExceptionNoticeRef(notice)));
     WaitForAnyEvent({&notice->Handled, &shuttingDown_, &uiWaiting_}, kInfinite);
     handled = true;
@@ -771,35 +737,58 @@ void TMP3Player::HandleException(const TMPMessage& message) {
     const std::unique_ptr<ExceptionNoticeRef> owned(
         reinterpret_cast<ExceptionNoticeRef*>(message.LParam));
     const ExceptionNoticeRef& notice = *owned;
+    // The error of a run that has ended (stopped, or already failed: a worker that goes on
+    // may meet the same fault again) ends nothing, least of all the run started since.
+    const bool current = notice->Run == playRun_.load() && status_ != mpsStopped;
     try {
-        ShowApplicationException(notice->Error);
+        if (current) ShowApplicationException(notice->Error);
     } catch (...) {
         // The waiting thread goes on whether or not the display worked.
     }
     notice->Handled.SetEvent();
+    if (!current) return;
     endReason_ = merFailure;
-    try {
-        Stop();
-    } catch (...) {
-        ShowApplicationException(std::current_exception());
-    }
+    // A WAV file that the failure cut short is not the song.
+    soundOut_.AbandonFile();
+    Stop();
 }
 
 void TMP3Player::HandleEndOfStream(const TMPMessage& message) {
     // The notice of a run that has since been stopped and started again is stale.
     if (static_cast<uint32_t>(message.LParam) != playRun_.load()) return;
     endReason_ = merSuccessful;
-    if (reader_.Seekable())
-        Stop();
-    else
-        Close();
+    // Finishing a WAV file may fail (a full disk): the play then ends with that error.
+    try {
+        if (reader_.Seekable())
+            Stop();
+        else
+            Close();
+    } catch (...) {
+        endReason_ = merFailure;
+        throw;
+    }
 }
 
 void TMP3Player::Dispatch(TMPMessage& message) {
-    switch (message.Msg) {
-    case MPM_WATCHEVENT:
+    // The worker's step: what it raises goes to the worker's loop, which forwards it.
+    if (message.Msg == MPM_WATCHEVENT) {
         MPMWatchEvent();
-        break;
+        return;
+    }
+    // Nothing raised by a handler, or by the host's events inside one, may leave the host's
+    // message loop: it is shown as any error of the player is.
+    try {
+        DispatchMessage(message);
+    } catch (...) {
+        try {
+            ShowApplicationException(std::current_exception());
+        } catch (...) {
+        }
+    }
+}
+
+void TMP3Player::DispatchMessage(TMPMessage& message) {
+    switch (message.Msg) {
     case MPM_CHANGEPOSITION:
         if (processMessages_) processMessages_();
         messages_.RemovePending(MPM_CHANGEPOSITION);

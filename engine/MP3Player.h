@@ -6,7 +6,9 @@
 #include "engine/SoundOut.h"
 #include "engine/Threads.h"
 #include "info/FrameHeader.h"
+#include "info/FrameSearch.h"
 #include "info/MP3Info.h"
+#include "info/VbrHeader.h"
 #include "stream/AlignedBlock.h"
 #include "stream/Stream.h"
 #include "stream/StreamReader.h"
@@ -68,7 +70,6 @@ inline constexpr uint32_t MPM_EQUALIZER = 0x410;
 inline constexpr int32_t kEqualizerBands = 32;
 inline constexpr int32_t kPCMBufferBytes = 5120;
 inline constexpr int32_t kReaderCapacity = 65536;
-inline constexpr int32_t kResyncLimit = 4096;
 inline constexpr int32_t kUnknownDataLength = INT32_MAX;
 
 // Plays one MPEG audio stream: opens it, decodes it on a worker thread and plays it through the
@@ -165,8 +166,8 @@ public:
     int32_t LayerNumber() const { return layerNumber_; }
     int32_t MpegVersion() const { return mpegVersion_; }
     // The song within the decoded samples, as the LAME tag gives it; both 0 without one.
-    int64_t GaplessBegin() const { return gaplessBegin_; }
-    int64_t GaplessEnd() const { return gaplessEnd_; }
+    int64_t GaplessBegin() const { return song_.Begin; }
+    int64_t GaplessEnd() const { return song_.End; }
     // Where the decoding stands in the file (taken under the decoder lock).
     int32_t ReaderPosition();
     TMP3EndPlayReason EndReason() const { return endReason_; }
@@ -187,6 +188,7 @@ private:
     struct ExceptionNotice {
         TMPSimpleEvent Handled;
         std::exception_ptr Error;
+        uint32_t Run = 0; // the play run that failed
     };
     using ExceptionNoticeRef = std::shared_ptr<ExceptionNotice>;
     // While the user-interface thread waits for one of the locks, or for the worker or the
@@ -220,19 +222,22 @@ private:
     void OpenStreamWithoutPlaying(TMPStream* stream, TMP3StreamOptions options);
     void ReadStreamLayout();
     void AssignStatus(TMP3PlayerStatus status);
-    void ForwardException(const std::exception_ptr& error, bool& handled);
+    void ForwardException(const std::exception_ptr& error, bool& handled, uint32_t run);
     void AttachPositionNotifier();
     void MPMWatchEvent();
+    int64_t DataEnd() const;
     bool AtEndOfData() const;
     void MarkEndOfData();
-    void ResyncStep();
     void CheckReaderAttached() const;
     void PlayOutAndEnd();
     bool ScanFrame();
+    int64_t ReachFrame(int64_t frame);
+    // PCM bytes the stream should decode to; -1 when its length is unknown.
+    int64_t ExpectedPcmBytes() const;
     void UpdateEqualizerGains();
     void HandleException(const TMPMessage& message);
     void HandleEndOfStream(const TMPMessage& message);
-    static int32_t PaddingSlot(const TMP3FrameHeader& header);
+    void DispatchMessage(TMPMessage& message);
     void KeepSongPart(uint8_t* pcm);
 
     // Properties.
@@ -262,10 +267,9 @@ private:
     TMPStreamReader reader_{kReaderCapacity};
     TMP3FrameHeader header_;      // the first frame's
     TMP3FrameHeader frameHeader_; // of the frame at the read head, while playing
-    uint8_t referenceHeader_[4] = {};
+    TFrameWalk walk_;             // the frames of the stream, measured against the first
     int32_t frameLength_ = 0;
-    int32_t freeFormatLength_ = 0; // a free-format stream's frame length without padding, else 0
-    int32_t resyncCount_ = 0;
+    int32_t decoderOptions_ = 0; // the output channels chosen at open, for every set-up
     int32_t dataStart_ = 0;
     // Becomes known on the worker at the end of a stream that cannot seek while the host may be
     // asking for the duration.
@@ -277,8 +281,7 @@ private:
     int32_t bitrate_ = 0;
     int32_t bytesPerFrame_ = 0;
     int64_t totalBytes_ = 0;
-    int64_t gaplessBegin_ = 0;
-    int64_t gaplessEnd_ = 0;
+    TMP3Gapless song_;
     int64_t frameIndex_ = 0; // of the next frame to decode, counted from the first audio frame
     TMPPlainMutex seekTableMutex_;
     std::vector<int32_t> seekTable_;
@@ -289,8 +292,11 @@ private:
     bool needsDecoderSetup_ = false;
     TMP3PlayerStatus status_ = mpsStopped;
     TMP3EndPlayReason endReason_ = merSuccessful;
-    // Counts the starts of playing, so that an end-of-data notice of an earlier run is ignored.
+    // Counts the starts of playing, so that an end-of-data or error notice of an earlier run is
+    // ignored.
     std::atomic<uint32_t> playRun_{0};
+    // The run of the worker's current step, for the errors it raises.
+    std::atomic<uint32_t> stepRun_{0};
 
     TMP3Info info_;
     TMPMessageQueue messages_{this};

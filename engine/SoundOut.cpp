@@ -47,10 +47,49 @@ std::string FileErrorText(const std::string& fileName) {
     throw EMP3Error(FileErrorText(fileName));
 }
 
-// A reader of piped WAV takes these sizes as "up to the end of the stream".
-constexpr uint32_t kStreamedWavSize = 0xFFFFFFFFu;
+// Estimates of a stream's length may be off (a VBR file without an information frame is timed
+// by its first frame): a file expected to hold more than this gets room for RF64.
+constexpr int64_t kRf64RoomAbove = int64_t{1} << 31;
 
 } // namespace
+
+std::vector<uint8_t> WaveFileHeader(const TAudioFormat& format, uint64_t dataBytes, bool rf64Room) {
+    std::vector<uint8_t> header(kWavHeaderBytes + (rf64Room ? kDs64ChunkBytes : 0));
+    const auto blockAlign = static_cast<uint32_t>(format.BlockAlign());
+    const uint64_t riffBytes = header.size() - 8 + dataBytes;
+    const bool rf64 = rf64Room && riffBytes > UINT32_MAX;
+    auto size32 = [](uint64_t bytes) {
+        return static_cast<uint32_t>(std::min<uint64_t>(bytes, kStreamedWavSize));
+    };
+    uint8_t* at = header.data();
+    std::memcpy(at, rf64 ? "RF64" : "RIFF", 4);
+    PutLittleEndian(at + 4, rf64 ? kStreamedWavSize : size32(riffBytes), 4);
+    std::memcpy(at + 8, "WAVE", 4);
+    at += 12;
+    if (rf64Room) {
+        std::memcpy(at, rf64 ? "ds64" : "JUNK", 4);
+        PutLittleEndian(at + 4, kDs64ChunkBytes - 8, 4);
+        if (rf64) {
+            const uint64_t sizes[] = {riffBytes, dataBytes, dataBytes / blockAlign};
+            for (size_t i = 0; i < 3; ++i) {
+                PutLittleEndian(at + 8 + 8 * i, static_cast<uint32_t>(sizes[i]), 4);
+                PutLittleEndian(at + 12 + 8 * i, static_cast<uint32_t>(sizes[i] >> 32), 4);
+            }
+        }
+        at += kDs64ChunkBytes;
+    }
+    std::memcpy(at, "fmt ", 4);
+    PutLittleEndian(at + 4, 16, 4);
+    PutLittleEndian(at + 8, 1, 2);
+    PutLittleEndian(at + 10, static_cast<uint32_t>(format.Channels), 2);
+    PutLittleEndian(at + 12, static_cast<uint32_t>(format.SamplesPerSecond), 4);
+    PutLittleEndian(at + 16, static_cast<uint32_t>(format.SamplesPerSecond) * blockAlign, 4);
+    PutLittleEndian(at + 20, blockAlign, 2);
+    PutLittleEndian(at + 22, static_cast<uint32_t>(format.BitsPerSample), 2);
+    std::memcpy(at + 24, "data", 4);
+    PutLittleEndian(at + 28, rf64 ? kStreamedWavSize : size32(dataBytes), 4);
+    return header;
+}
 
 TSoundOut::TSoundOut() : thread_(this) {
     thread_.OnException = [this](void*, const std::exception_ptr& error, bool& handled) {
@@ -134,6 +173,7 @@ void TSoundOut::Open() {
         failed_.ResetEvent();
         faultRaised_ = false;
         paused_ = false;
+        fileAbandoned_ = false;
         allDone_.SetEvent();
         if (outputFileName_.empty())
             OpenDevice();
@@ -179,25 +219,20 @@ void TSoundOut::OpenWaveFile() {
     // "unknown" at once.
     struct stat status {};
     streamedFile_ = fstat(fileno(waveFile_), &status) != 0 || !S_ISREG(status.st_mode);
-    uint8_t header[kWavHeaderBytes] = {};
-    const uint32_t blockAlign = static_cast<uint32_t>(channels_ * bitsPerSample_ / 8);
-    std::memcpy(header, "RIFF", 4);
-    if (streamedFile_) {
-        PutLittleEndian(header + 4, kStreamedWavSize, 4);
-        PutLittleEndian(header + 40, kStreamedWavSize, 4);
-    }
-    std::memcpy(header + 8, "WAVEfmt ", 8);
-    PutLittleEndian(header + 16, 16, 4);
-    PutLittleEndian(header + 20, 1, 2);
-    PutLittleEndian(header + 22, static_cast<uint32_t>(channels_.load()), 2);
-    PutLittleEndian(header + 24, static_cast<uint32_t>(sampleRate_.load()), 4);
-    PutLittleEndian(header + 28, static_cast<uint32_t>(sampleRate_.load()) * blockAlign, 4);
-    PutLittleEndian(header + 32, blockAlign, 2);
-    PutLittleEndian(header + 34, static_cast<uint32_t>(bitsPerSample_.load()), 2);
-    std::memcpy(header + 36, "data", 4);
-    if (std::fwrite(header, 1, sizeof header, waveFile_) != sizeof header)
+    rf64Room_ = !streamedFile_ && (expectedFileBytes_ < 0 || expectedFileBytes_ > kRf64RoomAbove);
+    const std::vector<uint8_t> header =
+        WaveFileHeader(FileFormat(), streamedFile_ ? kStreamedWavSize : 0, rf64Room_);
+    if (std::fwrite(header.data(), 1, header.size(), waveFile_) != header.size())
         RaiseFileError(outputFileName_);
     AllocateBuffers();
+}
+
+TAudioFormat TSoundOut::FileFormat() const {
+    TAudioFormat format;
+    format.Channels = channels_;
+    format.SamplesPerSecond = sampleRate_; // not scaled by the pitch
+    format.BitsPerSample = bitsPerSample_;
+    return format;
 }
 
 void TSoundOut::AllocateBuffers() {
@@ -265,27 +300,26 @@ void TSoundOut::Close() {
 
 void TSoundOut::FinishWaveFile() {
     std::FILE* file = std::exchange(waveFile_, nullptr);
-    // A file whose writing failed has had its error raised once; closing it says nothing more.
-    if (Faulted()) {
+    // A file that does not hold the whole stream is not left to pass for it. Its error, if it
+    // failed, has been raised once already.
+    if (Faulted() || fileAbandoned_) {
         std::fclose(file);
+        if (!streamedFile_) std::remove(outputFileName_.c_str());
         return;
     }
+    std::string error;
     if (!streamedFile_) {
-        const long size = std::ftell(file);
-        uint8_t field[4];
-        PutLittleEndian(field, static_cast<uint32_t>(size - 8), 4);
-        bool patched = size >= kWavHeaderBytes && std::fseek(file, 4, SEEK_SET) == 0 &&
-                       std::fwrite(field, 1, 4, file) == 4;
-        PutLittleEndian(field, static_cast<uint32_t>(size - kWavHeaderBytes), 4);
-        patched =
-            patched && std::fseek(file, 40, SEEK_SET) == 0 && std::fwrite(field, 1, 4, file) == 4;
-        if (!patched) {
-            const std::string text = FileErrorText(outputFileName_);
-            std::fclose(file);
-            throw EMP3Error(text);
-        }
+        const std::vector<uint8_t> header =
+            WaveFileHeader(FileFormat(), fileDataBytes_.load(), rf64Room_);
+        if (std::fseek(file, 0, SEEK_SET) != 0 ||
+            std::fwrite(header.data(), 1, header.size(), file) != header.size())
+            error = FileErrorText(outputFileName_);
     }
-    if (std::fclose(file) != 0) RaiseFileError(outputFileName_);
+    // Closing writes what the stream still buffers, and may fail as well.
+    if (std::fclose(file) != 0 && error.empty()) error = FileErrorText(outputFileName_);
+    if (error.empty()) return;
+    if (!streamedFile_) std::remove(outputFileName_.c_str());
+    throw EMP3Error(error);
 }
 
 bool TSoundOut::CanWrite() {
@@ -423,7 +457,7 @@ int32_t TSoundOut::GetDoneBytes() {
     if (!Active()) return 0;
     uint32_t done;
     if (WritingFile()) {
-        done = fileDataBytes_.load();
+        done = static_cast<uint32_t>(fileDataBytes_.load()); // the difference below wraps well
     } else {
         uint64_t position = 0;
         CheckAudioResult(device_->GetPositionBytes(position), "TSoundOut.GetDoneBytes");

@@ -29,6 +29,16 @@ inline constexpr uint32_t MPM_WATCHDEVICE = 0x415;
 
 inline constexpr int32_t kSoundBufferCount = 4;
 inline constexpr int32_t kWavHeaderBytes = 44;
+// The 36-byte chunk that an RF64 file holds behind "WAVE": JUNK until the data needs it.
+inline constexpr int32_t kDs64ChunkBytes = 36;
+// A WAV size field that says "up to the end of the file", as a pipe's header must.
+inline constexpr uint32_t kStreamedWavSize = 0xFFFFFFFFu;
+
+// The header of a WAV file holding `dataBytes` of PCM in `format`. With `rf64Room` it carries a
+// ds64-sized chunk behind "WAVE": a JUNK chunk, which becomes the ds64 chunk of an RF64 file
+// once the sizes pass what 32 bits hold. Without that room such a size reads kStreamedWavSize,
+// as it does for a pipe (dataBytes kStreamedWavSize); no size ever wraps.
+std::vector<uint8_t> WaveFileHeader(const TAudioFormat& format, uint64_t dataBytes, bool rf64Room);
 
 using TNotifyEvent = std::function<void(void* sender)>;
 
@@ -62,6 +72,12 @@ public:
     const std::string& OutputFileName() const { return outputFileName_; }
     void SetOutputFileName(const std::string& value);
     int32_t BufferSize() const { return bufferSize_; }
+    // PCM bytes the next WAV file is expected to hold, -1 when unknown: one that may pass 4 GiB
+    // gets room for an RF64 header from the start.
+    void SetExpectedFileBytes(int64_t value) { expectedFileBytes_ = value; }
+    // The WAV file being written will not hold the whole stream (the play failed): Close
+    // removes it instead of finishing it, as it does a file whose writing failed.
+    void AbandonFile() { fileAbandoned_ = true; }
     int32_t Queued() const { return queued_.load(); }
     // The format the device was last opened at (the pitch scales its rate).
     const TAudioFormat& DeviceFormat() const { return deviceFormat_; }
@@ -114,6 +130,8 @@ private:
     // Milliseconds one buffer takes to play on the open device.
     int64_t BufferMilliseconds() const;
     void FinishWaveFile();
+    // The format a WAV file records: the nominal rate, whatever the pitch.
+    TAudioFormat FileFormat() const;
     bool WritingFile() const { return writingFile_.load(); }
     static uint32_t TickCount();
 
@@ -140,7 +158,10 @@ private:
     std::FILE* waveFile_ = nullptr;
     std::atomic<bool> writingFile_{false};
     bool streamedFile_ = false;
-    std::atomic<uint32_t> fileDataBytes_{0};
+    bool rf64Room_ = false;
+    int64_t expectedFileBytes_ = 0;
+    std::atomic<bool> fileAbandoned_{false};
+    std::atomic<uint64_t> fileDataBytes_{0};
     int32_t current_ = 0;
     int32_t filled_ = 0;
     std::atomic<int32_t> queued_{0};

@@ -2,11 +2,12 @@
 
 #include "info/FrameTables.h"
 
+#include <algorithm>
+
 namespace pelbrisk {
 
 namespace {
 
-constexpr uint32_t kLargestFreeFormatScan = 10000;
 constexpr int32_t kFirstFreeFormatCandidate = 24;
 constexpr int32_t kFreeFormatCandidateLimit = 2000;
 
@@ -46,8 +47,8 @@ bool ChainConfirms(const uint8_t* bytes, int32_t limit, int32_t length, int32_t 
 } // namespace
 
 int32_t FindFreeFormatLength(const uint8_t* bytes, uint32_t available) {
-    if (available > kLargestFreeFormatScan) available = kLargestFreeFormatScan;
-    const int32_t slot = ((bytes[1] >> 1) & 3) == 3 ? 4 : 1;
+    available = std::min(available, uint32_t(kLargestFreeFormatScan));
+    const int32_t slot = PaddingSlotBytes((bytes[1] >> 1) & 3);
     const int32_t pad = PaddingBitOf(bytes);
     const int32_t limit = static_cast<int32_t>(available) - 3;
     int32_t start = kFirstFreeFormatCandidate;
@@ -65,7 +66,7 @@ int32_t FindFreeFormatLength(const uint8_t* bytes, uint32_t available) {
 }
 
 int32_t DecodeFrameHeader(const uint8_t* bytes, uint32_t available, TMP3FrameHeader& header) {
-    if (available > kLargestFreeFormatScan) available = kLargestFreeFormatScan;
+    available = std::min(available, uint32_t(kLargestFreeFormatScan));
     header.SyncKind = SyncKindOf(bytes);
     if (header.SyncKind == 0) return 0;
 

@@ -1,8 +1,13 @@
 #pragma once
 
+#include "info/FrameHeader.h"
+
 #include <cstdint>
 
 namespace pelbrisk {
+
+// The most bytes a free-format search looks through: its frames are shorter than this.
+inline constexpr int32_t kLargestFreeFormatScan = 10000;
 
 // Bit rates in kbit/s by [Id][layer code][BitrateIndex]; layer code 3 is Layer I, 1 Layer III,
 // 0 (reserved) a row of zeros. Id 0 rows hold the low-sampling-frequency rates, whose Layer II
@@ -38,6 +43,25 @@ inline constexpr int32_t LayerNumberOf(int32_t layerCode) {
 // Bytes of one padding slot: four in Layer I, one in Layers II and III.
 inline constexpr int32_t PaddingSlotBytes(int32_t layerCode) {
     return layerCode == 3 ? 4 : 1;
+}
+
+// The bytes a frame's padding bit adds to it.
+inline constexpr int32_t PaddingSlotOf(const TMP3FrameHeader& header) {
+    return header.Padding * PaddingSlotBytes(header.Layer);
+}
+
+// 1 MPEG-1, 2 MPEG-2, 3 MPEG-2.5; 0 without a sync and for the reserved version code.
+inline constexpr int32_t MpegVersionOf(const TMP3FrameHeader& header) {
+    if (header.SyncKind == 1) return header.Id == 1 ? 1 : 2;
+    if (header.SyncKind == 2 && header.Id == 0) return 3;
+    return 0;
+}
+
+// The sampling frequency in Hz; 0 for the reserved index.
+inline constexpr int32_t SamplingFrequencyOf(const TMP3FrameHeader& header) {
+    if (header.SamplingIndex < 0 || header.SamplingIndex > 2) return 0;
+    const int32_t frequency = kSamplingTable[header.Id != 0 ? 1 : 0][header.SamplingIndex] * 50;
+    return header.SyncKind == 2 ? frequency / 2 : frequency;
 }
 
 } // namespace pelbrisk

@@ -36,7 +36,8 @@ constexpr std::pair<std::string_view, std::string_view> kId3v22Names[] = {
     {"WAR", "WOAR"}, {"WAS", "WOAS"}, {"WCM", "WCOM"}, {"WCP", "WCOP"}, {"WPB", "WPUB"},
     {"WXX", "WXXX"}};
 
-std::string FourLetterName(const std::string& id) {
+std::string FourLetterName(std::string id) {
+    if (id.size() != 3) return id;
     for (const auto& [old, name] : kId3v22Names)
         if (id == old) return std::string(name);
     return id;
@@ -68,8 +69,8 @@ std::string Id3v23Value(const std::string& id, const std::vector<uint8_t>& body)
     const size_t textBytes = body.size() - 1;
     if (!id.empty() && id[0] == 'T' && encoding == 1) return Utf16ToUtf8(text, textBytes / 2);
     if (id == "COMM" && encoding == 1) return Utf16CommentText(text, textBytes);
-    if (id == "COMM" || id == "WXXX") return TextAfterLastZero(text, textBytes);
-    return FixedFieldText(text, textBytes);
+    if (id == "COMM" || id == "WXXX") return TagTextToUtf8(TextAfterLastZero(text, textBytes));
+    return TagFieldText(text, textBytes);
 }
 
 // Versions 2.2 and 2.4: text in its encoding, comments and lyrics behind their description,
@@ -96,6 +97,14 @@ std::string DecodedValue(const std::string& id, const std::vector<uint8_t>& body
 
 } // namespace
 
+int32_t Id3v2TagBytes(const uint8_t* header) {
+    if (header[0] != 'I' || header[1] != 'D' || header[2] != '3') return 0;
+    if (header[3] < 2 || header[3] > 4 || header[4] == 0xFF) return 0;
+    if ((header[6] | header[7] | header[8] | header[9]) >= 0x80) return 0;
+    const bool footer = header[3] == 4 && (header[5] & 0x10) != 0;
+    return static_cast<int32_t>(10 + Id3v2SyncSafe(header + 6) + (footer ? 10 : 0));
+}
+
 uint32_t Id3v2SyncSafe(const uint8_t* bytes) {
     return (uint32_t(bytes[0] & 0x7F) << 21) | (uint32_t(bytes[1] & 0x7F) << 14) |
            (uint32_t(bytes[2] & 0x7F) << 7) | (bytes[3] & 0x7F);
@@ -118,7 +127,8 @@ TId3v2Frames::TId3v2Frames(TMPStreamReader& reader, int64_t tagEnd, uint8_t vers
 bool TId3v2Frames::ReadBody(int64_t count, std::vector<uint8_t>& out) {
     // Version 2.4 unsynchronises each frame's data, not the frame headers.
     if (!unsynchronised_ || version_ == 4) {
-        if (count > reader_.Capacity() || !reader_.Require(static_cast<int32_t>(count)))
+        if (count > Left() || count > reader_.Capacity() ||
+            !reader_.Require(static_cast<int32_t>(count)))
             return false;
         out.insert(out.end(), reader_.Data(), reader_.Data() + count);
         return reader_.Skip(static_cast<int32_t>(count));
@@ -171,7 +181,14 @@ bool TId3v2Frames::Read(std::vector<std::string>& lines) {
     while (Left() >= headerBytes) {
         header.clear();
         if (!ReadBody(headerBytes, header)) return false;
-        std::string id = FixedFieldText(header.data(), idBytes);
+        if (header[0] == 0) {
+            // Padding runs to the tag's end.
+            if (!reader_.Skip(static_cast<int32_t>(std::min<int64_t>(Left(), INT32_MAX))))
+                return false;
+            break;
+        }
+        // iTunes writes version 2.2's three-letter names into version 2.3 tags.
+        std::string id = FourLetterName(FixedFieldText(header.data(), idBytes));
         int64_t size;
         if (version_ == 2)
             size = BigEndian(header.data() + 3, 3);
@@ -179,20 +196,14 @@ bool TId3v2Frames::Read(std::vector<std::string>& lines) {
             size = Id3v2SyncSafe(header.data() + 4);
         else
             size = static_cast<int32_t>(BigEndian(header.data() + 4, 4));
-        if (size <= 0) {
-            // Padding runs to the tag's end.
-            if (!reader_.Skip(static_cast<int32_t>(std::min<int64_t>(Left(), INT32_MAX))))
-                return false;
-            break;
-        }
+        if (size < 0) return false;
+        if (size == 0) continue; // an empty frame says nothing, and the next follows it
         const uint8_t formatFlags = version_ == 4 ? header[9] : 0;
         const bool unreadable = (formatFlags & (kCompressedFlag | kEncryptedFlag)) != 0;
         if (reader_.Capacity() >= size + headerBytes && !unreadable) {
             body.clear();
             if (!ReadBody(size, body)) return false;
-            if (version_ == 2) id = FourLetterName(id);
             lines.push_back(id + "=" + FrameValue(id, formatFlags, body));
-            if (Left() < 0) return false;
         } else if (!SkipBody(size)) {
             return false;
         }

@@ -9,9 +9,10 @@
 namespace pelbrisk {
 
 // The frames of an ID3v2 tag of version 2.2, 2.3 or 2.4, read through the stream reader from the
-// head to the tag's end: each readable frame gives one "ID=value" line. Versions 2.2 and 2.4
-// decode their text to UTF-8 (several values joined with " / "), and 2.2's three-letter IDs
-// become the four-letter names of the later versions; version 2.3 keeps its own rules.
+// head to the tag's end: each readable frame gives one "ID=value" line, its text as UTF-8.
+// Versions 2.2 and 2.4 join several values with " / "; version 2.3 keeps its own rules. The
+// three-letter IDs of version 2.2 become the four-letter names of the later versions, in any
+// version's tag; a frame of size 0 is passed over.
 // Unsynchronisation is undone, of the whole tag (2.2, 2.3) or of each frame (2.4). Frames larger
 // than the reader holds are passed over unread; nothing is read beyond the tag's end.
 class TId3v2Frames {
@@ -34,6 +35,11 @@ private:
     bool unsynchronised_;
     bool afterFF_ = false; // the last byte read of an unsynchronised tag was 0xFF
 };
+
+// The bytes of the ID3v2 tag whose 10-byte header is at `header` (its footer included), or 0 when
+// the bytes are no sound tag header of version 2.2 to 2.4: how a tag met inside the audio data
+// (files joined together) is passed over whole.
+int32_t Id3v2TagBytes(const uint8_t* header);
 
 // A 28-bit number written 7 bits to a byte, as version 2.4 writes its sizes.
 uint32_t Id3v2SyncSafe(const uint8_t* bytes);

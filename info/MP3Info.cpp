@@ -24,7 +24,6 @@ constexpr uint8_t kUnsynchronisationFlag = 0x80;
 constexpr uint8_t kId3v2ExtendedHeaderFlag = 0x40;
 constexpr uint8_t kId3v22CompressionFlag = 0x40;
 constexpr uint8_t kId3v24FooterFlag = 0x10;
-constexpr int32_t kFirstFrameSearchBytes = 4096;
 constexpr int32_t kLyricsMarkerBytes = 9;
 constexpr int32_t kLyrics3v1Reach = 5100;
 constexpr int32_t kLyricsSizeBytes = 6;
@@ -53,6 +52,12 @@ int64_t RoundedUpToEven(int64_t value) {
     return value + (value & 1);
 }
 
+// Four capital letters or digits, as every frame of versions 2.3 and 2.4 is named.
+bool IsId3v2FrameId(const uint8_t* bytes) {
+    return std::all_of(bytes, bytes + 4,
+                       [](uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); });
+}
+
 bool NamesEqual(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i) {
@@ -77,6 +82,7 @@ std::string InfoValue(const TMP3InfoValues& lines, std::string_view name) {
 void TMP3Info::Clear() {
     reader_ = nullptr;
     foundTypes_ = 0;
+    id3v2Version_ = 0;
     fileName_.clear();
     audioStart_ = 0;
     audioLength_ = kUnknownLength;
@@ -118,7 +124,9 @@ bool TMP3Info::ReadHeadTags() {
     MP3Assert(reader_ != nullptr);
     if (ReadMacBinary()) foundTypes_ |= mitMacBin;
     if (ReadRiff()) foundTypes_ |= mitRiff;
-    if (ReadId3v2()) foundTypes_ |= mitID3V2;
+    // Taggers that do not know each other's tags put a new one in front of the old.
+    while (ReadId3v2())
+        foundTypes_ |= mitID3V2;
     return reader_->Require(1);
 }
 
@@ -182,52 +190,64 @@ bool TMP3Info::ReadId3v2() {
     const uint8_t flags = header[5];
     const int64_t tagEnd = int64_t(reader_->Position()) + kId3v2HeaderBytes + size;
     const bool footer = version == 4 && (flags & kId3v24FooterFlag) != 0;
+    const int32_t tagBytes = kId3v2HeaderBytes + size + (footer ? kId3v2HeaderBytes : 0);
     // Version 2.2's compression was never defined: such a tag cannot be read.
     const bool readable =
         (version == 2 && (flags & kId3v22CompressionFlag) == 0) || version == 3 || version == 4;
-
-    if (!readable) {
-        if (!SkipLong(int64_t(size) + kId3v2HeaderBytes)) return false;
-    } else {
-        if (version != 2 && (flags & kId3v2ExtendedHeaderFlag) != 0) {
-            if (!reader_->Require(14)) return false;
-            const uint8_t* extended = reader_->Data() + 10;
-            // Version 2.4 counts the size field in, 2.3 does not.
-            const int64_t extendedBytes =
-                version == 4 ? Id3v2SyncSafe(extended) : 4 + int64_t(Signed(BigEndian32(extended)));
-            const int64_t smallest = version == 4 ? 6 : 4;
-            const int64_t largest = version == 4 ? size : int64_t(size) + 4;
-            if (extendedBytes < smallest || extendedBytes > largest) return false;
-            if (!SkipLong(kId3v2HeaderBytes + extendedBytes)) return false;
-        } else if (!reader_->Skip(kId3v2HeaderBytes)) {
-            return false;
-        }
+    if (readable && SkipId3v2Headers(version, flags, size)) {
         TId3v2Frames frames(*reader_, tagEnd, version, (flags & kUnsynchronisationFlag) != 0);
-        if (!frames.Read(id3v2Values_)) return false;
-        if (footer && !reader_->Skip(kId3v2HeaderBytes)) return false;
+        frames.Read(id3v2Values_);
     }
-    audioStart_ = reader_->Position();
-    const int32_t tagBytes =
-        size + kId3v2HeaderBytes + (readable && footer ? kId3v2HeaderBytes : 0);
-    if (audioLength_ != kUnknownLength) audioLength_ -= tagBytes;
+    // The tag ends where its header says, whatever its frames were: the lines that could be
+    // read stay, and the audio is looked for behind it. A tag that runs past the stream's end
+    // leaves nothing behind it.
+    const int64_t end = tagEnd + (footer ? kId3v2HeaderBytes : 0);
+    if (reader_->Position() <= end && SkipLong(end - reader_->Position())) {
+        audioStart_ = reader_->Position();
+        if (audioLength_ != kUnknownLength) audioLength_ -= tagBytes;
+    }
+    id3v2Version_ = version;
     return true;
 }
 
+// Passes the tag header and an extended header; false when the frames cannot be found.
+bool TMP3Info::SkipId3v2Headers(uint8_t version, uint8_t flags, int32_t size) {
+    if (version == 2 || (flags & kId3v2ExtendedHeaderFlag) == 0 ||
+        !reader_->Require(kId3v2HeaderBytes + 4) || IsId3v2FrameId(reader_->Data() + 10))
+        // Some taggers flag an extended header and write none: a frame follows the header.
+        return reader_->Skip(kId3v2HeaderBytes);
+    const uint8_t* extended = reader_->Data() + kId3v2HeaderBytes;
+    // Version 2.4 counts the size field in, 2.3 does not.
+    const int64_t extendedBytes =
+        version == 4 ? Id3v2SyncSafe(extended) : 4 + int64_t(Signed(BigEndian32(extended)));
+    const int64_t smallest = version == 4 ? 6 : 4;
+    if (extendedBytes < smallest || extendedBytes > size) return false;
+    return SkipLong(kId3v2HeaderBytes + extendedBytes);
+}
+
 bool TMP3Info::FindFirstFrame() {
+    TFirstFrame first;
+    return FindFirstFrame(first);
+}
+
+bool TMP3Info::FindFirstFrame(TFirstFrame& first) {
     MP3Assert(reader_ != nullptr);
-    for (int32_t skipped = 0; skipped < kFirstFrameSearchBytes; ++skipped) {
-        if (!reader_->Require(4)) return false;
-        TMP3FrameHeader header;
-        const int32_t length = DecodeFrameHeader(reader_->Data(), 0, header);
-        if (length > 0 && header.Layer >= 1 && header.Layer <= 3) {
-            const int32_t frameBytes = length + header.Padding * PaddingSlotBytes(header.Layer);
-            if (frameBytes > reader_->Capacity() || !reader_->Require(frameBytes)) return false;
-            audioStart_ = reader_->Position();
-            return true;
-        }
-        reader_->Skip(1);
+    const int64_t dataEnd =
+        audioLength_ == kUnknownLength ? INT32_MAX : int64_t(audioStart_) + audioLength_;
+    if (!pelbrisk::FindFirstFrame(*reader_, dataEnd, first)) return false;
+    if (audioLength_ != kUnknownLength) audioLength_ -= reader_->Position() - audioStart_;
+    audioStart_ = reader_->Position();
+    return true;
+}
+
+bool TMP3Info::LocateAudio(TFirstFrame& first) {
+    MP3Assert(reader_ != nullptr);
+    ReadHeadTags();
+    if (reader_->Seekable()) {
+        ReadTailTags();
+        reader_->Seek(audioStart_, msoFromBeginning);
     }
-    return false;
+    return FindFirstFrame(first);
 }
 
 bool TMP3Info::ReadTailTags() {
@@ -278,7 +298,7 @@ bool TMP3Info::ReadRiffInfo() {
         if (!reader_->Skip(8) || size < 0) return false;
         if (id == "IID3") return true;
         if (size > reader_->Capacity() || !reader_->Require(size)) return false;
-        const std::string text = FixedFieldText(reader_->Data(), static_cast<size_t>(size));
+        const std::string text = TagFieldText(reader_->Data(), static_cast<size_t>(size));
         if (!id.empty() && !text.empty()) riffValues_.push_back(id + "=" + text);
         if (!SkipLong(RoundedUpToEven(size))) return false;
     }
@@ -294,11 +314,11 @@ bool TMP3Info::ReadId3v1() {
     if (!reader_->Require(kId3v1Bytes)) return false;
     const uint8_t* tag = reader_->Data();
     if (!StartsWith(tag, "TAG")) return false;
-    id3v1Values_.push_back("TITLE=" + FixedFieldText(tag + 3, 30));
-    id3v1Values_.push_back("ARTIST=" + FixedFieldText(tag + 33, 30));
-    id3v1Values_.push_back("ALBUM=" + FixedFieldText(tag + 63, 30));
-    id3v1Values_.push_back("YEAR=" + FixedFieldText(tag + 93, 4));
-    id3v1Values_.push_back("COMMENT=" + FixedFieldText(tag + 97, 30));
+    id3v1Values_.push_back("TITLE=" + TagFieldText(tag + 3, 30));
+    id3v1Values_.push_back("ARTIST=" + TagFieldText(tag + 33, 30));
+    id3v1Values_.push_back("ALBUM=" + TagFieldText(tag + 63, 30));
+    id3v1Values_.push_back("YEAR=" + TagFieldText(tag + 93, 4));
+    id3v1Values_.push_back("COMMENT=" + TagFieldText(tag + 97, 30));
     id3v1Values_.push_back(std::string("GENRE=") + GenreName(tag[127]));
     id3v1Values_.push_back("GENREIDX=" + std::to_string(tag[127]));
     // ID3v1.1: a zero in the comment's second-last byte makes its last byte the track.
@@ -332,7 +352,8 @@ bool TMP3Info::ReadLyrics3v1(int32_t marker) {
     if (!ReadBytes(marker - start, text)) return false;
     const size_t begin = text.find(kLyricsBegin);
     if (begin == std::string::npos) return false;
-    lyricsValues_.push_back("LYRICS=" + text.substr(begin + kLyricsBegin.size()));
+    lyricsValues_.push_back(
+        "LYRICS=" + TagTextToUtf8(std::string_view(text).substr(begin + kLyricsBegin.size())));
     lyricsStart_ = start + static_cast<int32_t>(begin);
     return true;
 }
@@ -360,7 +381,7 @@ bool TMP3Info::ReadLyrics3v2(int32_t marker) {
         if (int64_t(reader_->Position()) + length > sizeField) return false;
         std::string value;
         if (!ReadBytes(length, value)) return false;
-        lyricsValues_.push_back(id + "=" + value);
+        lyricsValues_.push_back(id + "=" + TagTextToUtf8(value));
     }
     return true;
 }
@@ -372,8 +393,8 @@ void TMP3Info::LoadFromFile(const std::string& fileName) {
         reader.Attach(&stream, true);
         AttachReader(&reader);
         fileName_ = fileName;
-        if (!ReadHeadTags() || !FindFirstFrame() || !ReadTailTags())
-            throw EMP3Error(kUnknownFormatText);
+        TFirstFrame first;
+        if (!LocateAudio(first)) throw EMP3Error(kUnknownFormatText);
         reader.Detach();
     } catch (...) {
         Clear();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "info/FrameSearch.h"
 #include "stream/StreamReader.h"
 
 #include <cstdint>
@@ -26,11 +27,13 @@ using TMP3InfoValues = std::vector<std::string>;
 std::string InfoValue(const TMP3InfoValues& lines, std::string_view name);
 
 // Where the MPEG audio data of a stream lies and what its tags and wrappers say: MacBinary and
-// RIFF wrappers and an ID3v2 tag (version 2.2 to 2.4) at the head, an ID3v1, a Lyrics3 and an
-// APE tag at the tail; the APE tag's bytes are no audio data.
+// RIFF wrappers and ID3v2 tags (version 2.2 to 2.4, any number in a row) at the head, an ID3v1,
+// a Lyrics3 and an APE tag at the tail; the APE tag's bytes are no audio data. Text comes out as
+// UTF-8; text that declares no encoding is read in the tag code page (TextConversion.h).
 //
-// The player attaches its own reader, calls ReadHeadTags (and ReadTailTags on a seekable stream)
-// and takes AudioStart/AudioLength as its audio range; a play-list entry calls LoadFromFile.
+// The player and the stream probe attach their own reader and call LocateAudio, which leaves
+// AudioStart/AudioLength as the audio range from the first frame on; a play-list entry calls
+// LoadFromFile, which reads the same way.
 // The readers never raise on bad input: a tag that does not fit is not read (lines it added
 // before the fault stay). Reading with no reader attached is an assertion failure.
 class TMP3Info {
@@ -47,8 +50,13 @@ public:
 
     // MacBinary, RIFF and ID3v2 from the head on; true when audio data follows them.
     bool ReadHeadTags();
-    // Moves AudioStart to the first complete frame within 4096 bytes of the head.
+    // Moves AudioStart (and shortens a known AudioLength) to the first frame from the head on,
+    // as FindFirstFrame in FrameSearch.h finds it.
     bool FindFirstFrame();
+    bool FindFirstFrame(TFirstFrame& first);
+    // The tags at the head, those at the tail of a seekable stream, then the first frame behind
+    // the head tags, where it leaves the head. The tags' lines stay when no frame is found.
+    bool LocateAudio(TFirstFrame& first);
     // RIFF INFO, ID3v1, Lyrics3 and APE at the end; false when the stream cannot seek.
     bool ReadTailTags();
     // Reads a file on its own; raises EMP3Error ("unknown MPEG Audio format." when it is not
@@ -63,6 +71,8 @@ public:
 
     TMPStreamReader* Reader() const { return reader_; }
     TMP3InfoType FoundTypes() const { return foundTypes_; }
+    // The major version of the ID3v2 tag found (2, 3 or 4 for 2.2 to 2.4); 0 without one.
+    int32_t ID3v2Version() const { return id3v2Version_; }
     const std::string& FileName() const { return fileName_; }
     int32_t AudioStart() const { return audioStart_; }
     int32_t AudioLength() const { return audioLength_; }
@@ -88,6 +98,7 @@ private:
     bool ReadRiff();
     bool FindRiffChunk(std::string_view name, std::string_view formType);
     bool ReadId3v2();
+    bool SkipId3v2Headers(uint8_t version, uint8_t flags, int32_t size);
     bool ReadRiffInfo();
     bool ReadId3v1();
     bool ReadLyrics3();
@@ -101,6 +112,7 @@ private:
 
     TMPStreamReader* reader_ = nullptr;
     TMP3InfoType foundTypes_ = 0;
+    int32_t id3v2Version_ = 0;
     std::string fileName_;
     int32_t audioStart_ = 0;
     int32_t audioLength_ = kUnknownLength;

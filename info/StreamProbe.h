@@ -1,5 +1,6 @@
 #pragma once
 
+#include "info/FrameSearch.h"
 #include "info/MP3Info.h"
 #include "info/VbrHeader.h"
 #include "stream/StreamReader.h"
@@ -7,15 +8,6 @@
 #include <cstdint>
 
 namespace pelbrisk {
-
-// Measures the frame at `bytes` against the first frame's four header bytes: the frame's full
-// length (padding slot included), or 0 or less when it is no frame of the same stream. Version,
-// layer and sampling frequency must match the reference; bit rate, padding and mode may change.
-// A free-format header alone cannot tell its frame's length, so `freeFormatLength` carries the
-// length (without the padding slot) that the search found at the first frame; 0 for streams
-// whose bit rate is coded.
-int32_t CheckFrame(const uint8_t* bytes, const uint8_t reference[4], TMP3FrameHeader& header,
-                   int32_t freeFormatLength);
 
 // Everything known about a stream before decoding it, found the way the player opens one.
 struct TMP3StreamProbe {
@@ -30,10 +22,18 @@ struct TMP3StreamProbe {
     int32_t WalkedFrames = -1;     // audio frames found by walking headers; -1 when not walked
 };
 
-// Reads the tags through `info` (which it attaches to `reader`), finds the first frame within
-// 4096 bytes of the audio data, checks for an information frame and, when `walkFrames`, counts
-// the audio frames by walking their headers to the end of the audio data. False when the stream
-// is not MPEG audio. `reader` must be attached to a fresh stream.
+// The values of a stream whose audio `info` has located (TMP3Info::LocateAudio) at `first`, before
+// the information-frame check: the audio data from the first frame on, and that frame.
+TMP3StreamValues FirstFrameValues(const TMP3Info& info, const TFirstFrame& first);
+
+// The file offset where audio data of `dataLength` bytes from `dataStart` ends; INT32_MAX while
+// its length is unknown.
+int64_t DataEndOf(int32_t dataStart, int32_t dataLength);
+
+// Reads the tags through `info` (which it attaches to `reader`) and finds the first frame as the
+// player does, checks for an information frame and, when `walkFrames`, counts the audio frames
+// by walking them to the end of the audio data. False when the stream is not MPEG audio; the
+// tags that were read stay in `info` all the same. `reader` must be attached to a fresh stream.
 bool ProbeStream(TMPStreamReader& reader, TMP3Info& info, TMP3StreamProbe& probe, bool walkFrames);
 
 } // namespace pelbrisk

@@ -1,7 +1,10 @@
 #include "info/TextConversion.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <iconv.h>
+#include <mutex>
 
 namespace pelbrisk {
 
@@ -86,6 +89,109 @@ std::string Latin1ToUtf8(const uint8_t* bytes, size_t count) {
 
 namespace {
 
+std::mutex codePageMutex;
+std::string codePage; // empty: ISO-8859-1
+
+// One iconv conversion to UTF-8, closed with its scope.
+class TToUtf8 {
+public:
+    explicit TToUtf8(const std::string& from) : handle_(iconv_open("UTF-8", from.c_str())) {}
+    ~TToUtf8() {
+        if (Valid()) iconv_close(handle_);
+    }
+    TToUtf8(const TToUtf8&) = delete;
+    TToUtf8& operator=(const TToUtf8&) = delete;
+    bool Valid() const { return handle_ != reinterpret_cast<iconv_t>(-1); }
+
+    // What the code page cannot read, a byte at a time, becomes U+FFFD.
+    std::string Convert(std::string_view bytes) {
+        std::string text;
+        char* in = const_cast<char*>(bytes.data());
+        size_t inLeft = bytes.size();
+        char piece[256];
+        while (inLeft > 0) {
+            char* out = piece;
+            size_t outLeft = sizeof piece;
+            const size_t result = iconv(handle_, &in, &inLeft, &out, &outLeft);
+            text.append(piece, static_cast<size_t>(out - piece));
+            if (result != static_cast<size_t>(-1) || errno == E2BIG) continue;
+            AppendUtf8(text, kReplacementCharacter);
+            ++in;
+            --inLeft;
+            iconv(handle_, nullptr, nullptr, nullptr, nullptr);
+        }
+        return text;
+    }
+
+private:
+    iconv_t handle_;
+};
+
+// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+bool IsValidUtf8(std::string_view text) {
+    size_t at = 0;
+    while (at < text.size()) {
+        const auto lead = static_cast<uint8_t>(text[at]);
+        size_t length;
+        uint32_t low = 0x80;
+        uint32_t high = 0xBF;
+        if (lead < 0x80) {
+            ++at;
+            continue;
+        }
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            if (lead == 0xE0) low = 0xA0;
+            if (lead == 0xED) high = 0x9F;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            if (lead == 0xF0) low = 0x90;
+            if (lead == 0xF4) high = 0x8F;
+        } else {
+            return false;
+        }
+        if (at + length > text.size()) return false;
+        for (size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<uint8_t>(text[at + k]);
+            if (next < (k == 1 ? low : 0x80) || next > (k == 1 ? high : 0xBF)) return false;
+        }
+        at += length;
+    }
+    return true;
+}
+
+} // namespace
+
+bool SetTagCodePage(std::string_view name) {
+    const std::string wanted(name);
+    if (!wanted.empty() && !TToUtf8(wanted).Valid()) return false;
+    const std::lock_guard lock(codePageMutex);
+    codePage = wanted;
+    return true;
+}
+
+std::string TagCodePage() {
+    const std::lock_guard lock(codePageMutex);
+    return codePage;
+}
+
+std::string TagTextToUtf8(std::string_view bytes) {
+    if (IsValidUtf8(bytes)) return std::string(bytes);
+    const std::string from = TagCodePage();
+    if (from.empty())
+        return Latin1ToUtf8(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    TToUtf8 converter(from);
+    return converter.Convert(bytes);
+}
+
+std::string TagFieldText(const uint8_t* bytes, size_t count) {
+    return TagTextToUtf8(FixedFieldText(bytes, count));
+}
+
+namespace {
+
 bool IsWide(uint8_t encoding) {
     return encoding == 1 || encoding == 2;
 }
@@ -111,7 +217,7 @@ std::string ValueText(uint8_t encoding, const uint8_t* bytes, size_t count) {
     case 3:
         return std::string(reinterpret_cast<const char*>(bytes), count);
     default:
-        return Latin1ToUtf8(bytes, count);
+        return TagTextToUtf8(std::string_view(reinterpret_cast<const char*>(bytes), count));
     }
 }
 

@@ -8,6 +8,17 @@
 
 namespace pelbrisk {
 
+// The song within the decoded samples (per channel, counted from the first audio frame), when a
+// LAME tag tells the encoder's delay and padding: samples before Begin are not the song's, nor
+// are those from End on within the Frames frames the header counts. Frames behind those belong
+// to a stream that goes on past its header (files joined together) and play whole. All 0 when
+// nothing is known.
+struct TMP3Gapless {
+    int64_t Begin = 0;
+    int64_t End = 0;
+    int32_t Frames = 0;
+};
+
 // The player's values of the open stream that the information-frame check reads and sets.
 struct TMP3StreamValues {
     TMP3FrameHeader Header;    // the first frame's header
@@ -17,11 +28,7 @@ struct TMP3StreamValues {
     int64_t TotalBytes = 0;    // PCM bytes of the whole stream from the frame count; 0 unknown
     int32_t DataStart = 0;     // file offset of the audio data
     int32_t DataLength = INT32_MAX; // its length in bytes; INT32_MAX while unknown
-    // The song within the decoded samples (per channel, counted from the first audio frame),
-    // when a LAME tag tells the encoder's delay and padding: samples before GaplessBegin and
-    // from GaplessEnd on are not the song's. Both 0 when nothing is known.
-    int64_t GaplessBegin = 0;
-    int64_t GaplessEnd = 0;
+    TMP3Gapless Gapless;
 };
 
 // "Info" is lame's name for the information frame of a constant-bit-rate stream; it is built
@@ -46,26 +53,29 @@ struct TMP3VbrHeader {
     int32_t EncoderPadding = -1;
 };
 
-// Where a Xing or VBRI header starts inside the first frame: behind the frame header, the CRC
-// and the Layer III side information.
+// Where a Xing header starts inside the first frame: behind the frame header and the Layer III
+// side information, not counting a CRC (lame writes it there in CRC-protected frames as well).
 int32_t VbrHeaderOffset(const TMP3FrameHeader& header);
 
 // Looks for a Xing, Info or VBRI header in the first frame, which lies at the reader's head.
-// When one is found, the stream is timed by its counts (Bitrate cleared, TotalBytes and
-// DataLength set from counts above 0) and the information frame is skipped, never decoded:
-// DataStart moves behind it, DataLength loses its length and FrameLength becomes 0. A LAME tag
-// with a frame count times the song alone: TotalBytes leaves out the delay and padding it names,
-// and GaplessBegin/GaplessEnd mark the song in the decoded samples. Raises EMP3Error
+// When one is found, the stream is timed by its counts (Bitrate cleared, TotalBytes set from a
+// frame count above 0) and the information frame is skipped, never decoded: DataStart moves
+// behind it, DataLength loses its length and FrameLength becomes 0. The audio data ends where
+// the header's byte count says, unless a frame follows there: a stream that goes on (files
+// joined together, a header left from before an edit) plays to its real end and is timed in
+// proportion. Of a stream whose length is unknown, every frame plays. A LAME tag with a
+// frame count times the song alone: TotalBytes leaves out the delay and padding it names, and
+// Gapless marks the song in the decoded samples. Raises EMP3Error
 // ("unknown MPEG Audio format.") when the information frame cannot be skipped.
 TMP3VbrHeader CheckVbrHeader(TMPStreamReader& reader, TMP3StreamValues& values);
 
-// Samples [From, To) of decoded frame `index` (counted from the first audio frame) belong to the
-// song whose decoded samples are [begin, end); all of the frame when end is 0.
+// Samples [From, To) of decoded frame `index` (counted from the first audio frame) belong to
+// `song`; all of the frame when it marks nothing.
 struct TMP3SampleSpan {
     int32_t From = 0;
     int32_t To = 0;
 };
-TMP3SampleSpan SongPartOfFrame(int64_t index, int32_t samplesPerFrame, int64_t begin, int64_t end);
+TMP3SampleSpan SongPartOfFrame(int64_t index, int32_t samplesPerFrame, const TMP3Gapless& song);
 
 // The stream's length in milliseconds: from TotalBytes when the frame count gave it, else from
 // the first frame's bit rate and the audio byte count, else 0 (unknown). Output is 16-bit PCM.

@@ -1,5 +1,6 @@
 #include "app/AudioFileInfo.h"
 
+#include "info/TextConversion.h"
 #include "tests/support/Media.h"
 #include "tests/support/Paths.h"
 
@@ -14,30 +15,6 @@ namespace fs = std::filesystem;
 
 QString ToQ(const fs::path& path) {
     return QString::fromStdString(path.string());
-}
-
-TEST(TagText, ValidUtf8IsTakenAsUtf8) {
-    EXPECT_EQ(DecodeTagText("Plain ASCII"), "Plain ASCII");
-    EXPECT_EQ(DecodeTagText("\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E"), QString("日本語"));
-    EXPECT_EQ(DecodeTagText("Caf\xC3\xA9"), QString("Café"));
-    // Cut off inside a character it is no UTF-8; 0xC3 alone is a half-width katakana.
-    EXPECT_EQ(DecodeTagText("Caf\xC3"), QString("Cafﾃ"));
-    EXPECT_EQ(DecodeTagText(""), "");
-}
-
-TEST(TagText, ShiftJisIsTakenWhenTheBytesAreNoUtf8) {
-    // 日本語 and ハロー in Shift-JIS.
-    EXPECT_EQ(DecodeTagText("\x93\xFA\x96\x7B\x8C\xEA"), QString("日本語"));
-    // Two bytes that happen to form a Shift-JIS character are read as one.
-    EXPECT_EQ(DecodeTagText("\x93\x94"), QString("灯"));
-    EXPECT_EQ(DecodeTagText("\x83\x6E\x83\x8D\x81\x5B"), QString("ハロー"));
-}
-
-TEST(TagText, OtherBytesAreWindows1252) {
-    // A lone lead byte at the end is no Shift-JIS; 0x80 is the euro sign in Windows-1252.
-    EXPECT_EQ(DecodeTagText("Caf\xE9 \x80"), QString("Café €"));
-    EXPECT_EQ(DecodeTagText("\x93quoted\x94"), QString("“quoted”"));
-    EXPECT_EQ(DecodeTagText("end\x81"), QString("end") + QChar(0x81));
 }
 
 TEST(Captions, NumberHasAtLeastTwoDigits) {
@@ -84,6 +61,35 @@ TEST(AudioFileInfo, ReadsId3v24AndApeTags) {
     EXPECT_EQ(info.Title, "Ape Song");
     EXPECT_EQ(info.Artist, "Ape");
     EXPECT_EQ(info.Album, "Ape Album");
+}
+
+// ID3v1 titles without an encoding of their own: ISO-8859-1 unless the settings name a code page;
+// the old guess that tried Shift-JIS first made "Björk" of them.
+TEST(AudioFileInfo, LegacyTitlesAreReadInTheSettingsCodePage) {
+    test::TempDir dir;
+    const auto mp3 = test::ReadFileBytes(
+        test::EncodeWithLame(test::MakeSignalWav(0.3, 44100, 1), "-b 64 --id3v2-only"));
+    struct Case {
+        const char* CodePage;
+        std::string Title;
+        QString Shown;
+    };
+    for (const Case& c :
+         {Case{"", "Bj\xF6rk", "Björk"}, Case{"", "Bj\xC3\xB6rk", "Björk"}, // UTF-8 stays UTF-8
+          Case{"windows-1251", "\xCC\xF3\xE7\xFB\xEA\xE0", "Музыка"},
+          Case{"Shift_JIS", "\x93\xFA\x96\x7B", "日本"}}) {
+        SCOPED_TRACE(c.CodePage);
+        ASSERT_TRUE(SetTagCodePage(c.CodePage));
+        auto bytes = mp3;
+        std::string tag = "TAG" + c.Title;
+        tag.resize(128, '\0');
+        bytes.insert(bytes.end(), tag.begin(), tag.end());
+        test::WriteFileBytes(dir / "song.mp3", bytes);
+        TAudioFileInfo info;
+        ReadAudioFileInfo(TFilePath::FromText(ToQ(dir / "song.mp3")), 0, info);
+        EXPECT_EQ(info.Title, c.Shown);
+    }
+    SetTagCodePage("");
 }
 
 TEST(AudioFileInfo, UntaggedOrUnreadableFilesShowTheirName) {

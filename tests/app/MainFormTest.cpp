@@ -4,6 +4,7 @@
 
 #include "app/AudioFileInfo.h"
 #include "app/TrayIcon.h"
+#include "info/TextConversion.h"
 #include "tests/app/FormTestSupport.h"
 #include "tests/support/Media.h"
 #include "tests/support/Paths.h"
@@ -198,13 +199,15 @@ TEST_F(MainFormTest, TheSoundDeviceComesFromTheEnvironmentAndNoticesNeverBlock) 
 TEST_F(MainFormTest, WritesTheSettingsBackWhenDestroyed) {
     WriteSettings("window_left = 40\nwindow_top = 50\nwindow_width = 333\nwindow_height = 222\n"
                   "window_alpha = 128\nhotkey = Alt+P\nfilelist_width = 180\n"
-                  "root = /srv/b\t/srv/a\t\n");
+                  "root = /srv/b\t/srv/a\t\ntag_code_page = KOI8-R\n");
     {
         TMainForm form(SettingsPath());
+        EXPECT_EQ(TagCodePage(), "KOI8-R");
         form.RandomBtn->setChecked(true);
         form.MP3Player->SetVolume(30);
         form.Library().AddRoot(TFilePath(QByteArray("/srv/c/")));
     }
+    SetTagCodePage("");
     EXPECT_EQ(ReadSettings(), "window_left = 40\n"
                               "window_top = 50\n"
                               "window_width = 333\n"
@@ -218,7 +221,8 @@ TEST_F(MainFormTest, WritesTheSettingsBackWhenDestroyed) {
                               "volume = 30\n"
                               "root = /srv/a\t/srv/b\t/srv/c/\t\n"
                               "filelist_width = 180\n"
-                              "sendlist = 0\n");
+                              "sendlist = 0\n"
+                              "tag_code_page = KOI8-R\n");
 }
 
 // A session that ends without the window's close (a log-out with the window in the tray) finds

@@ -115,7 +115,8 @@ TEST(SettingsText, ReadsEveryKey) {
                                 "volume = 30\n"
                                 "root = /music/a\t/music/b\t\n"
                                 "filelist_width = 210\n"
-                                "sendlist = -1\n");
+                                "sendlist = -1\n"
+                                "tag_code_page = Shift_JIS\n");
     EXPECT_EQ(settings.WindowLeft, 12);
     EXPECT_EQ(settings.WindowTop, 34);
     EXPECT_EQ(settings.WindowWidth, 456);
@@ -131,6 +132,7 @@ TEST(SettingsText, ReadsEveryKey) {
     EXPECT_EQ(settings.Roots, Paths({"/music/a", "/music/b"}));
     EXPECT_EQ(settings.FileListWidth, 210);
     EXPECT_TRUE(settings.SendList);
+    EXPECT_EQ(settings.TagCodePage, "Shift_JIS");
 }
 
 TEST(SettingsText, UnparsableNumbersTakeTheirFallbacks) {
@@ -230,7 +232,7 @@ TEST(SettingsText, EmptyHotKeyMeansNoneAndIsWrittenBackEmpty) {
     EXPECT_TRUE(SettingsText(settings).contains("\nhotkey = \n"));
 }
 
-TEST(SettingsText, WritesFourteenLinesInTheirOrder) {
+TEST(SettingsText, WritesFifteenLinesInTheirOrder) {
     TFormSettings settings;
     settings.WindowLeft = -3;
     settings.WindowAlpha = 128;
@@ -252,7 +254,8 @@ TEST(SettingsText, WritesFourteenLinesInTheirOrder) {
                                       "volume = 30\n"
                                       "root = /music/Jazz/\t/\t\n"
                                       "filelist_width = 155\n"
-                                      "sendlist = -1\n");
+                                      "sendlist = -1\n"
+                                      "tag_code_page = \n");
 }
 
 TEST(SettingsText, WrittenTextReadsBackToTheSameSettings) {
@@ -268,6 +271,7 @@ TEST(SettingsText, WrittenTextReadsBackToTheSameSettings) {
     written.Volume = 0;
     written.Roots = Paths({"/a b/c", "/日本語/音楽"});
     written.FileListWidth = 321;
+    written.TagCodePage = "windows-1251";
     TFormSettings read;
     ApplySettingsText(read, SettingsText(written));
     EXPECT_EQ(SettingsText(read), SettingsText(written));

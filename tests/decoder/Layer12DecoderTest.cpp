@@ -266,10 +266,10 @@ TEST(Layer12Frames, BandLimitSkipsTheUpperSubbandsInStep) {
     EXPECT_GT(nonZero, 100);
 }
 
-// A single-channel stream has no twin entries: a damaged frame that claims joint stereo must
-// not pair its subbands up, or a pair straddling the last coded subband walks on through what
-// an earlier stream left behind.
-TEST(Layer12Frames, SingleChannelStreamsIgnoreAJointStereoClaim) {
+// A frame of two channels in a single-channel stream is laid out for two channels: its twin
+// entries pair up whole, and nothing past its own entries keeps what an earlier stream left
+// behind.
+TEST(Layer12Frames, AFrameOfTwoChannelsInASingleChannelStreamIsLaidOutAnew) {
     auto decoder = std::make_unique<TMP3Decoder>();
     decoder->FullBand = true;
     ASSERT_GT(DecodeWholeStream(*decoder, JointStereoLayer2()).Frames, 5);
@@ -286,8 +286,11 @@ TEST(Layer12Frames, SingleChannelStreamsIgnoreAJointStereoClaim) {
         bytes[3] = modeBits;
         auto pcm = Pcm(1152);
         EXPECT_EQ(decoder->Decode(bytes.data(), frame.Length, Bytes(pcm)).Consumed, frame.Length);
+        const int32_t entries = decoder->Layer12.EntryCount;
+        EXPECT_EQ(entries % 2, 0);
+        EXPECT_GT(entries, coded);
         for (const auto& row : decoder->Layer12.Samples)
-            ASSERT_TRUE(std::all_of(row + coded, row + 64, [](float v) { return v == 0.0f; }))
+            ASSERT_TRUE(std::all_of(row + entries, row + 64, [](float v) { return v == 0.0f; }))
                 << "mode bits " << int{modeBits};
     }
 }

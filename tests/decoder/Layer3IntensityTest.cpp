@@ -212,6 +212,29 @@ TEST(Layer3Intensity, LowSamplingFrequencyPositionsUseTheIntensityScale) {
     ExpectScaled(scaleOne.Right, plain.Left, std::sqrt(0.5), "right at position 2, scale 1");
 }
 
+// Intensity and middle/side stereo together in MPEG-2 frames (13818-3): a position gives the
+// left signal to both channels by its ratio, unscaled by M/S; the largest value a band's bits can
+// hold is no position, and the band is decoded as M/S, with its side silent. mpg123 and ffmpeg
+// take that value as a position; libmad, like the conformance stream l3-test45 without M/S,
+// does not.
+TEST(Layer3Intensity, LowSamplingFrequencyWithMidSideKeepsTheIllegalPosition) {
+    const TStereo plain = DecodeFrames(IntensityFrame(true, 0, 144, 7, 2, 0));
+    ASSERT_GT(Energy(plain.Left), 1e6) << "the left signal is audible";
+    const double io = std::pow(2.0, -0.25);
+    struct Case {
+        int Position;
+        double Left;
+        double Right;
+    };
+    for (const Case& c : {Case{0, 1.0, 1.0}, Case{1, io, 1.0}, Case{2, 1.0, io},
+                          Case{3, std::sqrt(0.5), std::sqrt(0.5)}}) {
+        SCOPED_TRACE(c.Position);
+        const TStereo joint = DecodeFrames(IntensityFrame(true, 3, 144, 7, 2, c.Position));
+        ExpectScaled(joint.Left, plain.Left, c.Left, "left");
+        ExpectScaled(joint.Right, plain.Left, c.Right, "right");
+    }
+}
+
 // An output channel as a sum of the plain frame's (mode extension 0) two channels.
 struct TMix {
     double FromLeft;

@@ -4,10 +4,20 @@
 #include "tests/support/Reference.h"
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
 #include <string>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+#include <utmp.h>
 
 namespace pelbrisk {
 namespace {
@@ -77,6 +87,161 @@ TEST(CliDecode, LameFilesGiveMpg123sSongOrEveryFrameWithoutGapless) {
                   90.0)
             << mp3;
     }
+}
+
+std::vector<int16_t> Samples(const std::vector<uint8_t>& pcm) {
+    std::vector<int16_t> samples(pcm.size() / 2);
+    if (!samples.empty()) std::memcpy(samples.data(), pcm.data(), samples.size() * 2);
+    return samples;
+}
+
+std::filesystem::path Joined(const std::filesystem::path& first,
+                             const std::filesystem::path& second) {
+    return test::MakeWithTool("cat {in} '" + second.string() + "' > {out}", first, ".mp3");
+}
+
+std::filesystem::path Ffmpeg(int rate, int channels, const std::string& bitrate) {
+    return test::MakeWithTool("ffmpeg -loglevel error -y -i {in} -c:a libmp3lame -b:a " + bitrate +
+                                  " {out}",
+                              test::MakeSignalWav(1.5, rate, channels), ".mp3");
+}
+
+// Information frames of every kind, and streams that go on past theirs, give what mpg123 gives a
+// listener: lame -p's CRC-protected frames, ffmpeg's LAME tag in its smaller layouts, a song of
+// no samples at all, files joined together with or without a tag between them.
+TEST(CliDecode, InformationFramesOfEveryKindGiveMpg123sSong) {
+    REQUIRE_CLI();
+    test::TempDir dir;
+    const auto stereo = test::MakeSignalWav(1.5, 44100, 2);
+    const auto other = test::MakeSignalWav(0.7, 44100, 2);
+    const auto nothing = test::MakeWithTool("sox {in} {out} trim 0 0", stereo, ".wav");
+    for (const auto& mp3 :
+         {test::EncodeWithLame(stereo, "-b 128 -p"),
+          test::EncodeWithLame(test::MakeSignalWav(1.5, 44100, 1), "-m m -p"),
+          Ffmpeg(44100, 1, "64k"), Ffmpeg(22050, 2, "32k"), Ffmpeg(8000, 1, "16k"),
+          test::EncodeWithLame(nothing, "-b 128"),
+          Joined(test::EncodeWithLame(stereo, "-b 128"), test::EncodeWithLame(other, "-b 128")),
+          Joined(test::EncodeWithLame(stereo, "-b 128"),
+                 test::EncodeWithLame(other, "-b 128 --add-id3v2 --tt B"))}) {
+        const auto song = Samples(DecodeWithCli(mp3, dir / "song.wav", "--full-band"));
+        const auto reference = test::DecodeWithMpg123(mp3, true);
+        ASSERT_EQ(song.size(), reference.Samples.size()) << mp3;
+        if (!song.empty()) {
+            EXPECT_GE(test::Compare(song, reference.Samples).Psnr, 90.0) << mp3;
+        }
+        const std::string info = test::RunTool(Cli().string() + " info '" + mp3.string() + "'");
+        const int channels = reference.Channels;
+        const int64_t milliseconds = int64_t(song.size()) * 1000 / channels / reference.SampleRate;
+        const size_t at = info.find("duration:");
+        ASSERT_NE(at, std::string::npos);
+        EXPECT_NEAR(std::stol(info.substr(at + 9)), milliseconds, milliseconds / 50 + 1) << info;
+    }
+}
+
+// A stream whose channel count changes keeps both channels when the open sees the second one
+// come, feeding a single-channel frame to both; frames with two channels that come later than
+// that are mixed into the one, never cut to the left.
+TEST(CliDecode, ChannelChangesKeepEveryChannel) {
+    REQUIRE_CLI();
+    test::TempDir dir;
+    const auto mono = test::MakeSignalWav(1.0, 44100, 1);
+    const auto longMono = test::MakeSignalWav(6.0, 44100, 1);
+    const auto stereo = test::MakeSignalWav(1.0, 44100, 2);
+    struct Case {
+        std::filesystem::path First;
+        std::filesystem::path Second;
+        int Channels;
+    };
+    const Case cases[] = {
+        {test::EncodeWithLame(mono, "-t -m m -b 128"),
+         test::EncodeWithLame(stereo, "-t -m s -b 128"), 2},
+        {test::EncodeWithLame(stereo, "-t -m s -b 128"),
+         test::EncodeWithLame(mono, "-t -m m -b 128"), 2},
+        {test::EncodeWithTwolame(mono, "-m m -b 128"),
+         test::EncodeWithTwolame(stereo, "-m s -b 128"), 2},
+        {test::EncodeWithLame(longMono, "-t -m m -b 128"),
+         test::EncodeWithLame(stereo, "-t -m s -b 128"), 1},
+        {test::EncodeWithTwolame(longMono, "-m m -b 128"),
+         test::EncodeWithTwolame(stereo, "-m s -b 128"), 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.First.string() + " + " + c.Second.string());
+        const auto both =
+            Samples(DecodeWithCli(Joined(c.First, c.Second), dir / "both.wav", "--full-band"));
+        const auto first = test::DecodeWithMpg123(c.First);
+        const auto second = test::DecodeWithMpg123(c.Second);
+        ASSERT_EQ(both.size() / c.Channels,
+                  first.Samples.size() / first.Channels + second.Samples.size() / second.Channels);
+        // Each part as decoded alone, brought to the output's channels; the frame at the joint
+        // carries the overlap of the part before it.
+        std::vector<int16_t> expected;
+        for (const auto* part : {&first, &second}) {
+            for (size_t i = 0; i < part->Samples.size(); i += size_t(part->Channels)) {
+                const int16_t* sample = &part->Samples[i];
+                if (c.Channels == part->Channels) {
+                    expected.insert(expected.end(), sample, sample + c.Channels);
+                } else if (c.Channels == 2) {
+                    expected.insert(expected.end(), {sample[0], sample[0]});
+                } else {
+                    expected.push_back(int16_t((sample[0] + sample[1]) / 2));
+                }
+            }
+        }
+        const size_t joint = first.Samples.size() / first.Channels * c.Channels;
+        const size_t settled = joint + 2 * 1152 * size_t(c.Channels);
+        EXPECT_GE(test::Compare(both.data(), joint, expected.data(), joint).Psnr, 90.0);
+        EXPECT_GE(test::Compare(both.data() + settled, both.size() - settled,
+                                expected.data() + settled, expected.size() - settled)
+                      .Psnr,
+                  90.0);
+    }
+}
+
+// What the files from real libraries give, as the README beside them says a sound reader does.
+TEST(CliWild, EveryFileGivesWhatItsReadmeSays) {
+    PELBRISK_REQUIRE_WILD();
+    REQUIRE_CLI();
+    test::TempDir dir;
+    const auto wild = test::WildDir();
+    struct Case {
+        const char* File;
+        const char* InfoLine; // a line `info` prints
+        long Samples;         // what `decode` gives; -1: as mpg123 gives
+    };
+    const Case cases[] = {
+        {"ffjunk.mp3",
+         "  first frame:   MPEG-1 Layer III, 44100 Hz, joint stereo, 128 kbit/s, "
+         "417 bytes at 4",
+         2435 * 2},
+        {"two-id3v2.mp3", "  tags:          ID3v2.3", -1},
+        {"two-id3v2.mp3",
+         "  first frame:   MPEG-1 Layer III, 44100 Hz, joint stereo, 128 kbit/s, "
+         "417 bytes at 76",
+         -1},
+        {"lame-crc.mp3", "  info frame:    Info, 40 frames, 17135 bytes", 44100 * 2},
+        {"latin1-v23.mp3", "  title:         Bj\xC3\xB6rk Caf\xC3\xA9", -1},
+        {"latin1-v1.mp3", "  title:         Bj\xC3\xB6rk", -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.File);
+        const auto file = wild / c.File;
+        const std::string info = test::RunTool(Cli().string() + " info '" + file.string() + "'");
+        EXPECT_NE(info.find(std::string(c.InfoLine) + "\n"), std::string::npos) << info;
+        const auto song = DecodeWithCli(file, dir / "song.wav");
+        const long expected =
+            c.Samples >= 0 ? c.Samples : long(test::DecodeWithMpg123(file, true).Samples.size());
+        EXPECT_EQ(long(song.size() / 2), expected);
+    }
+
+    // Intensity and middle/side stereo in the same MPEG-2 frames: libmad (sox's MP3 reader), which
+    // keeps 13818-3's illegal intensity position as we do, is the reference here.
+    const auto mixed = wild / "mpeg2-intensity-ms.mp3";
+    const auto ours = Samples(DecodeWithCli(mixed, dir / "mixed.wav", "--no-gapless --full-band"));
+    test::RunTool("sox -D '" + mixed.string() + "' -b 16 -e signed -t raw '" +
+                  (dir / "mad.raw").string() + "'");
+    const auto mad = Samples(test::ReadFileBytes(dir / "mad.raw"));
+    ASSERT_EQ(ours.size(), mad.size());
+    EXPECT_GE(test::Compare(ours, mad).Psnr, 110.0);
 }
 
 TEST(CliDecode, FullBandDecodesTheTopSubbandToo) {
@@ -230,7 +395,8 @@ TEST(CliPlay, DeviceChoiceStatusLinesAndTheNotice) {
     const auto mp3 = test::EncodeWithLame(test::MakeSignalWav(1.0, 44100, 2), "-b 128");
     const std::string play = "'" + Cli().string() + "' play ";
     const std::string twice = "'" + mp3.string() + "' '" + mp3.string() + "' </dev/null";
-    const CliRun onNull = RunCli(play + "--device null " + twice, dir);
+    // --device wins over PELBRISK_AUDIO, even over a value that names nothing.
+    const CliRun onNull = RunCli("PELBRISK_AUDIO=speakers " + play + "--device null " + twice, dir);
     EXPECT_EQ(onNull.Status, 0) << onNull.Err;
     EXPECT_EQ(onNull.Err.find('\r'), std::string::npos) << "no redrawn line into a file";
     EXPECT_EQ(std::count(onNull.Err.begin(), onNull.Err.end(), '\n'), 2) << onNull.Err;
@@ -264,6 +430,139 @@ TEST(CliPlay, EveryArrowPressCounts) {
         Cli().string() + "' play --device null '" + mp3.string() + "'\" /dev/null");
     EXPECT_NE(output.find("0:15 / 0:30"), std::string::npos) << output;
     EXPECT_EQ(output.find("0:05 / 0:30"), std::string::npos) << output;
+}
+
+// The output is created afresh: an output that is the input, by whatever name, is refused before
+// anything is written.
+TEST(CliDecode, RefusesAnOutputThatIsItsInputByAnyName) {
+    REQUIRE_CLI();
+    test::TempDir dir;
+    const auto song = dir / "song.mp3";
+    std::filesystem::copy_file(test::EncodeWithLame(test::MakeSignalWav(1.0, 44100, 2), "-b 128"),
+                               song);
+    const auto bytes = test::ReadFileBytes(song);
+    std::filesystem::create_symlink(song, dir / "link.wav");
+    std::filesystem::create_hard_link(song, dir / "hard.wav");
+    const std::string decode = "'" + Cli().string() + "' decode ";
+    const std::string in = "'" + song.string() + "'";
+    for (const std::string& arguments :
+         {in + " -o " + in, in + " -o '" + (dir / "." / "song.mp3").string() + "'",
+          in + " -o '" + (dir / "link.wav").string() + "'",
+          in + " -o '" + (dir / "hard.wav").string() + "'", "- -o " + in + " <" + in}) {
+        const CliRun run = RunCli(decode + arguments, dir);
+        EXPECT_EQ(run.Status, 1) << arguments;
+        EXPECT_NE(run.Err.find("are the same file"), std::string::npos) << run.Err;
+        EXPECT_TRUE(test::ReadFileBytes(song) == bytes) << arguments;
+    }
+}
+
+// A file-size limit (ulimit -f) met by the data, or by the last bytes that only finishing the
+// file writes out: the error is said once, the status is 1, and no shorter WAV is left behind to
+// pass for the song.
+TEST(CliDecode, AWavThatCannotBeWrittenWholeIsRemoved) {
+    REQUIRE_CLI();
+    if (!test::ToolAvailable("prlimit")) GTEST_SKIP() << "prlimit (util-linux) sets the limit";
+    test::TempDir dir;
+    const auto mp3 = test::EncodeWithLame(test::MakeSignalWav(3.0, 44100, 2), "-b 128");
+    const std::string out = (dir / "out.wav").string();
+    const std::string decode =
+        "'" + Cli().string() + "' decode '" + mp3.string() + "' -o '" + out + "'";
+    ASSERT_EQ(RunCli(decode, dir).Status, 0);
+    const auto whole = std::filesystem::file_size(out);
+    for (const auto limit : {whole / 2, whole - 1}) {
+        const CliRun run = RunCli("prlimit --fsize=" + std::to_string(limit) + " " + decode, dir);
+        EXPECT_EQ(run.Status, 1) << limit;
+        EXPECT_EQ(run.Err, "pelbrisk-cli: " + out +
+                               ": File too large\npelbrisk-cli: removed the "
+                               "unfinished " +
+                               out + "\n")
+            << limit;
+        EXPECT_FALSE(std::filesystem::exists(out)) << limit;
+    }
+}
+
+// Each command tells its own usage; an unknown option is named, never opened as a file.
+TEST(Cli, EachCommandHasItsHelpAndNamesAnUnknownOption) {
+    REQUIRE_CLI();
+    test::TempDir dir;
+    const auto mp3 = test::EncodeWithLame(test::MakeSignalWav(1.0, 44100, 2), "-b 128");
+    for (const std::string command : {"info", "decode", "play"}) {
+        const std::string run = "'" + Cli().string() + "' " + command;
+        const CliRun help = RunCli(run + " --help", dir);
+        EXPECT_EQ(help.Status, 0) << command;
+        EXPECT_EQ(help.Out.rfind("usage: pelbrisk-cli " + command + " ", 0), 0u) << help.Out;
+        const CliRun wrong =
+            RunCli(run + " --bogus '" + mp3.string() + "' -o x.wav </dev/null", dir);
+        EXPECT_EQ(wrong.Status, 2) << command;
+        EXPECT_EQ(wrong.Err.rfind("pelbrisk-cli " + command + ": unknown option --bogus\n", 0), 0u)
+            << wrong.Err;
+    }
+}
+
+// Ctrl+C, SIGTERM and SIGHUP on a terminal: play stops, gives the terminal back its mode and
+// exits with the shell's status for the signal. The terminal is a pseudo-terminal whose other
+// end the test holds.
+TEST(CliPlay, ASignalRestoresTheTerminalAndExitsWithItsStatus) {
+    REQUIRE_CLI();
+    const auto mp3 = test::EncodeWithLame(test::MakeSignalWav(30.0, 44100, 2), "-b 128");
+    const std::string cli = Cli().string();
+    struct Stop {
+        const char* Name;
+        int Signal;
+        bool FromKeyboard;
+    };
+    for (const Stop stop : {Stop{"Ctrl+C", SIGINT, true}, Stop{"SIGTERM", SIGTERM, false},
+                            Stop{"SIGHUP", SIGHUP, false}}) {
+        SCOPED_TRACE(stop.Name);
+        int master = -1;
+        int terminal = -1;
+        ASSERT_EQ(openpty(&master, &terminal, nullptr, nullptr, nullptr), 0);
+        const pid_t child = fork();
+        if (child == 0) {
+            login_tty(terminal);
+            execl(cli.c_str(), cli.c_str(), "play", "--device", "null", mp3.c_str(), nullptr);
+            _exit(127);
+        }
+        termios mode{};
+        std::string shown;
+        // Reads what the player draws, so that it never blocks on a full terminal.
+        auto readFor = [&](std::chrono::milliseconds limit, const std::function<bool()>& done) {
+            const auto deadline = std::chrono::steady_clock::now() + limit;
+            bool reached = false;
+            while (!(reached = done()) && std::chrono::steady_clock::now() < deadline) {
+                pollfd ready{master, POLLIN, 0};
+                char bytes[512];
+                if (poll(&ready, 1, 20) > 0) {
+                    const ssize_t got = read(master, bytes, sizeof bytes);
+                    if (got > 0) shown.append(bytes, static_cast<size_t>(got));
+                }
+            }
+            return reached;
+        };
+        EXPECT_TRUE(readFor(std::chrono::seconds(20), [&] {
+            return shown.find(" / 0:30") != std::string::npos;
+        })) << shown;
+        tcgetattr(terminal, &mode);
+        EXPECT_EQ(mode.c_lflag & (ICANON | ECHO), 0u) << "raw while playing";
+        if (stop.FromKeyboard)
+            EXPECT_EQ(write(master, "\x03", 1), 1);
+        else
+            kill(child, stop.Signal);
+        int status = 0;
+        EXPECT_TRUE(readFor(std::chrono::seconds(5), [&] {
+            return waitpid(child, &status, WNOHANG) == child;
+        })) << "it ends at once";
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + stop.Signal)
+            << std::hex << status;
+        tcgetattr(terminal, &mode);
+        EXPECT_EQ(mode.c_lflag & (ICANON | ECHO), static_cast<tcflag_t>(ICANON | ECHO));
+        if (waitpid(child, &status, WNOHANG) == 0) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+        }
+        close(master);
+        close(terminal);
+    }
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace pelbrisk {
@@ -26,26 +27,6 @@ public:
     ~FaultPlan() { SetAudioFaultPlan(std::nullopt); }
     FaultPlan(const FaultPlan&) = delete;
     FaultPlan& operator=(const FaultPlan&) = delete;
-};
-
-// Collects what the application would show.
-class ShownErrors {
-public:
-    ShownErrors() {
-        SetApplicationExceptionDisplay([this](const std::exception_ptr& error) {
-            std::lock_guard lock(mutex_);
-            texts_.push_back(ExceptionText(error));
-        });
-    }
-    ~ShownErrors() { SetApplicationExceptionDisplay(nullptr); }
-    std::vector<std::string> Texts() {
-        std::lock_guard lock(mutex_);
-        return texts_;
-    }
-
-private:
-    std::mutex mutex_;
-    std::vector<std::string> texts_;
 };
 
 std::filesystem::path TwoSeconds() {
@@ -95,7 +76,7 @@ TEST(DeviceFault, EachFaultEndsInTheErrorOrARecoveryAndNothingWaitsAfterwards) {
     for (const FaultCase& fault : cases) {
         SCOPED_TRACE(fault.Name);
         FaultPlan plan(fault.Plan);
-        ShownErrors shown;
+        test::ShownErrors shown;
         auto player = std::make_unique<TMP3Player>();
         player->SetAutoPlay(false);
         test::PlayerLog log;
@@ -129,6 +110,31 @@ TEST(DeviceFault, EachFaultEndsInTheErrorOrARecoveryAndNothingWaitsAfterwards) {
         player.reset();
         EXPECT_LT(Clock::now() - start, 2s);
     }
+}
+
+// The device fails while the host is stopping the play and starting the next one: that error
+// belongs to the run it came from and never ends the next.
+TEST(DeviceFault, AnErrorOfOneRunNeverEndsTheNext) {
+    TMP3Player player;
+    player.SetAutoPlay(false);
+    player.SetDeviceID(NullAudioDeviceId());
+    test::PlayerLog log;
+    log.Attach(player);
+    player.SetFileName(TwoSeconds().string());
+    {
+        FaultPlan plan({TAudioFaultPoint::Write, 3, -EIO, false, 8.0});
+        player.Play();
+        // The worker's write has failed; its error waits for the host, which has not looked.
+        const auto deadline = Clock::now() + 10s;
+        while (!player.Messages().HasPending(MPM_EXCEPTION) && Clock::now() < deadline)
+            std::this_thread::sleep_for(2ms);
+        ASSERT_TRUE(player.Messages().HasPending(MPM_EXCEPTION));
+        player.Stop();
+    }
+    player.Play();
+    test::PumpFor(player, 300ms);
+    EXPECT_EQ(player.Status(), mpsPlaying);
+    EXPECT_EQ(log.EndReasons, std::vector<TMP3EndPlayReason>{merStoped});
 }
 
 TEST(DeviceFault, ADeviceThatCannotBeOpenedFailsPlayAndLeavesTheFileOpen) {
@@ -258,7 +264,7 @@ TEST(DeviceFault, ClosingAfterAFailedStopReleasesEveryDescriptor) {
     };
     const auto mp3 = test::EncodeWithLame(test::MakeSignalWav(0.05, 8000, 1), "-b 8 -t");
     ASSERT_LT(test::DecodeFrameByFrame(test::ReadFileBytes(mp3)).size(), 4096u);
-    ShownErrors shown;
+    test::ShownErrors shown;
     {
         // Made once before counting: the media cache and the first open may keep descriptors.
         TMP3Player warm;

@@ -2,6 +2,7 @@
 
 #include "decoder/CpuFeatures.h"
 #include "decoder/DecoderState.h"
+#include "info/FrameTables.h"
 #include "info/MP3Info.h"
 #include "info/StreamProbe.h"
 #include "stream/Stream.h"
@@ -21,52 +22,45 @@ std::vector<uint8_t> DecodeFrameByFrame(const std::vector<uint8_t>& file, bool f
     TMPStreamReader reader(65536);
     reader.Attach(&stream, true);
     TMP3Info info;
-    TMP3StreamProbe probe;
-    if (!ProbeStream(reader, info, probe, false)) return {};
-    const int64_t start = probe.Values.DataStart;
-    const int64_t end = start + probe.Values.DataLength;
-    const uint8_t* reference = file.data() + probe.FirstFrameOffset;
+    info.AttachReader(&reader);
+    TFirstFrame first;
+    if (!info.LocateAudio(first)) return {};
+    TMP3StreamValues values = FirstFrameValues(info, first);
 
     // The routines the player installs when it starts playing, so that both decode alike.
     SelectRoutines(FeaturesWithCapabilities(DetectProcessorFeatures(), kAllCpuCapabilities));
     auto decoder = std::make_unique<TMP3Decoder>();
     decoder->FullBand = fullBand;
+    const int32_t options =
+        StreamChannels(reader, first) == 2 ? kTwoChannelOutput : kMixToOneChannel;
+    if (decoder->Open(first.Header, first.Length - PaddingSlotOf(first.Header), 0, 0, options,
+                      24000) == 0)
+        return {};
+    TMP3DecoderFormat format;
+    decoder->GetFormat(format);
+    values.BytesPerFrame = format.SamplesPerFrame * format.BitsPerSample / 8;
+    const int32_t sampleBytes = format.Channels * 2;
+    CheckVbrHeader(reader, values);
+
+    const TFrameWalk walk(first);
+    const TMP3Gapless song = gapless ? values.Gapless : TMP3Gapless{};
     std::vector<uint8_t> pcm;
     std::vector<uint8_t> frame(5120);
-    bool setUp = false;
-    int32_t bytesPerFrame = 0;
-    int32_t resync = 0;
-    int64_t position = start;
-    while (position < end && position + 4 <= static_cast<int64_t>(file.size())) {
+    int32_t length = values.FrameLength; // the first frame, unless it was an information frame
+    for (int64_t index = 0;; ++index) {
         TMP3FrameHeader header;
-        const int32_t length =
-            CheckFrame(file.data() + position, reference, header, probe.FreeFormatLength);
-        const int32_t padding = header.Layer == 3 ? header.Padding * 4 : header.Padding;
-        if (length > 0 && !setUp) {
-            setUp = decoder->Open(header, length - padding, 0, 0, 0, 24000) == 1;
-            TMP3DecoderFormat format;
-            decoder->GetFormat(format);
-            bytesPerFrame = format.SamplesPerFrame * format.BitsPerSample / 8;
-        }
-        if (length <= 0 || !setUp) {
-            if (resync >= 4096) break;
-            ++position;
-            ++resync;
-            continue;
-        }
-        if (position + length > static_cast<int64_t>(file.size())) break;
-        const TDecodeResult result = decoder->Decode(file.data() + position, length, frame.data());
-        if (result.Consumed <= 0) std::memset(frame.data(), 0, static_cast<size_t>(bytesPerFrame));
-        pcm.insert(pcm.end(), frame.begin(), frame.begin() + bytesPerFrame);
-        position += length;
-        resync = 0;
-    }
-    if (gapless && probe.Values.GaplessEnd > 0) {
-        const auto sampleBytes = static_cast<int64_t>(probe.Format.Channels) * 2;
-        const auto size = static_cast<int64_t>(pcm.size());
-        const int64_t end = std::min(probe.Values.GaplessEnd * sampleBytes, size);
-        const int64_t begin = std::min(probe.Values.GaplessBegin * sampleBytes, end);
-        pcm = std::vector<uint8_t>(pcm.begin() + begin, pcm.begin() + end);
+        if (length <= 0)
+            length = walk.Next(reader, DataEndOf(values.DataStart, values.DataLength), header);
+        if (length <= 0) break;
+        const TDecodeResult result = decoder->Decode(reader.Data(), length, frame.data());
+        if (result.Consumed <= 0)
+            std::memset(frame.data(), 0, static_cast<size_t>(values.BytesPerFrame));
+        const TMP3SampleSpan span =
+            SongPartOfFrame(index, values.BytesPerFrame / sampleBytes, song);
+        pcm.insert(pcm.end(), frame.begin() + span.From * sampleBytes,
+                   frame.begin() + span.To * sampleBytes);
+        reader.Skip(length);
+        length = 0;
     }
     return pcm;
 }
@@ -79,8 +73,7 @@ std::vector<size_t> FrameOffsets(const std::vector<uint8_t>& file) {
         const int32_t length = DecodeFrameHeader(file.data() + position, 0, header);
         if (length <= 0) break;
         offsets.push_back(position);
-        position += static_cast<size_t>(length) +
-                    static_cast<size_t>(header.Layer == 3 ? header.Padding * 4 : header.Padding);
+        position += static_cast<size_t>(length + PaddingSlotOf(header));
     }
     return offsets;
 }
@@ -91,11 +84,17 @@ std::vector<uint8_t> WavPcm(const std::filesystem::path& wav) {
         return uint32_t(bytes[at]) | uint32_t(bytes[at + 1]) << 8 | uint32_t(bytes[at + 2]) << 16 |
                uint32_t(bytes[at + 3]) << 24;
     };
-    EXPECT_GE(bytes.size(), 44u);
-    if (bytes.size() < 44) return {};
+    // The data chunk follows "fmt " and, in a file that might have grown past 4 GiB, a JUNK
+    // chunk that holds the room for an RF64 header.
+    size_t data = 12;
+    while (data + 8 <= bytes.size() &&
+           std::string(bytes.begin() + data, bytes.begin() + data + 4) != "data")
+        data += 8 + word(data + 4);
+    EXPECT_LE(data + 8, bytes.size()) << wav << " has no data chunk";
+    if (data + 8 > bytes.size()) return {};
     EXPECT_EQ(word(4), bytes.size() - 8) << wav;
-    EXPECT_EQ(word(40), bytes.size() - 44) << wav;
-    return std::vector<uint8_t>(bytes.begin() + 44, bytes.end());
+    EXPECT_EQ(word(data + 4), bytes.size() - data - 8) << wav;
+    return std::vector<uint8_t>(bytes.begin() + static_cast<std::ptrdiff_t>(data) + 8, bytes.end());
 }
 
 void PlayerLog::Attach(TMP3Player& player) {
@@ -112,6 +111,22 @@ void PlayerLog::Attach(TMP3Player& player) {
         ++Positions;
         Order.push_back('p');
     };
+}
+
+ShownErrors::ShownErrors() {
+    SetApplicationExceptionDisplay([this](const std::exception_ptr& error) {
+        std::lock_guard lock(mutex_);
+        texts_.push_back(ExceptionText(error));
+    });
+}
+
+ShownErrors::~ShownErrors() {
+    SetApplicationExceptionDisplay(nullptr);
+}
+
+std::vector<std::string> ShownErrors::Texts() {
+    std::lock_guard lock(mutex_);
+    return texts_;
 }
 
 bool PumpUntil(TMP3Player& player, const std::function<bool()>& condition,

@@ -6,14 +6,15 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <mutex>
+#include <string>
 #include <vector>
 
 namespace pelbrisk::test {
 
 // Decodes a whole MPEG audio file frame by frame with a decoder of its own, by the rules of the
-// play loop: from the first audio frame, frames measured against the first one, damaged bytes
-// skipped one at a time (at most 4,096 in a row), undecodable frames as one frame of silence,
-// and a frame running past the file's end ending it.
+// play loop: from the first audio frame, through the frame walk the player takes, in the output
+// channels it chooses, undecodable frames as one frame of silence.
 // `fullBand` decodes every subband, as `pelbrisk-cli decode --full-band` does; `gapless` keeps
 // only the song within the samples that the file's LAME tag marks, as the player plays by default.
 std::vector<uint8_t> DecodeFrameByFrame(const std::vector<uint8_t>& file, bool fullBand = false,
@@ -35,6 +36,20 @@ struct PlayerLog {
     std::vector<TMP3EndPlayReason> EndReasons;
     std::vector<char> Order; // 's' status, 'e' end of play, 'p' position
     int Positions = 0;
+};
+
+// Collects what the application would show, while it lives.
+class ShownErrors {
+public:
+    ShownErrors();
+    ~ShownErrors();
+    ShownErrors(const ShownErrors&) = delete;
+    ShownErrors& operator=(const ShownErrors&) = delete;
+    std::vector<std::string> Texts();
+
+private:
+    std::mutex mutex_;
+    std::vector<std::string> texts_;
 };
 
 // Pumps the player's messages on this thread, as a host's user-interface loop does, until the

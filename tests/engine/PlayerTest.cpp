@@ -7,6 +7,7 @@
 #include "tests/support/Paths.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <functional>
@@ -339,6 +340,91 @@ TEST(Player, SeekingStaysInSongTimeWhenTheDelayIsTrimmed) {
     p.player.SetGapless(false);
     p.player.Seek(1000);
     EXPECT_EQ(p.player.PlayedBytes(), 39 * 4608) << "frame for frame again";
+}
+
+// A file whose reads fail from an offset on, once armed: as a disk that fails at one place.
+class FailingStream : public TMPStream {
+public:
+    explicit FailingStream(std::vector<uint8_t> bytes) : memory_(std::move(bytes)) {}
+    int32_t Read(void* destination, int32_t count) override {
+        if (memory_.Seek(0, msoFromCurrent) + int64_t{count} > FailFrom)
+            throw EMP3Error("Input/output error");
+        return memory_.Read(destination, count);
+    }
+    int32_t Seek(int32_t offset, int32_t origin) override { return memory_.Seek(offset, origin); }
+    int32_t Size() override { return memory_.Size(); }
+
+    std::atomic<int64_t> FailFrom{INT64_MAX};
+
+private:
+    TMPMemoryStream memory_;
+};
+
+// A seek far into the file meets the read error, which is raised; the player goes on as it was,
+// paused where it stood, and its position notices go on once it is resumed.
+TEST(Player, AReadErrorInSeekLeavesThePlayerAsItWas) {
+    NullPlayer p;
+    p.player.SetChangePosStep(100);
+    auto* stream = new FailingStream(test::ReadFileBytes(LongLame()));
+    p.player.OpenStream(stream, msoSeekable | msoOwnsStream);
+    p.player.Play();
+    PumpFor(p.player, 300ms);
+    p.player.Pause();
+    stream->FailFrom = stream->Size() * 2 / 3;
+    const int32_t paused = p.player.Position();
+    EXPECT_THROW(p.player.Seek(28000), EMP3Error);
+    PumpFor(p.player, 300ms);
+    EXPECT_EQ(p.player.Status(), mpsPaused);
+    EXPECT_EQ(p.player.Position(), paused);
+    const int notices = p.log.Positions;
+    p.player.Resume();
+    PumpFor(p.player, 500ms);
+    EXPECT_GT(p.log.Positions, notices);
+    EXPECT_GT(p.player.Position(), paused);
+    EXPECT_TRUE(p.log.EndReasons.empty());
+}
+
+// A read error that ends the play cuts a WAV file short: it is removed, not left to pass for
+// the song.
+TEST(Player, AWavCutShortByAReadErrorIsRemoved) {
+    test::TempDir dir;
+    test::ShownErrors shown;
+    TMP3Player player;
+    player.SetAutoPlay(false);
+    PlayerLog log;
+    log.Attach(player);
+    auto* stream = new FailingStream(test::ReadFileBytes(LongLame()));
+    player.OpenStream(stream, msoSeekable | msoOwnsStream);
+    stream->FailFrom = stream->Size() / 2;
+    player.SetOutputFileName((dir / "cut.wav").string());
+    player.Play();
+    EXPECT_TRUE(PumpUntil(player, [&] { return !log.EndReasons.empty(); }));
+    EXPECT_EQ(shown.Texts(), std::vector<std::string>{"Input/output error"});
+    EXPECT_EQ(log.EndReasons, std::vector<TMP3EndPlayReason>{merFailure});
+    EXPECT_FALSE(std::filesystem::exists(dir / "cut.wav"));
+}
+
+// Without gapless every frame plays whole, delay and padding too: the duration says so, and the
+// position never ends past it.
+TEST(Player, DurationIsWhatPlaysWithAndWithoutGapless) {
+    test::TempDir dir;
+    for (const auto& mp3 : {LameVbr(), test::EncodeWithLame(StereoWav(), "-b 128")}) {
+        for (const bool gapless : {true, false}) {
+            TMP3Player player;
+            player.SetAutoPlay(false);
+            player.SetGapless(gapless);
+            PlayerLog log;
+            log.Attach(player);
+            player.SetFileName(mp3.string());
+            player.SetOutputFileName((dir / "out.wav").string());
+            const int32_t duration = player.Duration();
+            player.Play();
+            ASSERT_TRUE(PumpUntil(player, [&] { return !log.EndReasons.empty(); }));
+            const auto pcm = test::WavPcm(dir / "out.wav");
+            EXPECT_EQ(duration, static_cast<int32_t>(pcm.size() * 1000 / 176400))
+                << mp3 << (gapless ? " gapless" : " every frame");
+        }
+    }
 }
 
 TEST(Player, SeekOnAStreamThatCannotSeekIsAnAssertionFailure) {

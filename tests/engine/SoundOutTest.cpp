@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <filesystem>
 #include <future>
 #include <gtest/gtest.h>
 #include <mutex>
@@ -22,6 +23,10 @@ using namespace std::chrono_literals;
 uint32_t LittleEndian32(const std::vector<uint8_t>& bytes, size_t at) {
     return bytes[at] | (bytes[at + 1] << 8) | (bytes[at + 2] << 16) |
            (static_cast<uint32_t>(bytes[at + 3]) << 24);
+}
+
+uint64_t LittleEndian64(const std::vector<uint8_t>& bytes, size_t at) {
+    return LittleEndian32(bytes, at) | uint64_t{LittleEndian32(bytes, at + 4)} << 32;
 }
 
 std::vector<uint8_t> Ramp(size_t count) {
@@ -311,6 +316,70 @@ TEST(SoundOut, DeviceErrorsCarryTheSystemTextAndTheContext) {
     out.SetOutputFileName((dir / "missing" / "out.wav").string());
     EXPECT_THROW(out.Open(), EMP3Error);
     EXPECT_FALSE(out.Active());
+}
+
+constexpr uint64_t kFiveGiB = uint64_t{5} << 30;
+
+// Sizes past 32 bits never wrap: with room for it the header becomes RF64, without it the sizes
+// say "to the end of the file", as a pipe's do.
+TEST(SoundOut, WaveHeaderSizesNeverWrap) {
+    struct Case {
+        uint64_t Data;
+        bool Room;
+        const char* Kind;
+        uint32_t Riff;
+        const char* Chunk; // the one behind "WAVE"
+        uint32_t DataSize;
+    };
+    const Case cases[] = {
+        {10000, false, "RIFF", 10036, "fmt ", 10000},
+        {10000, true, "RIFF", 10072, "JUNK", 10000},
+        {kStreamedWavSize, false, "RIFF", kStreamedWavSize, "fmt ", kStreamedWavSize},
+        {0xFFFFFFF0u, false, "RIFF", kStreamedWavSize, "fmt ", 0xFFFFFFF0u},
+        {kFiveGiB, false, "RIFF", kStreamedWavSize, "fmt ", kStreamedWavSize},
+        {kFiveGiB, true, "RF64", kStreamedWavSize, "ds64", kStreamedWavSize},
+    };
+    for (const Case& wave : cases) {
+        SCOPED_TRACE(wave.Data);
+        const auto header = WaveFileHeader(TAudioFormat{}, wave.Data, wave.Room);
+        ASSERT_EQ(header.size(), wave.Room ? 80u : 44u);
+        EXPECT_EQ(std::string(header.begin(), header.begin() + 4), wave.Kind);
+        EXPECT_EQ(LittleEndian32(header, 4), wave.Riff);
+        EXPECT_EQ(std::string(header.begin() + 12, header.begin() + 16), wave.Chunk);
+        EXPECT_EQ(std::string(header.end() - 8, header.end() - 4), "data");
+        EXPECT_EQ(LittleEndian32(header, header.size() - 4), wave.DataSize);
+    }
+    const auto rf64 = WaveFileHeader(TAudioFormat{}, kFiveGiB, true);
+    EXPECT_EQ(LittleEndian64(rf64, 20), kFiveGiB + 72);
+    EXPECT_EQ(LittleEndian64(rf64, 28), kFiveGiB);
+    EXPECT_EQ(LittleEndian64(rf64, 36), kFiveGiB / 4) << "sample frames";
+}
+
+// ffmpeg and sox take the lengths from the RF64 header: here the header of 5 GiB of PCM over a
+// few bytes, as neither reads the data to learn its length. A file of unknown length gets the
+// room from the start and reads as plain WAV while it stays small.
+TEST(SoundOut, FfmpegAndSoxReadTheRf64Header) {
+    if (!test::ToolAvailable("ffprobe") || !test::ToolAvailable("sox"))
+        GTEST_SKIP() << "ffprobe and sox read the files";
+    test::TempDir dir;
+    auto big = WaveFileHeader(TAudioFormat{}, kFiveGiB, true);
+    big.resize(big.size() + 4096);
+    test::WriteFileBytes(dir / "big.wav", big);
+    TSoundOut out;
+    out.SetExpectedFileBytes(-1);
+    out.SetOutputFileName((dir / "small.wav").string());
+    out.Open();
+    const std::vector<uint8_t> pcm = Ramp(10000);
+    EXPECT_EQ(out.Write(pcm.data(), 10000), 10000);
+    out.Close();
+    EXPECT_EQ(std::filesystem::file_size(dir / "small.wav"), 10080u);
+    for (const auto& [name, samples] : {std::pair{"big.wav", kFiveGiB / 4}, {"small.wav", 2500}}) {
+        const std::string quoted = "'" + (dir / name).string() + "'";
+        EXPECT_EQ(test::RunTool("ffprobe -v error -show_entries stream=duration_ts -of csv=p=0 " +
+                                quoted),
+                  std::to_string(samples) + "\n");
+        EXPECT_EQ(test::RunTool("sox --i -s " + quoted), std::to_string(samples) + "\n");
+    }
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 #include "tests/support/Media.h"
 #include "tests/support/Paths.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -46,10 +47,16 @@ TEST(CliInfo, JsonDescribesEachFileAndNamesTheOnesThatAreNotMpegAudio) {
     EXPECT_EQ(run.Status, 1);
     EXPECT_EQ(run.Err,
               "pelbrisk-cli: " + (dir / "noise.mp3").string() + ": unknown MPEG Audio format.\n");
-    // Several files make one array, of the files shown.
+    // Several files make one array with an element for each, a file that failed too.
     const auto shown = nlohmann::json::parse(run.Out);
     ASSERT_TRUE(shown.is_array());
-    ASSERT_EQ(shown.size(), 1u);
+    ASSERT_EQ(shown.size(), 2u);
+    const nlohmann::json failed = {{"file", (dir / "noise.mp3").string()},
+                                   {"error", "unknown MPEG Audio format."}};
+    EXPECT_EQ(shown[1], failed);
+    EXPECT_EQ(nlohmann::json::parse(
+                  RunCli("info --json '" + (dir / "noise.mp3").string() + "'", dir).Out),
+              failed);
     const auto& json = shown[0];
     EXPECT_EQ(json["file"], vbr.string());
     EXPECT_EQ(json["tags"], nlohmann::json::array({"ID3v2", "ID3v1"}));
@@ -104,6 +111,117 @@ TEST(CliInfo, TextShowsTagLinesAndFallsBackToTheFileName) {
     const CliRun usage = RunCli("info", dir);
     EXPECT_EQ(usage.Status, 2);
     EXPECT_EQ(RunCli("bogus", dir).Status, 2);
+}
+
+// A tag's control characters (ESC [2J, which clears the screen, a C1 CSI, a bell) never reach
+// the terminal from info or from play's status line, which takes the title from the stream's own
+// tag on standard input too.
+TEST(CliInfo, TagTextReachesTheTerminalWithoutControlCharacters) {
+    REQUIRE_CLI();
+    test::TempDir dir;
+    test::Bytes file = test::Id3v2Tag(test::Latin1TextFrame("TIT2", "A\x1b[2J\x9b\x07Z"));
+    test::Append(file, test::Mpeg1Frames(8));
+    const std::string path = (dir / "tagged.mp3").string();
+    test::WriteFileBytes(path, file);
+    for (const std::string& arguments :
+         {"info '" + path + "'", "play --device null '" + path + "' </dev/null",
+          "play --device null - <'" + path + "'"}) {
+        const CliRun run = RunCli(arguments, dir);
+        EXPECT_EQ(run.Status, 0) << arguments;
+        const std::string all = run.Out + run.Err;
+        EXPECT_NE(all.find("A\uFFFD[2J\uFFFD\uFFFDZ"), std::string::npos)
+            << arguments << ": " << all;
+        EXPECT_TRUE(std::none_of(all.begin(), all.end(), [](char c) {
+            return (c >= 0 && c < 0x20 && c != '\n') || c == 0x7F;
+        })) << all;
+        EXPECT_EQ(all.find("\xC2\x9B"), std::string::npos) << all;
+    }
+}
+
+TEST(CliInfo, NamesTheId3v2VersionRead) {
+    REQUIRE_CLI();
+    test::TempDir dir;
+    const test::Bytes title{0, 'T', 'i'};
+    const std::pair<int, test::Bytes> tags[] = {
+        {2, test::Id3v2Tag(test::Id3v22Frame("TT2", title), 2)},
+        {3, test::Id3v2Tag(test::Id3v2Frame("TIT2", title), 3)},
+        {4, test::Id3v2Tag(test::Id3v24Frame("TIT2", title), 4)}};
+    for (const auto& [version, tag] : tags) {
+        test::Bytes file = tag;
+        test::Append(file, test::Mpeg1Frames(4));
+        const std::string path = (dir / "tagged.mp3").string();
+        test::WriteFileBytes(path, file);
+        const std::string name = "2." + std::to_string(version);
+        const CliRun text = RunCli("info '" + path + "'", dir);
+        EXPECT_NE(text.Out.find("tags:          ID3v" + name + "\n"), std::string::npos)
+            << text.Out;
+        EXPECT_EQ(
+            nlohmann::json::parse(RunCli("info --json '" + path + "'", dir).Out)["id3v2Version"],
+            name);
+    }
+}
+
+// Tags with no audio behind them are shown, and the file still fails.
+TEST(CliInfo, TagsWithoutAudioAreShownAndTheFileFails) {
+    REQUIRE_CLI();
+    test::TempDir dir;
+    test::Bytes file = test::Id3v2Tag(test::Latin1TextFrame("TIT2", "Only Tags"));
+    test::Append(file, test::Id3v1Tag("Old", "", "", 0));
+    test::WriteFileBytes(dir / "tags.mp3", file);
+    const std::string path = (dir / "tags.mp3").string();
+    const CliRun text = RunCli("info '" + path + "'", dir);
+    EXPECT_EQ(text.Status, 1);
+    EXPECT_EQ(text.Out, path + "\n  tags:          ID3v2.3, ID3v1\n  audio data:    none found\n"
+                               "  title:         Only Tags\n  artist:        \n"
+                               "  album:         \n  ID3v2    TIT2=Only Tags\n"
+                               "  ID3v1    TITLE=Old\n  ID3v1    ARTIST=\n  ID3v1    ALBUM=\n"
+                               "  ID3v1    YEAR=2004\n  ID3v1    COMMENT=a comment\n"
+                               "  ID3v1    GENRE=Blues\n  ID3v1    GENREIDX=0\n"
+                               "  ID3v1    TRACK=0\n");
+    EXPECT_EQ(text.Err, "pelbrisk-cli: " + path + ": unknown MPEG Audio format.\n");
+    const CliRun json = RunCli("info --json '" + path + "'", dir);
+    EXPECT_EQ(json.Status, 1);
+    const auto object = nlohmann::json::parse(json.Out);
+    EXPECT_EQ(object["error"], "unknown MPEG Audio format.");
+    EXPECT_EQ(object["title"], "Only Tags");
+    EXPECT_FALSE(object.contains("firstFrame"));
+}
+
+// The settings file's tag_code_page, found as the window finds its own, and --tag-code-page for
+// one run over it.
+TEST(CliInfo, TagCodePageComesFromTheSettingsFileOrTheOption) {
+    REQUIRE_CLI();
+    test::TempDir dir;
+    test::Bytes file = test::Mpeg1Frames(3);
+    test::Append(file, test::Id3v1Tag("\xCC\xF3\xE7\xFB\xEA\xE0", "", "", 0));
+    test::WriteFileBytes(dir / "song.mp3", file);
+    const std::string song = "'" + (dir / "song.mp3").string() + "'";
+    // A copy of the program whose folder holds a settings file.
+    std::filesystem::copy_file(CliProgram(), dir / "pelbrisk-cli");
+    test::WriteFileBytes(dir / "pelbrisk.ini",
+                         test::Bytes({'t', 'a', 'g', '_', 'c', 'o', 'd', 'e', '_', 'p', 'a', 'g',
+                                      'e', ' ', '=', ' ', 'c', 'p', '1', '2', '5', '1', '\n'}));
+    struct Case {
+        std::string Command;
+        std::string Title;
+        int Status;
+    };
+    const Case cases[] = {
+        {CliProgram().string() + " info " + song,
+         "\xC3\x8C\xC3\xB3\xC3\xA7\xC3\xBB\xC3\xAA\xC3\xA0", 0},
+        {(dir / "pelbrisk-cli").string() + " info " + song,
+         "\xD0\x9C\xD1\x83\xD0\xB7\xD1\x8B\xD0\xBA\xD0\xB0", 0},
+        {CliProgram().string() + " info --tag-code-page windows-1251 " + song,
+         "\xD0\x9C\xD1\x83\xD0\xB7\xD1\x8B\xD0\xBA\xD0\xB0", 0},
+        {CliProgram().string() + " info --tag-code-page nonesuch " + song, "", 2},
+    };
+    for (const Case& c : cases) {
+        const std::string out = test::RunTool(c.Command + " 2>/dev/null; echo \"status=$?\"");
+        EXPECT_NE(out.find("status=" + std::to_string(c.Status)), std::string::npos) << c.Command;
+        if (c.Status == 0) {
+            EXPECT_NE(out.find("title:         " + c.Title + "\n"), std::string::npos) << out;
+        }
+    }
 }
 
 } // namespace

@@ -110,7 +110,8 @@ TEST(Id3v23, UnsynchronisedTagIsReadAfterResynchronising) {
     const Bytes tag = test::Id3v2Tag(stored, 3, 0x80);
     const Scanned scanned = Scan(tag);
     ASSERT_TRUE(scanned.read);
-    EXPECT_EQ(scanned.lines, TMP3InfoValues({"TIT2=x\xFF\xE1y", "TPE1=M\xFF", "TALB=After"}));
+    EXPECT_EQ(scanned.lines,
+              TMP3InfoValues({"TIT2=x\xC3\xBF\xC3\xA1y", "TPE1=M\xC3\xBF", "TALB=After"}));
     EXPECT_EQ(scanned.audioStart, int32_t(tag.size()));
 }
 
@@ -128,9 +129,9 @@ TEST(Id3v22, ThreeLetterFramesGetTheFourLetterNames) {
                                              "COMM=Said", "XYZ=own"}));
 }
 
-// Damaged tags of every version: the tag fails (the audio stays at its start), nothing is read
-// outside the bytes there are.
-TEST(Id3v2Damage, SizesBeyondTheTagOrTheFileFailTheTag) {
+// Damaged tags of every version: the tag is passed by the size its header declares, and nothing
+// is read outside the bytes there are.
+TEST(Id3v2Damage, SizesBeyondTheTagOrTheFileEndItsFramesNotTheTag) {
     struct Case {
         const char* name;
         Bytes tag;
@@ -153,8 +154,8 @@ TEST(Id3v2Damage, SizesBeyondTheTagOrTheFileFailTheTag) {
     };
     for (const Case& c : cases) {
         const Scanned scanned = Scan(c.tag);
-        EXPECT_FALSE(scanned.read) << c.name;
-        EXPECT_EQ(scanned.audioStart, 0) << c.name;
+        EXPECT_TRUE(scanned.read) << c.name;
+        EXPECT_EQ(scanned.audioStart, int32_t(c.tag.size())) << c.name;
     }
     // A tag whose size runs past the end of the file.
     Bytes huge = test::Id3v2Tag(test::Id3v24Frame("TIT2", Text(0, Chars("x"))), 4);
@@ -165,6 +166,46 @@ TEST(Id3v2Damage, SizesBeyondTheTagOrTheFileFailTheTag) {
     TMP3Info info;
     info.AttachReader(&reader);
     EXPECT_FALSE(info.ReadHeadTags());
+}
+
+Bytes Joined(Bytes first, const Bytes& second) {
+    Append(first, second);
+    return first;
+}
+
+// What taggers in real libraries write against the letter of the format, and the lines read.
+TEST(Id3v2Quirks, TaggersSlipsKeepTheFramesAroundThem) {
+    struct Case {
+        const char* name;
+        Bytes tag;
+        TMP3InfoValues lines;
+    };
+    const std::string itunesTitle("TT2\0", 4);
+    const std::string itunesArtist("TP1\0", 4);
+    const Case cases[] = {
+        {"a frame of size 0",
+         test::Id3v2Tag(Joined(test::Id3v2Frame("TCOM", {}), test::Latin1TextFrame("TIT2", "A"))),
+         {"TIT2=A"}},
+        {"2.4 flagging an extended header it lacks",
+         test::Id3v2Tag(test::Id3v24Frame("TIT2", Text(3, Chars("Kept"))), 4, 0x40),
+         {"TIT2=Kept"}},
+        {"2.3 flagging an extended header it lacks",
+         test::Id3v2Tag(test::Latin1TextFrame("TIT2", "Kept"), 3, 0x40),
+         {"TIT2=Kept"}},
+        {"2.2 names in a 2.3 tag",
+         test::Id3v2Tag(Joined(test::Latin1TextFrame(itunesTitle, "iTunes"),
+                               test::Latin1TextFrame(itunesArtist, "Artist"))),
+         {"TIT2=iTunes", "TPE1=Artist"}},
+        {"ISO-8859-1 text in 2.3",
+         test::Id3v2Tag(test::Latin1TextFrame("TIT2", "Bj\xF6rk")),
+         {"TIT2=Bj\xC3\xB6rk"}},
+    };
+    for (const Case& c : cases) {
+        const Scanned scanned = Scan(c.tag);
+        EXPECT_TRUE(scanned.read) << c.name;
+        EXPECT_EQ(scanned.lines, c.lines) << c.name;
+        EXPECT_EQ(scanned.audioStart, int32_t(c.tag.size())) << c.name;
+    }
 }
 
 TEST(Id3v2Resynchronise, EveryZeroAfter0xFFGoes) {

@@ -34,6 +34,33 @@ TEST(Utf16ToUtf8, AZeroUnitEndsTheText) {
     EXPECT_EQ(Convert({'a', 0, 'b', 0, 0, 0, 'c', 0}), "ab");
 }
 
+// Tag text that declares no encoding: ISO-8859-1 by default, the code page set otherwise, and
+// valid UTF-8 as it stands whatever is set.
+TEST(TagText, ReadInTheTagCodePageUnlessItIsUtf8) {
+    struct Case {
+        const char* codePage;
+        std::string bytes;
+        std::string text;
+    };
+    const Case cases[] = {
+        {"", "Bj\xF6rk Caf\xE9", "Bj\xC3\xB6rk Caf\xC3\xA9"},
+        {"", "Caf\xC3\xA9", "Caf\xC3\xA9"},
+        {"", "\x93\xFA\x96\x7B", "\xC2\x93\xC3\xBA\xC2\x96{"},
+        {"Shift_JIS", "\x93\xFA\x96\x7B", "\xE6\x97\xA5\xE6\x9C\xAC"},
+        {"Shift_JIS", "Caf\xC3\xA9", "Caf\xC3\xA9"},
+        {"Shift_JIS", "\x93", "\xEF\xBF\xBD"}, // a lead byte with nothing behind it
+        {"GBK", "\xD6\xD0\xCE\xC4", "\xE4\xB8\xAD\xE6\x96\x87"},
+        {"windows-1251", "\xCC\xF3\xE7", "\xD0\x9C\xD1\x83\xD0\xB7"},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(SetTagCodePage(c.codePage)) << c.codePage;
+        EXPECT_EQ(TagTextToUtf8(c.bytes), c.text) << c.codePage << ": " << c.bytes;
+    }
+    EXPECT_FALSE(SetTagCodePage("no such code page"));
+    EXPECT_EQ(TagCodePage(), "windows-1251") << "an unknown name leaves the setting";
+    SetTagCodePage("");
+}
+
 TEST(Genres, FullTableWithItsGapAndTheJapaneseNames) {
     EXPECT_STREQ(GenreName(0), "Blues");
     EXPECT_STREQ(GenreName(17), "Rock");

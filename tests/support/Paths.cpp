@@ -18,6 +18,10 @@ std::filesystem::path VectorsDir() {
 std::filesystem::path TablesDir() {
     return FromEnvironment("PELBRISK_TABLES", PELBRISK_DEFAULT_TABLES);
 }
+std::filesystem::path WildDir() {
+    const std::string beside = (SourceDir().parent_path() / "shared" / "wild").string();
+    return FromEnvironment("PELBRISK_WILD", beside.c_str());
+}
 std::filesystem::path SourceDir() {
     return PELBRISK_SOURCE_DIR;
 }
