@@ -2,25 +2,26 @@
 
 #include "engine/MP3Player.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <QListWidget>
 #include <exception>
 
 namespace pelbrisk {
 
-void ReadAudioFileInfo(const QString& fileName, int index, TAudioFileInfo& info) {
+void ReadAudioFileInfo(const TFilePath& fileName, int index, TAudioFileInfo& info) {
     TMP3Info tags;
     try {
-        TMP3Player::ReadFileInfo(QFile::encodeName(fileName).toStdString(), tags);
+        TMP3Player::ReadFileInfo(fileName.StdString(), tags);
     } catch (const std::exception&) {
         // A file without readable tags is still a play-list entry: it shows its name.
     }
     // The tags' text is UTF-8 already: text without an encoding of its own was read in the
     // settings' tag code page, as the command line reads it.
     info.Number = index + 1;
-    info.Title = QString::fromStdString(tags.Title());
-    if (info.Title.isEmpty()) info.Title = QFileInfo(fileName).fileName();
+    // Without a title tag the title is the file's name, which is bytes and shows as every name.
+    const std::string title = tags.Title();
+    const QByteArray name = fileName.FileName();
+    info.Title = title.empty() || title == name.toStdString() ? DisplayName(name)
+                                                              : QString::fromStdString(title);
     info.Artist = QString::fromStdString(tags.Artist());
     info.Album = QString::fromStdString(tags.Album());
 }
@@ -33,7 +34,7 @@ QString LongCaption(const TAudioFileInfo& info) {
     return ShortCaption(info) + '/' + info.Artist + '/' + info.Album;
 }
 
-QString FileCaption(const QString& fileName, int index) {
+QString FileCaption(const TFilePath& fileName, int index) {
     TAudioFileInfo info;
     ReadAudioFileInfo(fileName, index, info);
     return ShortCaption(info);
@@ -52,8 +53,8 @@ QString ItemLongCaption(const QListWidgetItem* entry) {
 }
 
 void ReadItemInfo(const QListWidgetItem* entry, TAudioFileInfo& info) {
-    const QString path = entry->data(kEntryPathRole).toString();
-    if (path.isEmpty()) return;
+    const TFilePath path(entry->data(kEntryPathRole).toByteArray());
+    if (path.IsEmpty()) return;
     const QListWidget* list = entry->listWidget();
     ReadAudioFileInfo(path, list ? list->row(entry) : 0, info);
 }

@@ -3,7 +3,6 @@
 #include "app/TreeNodeList.h"
 
 #include <QCollator>
-#include <QFile>
 #include <algorithm>
 #include <dirent.h>
 #include <sys/stat.h>
@@ -19,10 +18,12 @@ struct TEntry {
     bool IsFolder;
 };
 
-QByteArray EncodedFolder(const QString& path) {
-    QByteArray encoded = QFile::encodeName(path);
-    if (encoded.endsWith('/')) encoded.chop(1);
-    return encoded;
+QByteArray EncodedFolder(const TFilePath& path) {
+    return path.WithoutTrailingSlash().Bytes();
+}
+
+bool StatusOf(const QByteArray& path, struct stat& status) {
+    return ::stat(path.isEmpty() ? "/" : path.constData(), &status) == 0;
 }
 
 DIR* OpenDirStream(const QByteArray& folder) {
@@ -42,7 +43,7 @@ std::vector<TEntry> ReadFolder(const QByteArray& folder) {
         bool isFile = entry->d_type == DT_REG;
         if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
             struct stat status {};
-            if (::stat((folder + '/' + name).constData(), &status) != 0) continue;
+            if (!StatusOf(folder + '/' + name, status)) continue;
             isFolder = S_ISDIR(status.st_mode);
             isFile = S_ISREG(status.st_mode);
         }
@@ -59,7 +60,7 @@ class TAncestors {
 public:
     bool Enter(const QByteArray& folder) {
         struct stat status {};
-        if (::stat(folder.isEmpty() ? "/" : folder.constData(), &status) != 0) return false;
+        if (!StatusOf(folder, status)) return false;
         const TFolderId id{status.st_dev, status.st_ino};
         if (std::find(ids_.begin(), ids_.end(), id) != ids_.end()) return false;
         ids_.push_back(id);
@@ -81,15 +82,15 @@ bool IsHidden(const TEntry& entry) {
 }
 
 void CollectFiles(const QByteArray& folder, bool recursive, bool everyFile, TAncestors& ancestors,
-                  QStringList& files, TScanProgress* progress) {
+                  std::vector<TFilePath>& files, TScanProgress* progress) {
     if (Cancelled(progress) || (recursive && !ancestors.Enter(folder))) return;
     for (const TEntry& entry : ReadFolder(folder)) {
         const QByteArray path = folder + '/' + entry.Name;
         if (entry.IsFolder) {
             if (recursive && !IsHidden(entry))
                 CollectFiles(path, recursive, everyFile, ancestors, files, progress);
-        } else if (everyFile || IsMp3FileName(QFile::decodeName(entry.Name))) {
-            files.append(QFile::decodeName(path));
+        } else if (everyFile || IsMp3FileName(entry.Name)) {
+            files.emplace_back(path);
         }
     }
     if (recursive) ancestors.Leave();
@@ -100,7 +101,7 @@ void ScanFolderTree(const QByteArray& folder, QTreeWidgetItem* parent, TAncestor
     if (Cancelled(progress) || !ancestors.Enter(folder)) return;
     for (const TEntry& entry : ReadFolder(folder)) {
         if (!entry.IsFolder || IsHidden(entry)) continue;
-        auto* node = new TDirNode(parent, QStringList{QFile::decodeName(entry.Name)});
+        QTreeWidgetItem* node = AddFolderNode(parent, entry.Name);
         if (progress) progress->Count.fetch_add(1, std::memory_order_relaxed);
         ScanFolderTree(folder + '/' + entry.Name, node, ancestors, progress);
     }
@@ -109,36 +110,57 @@ void ScanFolderTree(const QByteArray& folder, QTreeWidgetItem* parent, TAncestor
 
 } // namespace
 
-bool IsMp3FileName(const QString& name) {
+bool IsMp3FileName(QByteArrayView name) {
     const qsizetype dot = name.lastIndexOf('.');
-    return dot >= 0 && QStringView(name).mid(dot).compare(u".mp3", Qt::CaseInsensitive) == 0;
+    return dot >= 0 && name.sliced(dot).compare(".mp3", Qt::CaseInsensitive) == 0;
 }
 
-QStringList ListFolderFiles(const QString& path, bool recursive, bool everyFile,
-                            TScanProgress* progress) {
-    QStringList files;
+std::vector<TFilePath> ListFolderFiles(const TFilePath& path, bool recursive, bool everyFile,
+                                       TScanProgress* progress) {
+    std::vector<TFilePath> files;
     TAncestors ancestors;
     CollectFiles(EncodedFolder(path), recursive, everyFile, ancestors, files, progress);
+    struct TShown {
+        QString Text;
+        TFilePath Path;
+    };
+    std::vector<TShown> shown;
+    shown.reserve(files.size());
+    for (TFilePath& file : files)
+        shown.push_back({file.Display(), std::move(file)});
     QCollator collator;
     collator.setCaseSensitivity(Qt::CaseInsensitive);
-    std::sort(files.begin(), files.end(), [&](const QString& a, const QString& b) {
-        const int order = collator.compare(a, b);
-        return order != 0 ? order < 0 : a < b;
+    std::sort(shown.begin(), shown.end(), [&](const TShown& a, const TShown& b) {
+        const int order = collator.compare(a.Text, b.Text);
+        return order != 0 ? order < 0 : a.Path < b.Path;
     });
+    files.clear();
+    for (TShown& file : shown)
+        files.push_back(std::move(file.Path));
     return files;
 }
 
-bool FolderHasMp3(const QString& path) {
+bool FolderHasMp3(const TFilePath& path) {
     DIR* dir = OpenDirStream(EncodedFolder(path));
     if (!dir) return false;
     bool found = false;
     while (const dirent* entry = ::readdir(dir))
-        if ((found = IsMp3FileName(QFile::decodeName(entry->d_name)))) break;
+        if ((found = IsMp3FileName(entry->d_name))) break;
     ::closedir(dir);
     return found;
 }
 
-void ScanFolders(const QString& path, QTreeWidgetItem* parent, TScanProgress* progress) {
+bool IsFolder(const TFilePath& path) {
+    struct stat status {};
+    return !path.IsEmpty() && StatusOf(path.Bytes(), status) && S_ISDIR(status.st_mode);
+}
+
+bool IsRegularFile(const TFilePath& path) {
+    struct stat status {};
+    return !path.IsEmpty() && StatusOf(path.Bytes(), status) && S_ISREG(status.st_mode);
+}
+
+void ScanFolders(const TFilePath& path, QTreeWidgetItem* parent, TScanProgress* progress) {
     TAncestors ancestors;
     ScanFolderTree(EncodedFolder(path), parent, ancestors, progress);
 }

@@ -11,8 +11,15 @@ Q_GUI_EXPORT bool qt_sendShortcutOverrideEvent(QObject* o, ulong timestamp, int 
 
 namespace pelbrisk {
 
-TKeyBuffer::TKeyBuffer(QWidget* window, std::function<bool()> busy, std::function<void()> cancel)
-    : QObject(window), window_(window), busy_(std::move(busy)), cancel_(std::move(cancel)) {
+void PostKey(QWidget* target, const QKeyEvent& key) {
+    QCoreApplication::postEvent(target, new QKeyEvent(QEvent::KeyPress, key.key(), key.modifiers(),
+                                                      key.text(), key.isAutoRepeat(), key.count()));
+}
+
+TKeyBuffer::TKeyBuffer(QWidget* window, QWidget* home, std::function<bool()> busy,
+                       std::function<void()> cancel)
+    : QObject(window), window_(window), home_(home), busy_(std::move(busy)),
+      cancel_(std::move(cancel)) {
     qApp->installEventFilter(this);
 }
 
@@ -34,7 +41,7 @@ bool TKeyBuffer::eventFilter(QObject* watched, QEvent* event) {
         if (type == QEvent::KeyPress && !key.isAutoRepeat()) cancel_();
         return true;
     }
-    keys_.push_back({std::unique_ptr<QKeyEvent>(key.clone()), widget});
+    keys_.push_back(std::unique_ptr<QKeyEvent>(key.clone()));
     return true;
 }
 
@@ -42,13 +49,14 @@ void TKeyBuffer::Replay() {
     if (replaying_) return;
     replaying_ = true;
     while (!keys_.empty() && !busy_()) {
-        THeldKey held = std::move(keys_.front());
+        const std::unique_ptr<QKeyEvent> held = std::move(keys_.front());
         keys_.pop_front();
-        // The key goes where the focus is now, as a key read late from the system would.
-        QWidget* target = QApplication::focusWidget();
-        if (!target || target->window() != window_)
-            target = held.Receiver ? held.Receiver.get() : window_;
-        const QKeyEvent& key = *held.Event;
+        // The key goes where the window's focus is now, as a key read late from the system
+        // would; not to the disabled window that took it, nor to another window that the user
+        // has gone to meanwhile.
+        QWidget* target = window_->focusWidget();
+        if (!target) target = home_;
+        const QKeyEvent& key = *held;
         if (key.type() == QEvent::KeyPress &&
             qt_sendShortcutOverrideEvent(target, key.timestamp(), key.key(), key.modifiers(),
                                          key.text(), key.isAutoRepeat(),

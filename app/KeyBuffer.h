@@ -2,7 +2,6 @@
 
 #include <QKeyEvent>
 #include <QObject>
-#include <QPointer>
 #include <QWidget>
 #include <deque>
 #include <functional>
@@ -10,12 +9,17 @@
 
 namespace pelbrisk {
 
+// Hands a key on to `target`, which gets it as the next key the system delivers.
+void PostKey(QWidget* target, const QKeyEvent& key);
+
 // Holds the keys typed into a window while it is busy, and hands them to it afterwards in the
 // order they came, as they would have waited in the system's queue while the window's thread
 // worked. Esc is not held: it asks the busy work to stop.
 class TKeyBuffer : public QObject {
 public:
-    TKeyBuffer(QWidget* window, std::function<bool()> busy, std::function<void()> cancel);
+    // The keys go to the window's focused control afterwards, or to `home` when it has none.
+    TKeyBuffer(QWidget* window, QWidget* home, std::function<bool()> busy,
+               std::function<void()> cancel);
     ~TKeyBuffer() override;
 
     // Hands the held keys on, one at a time, until none is left or one makes the window busy
@@ -26,15 +30,11 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    struct THeldKey {
-        std::unique_ptr<QKeyEvent> Event;
-        QPointer<QWidget> Receiver;
-    };
-
     QWidget* window_;
+    QWidget* home_;
     std::function<bool()> busy_;
     std::function<void()> cancel_;
-    std::deque<THeldKey> keys_;
+    std::deque<std::unique_ptr<QKeyEvent>> keys_;
     bool replaying_ = false;
 };
 

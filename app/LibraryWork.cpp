@@ -4,29 +4,41 @@
 
 namespace pelbrisk {
 
-std::vector<TScannedRoot> ScanRootFolders(const QStringList& rootPaths, TScanProgress& progress) {
-    std::vector<TScannedRoot> roots(static_cast<std::size_t>(rootPaths.size()));
-    for (qsizetype i = 0; i < rootPaths.size(); ++i) {
-        TScannedRoot& root = roots[static_cast<std::size_t>(i)];
-        ScanFolders(rootPaths[i], root.Holder.get(), &progress);
-        SortDetachedTree(root.Holder.get());
+namespace {
+
+TListedFiles Captioned(std::vector<TFilePath> paths, TScanProgress& progress) {
+    TListedFiles listed;
+    listed.Captions.reserve(static_cast<qsizetype>(paths.size()));
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        if (progress.Cancelled.load(std::memory_order_relaxed)) return {};
+        listed.Captions.append(FileCaption(paths[i], static_cast<int>(i)));
+        progress.Count.store(static_cast<int>(i + 1), std::memory_order_relaxed);
+    }
+    listed.Paths = std::move(paths);
+    listed.Listed = true;
+    return listed;
+}
+
+} // namespace
+
+std::vector<TScannedRoot> ScanRootFolders(const std::vector<TFilePath>& rootPaths,
+                                          TScanProgress& progress) {
+    std::vector<TScannedRoot> roots(rootPaths.size());
+    for (std::size_t i = 0; i < rootPaths.size(); ++i) {
+        ScanFolders(rootPaths[i], roots[i].Holder.get(), &progress);
+        SortDetachedTree(roots[i].Holder.get());
     }
     return roots;
 }
 
-TListedFiles ListPlayListFiles(const QString& folder, bool recursive, bool everyFile,
+TListedFiles ListPlayListFiles(const TFilePath& folder, bool recursive, bool everyFile,
                                TScanProgress& progress) {
-    TListedFiles listed;
-    if (!recursive && !FolderHasMp3(folder)) return listed;
-    listed.Paths = ListFolderFiles(folder, recursive, everyFile, &progress);
-    listed.Captions.reserve(listed.Paths.size());
-    for (qsizetype i = 0; i < listed.Paths.size(); ++i) {
-        if (progress.Cancelled.load(std::memory_order_relaxed)) return {};
-        listed.Captions.append(FileCaption(listed.Paths[i], static_cast<int>(i)));
-        progress.Count.store(static_cast<int>(i + 1), std::memory_order_relaxed);
-    }
-    listed.Listed = true;
-    return listed;
+    if (!recursive && !FolderHasMp3(folder)) return {};
+    return Captioned(ListFolderFiles(folder, recursive, everyFile, &progress), progress);
+}
+
+TListedFiles ListFolderMenu(const TFilePath& folder, bool everyFile, TScanProgress& progress) {
+    return Captioned(ListFolderFiles(folder, false, everyFile, &progress), progress);
 }
 
 } // namespace pelbrisk

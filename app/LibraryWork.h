@@ -1,10 +1,9 @@
 #pragma once
 
-// The slow halves of scanning the folder tree and filling the play list: they read the disk and
-// the files' tags, touch no control, and so run on the library's worker thread.
+// The slow halves of scanning the folder tree, filling the play list and listing the folder menu:
+// they read the disk and the files' tags, touch no control, and so run on the library's worker.
 #include "app/FolderScan.h"
 
-#include <QString>
 #include <QStringList>
 #include <QTreeWidgetItem>
 #include <memory>
@@ -17,18 +16,22 @@ struct TScannedRoot {
     std::unique_ptr<QTreeWidgetItem> Holder = std::make_unique<QTreeWidgetItem>();
 };
 
-std::vector<TScannedRoot> ScanRootFolders(const QStringList& rootPaths, TScanProgress& progress);
+std::vector<TScannedRoot> ScanRootFolders(const std::vector<TFilePath>& rootPaths,
+                                          TScanProgress& progress);
 
-// The files a folder opens into the play list and their entries' captions, in list order.
-// `Listed` is false when the folder has no MP3 file of its own and is not opened recursively:
-// the play list then stays as it is.
+// Files in list order with their entries' captions. `Listed` is false when the listing was given
+// up, or when a play list would stay as it is (see ListPlayListFiles).
 struct TListedFiles {
     bool Listed = false;
-    QStringList Paths;
+    std::vector<TFilePath> Paths;
     QStringList Captions;
 };
 
-TListedFiles ListPlayListFiles(const QString& folder, bool recursive, bool everyFile,
+// What a folder opens into the play list; not `Listed` when the folder has no MP3 file of its own
+// and is not opened recursively.
+TListedFiles ListPlayListFiles(const TFilePath& folder, bool recursive, bool everyFile,
                                TScanProgress& progress);
+// What the folder menu shows of a folder: its own files.
+TListedFiles ListFolderMenu(const TFilePath& folder, bool everyFile, TScanProgress& progress);
 
 } // namespace pelbrisk

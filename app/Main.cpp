@@ -1,4 +1,5 @@
 #include "app/MainForm.h"
+#include "app/TrayIcon.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -49,8 +50,12 @@ int main(int argc, char* argv[]) {
     pelbrisk::TMainForm mainForm;
     QObject::connect(&mainForm, &pelbrisk::TMainForm::Closed, &application,
                      &QCoreApplication::quit);
+    // A log-out or a kill ends the program with its settings written.
+    mainForm.Settings().SaveOnQuitSignals();
+    QObject::connect(&mainForm.Settings(), &pelbrisk::TSettingsBinding::QuitRequested, &application,
+                     &QCoreApplication::quit);
     if (QApplication::arguments().contains("--portal-hot-keys"))
-        mainForm.UsePortalHotKeys(QDBusConnection::sessionBus());
+        mainForm.Desktop().UsePortalHotKeys(QDBusConnection::sessionBus());
     mainForm.show();
     return application.exec();
 }

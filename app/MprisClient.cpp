@@ -1,12 +1,12 @@
 #include "app/MprisClient.h"
 
+#include "app/FilePath.h"
+
 #include <QDBusArgument>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusVariant>
-#include <QFile>
-#include <QUrl>
 #include <algorithm>
 
 namespace pelbrisk {
@@ -24,11 +24,6 @@ const QString kNoTrack = QStringLiteral("/org/mpris/MediaPlayer2/TrackList/NoTra
 
 bool IsOwnPlayer(const QString& name) {
     return name == kOwnPlayerPrefix || name.startsWith(kOwnPlayerPrefix + QLatin1Char('.'));
-}
-
-QString FileUri(const std::string& path) {
-    const QString localPath = QFile::decodeName(QByteArray::fromStdString(path));
-    return QString::fromLatin1(QUrl::fromLocalFile(localPath).toEncoded());
 }
 
 } // namespace
@@ -80,7 +75,8 @@ bool TMprisClient::OpenFiles(const std::vector<std::string>& paths) {
     if (paths.empty()) return false;
     bool accepted = false;
     for (const QString& player : Players()) {
-        if (!CallPlayer(player, kPlayerInterface, "OpenUri", {FileUri(paths.front())})) continue;
+        if (!CallPlayer(player, kPlayerInterface, "OpenUri", {FileUri(TFilePath(paths.front()))}))
+            continue;
         accepted = true;
         if (!PlayerProperty(player, kRootInterface, "HasTrackList").toBool() ||
             !PlayerProperty(player, kTrackListInterface, "CanEditTracks").toBool())
@@ -92,7 +88,7 @@ bool TMprisClient::OpenFiles(const std::vector<std::string>& paths) {
             const QDBusObjectPath after =
                 trackIds.isEmpty() ? QDBusObjectPath(kNoTrack) : trackIds.last();
             CallPlayer(player, kTrackListInterface, "AddTrack",
-                       {FileUri(paths[i]), QVariant::fromValue(after), false});
+                       {FileUri(TFilePath(paths[i])), QVariant::fromValue(after), false});
         }
     }
     return accepted;

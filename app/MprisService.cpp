@@ -4,9 +4,7 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
-#include <QFile>
 #include <QStringList>
-#include <QUrl>
 #include <algorithm>
 #include <cmath>
 #include <unistd.h>
@@ -61,18 +59,18 @@ class TMprisPlayerAdaptor : public QDBusAbstractAdaptor {
     Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2.Player")
     Q_PROPERTY(QString PlaybackStatus READ PlaybackStatus)
     Q_PROPERTY(double Rate READ Rate WRITE SetRate)
-    Q_PROPERTY(double MinimumRate READ Rate)
-    Q_PROPERTY(double MaximumRate READ Rate)
+    Q_PROPERTY(double MinimumRate READ MinimumRate)
+    Q_PROPERTY(double MaximumRate READ MaximumRate)
     Q_PROPERTY(QVariantMap Metadata READ Metadata)
     Q_PROPERTY(double Volume READ Volume WRITE SetVolume)
     Q_PROPERTY(QString LoopStatus READ LoopStatus WRITE SetLoopStatus)
     Q_PROPERTY(bool Shuffle READ Shuffle WRITE SetShuffle)
     Q_PROPERTY(qlonglong Position READ Position)
-    Q_PROPERTY(bool CanGoNext READ CanControl)
-    Q_PROPERTY(bool CanGoPrevious READ CanControl)
-    Q_PROPERTY(bool CanPlay READ CanControl)
-    Q_PROPERTY(bool CanPause READ CanControl)
-    Q_PROPERTY(bool CanSeek READ CanControl)
+    Q_PROPERTY(bool CanGoNext READ CanGoNext)
+    Q_PROPERTY(bool CanGoPrevious READ CanGoPrevious)
+    Q_PROPERTY(bool CanPlay READ CanPlay)
+    Q_PROPERTY(bool CanPause READ CanPause)
+    Q_PROPERTY(bool CanSeek READ CanSeek)
     Q_PROPERTY(bool CanControl READ CanControl)
 
 public:
@@ -80,9 +78,19 @@ public:
         : QDBusAbstractAdaptor(service), service_(*service), control_(service->Control()) {}
 
     QString PlaybackStatus() const { return service_.PlaybackStatusText(); }
-    double Rate() const { return 1.0; }
-    // Pitch is the user's choice on the pitch bar, not something players steer.
-    void SetRate(double) {}
+    double Rate() const { return service_.RateValue(); }
+    double MinimumRate() const { return kLowestPitch / 100.0; }
+    double MaximumRate() const { return kHighestPitch / 100.0; }
+    // The rate is the pitch bar's; 0 asks for a pause, a rate out of range is ignored.
+    void SetRate(double rate) {
+        if (rate == 0) {
+            Pause();
+            return;
+        }
+        if (!std::isfinite(rate) || rate < MinimumRate() || rate > MaximumRate()) return;
+        control_.SetPitch(static_cast<int>(std::lround(rate * 100)));
+        service_.Refresh();
+    }
     QVariantMap Metadata() const { return service_.MetadataMap(); }
     double Volume() const { return service_.VolumeValue(); }
     void SetVolume(double volume) {
@@ -104,6 +112,11 @@ public:
         service_.Refresh();
     }
     qlonglong Position() const { return control_.PositionMs() * 1000; }
+    bool CanGoNext() const { return control_.Capabilities().CanGoNext; }
+    bool CanGoPrevious() const { return control_.Capabilities().CanGoPrevious; }
+    bool CanPlay() const { return control_.Capabilities().CanPlay; }
+    bool CanPause() const { return control_.Capabilities().CanPause; }
+    bool CanSeek() const { return control_.Capabilities().CanSeek; }
     bool CanControl() const { return true; }
 
 public slots:
@@ -136,16 +149,16 @@ public slots:
         service_.Refresh();
     }
     void Next() {
-        control_.NextClick();
+        control_.Next();
         service_.Refresh();
     }
     void Previous() {
-        control_.PrevClick();
+        control_.Previous();
         service_.Refresh();
     }
     void Seek(qlonglong offsetUs) {
+        if (!CanSeek()) return;
         const TNowPlaying song = control_.NowPlaying();
-        if (song.FilePath.empty()) return;
         const std::int64_t target =
             std::max<std::int64_t>(0, control_.PositionMs() + offsetUs / 1000);
         if (song.LengthMs > 0 && target > song.LengthMs) {
@@ -153,24 +166,23 @@ public slots:
             Next();
             return;
         }
-        control_.SeekTo(target);
-        service_.NotifySeeked();
+        // Listeners hear of a jump only when there was one.
+        if (control_.SeekTo(target)) service_.NotifySeeked();
     }
     void SetPosition(const QDBusObjectPath& trackId, qlonglong positionUs) {
         const TNowPlaying song = control_.NowPlaying();
-        if (song.FilePath.empty() || trackId.path() != service_.CurrentTrackId()) return;
+        if (!CanSeek() || trackId.path() != service_.CurrentTrackId()) return;
         if (positionUs < 0 || positionUs / 1000 > song.LengthMs) return;
-        control_.SeekTo(positionUs / 1000);
-        service_.NotifySeeked();
+        if (control_.SeekTo(positionUs / 1000)) service_.NotifySeeked();
     }
     void OpenUri(const QString& uri) {
-        const QUrl url(uri);
-        if (!url.isLocalFile()) {
+        const std::optional<TFilePath> file = LocalFileOfUri(uri);
+        if (!file) {
             service_.RefuseCall(QDBusError::NotSupported,
                                 "only file: addresses are opened: " + uri);
             return;
         }
-        const QString failure = control_.OpenFile(url.toLocalFile());
+        const QString failure = control_.OpenFile(*file);
         if (!failure.isEmpty()) {
             service_.RefuseCall(QDBusError::InvalidArgs, failure);
             return;
@@ -215,6 +227,8 @@ bool TMprisService::Start() {
     lastStatus_ = PlaybackStatusText();
     lastMetadata_ = MetadataMap();
     lastVolume_ = VolumeValue();
+    lastRate_ = RateValue();
+    lastCapabilities_ = control_.Capabilities();
     lastLoopStatus_ = LoopStatusText();
     lastShuffle_ = control_.Shuffle();
     return true;
@@ -258,15 +272,19 @@ QVariantMap TMprisService::MetadataMap() const {
     if (song.FilePath.empty()) return metadata;
     metadata.insert("mpris:length", qlonglong(song.LengthMs) * 1000);
     metadata.insert("xesam:title", FromBytes(song.Title));
-    metadata.insert("xesam:artist", QStringList{FromBytes(song.Artist)});
-    metadata.insert("xesam:album", FromBytes(song.Album));
-    const QString path = QFile::decodeName(QByteArray::fromStdString(song.FilePath));
-    metadata.insert("xesam:url", QString::fromLatin1(QUrl::fromLocalFile(path).toEncoded()));
+    // An untagged song has no artist and no album, rather than empty ones.
+    if (!song.Artist.empty()) metadata.insert("xesam:artist", QStringList{FromBytes(song.Artist)});
+    if (!song.Album.empty()) metadata.insert("xesam:album", FromBytes(song.Album));
+    metadata.insert("xesam:url", FileUri(TFilePath(song.FilePath)));
     return metadata;
 }
 
 double TMprisService::VolumeValue() const {
     return std::clamp(control_.VolumePercent(), 0, 100) / 100.0;
+}
+
+double TMprisService::RateValue() const {
+    return control_.Pitch() / 100.0;
 }
 
 void TMprisService::Refresh() {
@@ -282,6 +300,18 @@ void TMprisService::Refresh() {
     if (loopStatus != lastLoopStatus_) changed.insert("LoopStatus", lastLoopStatus_ = loopStatus);
     const bool shuffle = control_.Shuffle();
     if (shuffle != lastShuffle_) changed.insert("Shuffle", lastShuffle_ = shuffle);
+    const double rate = RateValue();
+    if (rate != lastRate_) changed.insert("Rate", lastRate_ = rate);
+    const TCapabilities can = control_.Capabilities();
+    const std::pair<const char*, bool TCapabilities::*> abilities[] = {
+        {"CanPlay", &TCapabilities::CanPlay},
+        {"CanPause", &TCapabilities::CanPause},
+        {"CanGoNext", &TCapabilities::CanGoNext},
+        {"CanGoPrevious", &TCapabilities::CanGoPrevious},
+        {"CanSeek", &TCapabilities::CanSeek}};
+    for (const auto& [name, ability] : abilities)
+        if (can.*ability != lastCapabilities_.*ability) changed.insert(name, can.*ability);
+    lastCapabilities_ = can;
     if (!changed.isEmpty()) AnnounceChange(kPlayerInterface, changed);
 }
 

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QStringDecoder>
 #include <algorithm>
 #include <array>
 #include <climits>
@@ -84,13 +85,122 @@ std::optional<bool> ParseBoolean(QStringView text) {
     return std::nullopt;
 }
 
+// The length of the UTF-8 sequence that starts at `at`, or 0 when the bytes there are none.
+int Utf8SequenceLength(const QByteArray& bytes, qsizetype at) {
+    const auto byte = [&](qsizetype i) {
+        return i < bytes.size() ? static_cast<unsigned char>(bytes[i]) : 0;
+    };
+    const unsigned lead = byte(at);
+    if (lead < 0x80) return 1;
+    int length = 0;
+    unsigned low = 0x80;
+    unsigned high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0) low = 0xA0;  // no overlong form
+        if (lead == 0xED) high = 0x9F; // no surrogate
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0) low = 0x90;
+        if (lead == 0xF4) high = 0x8F;
+    } else {
+        return 0;
+    }
+    for (int i = 1; i < length; ++i) {
+        const unsigned next = byte(at + i);
+        if (next < (i == 1 ? low : 0x80) || next > (i == 1 ? high : 0xBF)) return 0;
+    }
+    return length;
+}
+
+bool NeedsQuotes(const QByteArray& bytes) {
+    if (bytes.isEmpty()) return false;
+    if (bytes.front() == ' ' || bytes.back() == ' ' || bytes.front() == '"') return true;
+    for (qsizetype at = 0; at < bytes.size();) {
+        const int length = Utf8SequenceLength(bytes, at);
+        const auto byte = static_cast<unsigned char>(bytes[at]);
+        if (length == 0 || byte < 0x20 || byte == 0x7F) return true;
+        at += length;
+    }
+    return false;
+}
+
+QString RootField(const TFilePath& root) {
+    const QByteArray& bytes = root.Bytes();
+    if (!NeedsQuotes(bytes)) return QString::fromUtf8(bytes);
+    QByteArray quoted = "\"";
+    for (qsizetype at = 0; at < bytes.size();) {
+        const auto byte = static_cast<unsigned char>(bytes[at]);
+        const int length = Utf8SequenceLength(bytes, at);
+        if (byte == '\\' || byte == '"') {
+            quoted += '\\';
+            quoted += static_cast<char>(byte);
+        } else if (byte == '\t') {
+            quoted += "\\t";
+        } else if (byte == '\n') {
+            quoted += "\\n";
+        } else if (byte == '\r') {
+            quoted += "\\r";
+        } else if (length == 0 || byte < 0x20 || byte == 0x7F) {
+            quoted += "\\x" + QByteArray::number(byte, 16).rightJustified(2, '0');
+        } else {
+            quoted += bytes.mid(at, length);
+            at += length;
+            continue;
+        }
+        ++at;
+    }
+    return QString::fromUtf8(quoted + '"');
+}
+
+bool HexByte(QStringView digits, char& byte) {
+    bool ok = false;
+    const uint value = digits.toUInt(&ok, 16);
+    if (digits.size() != 2 || !ok) return false;
+    byte = static_cast<char>(value);
+    return true;
+}
+
+TFilePath ReadRootField(QStringView field) {
+    if (field.size() < 2 || !field.startsWith(u'"') || !field.endsWith(u'"'))
+        return TFilePath(field.toUtf8());
+    const QStringView inner = field.mid(1, field.size() - 2);
+    QByteArray bytes;
+    for (qsizetype at = 0; at < inner.size(); ++at) {
+        if (inner[at] != u'\\' || at + 1 == inner.size()) {
+            // A character beyond the basic plane is two UTF-16 units; they go together.
+            const qsizetype units = inner[at].isHighSurrogate() ? 2 : 1;
+            bytes += inner.mid(at, units).toUtf8();
+            at += units - 1;
+            continue;
+        }
+        const QChar escaped = inner[++at];
+        char hex = 0;
+        if (escaped == u't') {
+            bytes += '\t';
+        } else if (escaped == u'n') {
+            bytes += '\n';
+        } else if (escaped == u'r') {
+            bytes += '\r';
+        } else if (escaped == u'x' && HexByte(inner.mid(at + 1, 2), hex)) {
+            bytes += hex;
+            at += 2;
+        } else {
+            bytes += QString(escaped).toUtf8();
+        }
+    }
+    return TFilePath(bytes);
+}
+
 // An empty field (two tabs in a row) names no folder; taken as a root it would stand for the
 // whole file system and have it scanned.
-void AddRootFields(QStringList& roots, QStringView value) {
+void AddRootFields(std::vector<TFilePath>& roots, QStringView value) {
     while (!TrimBlanksAndControls(value).isEmpty()) {
         const qsizetype tab = value.indexOf(u'\t');
         const QStringView field = tab < 0 ? value : value.left(tab);
-        if (!field.isEmpty()) roots.append(field.toString());
+        if (!field.isEmpty()) roots.push_back(ReadRootField(field));
         if (tab < 0) break;
         value = value.mid(tab + 1);
     }
@@ -194,8 +304,8 @@ void ApplySettingsText(TFormSettings& settings, const QString& text) {
 
 QString SettingsText(const TFormSettings& settings) {
     QString roots;
-    for (const QString& root : settings.Roots)
-        roots += root + '\t';
+    for (const TFilePath& root : settings.Roots)
+        roots += RootField(root) + '\t';
     const std::array<std::pair<const char*, QString>, 15> lines{{
         {"window_left", QString::number(settings.WindowLeft)},
         {"window_top", QString::number(settings.WindowTop)},

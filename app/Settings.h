@@ -1,10 +1,13 @@
 #pragma once
 
+#include "app/FilePath.h"
+
 #include <QRect>
 #include <QSize>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <vector>
 
 namespace pelbrisk {
 
@@ -33,7 +36,7 @@ struct TFormSettings {
     bool RepeatAll = false;
     bool Random = false;
     int Volume = 100;
-    QStringList Roots;
+    std::vector<TFilePath> Roots;
     int FileListWidth = 155;
     bool SendList = false;
     // The code page of tag text that declares none (SetTagCodePage); empty: ISO-8859-1.
@@ -43,7 +46,10 @@ struct TFormSettings {
 };
 
 // Applies the file's lines in turn, so a key given twice takes its later value and every "root"
-// line adds its folders.
+// line adds its folders. A root is written as it stands unless it would not read back the same (a
+// tab, a line break or another control byte, a blank at either end, bytes that are no UTF-8, a
+// leading double quote): then it stands in double quotes, with \t, \n, \r, \\, \" and \xHH
+// escapes, so that older files, which hold no such field, read as they always did.
 void ApplySettingsText(TFormSettings& settings, const QString& text);
 QString SettingsText(const TFormSettings& settings);
 

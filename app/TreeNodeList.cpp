@@ -1,6 +1,5 @@
 #include "app/TreeNodeList.h"
 
-#include <QStringList>
 #include <algorithm>
 
 namespace pelbrisk {
@@ -9,10 +8,6 @@ namespace {
 char16_t AsciiUpper(QChar c) {
     const char16_t code = c.unicode();
     return code >= u'a' && code <= u'z' ? static_cast<char16_t>(code - (u'a' - u'A')) : code;
-}
-
-QString WithoutTrailingSlash(const QString& path) {
-    return path.endsWith('/') ? path.chopped(1) : path;
 }
 } // namespace
 
@@ -28,6 +23,20 @@ int CompareCaptions(const QString& a, const QString& b) {
 
 bool TDirNode::operator<(const QTreeWidgetItem& other) const {
     return CompareCaptions(text(0), other.text(0)) < 0;
+}
+
+TDirNode* AddFolderNode(QTreeWidgetItem* parent, const QByteArray& name) {
+    auto* node = new TDirNode(parent, QStringList{DisplayName(name)});
+    node->setData(0, kNameRole, name);
+    return node;
+}
+
+QByteArray NodeName(const QTreeWidgetItem* node) {
+    return node->data(0, kNameRole).toByteArray();
+}
+
+TFilePath RootPath(const QTreeWidgetItem* root) {
+    return TFilePath(root->data(0, kRootPathRole).toByteArray());
 }
 
 QTreeWidgetItem* TTreeNodeList::Add(QTreeWidgetItem* node) {
@@ -46,18 +55,19 @@ void TTreeNodeList::Remove(const QTreeWidgetItem* node) {
     nodes_.erase(std::remove(nodes_.begin(), nodes_.end(), node), nodes_.end());
 }
 
-QString RootCaption(const QString& path) {
-    const QString trimmed = WithoutTrailingSlash(path);
-    return trimmed.mid(trimmed.lastIndexOf('/') + 1);
+QString RootCaption(const TFilePath& path) {
+    return DisplayName(path.FileName());
 }
 
-QString NodeFolderPath(const QTreeWidgetItem* node) {
+TFilePath NodeFolderPath(const QTreeWidgetItem* node) {
     if (!node) return {};
-    QStringList parts;
+    QByteArrayList names;
     for (; node->parent(); node = node->parent())
-        parts.prepend(node->text(0));
-    parts.prepend(WithoutTrailingSlash(node->data(0, kRootPathRole).toString()));
-    return parts.join('/') + '/';
+        names.prepend(NodeName(node));
+    TFilePath path = RootPath(node).WithoutTrailingSlash();
+    for (const QByteArray& name : names)
+        path = path.Child(name);
+    return TFilePath(path.Bytes() + '/');
 }
 
 } // namespace pelbrisk

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/FilePath.h"
+
 #include <QString>
 #include <QTreeWidgetItem>
 #include <vector>
@@ -17,8 +19,16 @@ public:
     bool operator<(const QTreeWidgetItem& other) const override;
 };
 
-// Where a root node keeps its folder path exactly as it was given.
+// Where a node keeps its bytes: a root its folder path exactly as it was given, every other node
+// its folder's name. The caption is only what the window shows of them.
 inline constexpr int kRootPathRole = Qt::UserRole;
+inline constexpr int kNameRole = Qt::UserRole + 1;
+
+// A sub-folder node for the folder `name`, captioned as the window shows that name. `parent` may
+// belong to no tree yet.
+TDirNode* AddFolderNode(QTreeWidgetItem* parent, const QByteArray& name);
+QByteArray NodeName(const QTreeWidgetItem* node);
+TFilePath RootPath(const QTreeWidgetItem* root);
 
 // The root nodes in caption order, which is the order they are scanned and saved in. The tree
 // owns the nodes; this list only refers to them.
@@ -34,12 +44,12 @@ private:
     std::vector<QTreeWidgetItem*> nodes_;
 };
 
-// The last component of `path` after one trailing "/" is removed: "/music/Jazz/" gives "Jazz",
-// "/" gives "".
-QString RootCaption(const QString& path);
+// What a root shows: its path's last component, after one trailing "/" is removed ("/music/Jazz/"
+// gives "Jazz", "/" gives "").
+QString RootCaption(const TFilePath& path);
 
 // The folder a node stands for, ending with "/": the root's path without its trailing "/", then
-// the captions down to the node. Empty without a node.
-QString NodeFolderPath(const QTreeWidgetItem* node);
+// the names down to the node. Empty without a node.
+TFilePath NodeFolderPath(const QTreeWidgetItem* node);
 
 } // namespace pelbrisk

@@ -6,26 +6,39 @@
 
 namespace pelbrisk {
 
-TTreePlace::TTrail TTreePlace::TrailOf(const QTreeWidgetItem* node) {
-    TTrail trail;
+TFolderTrail TFolderTrail::Of(const QTreeWidgetItem* node) {
+    TFolderTrail trail;
     for (; node->parent(); node = node->parent())
-        trail.prepend(node->text(0));
-    trail.prepend(node->data(0, kRootPathRole).toString());
+        trail.Names.prepend(NodeName(node));
+    trail.Root = RootPath(node);
     return trail;
 }
 
-QTreeWidgetItem* TTreePlace::Find(const QTreeWidget& tree, const TTrail& trail) {
+QTreeWidgetItem* TFolderTrail::Find(const QTreeWidget& tree) const {
     QTreeWidgetItem* node = nullptr;
     for (int i = 0; i < tree.topLevelItemCount() && !node; ++i)
-        if (tree.topLevelItem(i)->data(0, kRootPathRole).toString() == trail.front())
-            node = tree.topLevelItem(i);
-    for (qsizetype step = 1; node && step < trail.size(); ++step) {
+        if (RootPath(tree.topLevelItem(i)) == Root) node = tree.topLevelItem(i);
+    for (const QByteArray& name : Names) {
         QTreeWidgetItem* child = nullptr;
-        for (int i = 0; i < node->childCount() && !child; ++i)
-            if (node->child(i)->text(0) == trail[step]) child = node->child(i);
+        for (int i = 0; node && i < node->childCount() && !child; ++i)
+            if (NodeName(node->child(i)) == name) child = node->child(i);
         node = child;
     }
     return node;
+}
+
+QTreeWidgetItem* FolderNode(const QTreeWidget& tree, const TFilePath& folder) {
+    const QByteArray wanted = folder.Cleaned().Bytes();
+    for (int i = 0; i < tree.topLevelItemCount(); ++i) {
+        const TFilePath root = RootPath(tree.topLevelItem(i));
+        const QByteArray rootPath = root.Cleaned().Bytes();
+        if (wanted == rootPath) return tree.topLevelItem(i);
+        const QByteArray prefix = rootPath.endsWith('/') ? rootPath : rootPath + '/';
+        if (!wanted.startsWith(prefix)) continue;
+        TFolderTrail trail{root, wanted.mid(prefix.size()).split('/')};
+        if (QTreeWidgetItem* node = trail.Find(tree)) return node;
+    }
+    return nullptr;
 }
 
 TTreePlace TTreePlace::Take(const QTreeWidget& tree) {
@@ -38,18 +51,19 @@ TTreePlace TTreePlace::Take(const QTreeWidget& tree) {
         const QTreeWidgetItem* node = open.back();
         open.pop_back();
         if (!node->isExpanded()) continue;
-        place.expanded_.push_back(TrailOf(node));
+        place.expanded_.push_back(TFolderTrail::Of(node));
         for (int i = 0; i < node->childCount(); ++i)
             open.push_back(node->child(i));
     }
-    if (const QTreeWidgetItem* current = tree.currentItem()) place.selected_ = TrailOf(current);
+    if (const QTreeWidgetItem* current = tree.currentItem())
+        place.selected_ = TFolderTrail::Of(current);
     return place;
 }
 
 bool TTreePlace::Restore(QTreeWidget& tree) const {
-    for (const TTrail& trail : expanded_)
-        if (QTreeWidgetItem* node = Find(tree, trail)) node->setExpanded(true);
-    QTreeWidgetItem* node = selected_.isEmpty() ? nullptr : Find(tree, selected_);
+    for (const TFolderTrail& trail : expanded_)
+        if (QTreeWidgetItem* node = trail.Find(tree)) node->setExpanded(true);
+    QTreeWidgetItem* node = selected_ ? selected_->Find(tree) : nullptr;
     if (!node) return false;
     tree.setCurrentItem(node);
     tree.scrollToItem(node);

@@ -1,6 +1,9 @@
 #pragma once
 
-#include <QStringList>
+#include "app/FilePath.h"
+
+#include <QByteArrayList>
+#include <optional>
 #include <vector>
 
 class QTreeWidget;
@@ -8,8 +11,21 @@ class QTreeWidgetItem;
 
 namespace pelbrisk {
 
-// Where the user stands in the folder tree: the selected folder and the open ones, held by
-// their paths so that they are found again in the nodes of a new scan.
+// A folder of the library held by its root's path and the names down from there, so that it is
+// found again among the nodes of a new scan.
+struct TFolderTrail {
+    TFilePath Root;
+    QByteArrayList Names;
+
+    static TFolderTrail Of(const QTreeWidgetItem* node);
+    // The node it names in `tree`, or none once that folder is gone.
+    QTreeWidgetItem* Find(const QTreeWidget& tree) const;
+};
+
+// The library's node of `folder` (a path of a root or of a folder below one), or none.
+QTreeWidgetItem* FolderNode(const QTreeWidget& tree, const TFilePath& folder);
+
+// Where the user stands in the folder tree: the selected folder and the open ones.
 class TTreePlace {
 public:
     static TTreePlace Take(const QTreeWidget& tree);
@@ -18,13 +34,8 @@ public:
     bool Restore(QTreeWidget& tree) const;
 
 private:
-    // A root's path, then the captions down to the node.
-    using TTrail = QStringList;
-    static TTrail TrailOf(const QTreeWidgetItem* node);
-    static QTreeWidgetItem* Find(const QTreeWidget& tree, const TTrail& trail);
-
-    std::vector<TTrail> expanded_;
-    TTrail selected_;
+    std::vector<TFolderTrail> expanded_;
+    std::optional<TFolderTrail> selected_;
 };
 
 } // namespace pelbrisk

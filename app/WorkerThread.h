@@ -1,9 +1,7 @@
 #pragma once
 
-#include <condition_variable>
-#include <deque>
 #include <functional>
-#include <mutex>
+#include <memory>
 #include <thread>
 
 namespace pelbrisk {
@@ -19,14 +17,17 @@ public:
     TWorkerThread& operator=(const TWorkerThread&) = delete;
 
     void Post(std::function<void()> work);
+    // Lets the thread go without waiting for it: work not begun is dropped here, and the work
+    // under way ends the thread when it returns, which on a hung mount may be never. Nothing can
+    // be posted afterwards.
+    void Abandon();
 
 private:
-    void Run();
+    struct TQueue;
+    static void Run(const std::shared_ptr<TQueue>& queue);
 
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::deque<std::function<void()>> work_;
-    bool ending_ = false;
+    // Shared with the thread, which outlives this object once abandoned.
+    std::shared_ptr<TQueue> queue_;
     std::thread thread_;
 };
 

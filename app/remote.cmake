@@ -1,8 +1,10 @@
 # Remote control of other players, pelbrisk's own MPRIS player and the lyrics look-up: units the
-# main window calls, kept in a library of their own so that they are built and tested apart.
+# main window calls, kept in a library of their own so that they are built and tested apart. The
+# file path type is here too: MPRIS hands files over by address.
 find_package(Qt6 REQUIRED COMPONENTS Widgets DBus)
 
 set(PELBRISK_REMOTE_SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/FilePath.cpp
     ${CMAKE_CURRENT_LIST_DIR}/GetLyrics.cpp
     ${CMAKE_CURRENT_LIST_DIR}/MprisClient.cpp
     ${CMAKE_CURRENT_LIST_DIR}/MprisService.cpp

@@ -106,7 +106,7 @@ TRunTimes TimeInEventLoop(pelbrisk::TMainForm& form, Work&& work) {
         started = true;
     });
     ticker.start();
-    while (!started || form.LibraryBusy())
+    while (!started || form.LibraryJobs().Busy())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     const auto end = Clock::now();
     times.LongestWait = std::max(times.LongestWait, ms(end - last));
@@ -161,23 +161,26 @@ int main(int argc, char* argv[]) {
         std::ofstream(work / "pelbrisk.ini") << "root = " << (work / "tree").string() << "\t\n";
         pelbrisk::TMainForm form(QString::fromStdString((work / "pelbrisk.ini").string()));
         form.show();
-        TimeInEventLoop(form, [&] { form.BuildTree(); }); // warms the cache
+        TimeInEventLoop(form, [&] { form.Library().BuildTree(); }); // warms the cache
         int nodes = 0;
         for (QTreeWidgetItemIterator it(form.DirTree); *it; ++it)
             ++nodes;
         std::printf("tree:  %d folders (%d nodes with the root)\n", folders, nodes);
-        Report("scan", 7, form, [&] { form.ReloadTree(); });
+        Report("scan", 7, form, [&] { form.Library().ReloadTree(); });
 
-        form.AddRoot(QString::fromStdString(work.string()));
-        TimeInEventLoop(form, [&] { form.BuildTree(); });
+        form.Library().AddRoot(pelbrisk::TFilePath(work.string()));
+        TimeInEventLoop(form, [&] { form.Library().BuildTree(); });
         QTreeWidgetItem* songs = nullptr;
         for (QTreeWidgetItemIterator it(form.DirTree); *it; ++it)
             if ((*it)->text(0) == "songs") songs = *it;
         form.DirTree->setCurrentItem(songs);
-        TimeInEventLoop(form, [&] { form.FillPlayList(false); }); // warms the cache
+        TimeInEventLoop(form, [&] {
+            form.PlayList().Fill(form.Library().SelectedFolder(), false, false);
+        }); // warms the cache
         std::printf("list:  %d tagged files; first %s\n", form.PlayFileList->count(),
                     form.PlayFileList->item(0)->text().toUtf8().constData());
-        Report("fill", 7, form, [&] { form.FillPlayList(false); });
+        Report("fill", 7, form,
+               [&] { form.PlayList().Fill(form.Library().SelectedFolder(), false, false); });
     }
     fs::remove_all(work);
     return 0;

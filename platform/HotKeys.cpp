@@ -233,7 +233,7 @@ bool THotKeys::Register(int id, std::uint16_t shortCut) {
         return grab.keyCode == keyCode && grab.modifiers == modifiers;
     });
     if (taken || !Grab(keyCode, modifiers)) return false;
-    grabs_.push_back({id, keyCode, modifiers});
+    grabs_.push_back({id, shortCut, keyCode, modifiers});
     return true;
 }
 
@@ -245,10 +245,26 @@ void THotKeys::Unregister(int id) {
     grabs_.erase(found);
 }
 
+void THotKeys::GrabAgain() {
+    // Given back under the old layout first: Num Lock may sit on another modifier now.
+    for (const TGrab& grab : grabs_)
+        Ungrab(grab);
+    numLockMask_ = FindNumLockMask(display_);
+    std::vector<TGrab> grabs;
+    grabs.swap(grabs_);
+    for (const TGrab& grab : grabs)
+        Register(grab.id, grab.shortCut);
+}
+
 void THotKeys::DispatchPendingEvents() {
     while (Available() && XPending(display_) > 0) {
         XEvent event;
         XNextEvent(display_, &event);
+        if (event.type == MappingNotify) {
+            XRefreshKeyboardMapping(&event.xmapping);
+            if (event.xmapping.request != MappingPointer) GrabAgain();
+            continue;
+        }
         if (event.type != KeyPress) continue;
         const unsigned modifiers = event.xkey.state & kModifierMask;
         const auto grab = std::find_if(grabs_.begin(), grabs_.end(), [&](const TGrab& candidate) {

@@ -47,6 +47,7 @@ public:
 private:
     struct TGrab {
         int id;
+        std::uint16_t shortCut;
         unsigned keyCode;
         unsigned modifiers;
     };
@@ -56,6 +57,8 @@ private:
     std::vector<unsigned> LockVariants() const;
     bool Grab(unsigned keyCode, unsigned modifiers);
     void Ungrab(const TGrab& grab);
+    // The keyboard's layout changed: each short-cut's key may sit on another key code now.
+    void GrabAgain();
 
     TActivation onActivate_;
     _XDisplay* display_ = nullptr;

@@ -178,15 +178,21 @@ void TPortalShortcuts::OnResponse(uint response, const QVariantMap& results) {
              token);
         return;
     }
-    // The user may have bound only some of them, or none.
+    // The user may have bound only some of them, or none: then nothing is bound.
     TShortcutList bound;
     if (results.contains("shortcuts")) {
         results.value("shortcuts").value<QDBusArgument>() >> bound;
         for (const auto& shortcut : bound)
             boundIds_.append(shortcut.first);
     } else {
+        // A portal that names nothing has taken what it was asked for.
         for (const TPortalShortcut& shortcut : requested_)
             boundIds_.append(shortcut.id);
+    }
+    if (boundIds_.isEmpty()) {
+        CloseSession();
+        SetState(TState::Refused);
+        return;
     }
     SetState(TState::Bound);
 }

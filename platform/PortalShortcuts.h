@@ -35,8 +35,8 @@ public:
     enum class TState {
         Idle,        // nothing asked for
         Binding,     // waiting for the portal (or the user, in its dialog)
-        Bound,       // the portal delivers the hot keys
-        Refused,     // the user or the portal said no
+        Bound,       // the portal delivers the hot keys of BoundIds
+        Refused,     // the user or the portal said no, or bound none
         Unavailable, // no portal, or one without global shortcuts
     };
     using TActivation = std::function<void(const QString& id)>;
@@ -52,7 +52,7 @@ public:
     void Bind(const std::vector<TPortalShortcut>& shortcuts);
 
     TState State() const { return state_; }
-    // The ids the portal reported as bound.
+    // The ids the portal reported as bound; the others are not the portal's to deliver.
     const QStringList& BoundIds() const { return boundIds_; }
     const QDBusConnection& Connection() const { return connection_; }
 

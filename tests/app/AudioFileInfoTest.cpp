@@ -33,7 +33,7 @@ TEST(AudioFileInfo, ReadsTheTagsOfAnMp3File) {
         wav,
         "-b 128 --add-id3v2 --tt \"Blue Train\" --ta \"John Coltrane\" --tl \"Blue Train LP\"");
     TAudioFileInfo info;
-    ReadAudioFileInfo(ToQ(mp3), 4, info);
+    ReadAudioFileInfo(TFilePath::FromText(ToQ(mp3)), 4, info);
     EXPECT_EQ(info.Number, 5);
     EXPECT_EQ(info.Title, "Blue Train");
     EXPECT_EQ(info.Artist, "John Coltrane");
@@ -53,11 +53,11 @@ TEST(AudioFileInfo, ReadsId3v24AndApeTags) {
         "t.save(sys.argv[1])\" {out}",
         mp3, ".mp3");
     TAudioFileInfo info;
-    ReadAudioFileInfo(ToQ(eyeD3), 0, info);
+    ReadAudioFileInfo(TFilePath::FromText(ToQ(eyeD3)), 0, info);
     EXPECT_EQ(info.Title, QString("日本"));
     EXPECT_EQ(info.Artist, "Eye");
     EXPECT_EQ(info.Album, "Eye Album");
-    ReadAudioFileInfo(ToQ(ape), 1, info);
+    ReadAudioFileInfo(TFilePath::FromText(ToQ(ape)), 1, info);
     EXPECT_EQ(info.Title, "Ape Song");
     EXPECT_EQ(info.Artist, "Ape");
     EXPECT_EQ(info.Album, "Ape Album");
@@ -86,7 +86,7 @@ TEST(AudioFileInfo, LegacyTitlesAreReadInTheSettingsCodePage) {
         bytes.insert(bytes.end(), tag.begin(), tag.end());
         test::WriteFileBytes(dir / "song.mp3", bytes);
         TAudioFileInfo info;
-        ReadAudioFileInfo(ToQ(dir / "song.mp3"), 0, info);
+        ReadAudioFileInfo(TFilePath::FromText(ToQ(dir / "song.mp3")), 0, info);
         EXPECT_EQ(info.Title, c.Shown);
     }
     SetTagCodePage("");
@@ -100,16 +100,16 @@ TEST(AudioFileInfo, UntaggedOrUnreadableFilesShowTheirName) {
     std::ofstream(dir / "garbage.mp3") << "this is no MPEG audio at all";
 
     TAudioFileInfo info;
-    ReadAudioFileInfo(ToQ(dir / "My Song.mp3"), 0, info);
+    ReadAudioFileInfo(TFilePath::FromText(ToQ(dir / "My Song.mp3")), 0, info);
     EXPECT_EQ(info.Number, 1);
     EXPECT_EQ(info.Title, "My Song.mp3");
     EXPECT_EQ(info.Artist, "");
 
-    ReadAudioFileInfo(ToQ(dir / "garbage.mp3"), 1, info);
+    ReadAudioFileInfo(TFilePath::FromText(ToQ(dir / "garbage.mp3")), 1, info);
     EXPECT_EQ(info.Title, "garbage.mp3");
     EXPECT_EQ(info.Album, "");
 
-    ReadAudioFileInfo(ToQ(dir / "nowhere" / "gone.mp3"), 8, info);
+    ReadAudioFileInfo(TFilePath::FromText(ToQ(dir / "nowhere" / "gone.mp3")), 8, info);
     EXPECT_EQ(info.Number, 9);
     EXPECT_EQ(info.Title, "gone.mp3");
 }
@@ -120,7 +120,7 @@ TEST(AudioFileInfo, EntriesAreReadWithTheirRowAndPath) {
     QListWidget list;
     list.addItem("placeholder");
     auto* entry = new QListWidgetItem("x", &list);
-    entry->setData(kEntryPathRole, ToQ(dir / "one.mp3"));
+    entry->setData(kEntryPathRole, QByteArray::fromStdString((dir / "one.mp3").string()));
     EXPECT_EQ(ItemCaption(entry), "02-one.mp3");
     EXPECT_EQ(ItemLongCaption(entry), "02-one.mp3//");
 

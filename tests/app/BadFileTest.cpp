@@ -2,6 +2,7 @@
 // device still stops play behind its error box, which belongs to the main window even while that
 // is hidden in the notification area.
 #include "app/MainForm.h"
+#include "app/TrayIcon.h"
 #include "tests/app/FormTestSupport.h"
 
 #include <QLabel>
@@ -41,24 +42,24 @@ TEST_F(BadFileTest, AFolderWithBadFilesPlaysItsGoodFilesWithoutABox) {
     form->DirTree->setCurrentItem(Folder(*form, "Mixed"));
     form->OpenFolder(false);
     test::WaitForLibrary(*form);
-    ASSERT_TRUE(PumpUntil([&] { return form->CurrentIndex() == -1; }));
+    ASSERT_TRUE(PumpUntil([&] { return form->PlayList().CurrentIndex() == -1; }));
     PumpFor(200);
     EXPECT_EQ(noBox.Text(), "");
     EXPECT_EQ(started, (std::vector<int>{0, 3}));
-    EXPECT_EQ(form->LastNotice(), "3 y.mp3: unknown MPEG Audio format.");
-    ASSERT_NE(form->NoticeLine(), nullptr);
-    EXPECT_EQ(form->NoticeLine()->text(), form->LastNotice());
-    EXPECT_TRUE(form->NoticeLine()->isVisibleTo(form.get()));
+    EXPECT_EQ(form->Desktop().LastNotice(), "3 y.mp3: unknown MPEG Audio format.");
+    ASSERT_NE(form->Desktop().NoticeLine(), nullptr);
+    EXPECT_EQ(form->Desktop().NoticeLine()->text(), form->Desktop().LastNotice());
+    EXPECT_TRUE(form->Desktop().NoticeLine()->isVisibleTo(form.get()));
     EXPECT_EQ(form->windowTitle(), "pelbrisk - ver.050228");
 
     // Next from the first entry steps over both bad files to the last good one.
     form->PlayFileList->setCurrentRow(0);
-    form->PlaySelected();
-    form->NextBtnClick();
-    EXPECT_EQ(form->CurrentIndex(), 3);
+    form->Playback().PlaySelected();
+    form->Playback().NextBtnClick();
+    EXPECT_EQ(form->PlayList().CurrentIndex(), 3);
     EXPECT_EQ(form->MP3Player->Status(), mpsPlaying);
-    EXPECT_EQ(form->LastNotice(), "3 y.mp3: unknown MPEG Audio format.");
-    form->StopBtnClick();
+    EXPECT_EQ(form->Desktop().LastNotice(), "3 y.mp3: unknown MPEG Audio format.");
+    form->Playback().StopBtnClick();
 }
 
 TEST_F(BadFileTest, AListOfBadFilesStopsAfterOneRoundWhateverTheOrder) {
@@ -70,7 +71,7 @@ TEST_F(BadFileTest, AListOfBadFilesStopsAfterOneRoundWhateverTheOrder) {
                                TCase{"random = -1\n", "random"}, TCase{"", "in order"}}) {
         SCOPED_TRACE(order.Name);
         auto form = ScannedForm(order.Settings);
-        form->TrayAvailable = [] { return true; };
+        form->Desktop().TrayAvailable = [] { return true; };
         form->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
         form->showMinimized();
@@ -82,15 +83,32 @@ TEST_F(BadFileTest, AListOfBadFilesStopsAfterOneRoundWhateverTheOrder) {
         PumpFor(100);
         EXPECT_EQ(noBox.Text(), "");
         EXPECT_EQ(form->MP3Player->Status(), mpsStopped);
-        EXPECT_TRUE(form->LastNotice().endsWith(": unknown MPEG Audio format."))
-            << form->LastNotice().toStdString();
-        EXPECT_EQ(form->NoticeLine(), nullptr) << "in the tray: its message";
+        EXPECT_TRUE(form->Desktop().LastNotice().endsWith(": unknown MPEG Audio format."))
+            << form->Desktop().LastNotice().toStdString();
+        EXPECT_EQ(form->Desktop().NoticeLine(), nullptr) << "in the tray: its message";
+    }
+}
+
+// In random order the retries after a bad file draw among the entries not tried yet: one good file
+// among many bad ones is always found.
+TEST_F(BadFileTest, ARandomRetryGivesEveryRemainingEntryItsChance) {
+    std::filesystem::create_directories(Lib() / "OneGood");
+    for (int i = 0; i < 7; ++i)
+        std::ofstream(Lib() / "OneGood" / ("bad " + std::to_string(i) + ".mp3")) << "text";
+    std::filesystem::copy_file(Lib() / "Mixed" / "1 a.mp3", Lib() / "OneGood" / "good.mp3");
+    auto form = ScannedForm("random = -1\n");
+    form->DirTree->setCurrentItem(Folder(*form, "OneGood"));
+    for (int round = 0; round < 20; ++round) {
+        form->OpenFolder(false);
+        test::WaitForLibrary(*form);
+        ASSERT_EQ(form->MP3Player->Status(), mpsPlaying) << "round " << round;
+        form->Playback().StopBtnClick();
     }
 }
 
 TEST_F(BadFileTest, ADeviceFailureStopsPlayBehindABoxOfTheHiddenWindowAndTheProgramGoesOn) {
     auto form = ScannedForm();
-    form->TrayAvailable = [] { return true; };
+    form->Desktop().TrayAvailable = [] { return true; };
     FillFrom(*form, "Mixed");
     form->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
@@ -101,28 +119,18 @@ TEST_F(BadFileTest, ADeviceFailureStopsPlayBehindABoxOfTheHiddenWindowAndTheProg
     // The program's own loop runs, as it does for the user: closing the only box shown must not
     // end it.
     QPointer<QWidget> boxOwner;
-    QString boxText;
+    const test::TBoxAnswer answer(QMessageBox::Ok,
+                                  [&](QMessageBox& box) { boxOwner = box.parentWidget(); });
     QObject context;
-    std::function<void()> answer = [&] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box) {
-            QTimer::singleShot(10, &context, answer);
-            return;
-        }
-        boxOwner = box->parentWidget();
-        boxText = box->text();
-        box->accept();
-    };
     QTimer::singleShot(0, &context, [&] {
-        form->PlaySelected();
+        form->Playback().PlaySelected();
         QTimer::singleShot(300, &context, [] { QCoreApplication::exit(7); });
     });
-    QTimer::singleShot(0, &context, answer);
     EXPECT_EQ(QApplication::exec(), 7) << "the program ended with its box";
     EXPECT_EQ(boxOwner.data(), form.get());
-    EXPECT_FALSE(boxText.isEmpty());
-    EXPECT_EQ(form->CurrentIndex(), 0) << "a device failure is not passed over";
-    EXPECT_EQ(form->LastNotice(), "");
+    EXPECT_FALSE(answer.Text().isEmpty());
+    EXPECT_EQ(form->PlayList().CurrentIndex(), 0) << "a device failure is not passed over";
+    EXPECT_EQ(form->Desktop().LastNotice(), "");
     EXPECT_EQ(form->MP3Player->Status(), mpsStopped);
 }
 

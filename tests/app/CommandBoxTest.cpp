@@ -1,6 +1,7 @@
 // The command box, driven by real key presses: commands by prefix, the incremental search of
 // the folder tree with its wrap-around and deep search, and every key of the box.
 #include "app/MainForm.h"
+#include "app/TreeSearch.h"
 #include "tests/app/FormTestSupport.h"
 
 #include <QClipboard>
@@ -31,13 +32,13 @@ protected:
         std::filesystem::create_directories(Lib() / "Roots");
         form_ = ScannedForm();
     }
-    void TearDown() override { form_->StopBtnClick(); }
+    void TearDown() override { form_->Playback().StopBtnClick(); }
 
     TMainForm& Form() { return *form_; }
     QLineEdit* Box() { return form_->CommandEdit; }
     QTreeWidgetItem* Node(const QString& caption) { return Folder(*form_, caption); }
     QTreeWidgetItem* Live() { return test::ChildNamed(Node("Rock"), "Live"); }
-    QTreeWidgetItem* Root() { return form_->RootNodes().Items(0); }
+    QTreeWidgetItem* Root() { return form_->Library().RootNodes().Items(0); }
     QTreeWidgetItem* Selected() { return form_->DirTree->currentItem(); }
     void Select(QTreeWidgetItem* node) { form_->DirTree->setCurrentItem(node); }
     void Type(const QString& text) {
@@ -134,11 +135,20 @@ TEST_F(CommandBoxTest, UpAndDownWithTextFindTheNextMatch) {
     EXPECT_EQ(Selected(), Live()) << "no other match: back where the walk began";
 }
 
+TEST_F(CommandBoxTest, AKeyPressedInTheTreeActsOnceInTheBox) {
+    Root()->setExpanded(true);
+    Select(Node("Jazz"));
+    QTest::keyClick(form_->DirTree, Qt::Key_Down);
+    test::WaitForLibrary(*form_);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Selected(), Node("Music")) << "one folder on, not two";
+}
+
 TEST(CommandBoxEmptyTree, SearchAndStepFindNothing) {
     test::TempDir dir;
     TMainForm form(test::ToQ(dir / "pelbrisk.ini"));
-    EXPECT_EQ(form.StepNode(nullptr, false, true), nullptr);
-    EXPECT_EQ(form.SearchNode("x", true, false, false, nullptr), nullptr);
+    EXPECT_EQ(StepNode(*form.DirTree, nullptr, false, true), nullptr);
+    EXPECT_EQ(SearchNode(*form.DirTree, "x", true, false, false, nullptr), nullptr);
     QTest::keyClicks(form.CommandEdit, "abc");
     QTest::keyClick(form.CommandEdit, Qt::Key_Down);
     QTest::keyClick(form.CommandEdit, Qt::Key_Return);
@@ -197,7 +207,7 @@ TEST_F(CommandBoxTest, CtrlShiftEnterOpensRecursivelyAndShiftEnterPlaysTheListEn
     EXPECT_EQ(Selected(), Live()) << "and not the tree's";
     Key(Qt::Key_Return, Qt::ShiftModifier);
     QCoreApplication::processEvents();
-    EXPECT_EQ(Form().CurrentIndex(), 1);
+    EXPECT_EQ(Form().PlayList().CurrentIndex(), 1);
     EXPECT_EQ(Form().MP3Player->FileName(), (Lib() / "Rock" / "r.mp3").string());
 
     Key(Qt::Key_F1, Qt::ShiftModifier);
@@ -227,7 +237,7 @@ TEST_F(CommandBoxTest, CtrlShiftEnterOpensRecursivelyAndShiftEnterPlaysTheListEn
     QCoreApplication::processEvents();
     EXPECT_EQ(QGuiApplication::clipboard()->text(), "cut me") << "Shift+Delete cuts";
     EXPECT_EQ(Form().PlayFileList->count(), 2) << "and deletes no list entry";
-    EXPECT_EQ(Form().RootNodes().Count(), 1) << "and asks nothing about the tree";
+    EXPECT_EQ(Form().Library().RootNodes().Count(), 1) << "and asks nothing about the tree";
 }
 
 TEST_F(CommandBoxTest, CommandsMatchByPrefixInTableOrder) {
@@ -354,13 +364,13 @@ TEST_F(CommandBoxTest, DeleteAsksToRemoveOnlyARoot) {
         Key(Qt::Key_Delete);
         EXPECT_EQ(answer.Text(), "remove?");
     }
-    EXPECT_EQ(Form().RootNodes().Count(), 1);
+    EXPECT_EQ(Form().Library().RootNodes().Count(), 1);
     {
         test::TBoxAnswer enter(QMessageBox::NoButton);
         Key(Qt::Key_Delete);
         EXPECT_EQ(enter.Text(), "remove?");
     }
-    EXPECT_EQ(Form().RootNodes().Count(), 1) << "Enter answers No";
+    EXPECT_EQ(Form().Library().RootNodes().Count(), 1) << "Enter answers No";
 
     // A Delete that erases a typed character asks nothing: "demx", Left, Delete gives "dem".
     {
@@ -375,12 +385,12 @@ TEST_F(CommandBoxTest, DeleteAsksToRemoveOnlyARoot) {
         PumpFor(100);
         EXPECT_EQ(answer.Text(), "") << "no question while there was text to delete";
     }
-    EXPECT_EQ(Form().RootNodes().Count(), 1);
+    EXPECT_EQ(Form().Library().RootNodes().Count(), 1);
     {
         test::TBoxAnswer answer(QMessageBox::Yes);
         Key(Qt::Key_Delete);
     }
-    EXPECT_EQ(Form().RootNodes().Count(), 0);
+    EXPECT_EQ(Form().Library().RootNodes().Count(), 0);
 }
 
 } // namespace

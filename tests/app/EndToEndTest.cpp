@@ -10,101 +10,24 @@
 #include <QColor>
 #include <QImage>
 #include <chrono>
-#include <fcntl.h>
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
 #include <memory>
-#include <poll.h>
 #include <set>
 #include <signal.h>
-#include <spawn.h>
 #include <sstream>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
-extern char** environ;
-
 namespace pelbrisk::test {
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-// A program started for the test; killed if it is still running when the test ends.
-class TChild {
-public:
-    TChild(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
-           const fs::path& output) {
-        std::vector<std::string> variables = environment;
-        for (char** variable = environ; *variable; ++variable)
-            variables.emplace_back(*variable); // earlier entries win for getenv
-        std::vector<char*> argv, envp;
-        for (const auto& argument : arguments)
-            argv.push_back(const_cast<char*>(argument.c_str()));
-        argv.push_back(nullptr);
-        for (const auto& variable : variables)
-            envp.push_back(const_cast<char*>(variable.c_str()));
-        envp.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        if (posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0)
-            pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    ~TChild() {
-        if (pid_ > 0 && !exited_) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    bool Started() const { return pid_ > 0; }
-    // True when the program ended within the time; its exit status is then in `status`.
-    bool WaitForExit(std::chrono::milliseconds limit, int& status) {
-        const auto end = std::chrono::steady_clock::now() + limit;
-        while (std::chrono::steady_clock::now() < end) {
-            if (::waitpid(pid_, &status, WNOHANG) == pid_) return exited_ = true;
-            std::this_thread::sleep_for(50ms);
-        }
-        return false;
-    }
-
-private:
-    pid_t pid_ = -1;
-    bool exited_ = false;
-};
-
-// An X server of its own, on the display number it chooses.
-class TVirtualDisplay {
-public:
-    explicit TVirtualDisplay(const fs::path& log) {
-        int fds[2];
-        if (::pipe(fds) != 0) return;
-        server_ = std::make_unique<TChild>(
-            std::vector<std::string>{"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0",
-                                     "800x600x24", "-nolisten", "tcp"},
-            std::vector<std::string>{}, log); // the pipe's write end is inherited as it is
-        ::close(fds[1]);
-        std::string number;
-        pollfd ready{fds[0], POLLIN, 0};
-        char c;
-        while (::poll(&ready, 1, 10000) > 0 && ::read(fds[0], &c, 1) == 1 && c != '\n')
-            number += c;
-        ::close(fds[0]);
-        if (!number.empty()) name_ = ":" + number;
-    }
-    const std::string& Name() const { return name_; }
-
-private:
-    std::unique_ptr<TChild> server_;
-    std::string name_;
-};
 
 std::string Trimmed(std::string text) {
     while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
@@ -367,6 +290,28 @@ TEST(EndToEnd, TheKeyboardAloneFindsAFolderPlaysItStepsOnAndQuits) {
     const auto bytes = ReadFileBytes(install / "pelbrisk.ini");
     const std::string settings(bytes.begin(), bytes.end());
     EXPECT_NE(settings.find("volume = 40\n"), std::string::npos) << settings;
+}
+
+// A log-out, a kill or Ctrl+C in the terminal ends the program with its settings written.
+TEST(EndToEnd, ASignalToEndWritesTheSettingsFirst) {
+    for (const char* tool : {"Xvfb", "xdotool", "import"})
+        if (!ToolAvailable(tool)) GTEST_SKIP() << tool << " is not installed";
+    for (const int signal : {SIGTERM, SIGHUP, SIGINT}) {
+        SCOPED_TRACE(signal);
+        TPortableProgram program;
+        ASSERT_TRUE(program.Start("window_width = 480\nwindow_height = 320\nvolume = 50\n"
+                                  "hotkey_volume_down = Ctrl+Alt+Down\n"));
+        const auto x = [&](const std::string& command) { return program.X(command); };
+        ASSERT_TRUE(WaitForScannedTree(x, program.window, program.install / "shot.png"));
+        x("xdotool key ctrl+alt+Down");
+        std::this_thread::sleep_for(200ms);
+        program.player->Signal(signal);
+        int status = -1;
+        ASSERT_TRUE(program.player->WaitForExit(15s, status)) << "the signal did not end it";
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        const auto bytes = ReadFileBytes(program.install / "pelbrisk.ini");
+        EXPECT_NE(std::string(bytes.begin(), bytes.end()).find("volume = 40\n"), std::string::npos);
+    }
 }
 
 // The area of an X window on the screen, as xwininfo gives it.

@@ -51,7 +51,12 @@ inline void PumpFor(int milliseconds) {
 
 // Turns the event loop until the window's folder scans and play-list fills are done.
 inline void WaitForLibrary(TMainForm& form) {
-    ASSERT_TRUE(PumpUntil([&] { return !form.LibraryBusy(); }, 60000));
+    ASSERT_TRUE(PumpUntil([&] { return !form.LibraryJobs().Busy(); }, 60000));
+}
+
+// Lists the tree's selected folder into the play list, as opening it does, without playing it.
+inline void FillSelected(TMainForm& form, bool recursive) {
+    form.PlayList().Fill(form.Library().SelectedFolder(), recursive, form.Playback().SendMode());
 }
 
 // How the event loop fared while some work ran: how long it went at most without turning, how
@@ -100,7 +105,8 @@ inline void RecordStarts(TMainForm& form, std::vector<int>& started) {
     const auto original = form.MP3Player->OnChangeStatus;
     form.MP3Player->OnChangeStatus = [&form, &started, original](void* sender) {
         original(sender);
-        if (form.MP3Player->Status() == mpsPlaying) started.push_back(form.CurrentIndex());
+        if (form.MP3Player->Status() == mpsPlaying)
+            started.push_back(form.PlayList().CurrentIndex());
     };
 }
 
@@ -111,10 +117,13 @@ inline QTreeWidgetItem* ChildNamed(QTreeWidgetItem* parent, const QString& capti
 }
 
 // Answers the next message box with `button`, or with Enter for NoButton (whatever the box's
-// default is), and remembers its text. Its timers go with it.
+// default is), and remembers its text; `meanwhile` runs while the box waits for the answer. Its
+// timers go with it.
 class TBoxAnswer {
 public:
-    explicit TBoxAnswer(QMessageBox::StandardButton button) : button_(button) {
+    explicit TBoxAnswer(QMessageBox::StandardButton button,
+                        std::function<void(QMessageBox&)> meanwhile = {})
+        : button_(button), meanwhile_(std::move(meanwhile)) {
         QTimer::singleShot(0, &context_, [this] { Answer(); });
     }
     const QString& Text() const { return text_; }
@@ -128,6 +137,7 @@ private:
             return;
         }
         text_ = box->text();
+        if (meanwhile_) meanwhile_(*box);
         if (button_ == QMessageBox::NoButton)
             QTest::keyClick(box, Qt::Key_Return);
         else if (QAbstractButton* answer = box->button(button_))
@@ -138,6 +148,7 @@ private:
 
     QObject context_;
     QMessageBox::StandardButton button_;
+    std::function<void(QMessageBox&)> meanwhile_;
     QString text_;
     int tries_ = 0;
 };
@@ -158,20 +169,20 @@ protected:
         std::ofstream(dir_ / "pelbrisk.ini") << "root = " << Lib().string() << "\t\n"
                                              << moreSettings;
         auto form = std::make_unique<TMainForm>(SettingsPath());
-        form->BuildTree();
+        form->Library().BuildTree();
         WaitForLibrary(*form);
         return form;
     }
 
     QTreeWidgetItem* Folder(TMainForm& form, const QString& caption) {
-        return ChildNamed(form.RootNodes().Items(0), caption);
+        return ChildNamed(form.Library().RootNodes().Items(0), caption);
     }
 
     // Opens the folder into the play list without playing it.
     void FillFrom(TMainForm& form, const QString& caption) {
         form.DirTree->setCurrentItem(Folder(form, caption));
         form.PlayFileList->clear();
-        form.FillPlayList(false);
+        test::FillSelected(form, false);
         WaitForLibrary(form);
         ASSERT_GT(form.PlayFileList->count(), 0) << caption.toStdString();
     }

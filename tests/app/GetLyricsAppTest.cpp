@@ -16,7 +16,7 @@ const std::string kSiteB = std::string("http://") + kLyricsSiteBHost;
 // The addresses as the menu items build them: from the entry's file, through its tags.
 TAudioFileInfo InfoOf(const std::filesystem::path& file) {
     TAudioFileInfo info;
-    ReadAudioFileInfo(QFile::decodeName(QByteArray::fromStdString(file.string())), 0, info);
+    ReadAudioFileInfo(TFilePath(file.string()), 0, info);
     return info;
 }
 

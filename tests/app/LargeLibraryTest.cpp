@@ -4,9 +4,12 @@
 #include "app/AudioFileInfo.h"
 #include "app/FolderScan.h"
 #include "tests/app/FormTestSupport.h"
+#include "tests/app/HungFolder.h"
 
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QTest>
 #include <cstdio>
 
@@ -56,29 +59,39 @@ TEST_F(LargeLibraryTest, ScanAndFillLeaveTheLoopTurningAndEndAsAScanOnTheSpot) {
 
     QTreeWidget reference;
     auto* referenceRoot = new TDirNode(&reference, QStringList{"lib"});
-    ScanFolders(ToQ(Lib()), referenceRoot);
+    ScanFolders(TFilePath(Lib().string()), referenceRoot);
     reference.sortItems(0, Qt::AscendingOrder);
 
-    const test::TLoopTurns scan =
-        test::MeasureLoopTurns([&] { form.BuildTree(); }, [&] { return !form.LibraryBusy(); });
+    const test::TLoopTurns scan = test::MeasureLoopTurns(
+        [&] { form.Library().BuildTree(); }, [&] { return !form.LibraryJobs().Busy(); });
     EXPECT_LT(scan.LongestGapMs, scan.WholeMs / 2) << scan.WholeMs << " ms in all";
     EXPECT_GE(scan.Turns, 3);
-    EXPECT_EQ(TreeOrder(form.RootNodes().Items(0)), TreeOrder(referenceRoot));
+    EXPECT_EQ(TreeOrder(form.Library().RootNodes().Items(0)), TreeOrder(referenceRoot));
     ASSERT_NE(form.DirTree->currentItem(), nullptr);
     EXPECT_EQ(form.DirTree->currentItem()->text(0), "many") << "the first sub-folder is selected";
 
-    form.DirTree->setCurrentItem(test::ChildNamed(form.RootNodes().Items(0), "songs"));
-    const test::TLoopTurns fill = test::MeasureLoopTurns([&] { form.FillPlayList(false); },
-                                                         [&] { return !form.LibraryBusy(); });
+    form.DirTree->setCurrentItem(test::ChildNamed(form.Library().RootNodes().Items(0), "songs"));
+    const test::TLoopTurns fill = test::MeasureLoopTurns(
+        [&] { test::FillSelected(form, false); }, [&] { return !form.LibraryJobs().Busy(); });
     EXPECT_LT(fill.LongestGapMs, fill.WholeMs / 2) << fill.WholeMs << " ms in all";
     EXPECT_GE(fill.Turns, 3);
-    const QStringList files = ListFolderFiles(ToQ(Lib() / "songs"), false, false);
+    const std::vector<TFilePath> files =
+        ListFolderFiles(TFilePath((Lib() / "songs").string()), false, false);
     QStringList captions;
-    for (int i = 0; i < files.size(); ++i)
-        captions << FileCaption(files[i], i);
+    for (std::size_t i = 0; i < files.size(); ++i)
+        captions << FileCaption(files[i], static_cast<int>(i));
     EXPECT_EQ(Captions(form.PlayFileList), captions);
-    EXPECT_EQ(form.PlayFileList->item(1999)->data(kEntryPathRole).toString(), files[1999]);
+    EXPECT_EQ(form.PlayFileList->item(1999)->data(kEntryPathRole).toByteArray(),
+              files[1999].Bytes());
     EXPECT_EQ(form.PlayFileList->currentRow(), 0);
+
+    // The folder menu reads the same tags, also away from the window's thread.
+    const test::TLoopTurns menu =
+        test::MeasureLoopTurns([&] { form.Library().PopupFolderMenu(QPoint(), false); },
+                               [&] { return form.DirFileListMenu->isVisible(); });
+    EXPECT_GE(menu.Turns, 3) << "the loop turns while the menu's files are read";
+    EXPECT_EQ(form.DirFileListMenu->actions().size(), 2000);
+    form.DirFileListMenu->close();
 }
 
 TEST_F(LargeLibraryTest, EscGivesTheScanUpAndKeysTypedMeanwhileApplyAfterIt) {
@@ -91,13 +104,13 @@ TEST_F(LargeLibraryTest, EscGivesTheScanUpAndKeysTypedMeanwhileApplyAfterIt) {
     test::WaitForLibrary(*form);
     fs::create_directories(Lib() / "Blues");
 
-    form->ReloadTree();
+    form->Library().ReloadTree();
     EXPECT_TRUE(form->LoadingPanel->isVisible());
     QTest::keyClicks(form->CommandEdit, "ro");
     QTest::keyClick(form->CommandEdit, Qt::Key_Escape);
     test::WaitForLibrary(*form);
 
-    QTreeWidgetItem* root = form->RootNodes().Items(0);
+    QTreeWidgetItem* root = form->Library().RootNodes().Items(0);
     EXPECT_EQ(TreeOrder(root), QStringList({"Jazz", "Rock"})) << "the tree stays as it was";
     EXPECT_FALSE(form->LoadingPanel->isVisible());
     EXPECT_TRUE(form->isEnabled());
@@ -105,9 +118,57 @@ TEST_F(LargeLibraryTest, EscGivesTheScanUpAndKeysTypedMeanwhileApplyAfterIt) {
     EXPECT_EQ(form->DirTree->currentItem(), test::ChildNamed(root, "Rock"))
         << "the typed search ran";
 
-    form->ReloadTree();
+    form->Library().ReloadTree();
     test::WaitForLibrary(*form);
     EXPECT_EQ(TreeOrder(root), QStringList({"Blues", "Jazz", "Rock"}));
+}
+
+// Esc during a scan caught in a folder that does not answer (a dead network mount) gives the
+// window back at once, other library work goes on, and the program ends without waiting.
+TEST_F(LargeLibraryTest, EscLeavesAScanCaughtInAHungFolderBehind) {
+    AddSong("Jazz", "j.mp3", "JazzSong");
+    fs::create_directories(Lib() / "hung");
+    auto form = ScannedForm();
+    const test::THungFolder hung("hung", std::chrono::seconds(5));
+    form->Library().ReloadTree();
+    ASSERT_TRUE(test::PumpUntil([&] { return hung.Caught(); }, 5000));
+    QTest::keyClick(form->CommandEdit, Qt::Key_Escape);
+    EXPECT_TRUE(form->isEnabled());
+    EXPECT_TRUE(form->LoadingPanel->isHidden());
+    form->DirTree->setCurrentItem(test::ChildNamed(form->Library().RootNodes().Items(0), "Jazz"));
+    form->OpenFolder(false);
+    test::WaitForLibrary(*form);
+    EXPECT_EQ(form->MP3Player->Status(), mpsPlaying) << "while the old scan still hangs";
+    ASSERT_TRUE(hung.Caught());
+    QElapsedTimer closing;
+    closing.start();
+    form.reset();
+    EXPECT_LT(closing.elapsed(), 1000);
+}
+
+// Keys typed during a scan wait for it, and reach the box also when another window was activated
+// meanwhile. The disabled window has no focused control: the window system gives it the keys.
+TEST_F(LargeLibraryTest, KeysTypedDuringAScanReachTheBoxAfterTheFocusMovedAway) {
+    AddSong("Jazz", "j.mp3", "JazzSong");
+    fs::create_directories(Lib() / "Rock");
+    fs::create_directories(Lib() / "hung");
+    auto form = ScannedForm();
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    test::WaitForLibrary(*form);
+    test::THungFolder hung("hung", std::chrono::seconds(5));
+    form->Library().ReloadTree();
+    ASSERT_TRUE(test::PumpUntil([&] { return hung.Caught(); }, 5000));
+    QTest::keyClicks(form.get(), "ro");
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    hung.Release();
+    test::WaitForLibrary(*form);
+    EXPECT_EQ(form->CommandEdit->text(), "ro");
+    EXPECT_EQ(form->DirTree->currentItem(),
+              test::ChildNamed(form->Library().RootNodes().Items(0), "Rock"));
 }
 
 } // namespace

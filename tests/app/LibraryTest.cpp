@@ -16,6 +16,17 @@ QString ToQ(const fs::path& path) {
     return QString::fromStdString(path.string());
 }
 
+TFilePath At(const fs::path& path, const char* end = "") {
+    return TFilePath(path.string() + end);
+}
+
+QStringList Texts(const std::vector<TFilePath>& paths) {
+    QStringList texts;
+    for (const TFilePath& path : paths)
+        texts << path.Display();
+    return texts;
+}
+
 void Touch(const fs::path& path) {
     fs::create_directories(path.parent_path());
     std::ofstream(path) << "x";
@@ -86,27 +97,26 @@ TEST(TreeSort, SortsEveryLevelCaseBlind) {
 }
 
 TEST(RootCaption, IsTheLastComponent) {
-    EXPECT_EQ(RootCaption("/data/Music/"), "Music");
-    EXPECT_EQ(RootCaption("/data/Music"), "Music");
-    EXPECT_EQ(RootCaption("/"), "");
-    EXPECT_EQ(RootCaption("Music"), "Music");
-    EXPECT_EQ(RootCaption("/data/Music//"), "");
+    EXPECT_EQ(RootCaption(TFilePath(QByteArray("/data/Music/"))), "Music");
+    EXPECT_EQ(RootCaption(TFilePath(QByteArray("/data/Music"))), "Music");
+    EXPECT_EQ(RootCaption(TFilePath(QByteArray("/"))), "");
+    EXPECT_EQ(RootCaption(TFilePath(QByteArray("Music"))), "Music");
+    EXPECT_EQ(RootCaption(TFilePath(QByteArray("/data/Music//"))), "");
 }
 
 TEST(NodeFolderPath, JoinsTheRootPathAndCaptionsAndEndsWithASlash) {
     QTreeWidget tree;
     auto* root = new TDirNode(&tree, QStringList{"Music"});
-    root->setData(0, kRootPathRole, "/data/Music/");
-    auto* rock = new TDirNode(root, QStringList{"Rock"});
-    auto* live = new TDirNode(rock, QStringList{"Live"});
-    EXPECT_EQ(NodeFolderPath(live), "/data/Music/Rock/Live/");
-    EXPECT_EQ(NodeFolderPath(root), "/data/Music/");
-    EXPECT_EQ(NodeFolderPath(nullptr), "");
+    root->setData(0, kRootPathRole, QByteArray("/data/Music/"));
+    auto* live = AddFolderNode(AddFolderNode(root, "Rock"), "Live");
+    EXPECT_EQ(NodeFolderPath(live).Bytes(), "/data/Music/Rock/Live/");
+    EXPECT_EQ(NodeFolderPath(root).Bytes(), "/data/Music/");
+    EXPECT_TRUE(NodeFolderPath(nullptr).IsEmpty());
 
     auto* top = new TDirNode(&tree, QStringList{""});
-    top->setData(0, kRootPathRole, "/");
-    EXPECT_EQ(NodeFolderPath(top), "/");
-    EXPECT_EQ(NodeFolderPath(new TDirNode(top, QStringList{"srv"})), "/srv/");
+    top->setData(0, kRootPathRole, QByteArray("/"));
+    EXPECT_EQ(NodeFolderPath(top).Bytes(), "/");
+    EXPECT_EQ(NodeFolderPath(AddFolderNode(top, "srv")).Bytes(), "/srv/");
 }
 
 TEST(Mp3Name, MatchesTheLastExtensionInAnyCase) {
@@ -139,38 +149,38 @@ protected:
 };
 
 TEST_F(FolderListing, ListsTheFolderMp3FilesSortedWithoutRegardToCase) {
-    EXPECT_EQ(ListFolderFiles(ToQ(dir_.Path()), false, false),
+    EXPECT_EQ(Texts(ListFolderFiles(At(dir_.Path()), false, false)),
               QStringList({Path("a.MP3"), Path("B.mp3"), Path("C.Mp3")}));
     // A trailing slash, as the tree's folder paths have, names the same folder.
-    EXPECT_EQ(ListFolderFiles(ToQ(dir_.Path()) + "/", false, false),
-              ListFolderFiles(ToQ(dir_.Path()), false, false));
+    EXPECT_EQ(Texts(ListFolderFiles(At(dir_.Path(), "/"), false, false)),
+              Texts(ListFolderFiles(At(dir_.Path()), false, false)));
 }
 
 TEST_F(FolderListing, RecursiveListingTakesEverySubFolder) {
-    EXPECT_EQ(ListFolderFiles(ToQ(dir_.Path()), true, false),
+    EXPECT_EQ(Texts(ListFolderFiles(At(dir_.Path()), true, false)),
               QStringList({Path("a.MP3"), Path("B.mp3"), Path("C.Mp3"), Path("Sub/d.mp3"),
                            Path("Sub/Deeper/e.mp3")}));
 }
 
 TEST_F(FolderListing, EveryFileModeListsFilesOfAnyType) {
-    EXPECT_EQ(ListFolderFiles(ToQ(dir_.Path()), false, true),
+    EXPECT_EQ(Texts(ListFolderFiles(At(dir_.Path()), false, true)),
               QStringList(
                   {Path("a.MP3"), Path("B.mp3"), Path("C.Mp3"), Path("cover.jpg"), Path("notes")}));
-    EXPECT_EQ(ListFolderFiles(ToQ(dir_.Path()), true, true).size(), 8);
+    EXPECT_EQ(ListFolderFiles(At(dir_.Path()), true, true).size(), 8);
 }
 
 TEST_F(FolderListing, FollowsLinksButNotInCircles) {
     fs::create_directory_symlink(dir_.Path(), dir_ / "Sub" / "Deeper" / "loop");
     fs::create_symlink(dir_ / "B.mp3", dir_ / "linked.mp3");
     fs::create_symlink(dir_ / "missing.mp3", dir_ / "broken.mp3");
-    const QStringList files = ListFolderFiles(ToQ(dir_.Path()), true, false);
+    const QStringList files = Texts(ListFolderFiles(At(dir_.Path()), true, false));
     EXPECT_TRUE(files.contains(Path("linked.mp3")));
     EXPECT_FALSE(files.contains(Path("broken.mp3")));
     EXPECT_EQ(files.size(), 6);
 
     QTreeWidget tree;
     auto* root = new TDirNode(&tree, QStringList{"root"});
-    ScanFolders(ToQ(dir_.Path()), root);
+    ScanFolders(At(dir_.Path()), root);
     tree.sortItems(0, Qt::AscendingOrder);
     ASSERT_EQ(Captions(root), QStringList({"folder.mp3", "Sub"}));
     const QTreeWidgetItem* deeper = root->child(1)->child(0);
@@ -179,27 +189,27 @@ TEST_F(FolderListing, FollowsLinksButNotInCircles) {
 }
 
 TEST_F(FolderListing, FolderHasMp3LooksAtTheFolderItselfOnly) {
-    EXPECT_TRUE(FolderHasMp3(ToQ(dir_.Path())));
-    EXPECT_TRUE(FolderHasMp3(Path("Sub") + "/"));
+    EXPECT_TRUE(FolderHasMp3(At(dir_.Path())));
+    EXPECT_TRUE(FolderHasMp3(At(dir_ / "Sub", "/")));
     test::TempDir onlySubFolders;
     Touch(onlySubFolders / "inner" / "x.mp3");
     Touch(onlySubFolders / "x.mp3.txt");
-    EXPECT_FALSE(FolderHasMp3(ToQ(onlySubFolders.Path())));
-    EXPECT_FALSE(FolderHasMp3(Path("missing")));
+    EXPECT_FALSE(FolderHasMp3(At(onlySubFolders.Path())));
+    EXPECT_FALSE(FolderHasMp3(At(dir_ / "missing")));
 }
 
 TEST_F(FolderListing, UnreadableFoldersGiveNothing) {
-    EXPECT_TRUE(ListFolderFiles(Path("missing"), true, true).isEmpty());
+    EXPECT_TRUE(ListFolderFiles(At(dir_ / "missing"), true, true).empty());
     QTreeWidget tree;
     auto* root = new TDirNode(&tree, QStringList{"missing"});
-    ScanFolders(Path("missing"), root);
+    ScanFolders(At(dir_ / "missing"), root);
     EXPECT_EQ(root->childCount(), 0);
 }
 
 TEST_F(FolderListing, ScanAddsEveryFolderDepthFirst) {
     QTreeWidget tree;
     auto* root = new TDirNode(&tree, QStringList{"root"});
-    ScanFolders(ToQ(dir_.Path()) + "/", root);
+    ScanFolders(At(dir_.Path(), "/"), root);
     tree.sortItems(0, Qt::AscendingOrder);
     EXPECT_EQ(Captions(root), QStringList({"folder.mp3", "Sub"}));
     EXPECT_EQ(Captions(root->child(1)), QStringList({"Deeper"}));

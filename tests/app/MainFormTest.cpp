@@ -3,6 +3,7 @@
 #include "app/MainForm.h"
 
 #include "app/AudioFileInfo.h"
+#include "app/TrayIcon.h"
 #include "info/TextConversion.h"
 #include "tests/app/FormTestSupport.h"
 #include "tests/support/Media.h"
@@ -104,12 +105,12 @@ protected:
     std::unique_ptr<TMainForm> ScannedForm() {
         WriteSettings("root = " + lib().string() + "\t\n");
         auto form = std::make_unique<TMainForm>(SettingsPath());
-        form->BuildTree();
+        form->Library().BuildTree();
         test::WaitForLibrary(*form);
         return form;
     }
     void SelectFolder(TMainForm& form, const QString& caption) {
-        QTreeWidgetItem* root = form.RootNodes().Items(0);
+        QTreeWidgetItem* root = form.Library().RootNodes().Items(0);
         QTreeWidgetItem* node = Child(root, caption);
         ASSERT_NE(node, nullptr) << caption.toStdString();
         form.DirTree->setCurrentItem(node);
@@ -124,8 +125,8 @@ TEST_F(MainFormTest, WithoutSettingsFileTheDesignValuesStand) {
     EXPECT_EQ(form.pos(), QPoint(0, 0));
     EXPECT_EQ(form.size(), QSize(300, 300));
     EXPECT_DOUBLE_EQ(form.windowOpacity(), 1.0);
-    EXPECT_EQ(form.ShowHotKey(), 0x604B);
-    EXPECT_EQ(form.VolumeUpHotKey(), 0);
+    EXPECT_EQ(form.Desktop().ShowHotKey(), 0x604B);
+    EXPECT_EQ(form.Desktop().VolumeUpHotKey(), 0);
     EXPECT_FALSE(form.RepeatAllBtn->isChecked());
     EXPECT_FALSE(form.RandomBtn->isChecked());
     EXPECT_FALSE(form.SendListBtn->isChecked());
@@ -133,8 +134,8 @@ TEST_F(MainFormTest, WithoutSettingsFileTheDesignValuesStand) {
     EXPECT_EQ(form.VolBar->value(), 100);
     EXPECT_EQ(form.MP3Player->Volume(), 100);
     EXPECT_EQ(form.PitchBar->value(), 100);
-    EXPECT_EQ(form.RootNodes().Count(), 0);
-    EXPECT_EQ(form.CurrentIndex(), -1);
+    EXPECT_EQ(form.Library().RootNodes().Count(), 0);
+    EXPECT_EQ(form.PlayList().CurrentIndex(), -1);
     EXPECT_FALSE(form.TreeBuilt());
     EXPECT_FALSE(form.LoadingPanel->isVisible());
 }
@@ -152,18 +153,18 @@ TEST_F(MainFormTest, AppliesTheSettingsFile) {
     EXPECT_EQ(form.size(), QSize(300, 200));
     EXPECT_EQ(form.WindowAlpha(), 255) << "256 would hide the window";
     EXPECT_DOUBLE_EQ(form.windowOpacity(), 1.0);
-    EXPECT_EQ(form.ShowHotKey(), 0);
-    EXPECT_EQ(form.VolumeUpHotKey(), 0xC026);
-    EXPECT_EQ(form.VolumeDownHotKey(), 0x207B);
+    EXPECT_EQ(form.Desktop().ShowHotKey(), 0);
+    EXPECT_EQ(form.Desktop().VolumeUpHotKey(), 0xC026);
+    EXPECT_EQ(form.Desktop().VolumeDownHotKey(), 0x207B);
     EXPECT_TRUE(form.RepeatAllBtn->isChecked());
     EXPECT_FALSE(form.RandomBtn->isChecked());
     EXPECT_EQ(form.MP3Player->Volume(), 30);
     EXPECT_EQ(form.VolBar->value(), 30);
-    ASSERT_EQ(form.RootNodes().Count(), 3);
-    EXPECT_EQ(form.RootNodes().Items(0)->text(0), "alpha");
-    EXPECT_EQ(form.RootNodes().Items(1)->text(0), "Mid");
-    EXPECT_EQ(form.RootNodes().Items(2)->text(0), "Zeta");
-    EXPECT_EQ(form.RootNodes().Items(0)->data(0, kRootPathRole).toString(), "/srv/alpha/");
+    ASSERT_EQ(form.Library().RootNodes().Count(), 3);
+    EXPECT_EQ(form.Library().RootNodes().Items(0)->text(0), "alpha");
+    EXPECT_EQ(form.Library().RootNodes().Items(1)->text(0), "Mid");
+    EXPECT_EQ(form.Library().RootNodes().Items(2)->text(0), "Zeta");
+    EXPECT_EQ(RootPath(form.Library().RootNodes().Items(0)).Bytes(), "/srv/alpha/");
 }
 
 TEST_F(MainFormTest, SendListSettingLocksTheOrderToggles) {
@@ -180,19 +181,19 @@ TEST_F(MainFormTest, SendListSettingLocksTheOrderToggles) {
 TEST_F(MainFormTest, TheSoundDeviceComesFromTheEnvironmentAndNoticesNeverBlock) {
     auto form = ScannedForm();
     EXPECT_EQ(form->MP3Player->DeviceID(), NullAudioDeviceId());
-    EXPECT_EQ(form->NoticeLine(), nullptr);
+    EXPECT_EQ(form->Desktop().NoticeLine(), nullptr);
     qputenv("PELBRISK_AUDIO", "speakers");
     auto wrong = ScannedForm();
     qputenv("PELBRISK_AUDIO", "null");
     EXPECT_EQ(wrong->MP3Player->DeviceID(), -1);
-    ASSERT_NE(wrong->NoticeLine(), nullptr);
-    EXPECT_FALSE(wrong->NoticeLine()->isHidden());
-    EXPECT_TRUE(wrong->NoticeLine()->text().contains("PELBRISK_AUDIO"));
+    ASSERT_NE(wrong->Desktop().NoticeLine(), nullptr);
+    EXPECT_FALSE(wrong->Desktop().NoticeLine()->isHidden());
+    EXPECT_TRUE(wrong->Desktop().NoticeLine()->text().contains("PELBRISK_AUDIO"));
     wrong.reset();
-    form->TrayAvailable = [] { return true; };
-    form->ApplicationEvents1Minimize();
-    form->ShowNotice("in the tray");
-    EXPECT_EQ(form->NoticeLine(), nullptr) << "the tray's message, not a line";
+    form->Desktop().TrayAvailable = [] { return true; };
+    form->Desktop().ApplicationEvents1Minimize();
+    form->Desktop().ShowNotice("in the tray");
+    EXPECT_EQ(form->Desktop().NoticeLine(), nullptr) << "the tray's message, not a line";
 }
 
 TEST_F(MainFormTest, WritesTheSettingsBackWhenDestroyed) {
@@ -204,7 +205,7 @@ TEST_F(MainFormTest, WritesTheSettingsBackWhenDestroyed) {
         EXPECT_EQ(TagCodePage(), "KOI8-R");
         form.RandomBtn->setChecked(true);
         form.MP3Player->SetVolume(30);
-        form.AddRoot("/srv/c/");
+        form.Library().AddRoot(TFilePath(QByteArray("/srv/c/")));
     }
     SetTagCodePage("");
     EXPECT_EQ(ReadSettings(), "window_left = 40\n"
@@ -222,6 +223,23 @@ TEST_F(MainFormTest, WritesTheSettingsBackWhenDestroyed) {
                               "filelist_width = 180\n"
                               "sendlist = 0\n"
                               "tag_code_page = KOI8-R\n");
+}
+
+// A session that ends without the window's close (a log-out with the window in the tray) finds
+// every change written already.
+TEST_F(MainFormTest, ChangesAreWrittenSoonNotOnlyAtTheClose) {
+    auto form = ScannedForm();
+    fs::create_directories(dir_ / "dropped");
+    form->Playback().DownVolumeClick();
+    form->Library().DropFolders({QUrl::fromLocalFile(ToQ(dir_ / "dropped"))});
+    EXPECT_TRUE(PumpUntil(
+        [&] {
+            const std::string now = ReadSettings();
+            return now.find("volume = 90\n") != std::string::npos &&
+                   now.find((dir_ / "dropped").string() + "\t") != std::string::npos;
+        },
+        5000))
+        << ReadSettings();
 }
 
 TEST_F(MainFormTest, ShownWindowLaysOutItsControlsAndKeepsThePlayListWidth) {
@@ -254,7 +272,7 @@ TEST_F(MainFormTest, FirstPaintScansTheRootsAndSelectsTheOnlyRootsFirstChild) {
     WriteSettings("root = " + lib().string() + "/\t\n");
     TMainForm form(SettingsPath());
     form.show();
-    QTreeWidgetItem* root = form.RootNodes().Items(0);
+    QTreeWidgetItem* root = form.Library().RootNodes().Items(0);
     // The scan is queued behind the first paint: enabled alone may come before it has begun.
     ASSERT_TRUE(PumpUntil([&] { return form.isEnabled() && root->childCount() > 0; }));
     EXPECT_TRUE(form.TreeBuilt());
@@ -264,14 +282,14 @@ TEST_F(MainFormTest, FirstPaintScansTheRootsAndSelectsTheOnlyRootsFirstChild) {
     ASSERT_NE(form.DirTree->currentItem(), nullptr);
     EXPECT_EQ(form.DirTree->currentItem()->parent(), root);
     EXPECT_FALSE(form.LoadingPanel->isVisible());
-    EXPECT_EQ(NodeFolderPath(Child(Child(root, "rock"), "Live")), Lib("rock/Live") + "/");
+    EXPECT_EQ(NodeFolderPath(Child(Child(root, "rock"), "Live")).Display(), Lib("rock/Live") + "/");
 }
 
 TEST_F(MainFormTest, TwoRootsAreScannedWithoutChoosingASelection) {
     fs::create_directories(dir_ / "other" / "Inner");
     WriteSettings("root = " + lib().string() + "\t" + (dir_ / "other").string() + "\t\n");
     TMainForm form(SettingsPath());
-    form.BuildTree();
+    form.Library().BuildTree();
     test::WaitForLibrary(form);
     EXPECT_EQ(form.DirTree->currentItem(), nullptr);
     EXPECT_EQ(form.DirTree->topLevelItemCount(), 2);
@@ -282,66 +300,85 @@ TEST_F(MainFormTest, TwoRootsAreScannedWithoutChoosingASelection) {
 TEST_F(MainFormTest, ReloadReadsTheFoldersAgain) {
     auto form = ScannedForm();
     fs::create_directories(lib() / "Blues");
-    form->BuildTree();
+    form->Library().BuildTree();
     test::WaitForLibrary(*form);
-    EXPECT_EQ(Child(form->RootNodes().Items(0), "Blues"), nullptr)
+    EXPECT_EQ(Child(form->Library().RootNodes().Items(0), "Blues"), nullptr)
         << "a scanned root is not scanned again";
-    form->ReloadTree();
+    form->Library().ReloadTree();
     test::WaitForLibrary(*form);
-    EXPECT_EQ(Captions(form->RootNodes().Items(0)),
+    EXPECT_EQ(Captions(form->Library().RootNodes().Items(0)),
               QStringList({"ambient", "Blues", "Jazz", "rock"}));
     EXPECT_TRUE(form->isEnabled());
 }
 
 TEST_F(MainFormTest, RemoveRootAsksAndOnlyRemovesOnYes) {
     auto form = ScannedForm();
-    QTreeWidgetItem* root = form->RootNodes().Items(0);
+    QTreeWidgetItem* root = form->Library().RootNodes().Items(0);
     {
         TBoxAnswer answer(QMessageBox::No);
-        form->RemoveRoot(root);
+        form->Library().RemoveRoot(root);
         EXPECT_EQ(answer.Text(), "remove?");
     }
-    EXPECT_EQ(form->RootNodes().Count(), 1);
+    EXPECT_EQ(form->Library().RootNodes().Count(), 1);
 
     QTreeWidgetItem* jazz = Child(root, "Jazz");
-    form->RemoveRoot(jazz);
+    form->Library().RemoveRoot(jazz);
     EXPECT_EQ(Child(root, "Jazz"), jazz) << "a sub-folder is not removed, and nothing is asked";
 
     {
         TBoxAnswer answer(QMessageBox::Yes);
-        form->RemoveRoot(root);
+        form->Library().RemoveRoot(root);
         EXPECT_EQ(answer.Text(), "remove?");
     }
-    EXPECT_EQ(form->RootNodes().Count(), 0);
+    EXPECT_EQ(form->Library().RootNodes().Count(), 0);
     EXPECT_EQ(form->DirTree->topLevelItemCount(), 0);
 }
 
 TEST_F(MainFormTest, OpeningAFolderWithoutMp3DoesNothingUnlessRecursive) {
     auto form = ScannedForm();
     SelectFolder(*form, "Jazz");
-    form->FillPlayList(false);
+    test::FillSelected(*form, false);
     test::WaitForLibrary(*form);
     const QStringList jazz = Captions(form->PlayFileList);
 
     SelectFolder(*form, "rock");
-    form->FillPlayList(false);
+    test::FillSelected(*form, false);
     test::WaitForLibrary(*form);
     EXPECT_EQ(Captions(form->PlayFileList), jazz);
 
-    form->FillPlayList(true);
+    test::FillSelected(*form, true);
     test::WaitForLibrary(*form);
     EXPECT_EQ(Captions(form->PlayFileList), QStringList({"01-Gamma"}));
+}
+
+// A folder or a file whose name is no UTF-8 (made on a Latin-1 system) shows readably and plays.
+TEST_F(MainFormTest, NamesThatAreNoUtf8ShowReadablyListAndPlay) {
+    const fs::path cafe = lib() / std::string("Caf\xE9");
+    fs::create_directories(cafe);
+    const fs::path song = cafe / std::string("\xE9t\xE9.mp3");
+    fs::copy_file(test::EncodeWithLame(test::MakeSignalWav(0.4, 44100, 2), "-b 96"), song);
+    auto form = ScannedForm();
+    QTreeWidgetItem* node = Child(form->Library().RootNodes().Items(0), "Café");
+    ASSERT_NE(node, nullptr)
+        << Captions(form->Library().RootNodes().Items(0)).join(",").toStdString();
+    form->DirTree->setCurrentItem(node);
+    form->OpenFolder(false);
+    test::WaitForLibrary(*form);
+    EXPECT_EQ(Captions(form->PlayFileList), QStringList({"01-été.mp3"}));
+    EXPECT_EQ(form->MP3Player->FileName(), song.string());
+    EXPECT_EQ(form->MP3Player->Status(), mpsPlaying);
+    form->Playback().StopBtnClick();
 }
 
 TEST_F(MainFormTest, FillingListsTheFolderSongsCaptionedFromTheirTags) {
     auto form = ScannedForm();
     SelectFolder(*form, "Jazz");
-    form->FillPlayList(false);
+    test::FillSelected(*form, false);
     test::WaitForLibrary(*form);
     EXPECT_EQ(Captions(form->PlayFileList), QStringList({"01-Alpha", "02-Beta"}));
     EXPECT_EQ(form->PlayFileList->item(1)->data(kEntryPathRole).toString(),
               Lib("Jazz/2 second.MP3"));
-    EXPECT_EQ(form->CurrentIndex(), 0);
+    EXPECT_EQ(form->PlayList().CurrentIndex(), 0);
     EXPECT_TRUE(form->PlayFileList->item(0)->isSelected());
     EXPECT_EQ(form->PlayFileList->currentRow(), 0);
 }
@@ -350,14 +387,16 @@ TEST_F(MainFormTest, SendModeListsEveryFileAfterAnAllEntry) {
     auto form = ScannedForm();
     SelectFolder(*form, "Jazz");
     form->SendListBtn->setChecked(true);
-    form->FillPlayList(false);
+    test::FillSelected(*form, false);
     test::WaitForLibrary(*form);
     EXPECT_EQ(Captions(form->PlayFileList),
               QStringList({"*ALL*", "01-Alpha", "02-Beta", "03-cover.jpg"}));
-    EXPECT_EQ(form->PlayFileList->item(0)->data(kEntryPathRole).toString(),
-              Lib("Jazz/1 first.mp3") + "\r\n" + Lib("Jazz/2 second.MP3") + "\r\n" +
-                  Lib("Jazz/cover.jpg") + "\r\n");
-    EXPECT_EQ(form->CurrentIndex(), 0);
+    QStringList all;
+    for (const TFilePath& file : form->PlayList().EntryFiles(*form->PlayFileList->item(0)))
+        all << file.Display();
+    EXPECT_EQ(all, QStringList(
+                       {Lib("Jazz/1 first.mp3"), Lib("Jazz/2 second.MP3"), Lib("Jazz/cover.jpg")}));
+    EXPECT_EQ(form->PlayList().CurrentIndex(), 0);
     EXPECT_TRUE(form->PlayFileList->item(0)->isSelected());
     form->OpenFolder(false);
     test::WaitForLibrary(*form);
@@ -369,14 +408,14 @@ TEST_F(MainFormTest, SendModeHandsTheEntryOnInsteadOfPlayingIt) {
     auto form = ScannedForm();
     form->SendListBtn->setChecked(true);
     SelectFolder(*form, "Jazz");
-    form->FillPlayList(false);
+    test::FillSelected(*form, false);
     test::WaitForLibrary(*form);
     TBoxAnswer noBox(QMessageBox::Ok);
     Press(form->PlayFileList, Qt::Key_Return);
     Press(form->PlayFileList, Qt::Key_F3);
     QCoreApplication::processEvents();
     EXPECT_EQ(noBox.Text(), "") << "no error, although no other player runs here";
-    EXPECT_EQ(form->CurrentIndex(), 2);
+    EXPECT_EQ(form->PlayList().CurrentIndex(), 2);
     EXPECT_EQ(form->MP3Player->Status(), mpsStopped);
     EXPECT_EQ(form->MP3Player->FileName(), "");
 }
@@ -384,7 +423,7 @@ TEST_F(MainFormTest, SendModeHandsTheEntryOnInsteadOfPlayingIt) {
 TEST_F(MainFormTest, SendToggleRefillsAndLocksTheOrderToggles) {
     auto form = ScannedForm();
     SelectFolder(*form, "Jazz");
-    form->FillPlayList(false);
+    test::FillSelected(*form, false);
     test::WaitForLibrary(*form);
     form->SendListBtn->click();
     test::WaitForLibrary(*form);
@@ -399,23 +438,24 @@ TEST_F(MainFormTest, SendToggleRefillsAndLocksTheOrderToggles) {
 TEST_F(MainFormTest, SelectNextFollowsTheRepeatAndRandomToggles) {
     auto form = ScannedForm();
     SelectFolder(*form, "Jazz");
-    form->FillPlayList(false);
+    test::FillSelected(*form, false);
     test::WaitForLibrary(*form);
-    EXPECT_EQ(form->SelectNext(), form->PlayFileList->item(1));
-    EXPECT_EQ(form->SelectNext(), nullptr);
-    EXPECT_EQ(form->CurrentIndex(), -1);
+    EXPECT_EQ(form->PlayList().SelectNext(), form->PlayFileList->item(1));
+    EXPECT_EQ(form->PlayList().SelectNext(), nullptr);
+    EXPECT_EQ(form->PlayList().CurrentIndex(), -1);
     EXPECT_TRUE(form->PlayFileList->selectedItems().isEmpty());
-    EXPECT_EQ(form->SelectNext(), form->PlayFileList->item(0));
+    EXPECT_EQ(form->PlayList().SelectNext(), form->PlayFileList->item(0));
 
     form->RepeatAllBtn->setChecked(true);
-    form->SelectNext();
-    EXPECT_EQ(form->SelectNext(), form->PlayFileList->item(0)) << "repeat wraps to the first";
+    form->PlayList().SelectNext();
+    EXPECT_EQ(form->PlayList().SelectNext(), form->PlayFileList->item(0))
+        << "repeat wraps to the first";
 
     form->RandomBtn->setChecked(true);
     std::set<int> drawn;
     for (int i = 0; i < 60; ++i) {
-        ASSERT_NE(form->SelectNext(), nullptr);
-        drawn.insert(form->CurrentIndex());
+        ASSERT_NE(form->PlayList().SelectNext(), nullptr);
+        drawn.insert(form->PlayList().CurrentIndex());
     }
     EXPECT_EQ(drawn, (std::set<int>{0, 1}));
 }
@@ -424,7 +464,7 @@ TEST_F(MainFormTest, InsertKeepsOnlyTheSelectedEntry) {
     auto form = ScannedForm();
     form->SendListBtn->setChecked(true);
     SelectFolder(*form, "Jazz");
-    form->FillPlayList(false);
+    test::FillSelected(*form, false);
     test::WaitForLibrary(*form);
     form->PlayFileList->setCurrentRow(2);
     Press(form->PlayFileList, Qt::Key_Insert);
@@ -439,7 +479,7 @@ TEST_F(MainFormTest, DeleteSelectsTheNeighbourAndLeavesCaptionsAndIndexAlone) {
     auto form = ScannedForm();
     form->SendListBtn->setChecked(true);
     SelectFolder(*form, "Jazz");
-    form->FillPlayList(false);
+    test::FillSelected(*form, false);
     test::WaitForLibrary(*form);
     ASSERT_EQ(form->PlayFileList->count(), 4);
 
@@ -447,7 +487,7 @@ TEST_F(MainFormTest, DeleteSelectsTheNeighbourAndLeavesCaptionsAndIndexAlone) {
     Press(form->PlayFileList, Qt::Key_Delete);
     EXPECT_EQ(Captions(form->PlayFileList), QStringList({"*ALL*", "02-Beta", "03-cover.jpg"}));
     EXPECT_EQ(form->PlayFileList->selectedItems().value(0)->text(), "02-Beta");
-    EXPECT_EQ(form->CurrentIndex(), 0);
+    EXPECT_EQ(form->PlayList().CurrentIndex(), 0);
 
     form->PlayFileList->setCurrentRow(2);
     Press(form->PlayFileList, Qt::Key_Delete);
@@ -466,7 +506,7 @@ TEST_F(MainFormTest, DeleteSelectsTheNeighbourAndLeavesCaptionsAndIndexAlone) {
 TEST_F(MainFormTest, FunctionKeysPlayTheEntryAtTheirNumber) {
     auto form = ScannedForm();
     SelectFolder(*form, "Jazz");
-    form->FillPlayList(false);
+    test::FillSelected(*form, false);
     test::WaitForLibrary(*form);
     Press(form->PlayFileList, Qt::Key_F3);
     EXPECT_EQ(form->PlayFileList->currentRow(), 0);
@@ -474,13 +514,13 @@ TEST_F(MainFormTest, FunctionKeysPlayTheEntryAtTheirNumber) {
 
     Press(form->PlayFileList, Qt::Key_F2);
     EXPECT_EQ(form->PlayFileList->currentRow(), 1);
-    EXPECT_EQ(form->CurrentIndex(), 1);
+    EXPECT_EQ(form->PlayList().CurrentIndex(), 1);
     EXPECT_EQ(form->MP3Player->FileName(), (lib() / "Jazz" / "2 second.MP3").string());
     EXPECT_EQ(form->MP3Player->Status(), mpsPlaying);
     EXPECT_TRUE(PumpUntil([&] { return form->windowTitle() == "02-Beta/Artist/Album"; }));
 
     Press(form->PlayFileList, Qt::Key_F1);
-    EXPECT_EQ(form->CurrentIndex(), 0);
+    EXPECT_EQ(form->PlayList().CurrentIndex(), 0);
     EXPECT_EQ(form->MP3Player->FileName(), (lib() / "Jazz" / "1 first.mp3").string());
     form->MP3Player->Stop();
 }
@@ -488,11 +528,11 @@ TEST_F(MainFormTest, FunctionKeysPlayTheEntryAtTheirNumber) {
 TEST_F(MainFormTest, EnterPlaysAndBackspaceGoesToTheCommandBox) {
     auto form = ScannedForm();
     SelectFolder(*form, "Jazz");
-    form->FillPlayList(false);
+    test::FillSelected(*form, false);
     test::WaitForLibrary(*form);
     form->PlayFileList->setCurrentRow(1);
     Press(form->PlayFileList, Qt::Key_Return);
-    EXPECT_EQ(form->CurrentIndex(), 1);
+    EXPECT_EQ(form->PlayList().CurrentIndex(), 1);
     EXPECT_EQ(form->MP3Player->Status(), mpsPlaying);
     form->MP3Player->Stop();
 
@@ -507,9 +547,9 @@ TEST_F(MainFormTest, OpenFolderPlaysTheListThroughAndStopsAfterTheLast) {
     form->OpenFolder(false);
     test::WaitForLibrary(*form);
     EXPECT_EQ(form->MP3Player->Status(), mpsPlaying);
-    EXPECT_TRUE(PumpUntil([&] { return form->CurrentIndex() == 1; }));
+    EXPECT_TRUE(PumpUntil([&] { return form->PlayList().CurrentIndex() == 1; }));
     EXPECT_TRUE(PumpUntil([&] { return form->windowTitle() == "02-Beta/Artist/Album"; }));
-    EXPECT_TRUE(PumpUntil([&] { return form->CurrentIndex() == -1; }));
+    EXPECT_TRUE(PumpUntil([&] { return form->PlayList().CurrentIndex() == -1; }));
     EXPECT_TRUE(form->PlayFileList->selectedItems().isEmpty());
     EXPECT_EQ(form->MP3Player->Status(), mpsStopped);
 }
@@ -525,14 +565,17 @@ TEST_F(MainFormTest, KeysInTheTreeGoOnToTheCommandBox) {
 TEST_F(MainFormTest, TreeMenuShowsTheSelectedFoldersSongs) {
     auto form = ScannedForm();
     SelectFolder(*form, "Jazz");
-    form->DirFileListMenuPopup();
+    form->Library().PopupFolderMenu(QPoint(), false);
+    ASSERT_TRUE(PumpUntil([&] { return form->DirFileListMenu->isVisible(); }));
     QStringList items;
     for (const QAction* action : form->DirFileListMenu->actions())
         items << action->text();
     EXPECT_EQ(items, QStringList({"01-Alpha", "02-Beta"}));
 
+    form->DirFileListMenu->close();
     SelectFolder(*form, "ambient");
-    form->DirFileListMenuPopup();
+    form->Library().PopupFolderMenu(QPoint(), false);
+    test::WaitForLibrary(*form);
     EXPECT_TRUE(form->DirFileListMenu->actions().isEmpty());
 }
 
@@ -582,16 +625,17 @@ TEST_F(MainFormTest, DroppedFoldersBecomeRootsAndFilesAreIgnored) {
         test::WaitForLibrary(*form);
     };
     drop({QUrl::fromLocalFile(Lib("Jazz/1 first.mp3")), QUrl("https://example.org/")});
-    EXPECT_EQ(form->RootNodes().Count(), 1);
+    EXPECT_EQ(form->Library().RootNodes().Count(), 1);
 
     drop({QUrl::fromLocalFile(ToQ(dir_ / "dropped")), QUrl::fromLocalFile(Lib("Jazz/cover.jpg"))});
-    ASSERT_EQ(form->RootNodes().Count(), 2);
-    EXPECT_EQ(form->RootNodes().Items(0)->text(0), "dropped");
-    EXPECT_EQ(Captions(form->RootNodes().Items(0)), QStringList({"Inside"}));
+    ASSERT_EQ(form->Library().RootNodes().Count(), 2);
+    EXPECT_EQ(form->Library().RootNodes().Items(0)->text(0), "dropped");
+    EXPECT_EQ(Captions(form->Library().RootNodes().Items(0)), QStringList({"Inside"}));
 
     drop({QUrl::fromLocalFile(ToQ(dir_ / "dropped"))});
-    EXPECT_EQ(form->RootNodes().Count(), 3) << "the same folder dropped twice is two roots";
-    EXPECT_EQ(Captions(form->RootNodes().Items(1)), QStringList({"Inside"}));
+    EXPECT_EQ(form->Library().RootNodes().Count(), 3)
+        << "the same folder dropped twice is two roots";
+    EXPECT_EQ(Captions(form->Library().RootNodes().Items(1)), QStringList({"Inside"}));
 }
 
 } // namespace

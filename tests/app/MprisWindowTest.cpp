@@ -1,6 +1,8 @@
 // The window published as an MPRIS player on a private session bus: a D-Bus client's calls act on
 // the real player, and the published status and metadata follow the song.
 #include "app/MainForm.h"
+#include "app/MprisClient.h"
+#include "app/OtherAppCtrl.h"
 #include "tests/app/FormTestSupport.h"
 
 #include <QDBusArgument>
@@ -9,8 +11,10 @@
 #include <QDBusPendingCall>
 #include <QDBusVariant>
 #include <QDBusVirtualObject>
+#include <QLineEdit>
 #include <QScopeGuard>
 #include <QScrollBar>
+#include <QTest>
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
@@ -32,8 +36,10 @@ class TChangeListener : public QObject {
 
 public:
     QList<QVariantMap> Changes;
+    int Seeks = 0;
 
 public slots:
+    void OnSeeked(qlonglong) { ++Seeks; }
     void OnPropertiesChanged(const QString& interface, const QVariantMap& changed,
                              const QStringList&) {
         if (interface == kPlayer) Changes.append(changed);
@@ -65,13 +71,14 @@ protected:
         AddSong("Trio", "3.mp3", "Three", 3.0);
         ASSERT_TRUE(bus_.Running());
         form_ = ScannedForm();
-        ASSERT_TRUE(form_->PublishMpris(QDBusConnection::connectToBus(bus_.Address(), "window")));
+        ASSERT_TRUE(
+            form_->Desktop().PublishMpris(QDBusConnection::connectToBus(bus_.Address(), "window")));
         client_ = std::make_unique<QDBusConnection>(
             QDBusConnection::connectToBus(bus_.Address(), "client"));
         ASSERT_TRUE(client_->isConnected());
     }
     void TearDown() override {
-        if (form_) form_->StopBtnClick();
+        if (form_) form_->Playback().StopBtnClick();
         form_.reset();
         client_.reset();
         QDBusConnection::disconnectFromBus("client");
@@ -112,7 +119,8 @@ TEST_F(MprisWindowTest, ClientCallsActOnThePlayerAndItsStateIsPublished) {
     EXPECT_FALSE(Metadata().contains("xesam:title")) << "nothing loaded yet";
 
     EXPECT_EQ(Call(kPlayer, "Next").type(), QDBusMessage::ReplyMessage);
-    EXPECT_EQ(form_->CurrentIndex(), 1) << "Next does what the Next button does";
+    EXPECT_EQ(form_->PlayList().CurrentIndex(), 1) << "Next steps as the Next button does";
+    EXPECT_EQ(Call(kPlayer, "Play").type(), QDBusMessage::ReplyMessage);
     EXPECT_EQ(form_->MP3Player->Status(), mpsPlaying);
     EXPECT_EQ(Property("PlaybackStatus").toString(), "Playing");
     QVariantMap song = Metadata();
@@ -159,7 +167,7 @@ TEST_F(MprisWindowTest, SongsThatFollowOnTheirOwnChangeTheMetadata) {
     form_->RepeatAllBtn->setChecked(true);
     FillFrom(*form_, "Trio");
     form_->PlayFileList->setCurrentRow(2);
-    form_->PlaySelected();
+    form_->Playback().PlaySelected();
     ASSERT_TRUE(PumpUntil([&] {
         for (const QVariantMap& change : listener.Changes) {
             if (!change.contains("Metadata")) continue;
@@ -200,7 +208,7 @@ TEST_F(MprisWindowTest, OpenUriShowsTheFilesFolderAndPlaysIt) {
         else
             EXPECT_EQ(selected ? selected->text(0) : QString(), open.Folder);
         EXPECT_EQ(form_->PlayFileList->count(), 3);
-        EXPECT_EQ(form_->CurrentIndex(), open.Row);
+        EXPECT_EQ(form_->PlayList().CurrentIndex(), open.Row);
         EXPECT_TRUE(form_->PlayFileList->item(open.Row)->isSelected());
         EXPECT_EQ(form_->MP3Player->Status(), mpsPlaying);
         EXPECT_EQ(Metadata().value("xesam:title").toString(), open.Title);
@@ -216,6 +224,122 @@ TEST_F(MprisWindowTest, OpenUriShowsTheFilesFolderAndPlaysIt) {
         EXPECT_FALSE(reply.errorMessage().isEmpty());
         EXPECT_EQ(Metadata().value("xesam:title").toString(), "Stray");
     }
+}
+
+// Asked for during a reload, or from outside the library: once the file plays, the tree shows its
+// folder (or none), and Enter in the empty box opens that folder, not another.
+TEST_F(MprisWindowTest, AFileOpenedFromOutsideKeepsTreeListAndSongTogether) {
+    std::filesystem::create_directories(Lib() / "Duo");
+    std::filesystem::copy_file(Lib() / "Trio" / "1.mp3", Lib() / "Duo" / "1.mp3");
+    const test::TempDir elsewhere;
+    std::filesystem::copy_file(Lib() / "Trio" / "2.mp3", elsewhere / "2.mp3");
+    form_->Library().ReloadTree();
+    test::WaitForLibrary(*form_);
+    for (const auto& [file, folder] : {std::pair{Lib() / "Trio" / "3.mp3", QString("Trio")},
+                                       std::pair{elsewhere / "2.mp3", QString()}}) {
+        SCOPED_TRACE(file.string());
+        form_->DirTree->setCurrentItem(Folder(*form_, "Duo"));
+        form_->Library().ReloadTree();
+        EXPECT_EQ(form_->Desktop().OpenFile(TFilePath(file.string())), "");
+        test::WaitForLibrary(*form_);
+        const QTreeWidgetItem* selected = form_->DirTree->currentItem();
+        EXPECT_EQ(selected ? selected->text(0) : QString(), folder);
+        EXPECT_EQ(form_->MP3Player->FileName(), file.string());
+        QTest::keyClick(form_->CommandEdit, Qt::Key_Return);
+        test::WaitForLibrary(*form_);
+        EXPECT_EQ(std::filesystem::path(form_->MP3Player->FileName()).parent_path(),
+                  file.parent_path());
+    }
+}
+
+// What the player can do is told as it stands: an empty list cannot play, the last entry without
+// repeat has no next one, and only an open song pauses and seeks.
+TEST_F(MprisWindowTest, WhatThePlayerCanDoIsToldAsItStands) {
+    const auto can = [&] {
+        std::string told;
+        for (const char* name : {"CanPlay", "CanPause", "CanGoNext", "CanGoPrevious", "CanSeek"})
+            told += Property(name).toBool() ? '1' : '0';
+        return told;
+    };
+    EXPECT_EQ(can(), "00000") << "nothing listed";
+    FillFrom(*form_, "Trio");
+    EXPECT_EQ(can(), "10100") << "the first entry chosen, nothing open";
+    form_->PlayFileList->setCurrentRow(2);
+    form_->Playback().PlaySelected();
+    EXPECT_EQ(can(), "11011") << "the last entry plays";
+    form_->RepeatAllBtn->setChecked(true);
+    EXPECT_EQ(can(), "11111") << "with repeat the list goes on";
+}
+
+// Next and Previous keep a paused or stopped player paused or stopped.
+TEST_F(MprisWindowTest, NextAndPreviousKeepThePlayersState) {
+    FillFrom(*form_, "Trio");
+    form_->Playback().PlaySelected();
+    form_->Playback().PauseBtnClick();
+    struct TStep {
+        const char* Method;
+        int Index;
+        const char* Status;
+        const char* Title;
+    };
+    for (const TStep& step :
+         {TStep{"Next", 1, "Paused", "Two"}, TStep{"Stop", 1, "Stopped", "Two"},
+          TStep{"Next", 2, "Stopped", "Three"}, TStep{"Previous", 1, "Stopped", "Two"},
+          TStep{"Play", 1, "Playing", "Two"}, TStep{"Next", 2, "Playing", "Three"}}) {
+        SCOPED_TRACE(step.Method);
+        Call(kPlayer, step.Method);
+        EXPECT_EQ(form_->PlayList().CurrentIndex(), step.Index);
+        EXPECT_EQ(Property("PlaybackStatus").toString(), step.Status);
+        EXPECT_EQ(Metadata().value("xesam:title").toString(), step.Title);
+    }
+}
+
+// The rate is the pitch bar: its bounds, its setting, and its changes heard by listeners.
+TEST_F(MprisWindowTest, TheRateIsThePitch) {
+    TChangeListener listener;
+    ASSERT_TRUE(client_->connect(kService, kPath, kProperties, "PropertiesChanged", &listener,
+                                 SLOT(OnPropertiesChanged(QString, QVariantMap, QStringList))));
+    EXPECT_DOUBLE_EQ(Property("MinimumRate").toDouble(), 0.2);
+    EXPECT_DOUBLE_EQ(Property("MaximumRate").toDouble(), 2.0);
+    for (const double rate : {1.5, 5.0}) // the second is out of range and changes nothing
+        Call(kProperties, "Set", {kPlayer, "Rate", QVariant::fromValue(QDBusVariant(rate))});
+    EXPECT_EQ(form_->PitchBar->value(), 150);
+    EXPECT_EQ(PitchPercent.load(), 150);
+    EXPECT_DOUBLE_EQ(Property("Rate").toDouble(), 1.5);
+    form_->Playback().PitClick();
+    EXPECT_TRUE(PumpUntil([&] {
+        return !listener.Changes.isEmpty() && listener.Changes.last().value("Rate") == 1.0;
+    }));
+}
+
+// A "file://localhost/" address is a local file; an untagged song has no artist and no album; and
+// Seeked is heard only when the position moved.
+TEST_F(MprisWindowTest, LocalhostAddressesUntaggedSongsAndSeeksAreToldAsClientsExpect) {
+    const test::TempDir bare;
+    const std::filesystem::path song = bare / "bare.mp3";
+    std::filesystem::copy_file(test::EncodeWithLame(test::MakeSignalWav(3.0, 44100, 2), "-b 96"),
+                               song);
+    const QString address =
+        "file://localhost" + QUrl::fromLocalFile(test::ToQ(song)).path(QUrl::FullyEncoded);
+    ASSERT_EQ(Call(kPlayer, "OpenUri", {address}).type(), QDBusMessage::ReplyMessage);
+    test::WaitForLibrary(*form_);
+    const QVariantMap metadata = Metadata();
+    EXPECT_EQ(metadata.value("xesam:title").toString(), "bare.mp3");
+    EXPECT_FALSE(metadata.contains("xesam:artist"));
+    EXPECT_FALSE(metadata.contains("xesam:album"));
+
+    TChangeListener listener;
+    ASSERT_TRUE(
+        client_->connect(kService, kPath, kPlayer, "Seeked", &listener, SLOT(OnSeeked(qlonglong))));
+    const QVariant track = Metadata().value("mpris:trackid");
+    form_->Playback().StopBtnClick();
+    Call(kPlayer, "Seek", {qlonglong(1'000'000)});
+    Call(kPlayer, "SetPosition", {track, qlonglong(1'000'000)});
+    form_->Playback().PlayBtnClick();
+    Call(kPlayer, "SetPosition", {track, qlonglong(2'000'000)});
+    ASSERT_TRUE(PumpUntil([&] { return listener.Seeks > 0; }));
+    test::PumpFor(200);
+    EXPECT_EQ(listener.Seeks, 1) << "only the seek of the playing song moved";
 }
 
 TEST_F(MprisWindowTest, LoopStatusAndShuffleAreTheOrderToggles) {
@@ -260,21 +384,36 @@ TEST_F(MprisWindowTest, QuitClosesTheWindowAsItsCloseBoxDoes) {
     EXPECT_TRUE(PumpUntil([&] { return !form_->isVisible(); }));
 }
 
+// A settings file that cannot be written is told in a box at the close; while the box waits, MPRIS
+// may still ask for a song, and nothing that such a call needs has gone yet.
+TEST_F(MprisWindowTest, AnMprisCallWhileTheCloseTellsOfUnwritableSettingsFindsTheWindowWhole) {
+    std::filesystem::remove(SettingsPath().toStdString());
+    std::filesystem::create_directory(SettingsPath().toStdString());
+    QDBusMessage reply;
+    const test::TBoxAnswer answer(QMessageBox::Ok, [&](QMessageBox&) {
+        reply = Call(kPlayer, "OpenUri",
+                     {QUrl::fromLocalFile(test::ToQ(Lib() / "Trio" / "2.mp3")).toString()});
+    });
+    form_->close();
+    form_.reset();
+    EXPECT_TRUE(answer.Text().contains("pelbrisk.ini")) << answer.Text().toStdString();
+    EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+}
+
 TEST_F(MprisWindowTest, SendModeCallsOtherPlayersWithoutHoldingTheWindow) {
     QDBusConnection playerBus = QDBusConnection::connectToBus(bus_.Address(), "slow");
     const auto disconnect = qScopeGuard([] { QDBusConnection::disconnectFromBus("slow"); });
     TSlowPlayer player;
     ASSERT_TRUE(playerBus.registerVirtualObject(kPath, &player));
     ASSERT_TRUE(playerBus.registerService("org.mpris.MediaPlayer2.slow"));
-    form_->MprisPlayers = std::make_unique<TMprisClient>(
-        QDBusConnection::connectToBus(bus_.Address(), "sender"), 5000);
-    form_->OtherApp =
-        std::make_unique<TOtherAppCtrl>(*form_->RemotePlayers, form_->MprisPlayers.get());
+    const auto transport = MakeNativeRemotePlayerTransport();
+    TMprisClient sender(QDBusConnection::connectToBus(bus_.Address(), "sender"), 5000);
+    form_->Playback().OtherPlayers().Use(std::make_shared<TOtherAppCtrl>(*transport, &sender));
     form_->SendListBtn->click();
     test::WaitForLibrary(*form_);
 
     QList<bool> answers;
-    QObject::connect(form_.get(), &TMainForm::OtherPlayersAnswered,
+    QObject::connect(&form_->Playback().OtherPlayers(), &TOtherPlayers::Answered,
                      [&](bool accepted) { answers << accepted; });
     QVariant status;
     const test::TLoopTurns turns = test::MeasureLoopTurns(
@@ -288,6 +427,8 @@ TEST_F(MprisWindowTest, SendModeCallsOtherPlayersWithoutHoldingTheWindow) {
     EXPECT_EQ(status.toString(), "Stopped");
     EXPECT_EQ(answers, QList<bool>({true, true}));
     EXPECT_EQ(player.Calls, QStringList({"Play", "Stop"}));
+    // Its other players go with this test.
+    form_.reset();
     QDBusConnection::disconnectFromBus("sender");
 }
 

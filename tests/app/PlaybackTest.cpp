@@ -2,6 +2,9 @@
 // the end of a song starts, the transport buttons and their short-cuts, the bars, the caption of
 // the song now playing, the notification icon and the hot keys' actions.
 #include "app/MainForm.h"
+#include "app/MprisClient.h"
+#include "app/OtherAppCtrl.h"
+#include "app/TrayIcon.h"
 #include "tests/app/FormTestSupport.h"
 
 #include <QAction>
@@ -67,6 +70,19 @@ protected:
         QGuiApplication::setApplicationDisplayName(QString());
     }
 
+    // A window in send mode on Trio whose other players are `players`; `answers` counts the
+    // commands they have answered.
+    std::unique_ptr<TMainForm> SendModeForm(TRecordingTransport& players, int& answers) {
+        auto form = ScannedForm();
+        form->Playback().OtherPlayers().Use(std::make_shared<TOtherAppCtrl>(players));
+        FillFrom(*form, "Trio");
+        form->SendListBtn->click();
+        test::WaitForLibrary(*form);
+        QObject::connect(&form->Playback().OtherPlayers(), &TOtherPlayers::Answered,
+                         [&answers](bool) { ++answers; });
+        return form;
+    }
+
     static void ShowActive(TMainForm& form, QWidget* focus) {
         form.show();
         form.activateWindow();
@@ -79,70 +95,74 @@ protected:
 TEST_F(PlaybackTest, SelectionStepsByTheRepeatRules) {
     auto form = ScannedForm();
     FillFrom(*form, "Trio");
-    ASSERT_EQ(form->CurrentIndex(), 0);
+    ASSERT_EQ(form->PlayList().CurrentIndex(), 0);
 
-    EXPECT_EQ(form->SelectPrev(), nullptr) << "back from the first entry selects nothing";
-    EXPECT_EQ(form->CurrentIndex(), -1);
+    EXPECT_EQ(form->PlayList().SelectPrev(), nullptr)
+        << "back from the first entry selects nothing";
+    EXPECT_EQ(form->PlayList().CurrentIndex(), -1);
     EXPECT_TRUE(form->PlayFileList->selectedItems().isEmpty());
-    EXPECT_EQ(form->SelectPrev(), form->PlayFileList->item(0)) << "from none, the first";
+    EXPECT_EQ(form->PlayList().SelectPrev(), form->PlayFileList->item(0)) << "from none, the first";
 
     form->RepeatAllBtn->setChecked(true);
-    EXPECT_EQ(form->SelectPrev(), nullptr) << "repeat does not wrap backwards";
-    EXPECT_EQ(form->CurrentIndex(), -1);
+    EXPECT_EQ(form->PlayList().SelectPrev(), nullptr) << "repeat does not wrap backwards";
+    EXPECT_EQ(form->PlayList().CurrentIndex(), -1);
 
-    form->SelectNext();
-    form->SelectNext();
-    EXPECT_EQ(form->SelectNext(), form->PlayFileList->item(2));
-    EXPECT_EQ(form->SelectNext(), form->PlayFileList->item(0)) << "repeat wraps forwards";
+    form->PlayList().SelectNext();
+    form->PlayList().SelectNext();
+    EXPECT_EQ(form->PlayList().SelectNext(), form->PlayFileList->item(2));
+    EXPECT_EQ(form->PlayList().SelectNext(), form->PlayFileList->item(0))
+        << "repeat wraps forwards";
     EXPECT_TRUE(form->PlayFileList->item(0)->isSelected());
     EXPECT_EQ(form->PlayFileList->currentRow(), 0);
 
     form->RepeatAllBtn->setChecked(false);
-    form->SelectNext();
-    EXPECT_EQ(form->SelectNext(), form->PlayFileList->item(2));
-    EXPECT_EQ(form->SelectNext(), nullptr) << "without repeat the list ends";
-    EXPECT_EQ(form->CurrentIndex(), -1);
+    form->PlayList().SelectNext();
+    EXPECT_EQ(form->PlayList().SelectNext(), form->PlayFileList->item(2));
+    EXPECT_EQ(form->PlayList().SelectNext(), nullptr) << "without repeat the list ends";
+    EXPECT_EQ(form->PlayList().CurrentIndex(), -1);
     EXPECT_TRUE(form->PlayFileList->selectedItems().isEmpty());
 }
 
 TEST_F(PlaybackTest, SelectionCopesWithAListThatShrankBelowTheCurrentEntry) {
     auto form = ScannedForm();
     FillFrom(*form, "Trio");
-    form->SelectNext();
-    form->SelectNext();
-    ASSERT_EQ(form->CurrentIndex(), 2);
+    form->PlayList().SelectNext();
+    form->PlayList().SelectNext();
+    ASSERT_EQ(form->PlayList().CurrentIndex(), 2);
     delete form->PlayFileList->item(2);
     delete form->PlayFileList->item(1);
-    ASSERT_EQ(form->CurrentIndex(), 2) << "deleting entries leaves the index alone";
+    ASSERT_EQ(form->PlayList().CurrentIndex(), 2) << "deleting entries leaves the index alone";
 
-    EXPECT_EQ(form->SelectPrev(), nullptr) << "index 1 is past the one entry left";
-    EXPECT_EQ(form->CurrentIndex(), -1);
+    EXPECT_EQ(form->PlayList().SelectPrev(), nullptr) << "index 1 is past the one entry left";
+    EXPECT_EQ(form->PlayList().CurrentIndex(), -1);
 
     form->RepeatAllBtn->setChecked(true);
     form->PlayFileList->addItem("extra");
-    form->SelectNext(); // 0
-    form->SelectNext(); // 1
+    form->PlayList().SelectNext(); // 0
+    form->PlayList().SelectNext(); // 1
     delete form->PlayFileList->item(1);
     delete form->PlayFileList->item(0);
     form->PlayFileList->addItem("only");
-    EXPECT_EQ(form->SelectPrev(), form->PlayFileList->item(0))
+    EXPECT_EQ(form->PlayList().SelectPrev(), form->PlayFileList->item(0))
         << "past the end with repeat comes back to the first";
-    EXPECT_EQ(form->CurrentIndex(), 0);
+    EXPECT_EQ(form->PlayList().CurrentIndex(), 0);
 
     form->PlayFileList->clear();
-    EXPECT_EQ(form->SelectNext(), nullptr);
-    EXPECT_EQ(form->CurrentIndex(), -1);
-    EXPECT_EQ(form->SelectPrev(), nullptr);
+    EXPECT_EQ(form->PlayList().SelectNext(), nullptr);
+    EXPECT_EQ(form->PlayList().CurrentIndex(), -1);
+    EXPECT_EQ(form->PlayList().SelectPrev(), nullptr);
 }
 
 TEST_F(PlaybackTest, RandomDrawsEveryEntryAndBackWalksBackThroughWhatPlayed) {
     auto form = ScannedForm();
     FillFrom(*form, "Trio");
     form->RandomBtn->setChecked(true);
-    const auto current = [&] { return form->PlayFileList->item(form->CurrentIndex())->text(); };
+    const auto current = [&] {
+        return form->PlayFileList->item(form->PlayList().CurrentIndex())->text();
+    };
     std::vector<QString> played{current()};
     for (int i = 0; i < 60; ++i) {
-        ASSERT_NE(form->SelectNext(), nullptr);
+        ASSERT_NE(form->PlayList().SelectNext(), nullptr);
         played.push_back(current());
     }
     EXPECT_EQ(std::set<QString>(played.begin(), played.end()),
@@ -155,15 +175,16 @@ TEST_F(PlaybackTest, RandomDrawsEveryEntryAndBackWalksBackThroughWhatPlayed) {
     for (auto at = played.rbegin() + 1; at != played.rend(); ++at)
         if (*at != "01-One") expected.push_back(*at);
     for (size_t i = 0; i < expected.size(); ++i) {
-        ASSERT_NE(form->SelectPrev(), nullptr);
+        ASSERT_NE(form->PlayList().SelectPrev(), nullptr);
         walked.push_back(current());
     }
     EXPECT_EQ(walked, expected) << "Back retraces the random order";
 
     std::set<int> drawn;
     for (int i = 0; i < 60; ++i) {
-        ASSERT_NE(form->SelectPrev(), nullptr) << "past the history Back draws, and never ends";
-        drawn.insert(form->CurrentIndex());
+        ASSERT_NE(form->PlayList().SelectPrev(), nullptr)
+            << "past the history Back draws, and never ends";
+        drawn.insert(form->PlayList().CurrentIndex());
     }
     EXPECT_EQ(drawn, (std::set<int>{0, 1}));
 }
@@ -171,22 +192,22 @@ TEST_F(PlaybackTest, RandomDrawsEveryEntryAndBackWalksBackThroughWhatPlayed) {
 TEST_F(PlaybackTest, OnlyASuccessfulEndStartsTheNextEntry) {
     auto form = ScannedForm();
     FillFrom(*form, "Trio");
-    form->MP3PlayerEndPlay(merStoped);
-    form->MP3PlayerEndPlay(merFailure);
-    EXPECT_EQ(form->CurrentIndex(), 0);
+    form->MP3Player->OnEndPlay(nullptr, merStoped);
+    form->MP3Player->OnEndPlay(nullptr, merFailure);
+    EXPECT_EQ(form->PlayList().CurrentIndex(), 0);
     EXPECT_EQ(form->MP3Player->Status(), mpsStopped);
 
-    form->MP3PlayerEndPlay(merSuccessful);
-    EXPECT_EQ(form->CurrentIndex(), 1);
+    form->MP3Player->OnEndPlay(nullptr, merSuccessful);
+    EXPECT_EQ(form->PlayList().CurrentIndex(), 1);
     EXPECT_EQ(form->MP3Player->Status(), mpsPlaying);
     EXPECT_EQ(form->MP3Player->FileName(), (Lib() / "Trio" / "2.mp3").string());
-    form->StopBtnClick();
+    form->Playback().StopBtnClick();
     EXPECT_EQ(form->MP3Player->Status(), mpsStopped);
-    EXPECT_EQ(form->CurrentIndex(), 1) << "a stop starts nothing";
+    EXPECT_EQ(form->PlayList().CurrentIndex(), 1) << "a stop starts nothing";
 
     form->PlayFileList->clear();
-    form->MP3PlayerEndPlay(merSuccessful);
-    EXPECT_EQ(form->CurrentIndex(), 1) << "an empty list starts nothing";
+    form->MP3Player->OnEndPlay(nullptr, merSuccessful);
+    EXPECT_EQ(form->PlayList().CurrentIndex(), 1) << "an empty list starts nothing";
 }
 
 TEST_F(PlaybackTest, AListOfThreePlaysThroughInOrderAndStopsAfterTheLast) {
@@ -196,12 +217,12 @@ TEST_F(PlaybackTest, AListOfThreePlaysThroughInOrderAndStopsAfterTheLast) {
     form->DirTree->setCurrentItem(Folder(*form, "Trio"));
     form->OpenFolder(false);
     test::WaitForLibrary(*form);
-    ASSERT_TRUE(PumpUntil([&] { return form->CurrentIndex() == -1; }));
+    ASSERT_TRUE(PumpUntil([&] { return form->PlayList().CurrentIndex() == -1; }));
     PumpFor(300);
     EXPECT_EQ(started, (std::vector<int>{0, 1, 2}));
     EXPECT_EQ(form->MP3Player->Status(), mpsStopped);
     EXPECT_EQ(form->windowTitle(), "pelbrisk - ver.050228") << "the list's end ends the caption";
-    EXPECT_EQ(form->TrayIcon->toolTip(), "pelbrisk");
+    EXPECT_EQ(form->Desktop().Tray().toolTip(), "pelbrisk");
 }
 
 TEST_F(PlaybackTest, WithRepeatTheListWrapsToItsFirstEntry) {
@@ -212,7 +233,7 @@ TEST_F(PlaybackTest, WithRepeatTheListWrapsToItsFirstEntry) {
     form->OpenFolder(false);
     test::WaitForLibrary(*form);
     ASSERT_TRUE(PumpUntil([&] { return started.size() >= 5; }));
-    form->StopBtnClick();
+    form->Playback().StopBtnClick();
     EXPECT_EQ(std::vector<int>(started.begin(), started.begin() + 5),
               (std::vector<int>{0, 1, 2, 0, 1}));
 }
@@ -221,29 +242,29 @@ TEST_F(PlaybackTest, NextOnTheLastEntryLetsTheSongPlayOnThenStartsAtTheFirst) {
     auto form = ScannedForm();
     FillFrom(*form, "Trio");
     form->PlayFileList->setCurrentRow(2);
-    form->PlaySelected();
+    form->Playback().PlaySelected();
     ASSERT_EQ(form->MP3Player->Status(), mpsPlaying);
 
     form->NextBtn->click();
-    EXPECT_EQ(form->CurrentIndex(), -1);
+    EXPECT_EQ(form->PlayList().CurrentIndex(), -1);
     EXPECT_TRUE(form->PlayFileList->selectedItems().isEmpty());
     EXPECT_EQ(form->MP3Player->Status(), mpsPlaying) << "the current song plays on";
     EXPECT_EQ(form->MP3Player->FileName(), (Lib() / "Trio" / "3.mp3").string());
 
-    ASSERT_TRUE(PumpUntil([&] { return form->CurrentIndex() == 0; }));
+    ASSERT_TRUE(PumpUntil([&] { return form->PlayList().CurrentIndex() == 0; }));
     EXPECT_EQ(form->MP3Player->FileName(), (Lib() / "Trio" / "1.mp3").string());
-    form->StopBtnClick();
+    form->Playback().StopBtnClick();
 }
 
 TEST_F(PlaybackTest, PrevOnTheFirstEntryLetsTheSongPlayOn) {
     auto form = ScannedForm();
     FillFrom(*form, "Long");
-    form->PlaySelected();
+    form->Playback().PlaySelected();
     form->PrevBtn->click();
-    EXPECT_EQ(form->CurrentIndex(), -1);
+    EXPECT_EQ(form->PlayList().CurrentIndex(), -1);
     EXPECT_TRUE(form->PlayFileList->selectedItems().isEmpty());
     EXPECT_EQ(form->MP3Player->Status(), mpsPlaying);
-    form->StopBtnClick();
+    form->Playback().StopBtnClick();
 }
 
 TEST_F(PlaybackTest, TransportButtonsSteerThePlayer) {
@@ -257,7 +278,7 @@ TEST_F(PlaybackTest, TransportButtonsSteerThePlayer) {
     EXPECT_FALSE(form->PauseBtn->isChecked()) << "nor shows a pause";
 
     form->NextBtn->click();
-    EXPECT_EQ(form->CurrentIndex(), 1);
+    EXPECT_EQ(form->PlayList().CurrentIndex(), 1);
     EXPECT_EQ(form->MP3Player->Status(), mpsPlaying);
     form->PauseBtn->click();
     EXPECT_EQ(form->MP3Player->Status(), mpsPaused);
@@ -265,7 +286,7 @@ TEST_F(PlaybackTest, TransportButtonsSteerThePlayer) {
     form->PlayBtn->click();
     EXPECT_EQ(form->MP3Player->Status(), mpsPlaying) << "play resumes a paused song";
     EXPECT_TRUE(PumpUntil([&] { return !form->PauseBtn->isChecked(); }));
-    EXPECT_EQ(form->CurrentIndex(), 1);
+    EXPECT_EQ(form->PlayList().CurrentIndex(), 1);
     form->PauseBtn->click();
     EXPECT_EQ(form->MP3Player->Status(), mpsPaused);
     form->PauseBtn->click();
@@ -276,24 +297,15 @@ TEST_F(PlaybackTest, TransportButtonsSteerThePlayer) {
     form->PlayBtn->click();
     EXPECT_EQ(form->MP3Player->Status(), mpsPlaying) << "play starts the open file again";
     form->PrevBtn->click();
-    EXPECT_EQ(form->CurrentIndex(), 0);
+    EXPECT_EQ(form->PlayList().CurrentIndex(), 0);
     EXPECT_EQ(form->MP3Player->FileName(), (Lib() / "Trio" / "1.mp3").string());
-    form->StopBtnClick();
+    form->Playback().StopBtnClick();
 }
 
 TEST_F(PlaybackTest, InSendModeTheButtonsAndTheVolumeGoToTheOtherPlayers) {
-    auto form = ScannedForm();
     TRecordingTransport winamp;
-    form->OtherApp = std::make_unique<TOtherAppCtrl>(winamp);
-    FillFrom(*form, "Trio");
-    form->SendListBtn->click();
-    test::WaitForLibrary(*form);
-    winamp.Sent.clear();
     int answers = 0;
-    QObject::connect(form.get(), &TMainForm::OtherPlayersAnswered, [&](bool accepted) {
-        EXPECT_TRUE(accepted);
-        ++answers;
-    });
+    auto form = SendModeForm(winamp, answers);
 
     form->PlayBtn->click();
     form->StopBtn->click();
@@ -301,7 +313,7 @@ TEST_F(PlaybackTest, InSendModeTheButtonsAndTheVolumeGoToTheOtherPlayers) {
     form->NextBtn->click();
     form->PrevBtn->click();
     form->VolBar->setValue(50);
-    form->VolBarScroll(scrEndScroll, 50);
+    form->Playback().VolBarScroll(scrEndScroll, 50);
     ASSERT_TRUE(test::PumpUntil([&] { return answers == 6; }));
     using M = TRecordingTransport::TMessage;
     EXPECT_EQ(winamp.Sent, (std::vector<M>{{WM_USER, 0, 102},
@@ -312,39 +324,78 @@ TEST_F(PlaybackTest, InSendModeTheButtonsAndTheVolumeGoToTheOtherPlayers) {
                                            {WM_USER, 128, 122}}));
     EXPECT_EQ(form->MP3Player->Status(), mpsStopped);
     EXPECT_EQ(form->MP3Player->Volume(), 100) << "the built-in player is left alone";
-    EXPECT_EQ(form->CurrentIndex(), 0) << "next and prev do not move the list";
+    EXPECT_EQ(form->PlayList().CurrentIndex(), 0) << "next and prev do not move the list";
 }
 
 TEST_F(PlaybackTest, InSendModeACommandNoPlayerTookIsSaid) {
-    auto form = ScannedForm();
-    EXPECT_TRUE(form->SendListBtn->toolTip().contains("MPRIS")) << "what it steers here";
     TRecordingTransport winamp;
-    form->OtherApp = std::make_unique<TOtherAppCtrl>(winamp);
-    FillFrom(*form, "Trio");
-    form->SendListBtn->click();
-    test::WaitForLibrary(*form);
     int answers = 0;
-    QObject::connect(form.get(), &TMainForm::OtherPlayersAnswered, [&](bool) { ++answers; });
+    auto form = SendModeForm(winamp, answers);
+    EXPECT_TRUE(form->SendListBtn->toolTip().contains("MPRIS")) << "what it steers here";
     const std::vector<std::pair<const char*, std::function<void()>>> commands{
         {"Play", [&] { form->PlayBtn->click(); }},
         {"Stop", [&] { form->StopBtn->click(); }},
         {"Pause", [&] { form->PauseBtn->click(); }},
         {"Next", [&] { form->NextBtn->click(); }},
         {"Prev", [&] { form->PrevBtn->click(); }},
-        {"Volume", [&] { form->VolBarScroll(scrEndScroll, 40); }},
-        {"Enter", [&] { form->PlaySelected(); }},
+        {"Volume", [&] { form->Playback().VolBarScroll(scrEndScroll, 40); }},
+        {"Enter", [&] { form->Playback().PlaySelected(); }},
     };
     for (const bool accepted : {true, false}) {
         winamp.Accepts = accepted;
         for (const auto& [name, command] : commands) {
             SCOPED_TRACE(std::string(name) + (accepted ? " accepted" : " refused"));
-            if (form->NoticeLine()) form->NoticeLine()->clear();
+            if (form->Desktop().NoticeLine()) form->Desktop().NoticeLine()->clear();
             const int before = answers;
             command();
             ASSERT_TRUE(PumpUntil([&] { return answers > before; }));
-            EXPECT_EQ(!form->NoticeLine() || form->NoticeLine()->text().isEmpty(), accepted);
+            EXPECT_EQ(!form->Desktop().NoticeLine() ||
+                          form->Desktop().NoticeLine()->text().isEmpty(),
+                      accepted);
         }
     }
+}
+
+// In send mode the pause button shows the pause the other players took, and ours again after.
+TEST_F(PlaybackTest, InSendModeThePauseButtonFollowsWhatWasSent) {
+    TRecordingTransport winamp;
+    int answers = 0;
+    auto form = SendModeForm(winamp, answers);
+    // the button clicked, whether the pause button shows down after the players' answer
+    const std::vector<std::pair<QToolButton*, bool>> steps{
+        {form->PauseBtn, true}, {form->PauseBtn, false}, {form->PauseBtn, true},
+        {form->NextBtn, true},  {form->PlayBtn, false},  {form->PauseBtn, true},
+        {form->StopBtn, false}, {form->PauseBtn, true},
+    };
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        const int before = answers;
+        steps[i].first->click();
+        ASSERT_TRUE(PumpUntil([&] { return answers > before; }));
+        EXPECT_EQ(form->PauseBtn->isChecked(), steps[i].second) << i;
+    }
+    form->SendListBtn->click();
+    test::WaitForLibrary(*form);
+    EXPECT_FALSE(form->PauseBtn->isChecked()) << "our own player is not paused";
+}
+
+// "*ALL*" hands on the files the list holds when it is chosen, not those it was filled with.
+TEST_F(PlaybackTest, AllHandsOnTheEntriesTheListHoldsNow) {
+    auto form = ScannedForm();
+    TRecordingTransport winamp;
+    form->Playback().OtherPlayers().Use(std::make_shared<TOtherAppCtrl>(winamp));
+    form->SendListBtn->setChecked(true);
+    FillFrom(*form, "Trio");
+    form->PlayFileList->setCurrentRow(2);
+    QTest::keyClick(form->PlayFileList, Qt::Key_Delete);
+    form->PlayFileList->setCurrentRow(0);
+    int answers = 0;
+    QObject::connect(&form->Playback().OtherPlayers(), &TOtherPlayers::Answered,
+                     [&](bool) { ++answers; });
+    form->Playback().PlaySelected();
+    ASSERT_TRUE(PumpUntil([&] { return answers == 1; }));
+    EXPECT_EQ(std::count_if(winamp.Sent.begin(), winamp.Sent.end(),
+                            [](const auto& sent) { return sent.Message == WM_COPYDATA; }),
+              2);
 }
 
 TEST_F(PlaybackTest, MenuItemsCarryTheirCaptionsAndShortCuts) {
@@ -363,7 +414,7 @@ TEST_F(PlaybackTest, ShortCutsWorkFromTheCommandBoxAndThePlayList) {
     ShowActive(*form, form->CommandEdit);
 
     QTest::keyClick(form->CommandEdit, Qt::Key_N, Qt::ControlModifier);
-    EXPECT_EQ(form->CurrentIndex(), 1);
+    EXPECT_EQ(form->PlayList().CurrentIndex(), 1);
     EXPECT_EQ(form->MP3Player->Status(), mpsPlaying);
     QTest::keyClick(form->CommandEdit, Qt::Key_E, Qt::ControlModifier);
     EXPECT_EQ(form->MP3Player->Status(), mpsPaused) << "Ctrl+E pauses, not the caret's end";
@@ -376,26 +427,26 @@ TEST_F(PlaybackTest, ShortCutsWorkFromTheCommandBoxAndThePlayList) {
     form->PlayFileList->setFocus();
     ASSERT_TRUE(PumpUntil([&] { return form->PlayFileList->hasFocus(); }));
     QTest::keyClick(form->PlayFileList, Qt::Key_B, Qt::ControlModifier);
-    EXPECT_EQ(form->CurrentIndex(), 0);
+    EXPECT_EQ(form->PlayList().CurrentIndex(), 0);
     EXPECT_EQ(form->MP3Player->Status(), mpsPlaying);
     QTest::keyClick(form->PlayFileList, Qt::Key_S, Qt::ControlModifier);
     EXPECT_EQ(form->MP3Player->Status(), mpsStopped);
     QTest::keyClick(form->PlayFileList, Qt::Key_P, Qt::ControlModifier);
     EXPECT_EQ(form->MP3Player->Status(), mpsPlaying);
-    form->StopBtnClick();
+    form->Playback().StopBtnClick();
 }
 
 TEST_F(PlaybackTest, VolumeMovesInTenPointStepsAndStopsAtTheEnds) {
     auto form = ScannedForm();
     form->VolBar->setValue(95);
-    form->UpVolumeClick();
+    form->Playback().UpVolumeClick();
     EXPECT_EQ(form->VolBar->value(), 100);
     EXPECT_EQ(form->MP3Player->Volume(), 100);
-    form->UpVolumeClick();
+    form->Playback().UpVolumeClick();
     EXPECT_EQ(form->MP3Player->Volume(), 100);
 
     form->VolBar->setValue(45);
-    form->DownVolumeClick();
+    form->Playback().DownVolumeClick();
     EXPECT_EQ(form->MP3Player->Volume(), 35);
     form->VolBar->setValue(5);
     form->DownVolume->trigger();
@@ -409,22 +460,22 @@ TEST_F(PlaybackTest, VolumeMovesInTenPointStepsAndStopsAtTheEnds) {
 TEST_F(PlaybackTest, PitchRestartsAPlayingOrPausedSongWhereItStood) {
     auto form = ScannedForm();
     form->PitchBar->setValue(150);
-    form->PitchBarScroll(scrEndScroll, 150);
+    form->Playback().PitchBarScroll(scrEndScroll, 150);
     EXPECT_EQ(PitchPercent.load(), 150);
     EXPECT_EQ(form->MP3Player->Status(), mpsStopped) << "stopped: only the setting changes";
 
     FillFrom(*form, "Long");
-    form->PlaySelected();
+    form->Playback().PlaySelected();
     ASSERT_TRUE(PumpUntil([&] { return form->MP3Player->Position() >= 800; }));
-    form->PauseBtnClick();
+    form->Playback().PauseBtnClick();
     const int paused = form->MP3Player->Position();
     form->PitchBar->triggerAction(QAbstractSlider::SliderSingleStepSub);
     EXPECT_EQ(PitchPercent.load(), 149);
     EXPECT_EQ(form->MP3Player->Status(), mpsPaused);
     EXPECT_NEAR(form->MP3Player->Position(), paused, 250);
 
-    form->PauseBtnClick();
-    form->SetPitch(80);
+    form->Playback().PauseBtnClick();
+    form->Playback().SetPitch(80);
     EXPECT_EQ(form->MP3Player->Status(), mpsPlaying);
     EXPECT_EQ(PitchPercent.load(), 80);
     EXPECT_GE(form->MP3Player->Position(), paused - 100) << "not from the start";
@@ -433,30 +484,30 @@ TEST_F(PlaybackTest, PitchRestartsAPlayingOrPausedSongWhereItStood) {
     EXPECT_EQ(PitchPercent.load(), 100);
     EXPECT_EQ(form->PitchBar->value(), 100);
     EXPECT_EQ(form->MP3Player->Status(), mpsPlaying);
-    form->StopBtnClick();
+    form->Playback().StopBtnClick();
 }
 
 TEST_F(PlaybackTest, PositionBarFollowsThePlayerExceptWhileDragged) {
     auto form = ScannedForm();
     FillFrom(*form, "Long");
-    form->PlaySelected();
+    form->Playback().PlaySelected();
     ASSERT_TRUE(PumpUntil([&] { return form->PosBar->value() > 0; }));
     EXPECT_NEAR(form->PosBar->maximum(), 3050, 150) << "the song's length, encoder delay and all";
 
     form->PosBar->setSliderDown(true);
     form->PosBar->setSliderPosition(2500);
-    EXPECT_TRUE(form->SeekTracking());
+    EXPECT_TRUE(form->Playback().SeekTracking());
     const int held = form->PosBar->value();
     PumpFor(900);
     EXPECT_EQ(form->PosBar->value(), held) << "position notices wait for the drag's end";
     EXPECT_LT(form->MP3Player->Position(), 2400) << "no seek while dragging";
 
     form->PosBar->setSliderDown(false);
-    EXPECT_FALSE(form->SeekTracking());
+    EXPECT_FALSE(form->Playback().SeekTracking());
     EXPECT_GE(form->MP3Player->Position(), 2400) << "seeks where the drag ended";
-    form->StopBtnClick();
+    form->Playback().StopBtnClick();
 
-    form->PosBarScroll(scrEndScroll, 1000);
+    form->Playback().PosBarScroll(scrEndScroll, 1000);
     EXPECT_EQ(form->MP3Player->Status(), mpsStopped) << "a stopped player is not started";
 }
 
@@ -467,10 +518,10 @@ TEST_F(PlaybackTest, DraggingThePositionBarWithNothingOpenIsNoError) {
     form->PosBar->setSliderDown(true);
     form->PosBar->setSliderPosition(2500);
     form->PosBar->setSliderDown(false);
-    form->SeekTo(100);
+    form->Playback().SeekTo(100);
     PumpFor(100);
     EXPECT_EQ(noBox.Text(), "") << "nothing to seek in, nothing to report";
-    EXPECT_FALSE(form->SeekTracking());
+    EXPECT_FALSE(form->Playback().SeekTracking());
     EXPECT_EQ(form->MP3Player->Status(), mpsStopped);
 }
 
@@ -479,19 +530,20 @@ TEST_F(PlaybackTest, CaptionAndTipFollowTheSongAndStopGivesBackTheProgramsCaptio
     FillFrom(*form, "Trio");
     EXPECT_EQ(form->windowTitle(), "pelbrisk - ver.050228");
     form->PlayFileList->setCurrentRow(1);
-    form->PlaySelected();
+    form->Playback().PlaySelected();
     ASSERT_TRUE(PumpUntil([&] { return form->windowTitle() == "02-Two/Artist/Album"; }));
     EXPECT_EQ(QGuiApplication::applicationDisplayName(), "02-Two/Artist/Album");
-    EXPECT_EQ(form->NowPlayingText(), "02-Two/Artist/Album");
-    EXPECT_EQ(form->TrayIcon->toolTip(), "02-Two/Artist/Album") << "not only when minimising";
-    form->NextBtnClick();
+    EXPECT_EQ(form->Playback().NowPlayingText(), "02-Two/Artist/Album");
+    EXPECT_EQ(form->Desktop().Tray().toolTip(), "02-Two/Artist/Album")
+        << "not only when minimising";
+    form->Playback().NextBtnClick();
     ASSERT_TRUE(PumpUntil([&] { return form->windowTitle() == "03-Three/Artist/Album"; }));
-    EXPECT_EQ(form->TrayIcon->toolTip(), "03-Three/Artist/Album");
-    form->StopBtnClick();
+    EXPECT_EQ(form->Desktop().Tray().toolTip(), "03-Three/Artist/Album");
+    form->Playback().StopBtnClick();
     PumpFor(100);
     EXPECT_EQ(form->windowTitle(), "pelbrisk - ver.050228");
     EXPECT_EQ(QGuiApplication::applicationDisplayName(), "pelbrisk - ver.050228");
-    EXPECT_EQ(form->TrayIcon->toolTip(), "pelbrisk");
+    EXPECT_EQ(form->Desktop().Tray().toolTip(), "pelbrisk");
 }
 
 TEST(TrayTip, HoldsTheFirst63BytesOnACharacterBoundary) {
@@ -508,18 +560,18 @@ TEST(TrayTip, HoldsTheFirst63BytesOnACharacterBoundary) {
 
 TEST_F(PlaybackTest, MinimisingGoesToTheNotificationAreaAndEveryClickRestores) {
     auto form = ScannedForm();
-    form->TrayAvailable = [] { return true; };
-    form->SetNowPlaying(QString(100, 's'));
+    form->Desktop().TrayAvailable = [] { return true; };
+    form->Desktop().SetNowPlaying(QString(100, 's'));
     form->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
-    EXPECT_EQ(form->TrayIcon->toolTip(), QString(63, 's'));
+    EXPECT_EQ(form->Desktop().Tray().toolTip(), QString(63, 's'));
 
     // Minimised by Esc or by the title bar, brought back by a click, the menu or the hot key.
     const std::vector<std::function<void()>> restores{
-        [&] { emit form->TrayIcon->activated(QSystemTrayIcon::Trigger); },
-        [&] { form->TrayIcon->ShowHideItem->trigger(); },
-        [&] { form->WMHotKey(form->ShowHotKey()); },
-        [&] { emit form->TrayIcon->activated(QSystemTrayIcon::Trigger); },
+        [&] { emit form->Desktop().Tray().activated(QSystemTrayIcon::Trigger); },
+        [&] { form->Desktop().Tray().ShowHideItem->trigger(); },
+        [&] { form->Desktop().WMHotKey(form->Desktop().ShowHotKey()); },
+        [&] { emit form->Desktop().Tray().activated(QSystemTrayIcon::Trigger); },
     };
     for (size_t i = 0; i < restores.size(); ++i) {
         SCOPED_TRACE(i);
@@ -528,22 +580,22 @@ TEST_F(PlaybackTest, MinimisingGoesToTheNotificationAreaAndEveryClickRestores) {
         else
             form->showMinimized();
         ASSERT_TRUE(PumpUntil([&] { return form->isHidden(); }));
-        EXPECT_TRUE(form->InTray());
-        emit form->TrayIcon->activated(QSystemTrayIcon::Context);
-        EXPECT_TRUE(form->InTray()) << "the menu's button does not restore";
+        EXPECT_TRUE(form->Desktop().InTray());
+        emit form->Desktop().Tray().activated(QSystemTrayIcon::Context);
+        EXPECT_TRUE(form->Desktop().InTray()) << "the menu's button does not restore";
         restores[i]();
         PumpFor(50);
-        EXPECT_FALSE(form->InTray());
+        EXPECT_FALSE(form->Desktop().InTray());
         EXPECT_TRUE(form->isVisible());
         EXPECT_FALSE(form->isMinimized());
-        EXPECT_TRUE(form->TrayIcon->isVisible()) << "the icon stays for its menu";
+        EXPECT_TRUE(form->Desktop().Tray().isVisible()) << "the icon stays for its menu";
     }
-    form->TrayIcon->ShowHideItem->trigger();
-    EXPECT_TRUE(form->InTray()) << "Hide from the menu";
+    form->Desktop().Tray().ShowHideItem->trigger();
+    EXPECT_TRUE(form->Desktop().InTray()) << "Hide from the menu";
     EXPECT_TRUE(form->isHidden());
 
-    form->TrayIcon->QuitItem->trigger();
-    EXPECT_FALSE(form->TrayIcon->isVisible()) << "closing removes the icon";
+    form->Desktop().Tray().QuitItem->trigger();
+    EXPECT_FALSE(form->Desktop().Tray().isVisible()) << "closing removes the icon";
 }
 
 TEST(ProgramIcon, HasAPictureForEverySizeATrayAsksFor) {
@@ -565,49 +617,49 @@ TEST(ProgramIcon, HasAPictureForEverySizeATrayAsksFor) {
 TEST_F(PlaybackTest, TheIconsMenuSteersThePlayer) {
     auto form = ScannedForm();
     FillFrom(*form, "Long");
-    QMenu* menu = form->TrayIcon->contextMenu();
+    QMenu* menu = form->Desktop().Tray().contextMenu();
     ASSERT_NE(menu, nullptr);
     QStringList captions;
     for (const QAction* item : menu->actions())
         if (!item->isSeparator()) captions << item->text();
     EXPECT_EQ(captions, (QStringList{"Show", "Play/Pause", "Next", "Back", "Quit"}));
 
-    form->PlaySelected();
+    form->Playback().PlaySelected();
     ASSERT_EQ(form->MP3Player->Status(), mpsPlaying);
-    form->TrayIcon->PlayPauseItem->trigger();
+    form->Desktop().Tray().PlayPauseItem->trigger();
     EXPECT_EQ(form->MP3Player->Status(), mpsPaused);
-    form->TrayIcon->PlayPauseItem->trigger();
+    form->Desktop().Tray().PlayPauseItem->trigger();
     EXPECT_EQ(form->MP3Player->Status(), mpsPlaying);
     FillFrom(*form, "Trio");
-    form->TrayIcon->NextItem->trigger();
-    EXPECT_EQ(form->CurrentIndex(), 1);
-    form->TrayIcon->BackItem->trigger();
-    EXPECT_EQ(form->CurrentIndex(), 0);
-    form->StopBtnClick();
+    form->Desktop().Tray().NextItem->trigger();
+    EXPECT_EQ(form->PlayList().CurrentIndex(), 1);
+    form->Desktop().Tray().BackItem->trigger();
+    EXPECT_EQ(form->PlayList().CurrentIndex(), 0);
+    form->Playback().StopBtnClick();
 }
 
 TEST_F(PlaybackTest, WithoutANotificationAreaTheWindowMinimisesNormally) {
     auto form = ScannedForm();
-    form->TrayAvailable = [] { return false; };
+    form->Desktop().TrayAvailable = [] { return false; };
     form->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
     QTest::keyClick(form->CommandEdit, Qt::Key_Escape);
     PumpFor(100);
-    EXPECT_FALSE(form->InTray());
+    EXPECT_FALSE(form->Desktop().InTray());
     EXPECT_TRUE(form->isMinimized());
     EXPECT_FALSE(form->isHidden());
-    EXPECT_FALSE(form->TrayIcon->isVisible());
+    EXPECT_FALSE(form->Desktop().Tray().isVisible());
 }
 
 TEST_F(PlaybackTest, HotKeysStepTheVolumeByTheirIds) {
     auto form = ScannedForm("hotkey_volume_up = Ctrl+Alt+Up\nhotkey_volume_down = Ctrl+Alt+Down\n");
     form->VolBar->setValue(50);
-    form->WMHotKey(form->VolumeUpHotKey());
+    form->Desktop().WMHotKey(form->Desktop().VolumeUpHotKey());
     EXPECT_EQ(form->MP3Player->Volume(), 60);
-    form->WMHotKey(form->VolumeDownHotKey());
-    form->WMHotKey(form->VolumeDownHotKey());
+    form->Desktop().WMHotKey(form->Desktop().VolumeDownHotKey());
+    form->Desktop().WMHotKey(form->Desktop().VolumeDownHotKey());
     EXPECT_EQ(form->MP3Player->Volume(), 40);
-    form->WMHotKey(0x1234);
+    form->Desktop().WMHotKey(0x1234);
     EXPECT_EQ(form->MP3Player->Volume(), 40) << "an unknown id does nothing";
 }
 

@@ -2,8 +2,10 @@
 // own on a private session bus: what it is asked to bind, how its answers and its Activated
 // signals are taken, and what happens when it refuses.
 #include "app/MainForm.h"
+#include "platform/HotKeys.h"
 #include "platform/PortalShortcuts.h"
 #include "tests/app/FormTestSupport.h"
+#include "tests/app/X11Window.h"
 
 #include <QDBusArgument>
 #include <QDBusError>
@@ -11,9 +13,11 @@
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QDBusVirtualObject>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QThread>
 #include <mutex>
+#include <optional>
 
 namespace pelbrisk {
 namespace {
@@ -31,9 +35,11 @@ const QString kShortcuts = "org.freedesktop.portal.GlobalShortcuts";
 // Response signal on the request object, and binds a session only once.
 class TFakePortal : public QDBusVirtualObject {
 public:
-    TFakePortal(const QString& busAddress, uint bindResponse)
+    // `granted`: the ids the user lets it bind, all when none are named.
+    TFakePortal(const QString& busAddress, uint bindResponse,
+                std::optional<QStringList> granted = std::nullopt)
         : connection_(QDBusConnection::connectToBus(busAddress, "portal")),
-          bindResponse_(bindResponse) {
+          bindResponse_(bindResponse), granted_(std::move(granted)) {
         qDBusRegisterMetaType<QPair<QString, QVariantMap>>();
         qDBusRegisterMetaType<TShortcutList>();
         // Registered before the move: Qt D-Bus gives the object a helper child, which a parent on
@@ -109,6 +115,7 @@ public:
             for (const auto& [id, properties] : shortcuts) {
                 bound.append(id + "|" + properties.value("description").toString() + "|" +
                              properties.value("preferred_trigger").toString());
+                if (granted_ && !granted_->contains(id)) continue;
                 granted.append({id,
                                 {{"description", properties.value("description")},
                                  {"trigger_description", "a key"}}});
@@ -140,6 +147,7 @@ private:
 
     QDBusConnection connection_;
     uint bindResponse_;
+    std::optional<QStringList> granted_;
     QThread thread_;
     bool registered_ = false;
     mutable std::mutex mutex_;
@@ -183,8 +191,9 @@ protected:
     }
     void TearDown() override { QDBusConnection::disconnectFromBus("player"); }
 
-    std::unique_ptr<TFakePortal> StartPortal(uint bindResponse) {
-        auto portal = std::make_unique<TFakePortal>(bus_.Address(), bindResponse);
+    std::unique_ptr<TFakePortal> StartPortal(uint bindResponse,
+                                             std::optional<QStringList> granted = std::nullopt) {
+        auto portal = std::make_unique<TFakePortal>(bus_.Address(), bindResponse, granted);
         EXPECT_TRUE(portal->Registered());
         return portal;
     }
@@ -281,10 +290,10 @@ TEST_F(PortalHotKeysTest, TheWindowBindsItsSettingsKeysAndActsAsOnAHotKey) {
     auto portal = StartPortal(0);
     auto form = ScannedForm("hotkey = Alt+F5\nhotkey_volume_up = Ctrl+Up\n"
                             "hotkey_volume_down = Ctrl+Down\n");
-    form->TrayAvailable = [] { return true; };
-    form->UsePortalHotKeys(client_);
-    ASSERT_TRUE(Settles(*form->PortalHotKeys));
-    ASSERT_EQ(form->PortalHotKeys->State(), TState::Bound);
+    form->Desktop().TrayAvailable = [] { return true; };
+    form->Desktop().UsePortalHotKeys(client_);
+    ASSERT_TRUE(Settles(*form->Desktop().PortalHotKeys()));
+    ASSERT_EQ(form->Desktop().PortalHotKeys()->State(), TState::Bound);
     EXPECT_EQ(portal->Calls().value(1).toStdString(), "BindShortcuts show|Show the window|ALT+F5, "
                                                       "volume-up|Volume up|CTRL+Up, "
                                                       "volume-down|Volume down|CTRL+Down");
@@ -297,25 +306,55 @@ TEST_F(PortalHotKeysTest, TheWindowBindsItsSettingsKeysAndActsAsOnAHotKey) {
     ASSERT_TRUE(PumpUntil([&] { return form->MP3Player->Volume() == 40; }, 5000));
 
     form->show();
-    form->ApplicationEvents1Minimize();
-    ASSERT_TRUE(form->InTray());
+    form->Desktop().ApplicationEvents1Minimize();
+    ASSERT_TRUE(form->Desktop().InTray());
     portal->EmitActivated("show", portal->Session());
-    ASSERT_TRUE(PumpUntil([&] { return !form->InTray(); }, 5000));
+    ASSERT_TRUE(PumpUntil([&] { return !form->Desktop().InTray(); }, 5000));
     EXPECT_TRUE(form->isVisible());
 }
 
 TEST_F(PortalHotKeysTest, TheWindowRunsOnWithoutHotKeysWhenThePortalRefuses) {
     auto portal = StartPortal(1);
     auto form = ScannedForm("hotkey_volume_up = Ctrl+Up\n");
-    form->UsePortalHotKeys(client_);
-    ASSERT_TRUE(Settles(*form->PortalHotKeys));
-    EXPECT_EQ(form->PortalHotKeys->State(), TState::Refused);
+    form->Desktop().UsePortalHotKeys(client_);
+    ASSERT_TRUE(Settles(*form->Desktop().PortalHotKeys()));
+    EXPECT_EQ(form->Desktop().PortalHotKeys()->State(), TState::Refused);
     form->VolBar->setValue(50);
     portal->EmitActivated("volume-up", portal->Session());
     PumpFor(200);
     EXPECT_EQ(form->VolBar->value(), 50);
-    form->UpVolumeClick();
+    form->Playback().UpVolumeClick();
     EXPECT_EQ(form->MP3Player->Volume(), 60) << "the window itself still answers";
+}
+
+// The X11 grab of a key goes only once the portal has bound that key.
+TEST_F(PortalHotKeysTest, KeysThePortalLeftUnboundKeepTheirX11Grabs) {
+    if (!test::ToolAvailable("Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
+    const test::TVirtualDisplay display(dir_ / "xvfb.log");
+    ASSERT_FALSE(display.Name().empty());
+    const QByteArray desktopDisplay = qgetenv("DISPLAY");
+    qputenv("DISPLAY", QByteArray::fromStdString(display.Name()));
+    const auto restore = qScopeGuard([&] { qputenv("DISPLAY", desktopDisplay); });
+    constexpr unsigned kShiftMask = 1, kControlMask = 4, kAltMask = 8;
+    struct TCase {
+        QStringList Granted;
+        TState State;
+        bool ShowGrabbed;
+        bool VolumeUpGrabbed;
+    };
+    for (const TCase& grant :
+         {TCase{{"show"}, TState::Bound, false, true}, TCase{{}, TState::Refused, true, true}}) {
+        SCOPED_TRACE(grant.Granted.join(",").toStdString());
+        auto portal = StartPortal(0, grant.Granted);
+        auto form = ScannedForm("hotkey = Ctrl+Shift+K\nhotkey_volume_up = Ctrl+Alt+Up\n");
+        form->Desktop().UsePortalHotKeys(client_);
+        ASSERT_TRUE(Settles(*form->Desktop().PortalHotKeys()));
+        EXPECT_EQ(form->Desktop().PortalHotKeys()->State(), grant.State);
+        EXPECT_EQ(test::KeyGrabbedElsewhere(display.Name(), "K", kControlMask | kShiftMask),
+                  grant.ShowGrabbed);
+        EXPECT_EQ(test::KeyGrabbedElsewhere(display.Name(), "Up", kControlMask | kAltMask),
+                  grant.VolumeUpGrabbed);
+    }
 }
 
 } // namespace

@@ -19,6 +19,13 @@ QString ToQ(const std::filesystem::path& path) {
     return QString::fromStdString(path.string());
 }
 
+std::vector<TFilePath> Paths(std::initializer_list<const char*> paths) {
+    std::vector<TFilePath> list;
+    for (const char* path : paths)
+        list.emplace_back(QByteArray(path));
+    return list;
+}
+
 TEST(ShortCutText, WritesModifiersInFixedOrderBeforeTheKeyName) {
     EXPECT_EQ(ShortCutToText(kDefaultShowHotKey), "Shift+Ctrl+K");
     EXPECT_EQ(ShortCutToText(0x8044), "Alt+D");
@@ -89,7 +96,7 @@ TEST(SettingsText, NoLinesLeaveTheDefaults) {
     EXPECT_FALSE(settings.Random);
     EXPECT_FALSE(settings.SendList);
     EXPECT_EQ(settings.Volume, 100);
-    EXPECT_TRUE(settings.Roots.isEmpty());
+    EXPECT_TRUE(settings.Roots.empty());
     EXPECT_EQ(settings.FileListWidth, 155);
 }
 
@@ -122,7 +129,7 @@ TEST(SettingsText, ReadsEveryKey) {
     EXPECT_TRUE(settings.RepeatAll);
     EXPECT_TRUE(settings.Random);
     EXPECT_EQ(settings.Volume, 30);
-    EXPECT_EQ(settings.Roots, QStringList({"/music/a", "/music/b"}));
+    EXPECT_EQ(settings.Roots, Paths({"/music/a", "/music/b"}));
     EXPECT_EQ(settings.FileListWidth, 210);
     EXPECT_TRUE(settings.SendList);
     EXPECT_EQ(settings.TagCodePage, "Shift_JIS");
@@ -192,7 +199,7 @@ TEST(SettingsText, KeysIgnoreCaseAndBlanksAndControlsAroundKeysAndValues) {
 TEST(SettingsText, SplitsAtTheFirstEqualsSign) {
     TFormSettings settings;
     ApplySettingsText(settings, "root = /music/a=b\t");
-    EXPECT_EQ(settings.Roots, QStringList({"/music/a=b"}));
+    EXPECT_EQ(settings.Roots, Paths({"/music/a=b"}));
 }
 
 TEST(SettingsText, IgnoresUnknownKeysAndLinesWithoutEquals) {
@@ -215,7 +222,7 @@ TEST(SettingsText, EveryRootLineAddsItsFoldersInFileOrderSkippingEmptyFields) {
     ApplySettingsText(settings, "root = /z/Rock\t/a/Jazz\t\nroot = /m/Pop\nroot =\nroot = \t\n"
                                 "root = /with space/x\t\t/after-empty\t");
     EXPECT_EQ(settings.Roots,
-              QStringList({"/z/Rock", "/a/Jazz", "/m/Pop", "/with space/x", "/after-empty"}));
+              Paths({"/z/Rock", "/a/Jazz", "/m/Pop", "/with space/x", "/after-empty"}));
 }
 
 TEST(SettingsText, EmptyHotKeyMeansNoneAndIsWrittenBackEmpty) {
@@ -232,7 +239,7 @@ TEST(SettingsText, WritesFifteenLinesInTheirOrder) {
     settings.VolumeDownHotKey = 0x4028;
     settings.RepeatAll = true;
     settings.Volume = 30;
-    settings.Roots = {"/music/Jazz/", "/"};
+    settings.Roots = Paths({"/music/Jazz/", "/"});
     settings.SendList = true;
     EXPECT_EQ(SettingsText(settings), "window_left = -3\n"
                                       "window_top = 0\n"
@@ -262,13 +269,30 @@ TEST(SettingsText, WrittenTextReadsBackToTheSameSettings) {
     written.VolumeUpHotKey = 0xE070;
     written.Random = true;
     written.Volume = 0;
-    written.Roots = {"/a b/c", "/日本語/音楽"};
+    written.Roots = Paths({"/a b/c", "/日本語/音楽"});
     written.FileListWidth = 321;
     written.TagCodePage = "windows-1251";
     TFormSettings read;
     ApplySettingsText(read, SettingsText(written));
     EXPECT_EQ(SettingsText(read), SettingsText(written));
     EXPECT_EQ(read.Roots, written.Roots);
+}
+
+// A folder name may hold anything but "/" and the zero byte; written in the file it must neither
+// split into several roots nor set another key.
+TEST(SettingsText, EveryRootReadsBackByteForByte) {
+    TFormSettings written;
+    written.Roots = Paths({"/x\nvolume = 3", "/tab\there", " /lead", "/trail ", "\"/quoted\"",
+                           "/back\\slash \"q\"", "/Caf\xE9", "/\xFF\xFE", "/日本語/音楽 ",
+                           "/cr\r\x01", "/plain"});
+    TFormSettings read;
+    ApplySettingsText(read, SettingsText(written));
+    EXPECT_EQ(read.Roots, written.Roots);
+    EXPECT_EQ(read.Volume, 100) << "no root sets a key";
+    // What needs no escape stands in the file as it always did, backslashes and all.
+    TFormSettings plain;
+    plain.Roots = Paths({"/music/a b/c\\d", "/日本語"});
+    EXPECT_TRUE(SettingsText(plain).contains("root = /music/a b/c\\d\t/日本語\t\n"));
 }
 
 TEST(SettingsFile, LivesBesideAWritableExecutable) {
@@ -307,19 +331,19 @@ TEST(SettingsFile, SavesIntoAFolderItMakesAndReadsBack) {
     const QString path = ToQ(folder / "config" / "pelbrisk" / "pelbrisk.ini");
     TFormSettings written;
     written.Volume = 42;
-    written.Roots = {"/x"};
+    written.Roots = Paths({"/x"});
     QString error;
     ASSERT_TRUE(SaveSettingsFile(path, written, &error)) << error.toStdString();
     TFormSettings read;
     ASSERT_TRUE(LoadSettingsFile(path, read));
     EXPECT_EQ(read.Volume, 42);
-    EXPECT_EQ(read.Roots, QStringList({"/x"}));
+    EXPECT_EQ(read.Roots, Paths({"/x"}));
 
     written.Roots.clear();
     ASSERT_TRUE(SaveSettingsFile(path, written, &error));
     TFormSettings replaced;
     ASSERT_TRUE(LoadSettingsFile(path, replaced));
-    EXPECT_TRUE(replaced.Roots.isEmpty()) << "the file is replaced as a whole";
+    EXPECT_TRUE(replaced.Roots.empty()) << "the file is replaced as a whole";
 }
 
 TEST(SettingsFile, MissingFileLeavesTheSettingsAlone) {
@@ -381,8 +405,8 @@ TEST(SettingsText, GarbageKeepsEveryValueInRange) {
         ASSERT_LE(settings.WindowAlpha, 255);
         ASSERT_GE(settings.Volume, 0);
         ASSERT_LE(settings.Volume, 100);
-        for (const QString& root : settings.Roots)
-            ASSERT_FALSE(root.isEmpty());
+        for (const TFilePath& root : settings.Roots)
+            ASSERT_FALSE(root.IsEmpty());
         // A short-cut read from any text writes back as a text that reads the same.
         ASSERT_EQ(TextToShortCut(ShortCutToText(settings.ShowHotKey)), settings.ShowHotKey);
     }

@@ -47,7 +47,7 @@ protected:
         fs::create_directories(Lib() / std::string(160, 'w'));
     }
     void TearDown() override {
-        if (form_) form_->StopBtnClick();
+        if (form_) form_->Playback().StopBtnClick();
     }
 
     // The window as the program shows it: its tree is scanned after the first paint.
@@ -58,7 +58,7 @@ protected:
         form_->show();
         EXPECT_TRUE(QTest::qWaitForWindowActive(form_.get()));
         EXPECT_TRUE(PumpUntil([&] {
-            return form_->TreeBuilt() && form_->RootNodes().Items(0)->childCount() > 0 &&
+            return form_->TreeBuilt() && form_->Library().RootNodes().Items(0)->childCount() > 0 &&
                    !form_->LoadingPanel->isVisible();
         }));
         return *form_;
@@ -89,16 +89,16 @@ TEST_F(WindowKeepsPlaceTest, TheKeyboardStaysWithTheBoxAtStartAfterScansTypingAn
     for (const auto& [name, control] : scans) {
         control->setFocus();
         ASSERT_TRUE(PumpUntil([&] { return control->hasFocus(); }));
-        form.ReloadTree();
+        form.Library().ReloadTree();
         test::WaitForLibrary(form);
         EXPECT_TRUE(PumpUntil([&] { return control->hasFocus(); })) << "after a reload: " << name;
     }
 
-    form.DirTree->setCurrentItem(form.RootNodes().Items(0));
+    form.DirTree->setCurrentItem(form.Library().RootNodes().Items(0));
     form.CommandEdit->setFocus();
     {
         test::TBoxAnswer answer(QMessageBox::No);
-        form.RemoveRoot(form.RootNodes().Items(0));
+        form.Library().RemoveRoot(form.Library().RootNodes().Items(0));
         ASSERT_EQ(answer.Text(), "remove?");
     }
     EXPECT_TRUE(PumpUntil([&] { return form.CommandEdit->hasFocus(); })) << "after a dialog";
@@ -106,7 +106,7 @@ TEST_F(WindowKeepsPlaceTest, TheKeyboardStaysWithTheBoxAtStartAfterScansTypingAn
 
 TEST_F(WindowKeepsPlaceTest, TheTreeIsSortedBeforeSelectingAndAReloadKeepsThePlace) {
     TMainForm& form = Shown();
-    QTreeWidgetItem* root = form.RootNodes().Items(0);
+    QTreeWidgetItem* root = form.Library().RootNodes().Items(0);
     EXPECT_EQ(form.DirTree->currentItem(), root->child(0));
     EXPECT_EQ(form.DirTree->currentItem()->text(0), "Alpha") << "the first folder once sorted";
     EXPECT_FALSE(Captions(root).contains(".cache")) << "hidden folders are left out";
@@ -116,10 +116,11 @@ TEST_F(WindowKeepsPlaceTest, TheTreeIsSortedBeforeSelectingAndAReloadKeepsThePla
     form.DirTree->expandItem(Node("Beta"));
     form.DirTree->setCurrentItem(test::ChildNamed(Node("Beta"), "Inner"));
     fs::create_directories(Lib() / "Beta" / "Anew");
-    form.ReloadTree();
+    form.Library().ReloadTree();
     test::WaitForLibrary(form);
     ASSERT_NE(form.DirTree->currentItem(), nullptr);
-    EXPECT_EQ(NodeFolderPath(form.DirTree->currentItem()), ToQ(Lib() / "Beta" / "Inner") + "/");
+    EXPECT_EQ(NodeFolderPath(form.DirTree->currentItem()).Display(),
+              ToQ(Lib() / "Beta" / "Inner") + "/");
     EXPECT_TRUE(Node("Zed")->isExpanded());
     EXPECT_TRUE(Node("Beta")->isExpanded());
     EXPECT_FALSE(Node("Mike")->isExpanded());
@@ -140,7 +141,7 @@ TEST_F(WindowKeepsPlaceTest, TheTreeIsSortedBeforeSelectingAndAReloadKeepsThePla
     EXPECT_GT(form.DirTree->horizontalScrollBar()->maximum(), 0);
     form.RandomBtn->setChecked(false);
     form.DirTree->setCurrentItem(root);
-    form.FillPlayList(true);
+    test::FillSelected(form, true);
     test::WaitForLibrary(form);
     EXPECT_EQ(form.PlayFileList->count(), 4) << "a recursive list leaves hidden folders out too";
 }
@@ -154,13 +155,14 @@ TEST_F(WindowKeepsPlaceTest, DeletingOrKeepingEntriesKeepsTheCurrentSongCurrent)
     form_ = ScannedForm();
     for (const auto& [current, key, selected, after, left] : cases) {
         FillFrom(*form_, "Quartet");
-        while (form_->CurrentIndex() < current)
-            form_->SelectNext();
+        while (form_->PlayList().CurrentIndex() < current)
+            form_->PlayList().SelectNext();
         const QString playing = form_->PlayFileList->item(current)->text();
         form_->PlayFileList->setCurrentRow(selected);
         QTest::keyClick(form_->PlayFileList, key);
         ASSERT_EQ(form_->PlayFileList->count(), left);
-        EXPECT_EQ(form_->CurrentIndex(), after) << current << " " << key << " " << selected;
+        EXPECT_EQ(form_->PlayList().CurrentIndex(), after)
+            << current << " " << key << " " << selected;
         if (after >= 0) {
             EXPECT_EQ(form_->PlayFileList->item(after)->text(), playing);
         }
@@ -209,19 +211,21 @@ TEST_F(WindowKeepsPlaceTest, EnterInTheFolderMenuPlaysThatSongAndALongMenuScroll
     form.DirTree->setCurrentItem(Node("Quartet"));
     QTest::keyClick(form.CommandEdit, Qt::Key_Tab);
     ASSERT_TRUE(PumpUntil([&] { return form.DirFileListMenu->isVisible(); }));
+    // The menu acts on the folder it lists, wherever the tree's selection went meanwhile.
+    form.DirTree->setCurrentItem(Node("Zed"));
     QTest::keyClick(form.DirFileListMenu, Qt::Key_Down);
     QTest::keyClick(form.DirFileListMenu, Qt::Key_Down);
     QTest::keyClick(form.DirFileListMenu, Qt::Key_Return);
     EXPECT_TRUE(PumpUntil([&] { return form.MP3Player->Status() == mpsPlaying; }));
     EXPECT_EQ(form.MP3Player->FileName(), (Lib() / "Quartet" / "One.mp3").string())
         << "the second of Four, One, Three, Two";
-    EXPECT_EQ(form.CurrentIndex(), 1);
-    form.StopBtnClick();
+    EXPECT_EQ(form.PlayList().CurrentIndex(), 1);
+    form.Playback().StopBtnClick();
 
     fs::create_directories(Lib() / "Many");
     for (int i = 0; i < 400; ++i)
         std::ofstream(Lib() / "Many" / ("song " + std::to_string(1000 + i) + ".mp3"));
-    form.ReloadTree();
+    form.Library().ReloadTree();
     test::WaitForLibrary(form);
     form.DirTree->setCurrentItem(Node("Many"));
     QTest::keyClick(form.CommandEdit, Qt::Key_Tab);

@@ -2,8 +2,75 @@
 #include "tests/app/X11Window.h"
 
 #include <X11/Xlib.h>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
 
 namespace pelbrisk::test {
+
+TChild::TChild(const std::vector<std::string>& arguments,
+               const std::vector<std::string>& environment, const std::filesystem::path& output) {
+    std::vector<std::string> variables = environment;
+    for (char** variable = environ; *variable; ++variable)
+        variables.emplace_back(*variable); // earlier entries win for getenv
+    std::vector<char*> argv, envp;
+    for (const auto& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    for (const auto& variable : variables)
+        envp.push_back(const_cast<char*>(variable.c_str()));
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    if (posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+}
+
+TChild::~TChild() {
+    if (pid_ > 0 && !exited_) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+    }
+}
+
+bool TChild::WaitForExit(std::chrono::milliseconds limit, int& status) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+        if (::waitpid(pid_, &status, WNOHANG) == pid_) return exited_ = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+void TChild::Signal(int signal) const {
+    if (pid_ > 0 && !exited_) ::kill(pid_, signal);
+}
+
+TVirtualDisplay::TVirtualDisplay(const std::filesystem::path& log) {
+    int fds[2];
+    if (::pipe(fds) != 0) return;
+    server_ = std::make_unique<TChild>(
+        std::vector<std::string>{"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0",
+                                 "800x600x24", "-nolisten", "tcp"},
+        std::vector<std::string>{}, log); // the pipe's write end is inherited as it is
+    ::close(fds[1]);
+    std::string number;
+    pollfd ready{fds[0], POLLIN, 0};
+    char c;
+    while (::poll(&ready, 1, 10000) > 0 && ::read(fds[0], &c, 1) == 1 && c != '\n')
+        number += c;
+    ::close(fds[0]);
+    if (!number.empty()) name_ = ":" + number;
+}
 
 namespace {
 

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <thread>
+#include <vector>
 
 // Xlib's macros (None, Bool, Status) would break the headers above.
 #include <X11/Xlib.h>
@@ -31,7 +32,9 @@ public:
 
     // Whether the server lets this client grab the key with exactly these modifiers.
     bool CanGrab(unsigned long keysym, unsigned modifiers) {
-        const int keyCode = XKeysymToKeycode(display_, keysym);
+        return CanGrabCode(XKeysymToKeycode(display_, keysym), modifiers);
+    }
+    bool CanGrabCode(int keyCode, unsigned modifiers) {
         XSync(display_, False);
         refused = false;
         XErrorHandler previous = XSetErrorHandler(NoteError);
@@ -43,6 +46,24 @@ public:
         XUngrabKey(display_, keyCode, modifiers, DefaultRootWindow(display_));
         XSync(display_, False);
         return true;
+    }
+
+    int CodeOf(unsigned long keysym) { return XKeysymToKeycode(display_, keysym); }
+
+    // Swaps the keys that give `a` and `b`, as a change of keyboard layout moves keys.
+    void SwapKeys(unsigned long a, unsigned long b) {
+        const int codes[2] = {CodeOf(a), CodeOf(b)};
+        std::vector<KeySym> rows[2];
+        int perCode = 0;
+        for (int i = 0; i < 2; ++i) {
+            KeySym* row =
+                XGetKeyboardMapping(display_, static_cast<KeyCode>(codes[i]), 1, &perCode);
+            rows[i].assign(row, row + perCode);
+            XFree(row);
+        }
+        XChangeKeyboardMapping(display_, codes[0], perCode, rows[1].data(), 1);
+        XChangeKeyboardMapping(display_, codes[1], perCode, rows[0].data(), 1);
+        XSync(display_, False);
     }
 
     unsigned NumLockMask() {
@@ -175,6 +196,26 @@ TEST_F(HotKeysTest, RegisteringAnIdAgainMovesItToTheNewKey) {
     EXPECT_FALSE(hotKeys.Register(2, kAltF5));
     Press("alt+F5", hotKeys, 1);
     EXPECT_EQ(activations, std::vector<int>{1});
+}
+
+TEST_F(HotKeysTest, AfterALayoutChangeTheHotKeyIsWhereverItsKeyMoved) {
+    THotKeys hotKeys([&](int id) { activations.push_back(id); }, server->DisplayName().c_str());
+    ASSERT_TRUE(hotKeys.Register(kCtrlShiftK, kCtrlShiftK));
+    const int oldCode = other->CodeOf(XK_k);
+    const int newCode = other->CodeOf(XK_j);
+    other->SwapKeys(XK_k, XK_j);
+    const unsigned mods = ControlMask | ShiftMask;
+    // Every client hears of the new layout through its events.
+    QElapsedTimer waited;
+    waited.start();
+    while (other->CanGrabCode(newCode, mods) && waited.elapsed() < 5000) {
+        hotKeys.DispatchPendingEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_FALSE(other->CanGrabCode(newCode, mods)) << "K's new place is held";
+    EXPECT_TRUE(other->CanGrabCode(oldCode, mods)) << "its old place, J now, is free";
+    Press("ctrl+shift+k", hotKeys, 1);
+    EXPECT_EQ(activations, std::vector<int>{kCtrlShiftK});
 }
 
 TEST_F(HotKeysTest, KeyHeldByAnotherProgramFailsSilently) {

@@ -12,6 +12,7 @@
 #include <QElapsedTimer>
 #include <gtest/gtest.h>
 #include <memory>
+#include <utility>
 
 namespace pelbrisk {
 namespace {
@@ -44,20 +45,25 @@ public:
         clicks.append("Stop");
         state = TPlaybackState::Stopped;
     }
-    void NextClick() override { clicks.append("Next"); }
-    void PrevClick() override { clicks.append("Prev"); }
-    void SeekTo(std::int64_t ms) override {
+    void Next() override { clicks.append("Next"); }
+    void Previous() override { clicks.append("Prev"); }
+    bool SeekTo(std::int64_t ms) override {
         clicks.append(QString("Seek %1").arg(ms));
-        positionMs = ms;
+        return std::exchange(positionMs, ms) != ms;
+    }
+    int Pitch() const override { return 100; }
+    void SetPitch(int) override {}
+    TCapabilities Capabilities() const override {
+        return {true, true, true, true, !song.FilePath.empty()};
     }
     void SetVolumePercent(int percent) override {
         clicks.append(QString("Volume %1").arg(percent));
         volume = percent;
     }
     void ShowWindow() override { clicks.append("Show"); }
-    QString OpenFile(const QString& path) override {
-        clicks.append("Open " + path);
-        return path.endsWith(".mp3") ? QString() : "unknown MPEG Audio format.";
+    QString OpenFile(const TFilePath& file) override {
+        clicks.append("Open " + file.Display());
+        return file.Bytes().endsWith(".mp3") ? QString() : "unknown MPEG Audio format.";
     }
     bool RepeatAll() const override { return repeatAll; }
     void SetRepeatAll(bool on) override { repeatAll = on; }

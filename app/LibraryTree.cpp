@@ -1,0 +1,219 @@
+#include "app/LibraryTree.h"
+
+#include "app/LibraryJobs.h"
+#include "app/LibraryWork.h"
+#include "app/TreePlace.h"
+
+#include <QDesktopServices>
+#include <QMenu>
+#include <QMessageBox>
+#include <QTreeWidget>
+
+namespace pelbrisk {
+
+namespace {
+// Tells a root from one that took the place of a removed root at the same address.
+constexpr int kRootSerialRole = Qt::UserRole + 2;
+// Set once a scan of the root has been asked for.
+constexpr int kScanAskedRole = Qt::UserRole + 3;
+} // namespace
+
+TLibraryTree::TLibraryTree(QTreeWidget& tree, QMenu& folderMenu, TLibraryJobs& jobs,
+                           QWidget& dialogOwner)
+    : tree_(tree), folderMenu_(folderMenu), jobs_(jobs), dialogOwner_(dialogOwner) {
+    connect(&tree_, &QTreeWidget::currentItemChanged, this, &TLibraryTree::DirTreeChange);
+    // Expanding or collapsing keeps the selected folder in view as well.
+    connect(&tree_, &QTreeWidget::itemExpanded, this, &TLibraryTree::DirTreeChange);
+    connect(&tree_, &QTreeWidget::itemCollapsed, this, &TLibraryTree::DirTreeCollapsed);
+}
+
+QTreeWidgetItem* TLibraryTree::AddRoot(const TFilePath& path) {
+    auto* node = new TDirNode(&tree_, QStringList{RootCaption(path)});
+    node->setData(0, kRootPathRole, path.Bytes());
+    node->setData(0, kRootSerialRole, nextSerial_++);
+    roots_.Add(node);
+    emit RootsChanged();
+    return node;
+}
+
+std::vector<TFilePath> TLibraryTree::RootPaths() const {
+    std::vector<TFilePath> paths;
+    for (int i = 0; i < roots_.Count(); ++i)
+        paths.push_back(RootPath(roots_.Items(i)));
+    return paths;
+}
+
+void TLibraryTree::BuildTree() {
+    std::vector<TScanTarget> targets;
+    for (int i = 0; i < roots_.Count(); ++i) {
+        QTreeWidgetItem* root = roots_.Items(i);
+        if (root->data(0, kScanAskedRole).toBool()) continue;
+        root->setData(0, kScanAskedRole, true);
+        targets.push_back({root, root->data(0, kRootSerialRole).toULongLong()});
+    }
+    ScanRoots(std::move(targets), std::nullopt);
+}
+
+void TLibraryTree::ReloadTree() {
+    std::vector<TScanTarget> targets;
+    for (int i = 0; i < roots_.Count(); ++i) {
+        QTreeWidgetItem* root = roots_.Items(i);
+        root->setData(0, kScanAskedRole, true);
+        targets.push_back({root, root->data(0, kRootSerialRole).toULongLong()});
+    }
+    ScanRoots(std::move(targets), TTreePlace::Take(tree_));
+}
+
+// The tree keeps its nodes until a scan is whole, so a cancelled scan leaves it as it was.
+void TLibraryTree::ScanRoots(std::vector<TScanTarget> targets, std::optional<TTreePlace> place) {
+    if (targets.empty()) {
+        // Nothing to read: the sort and the selection need no worker.
+        AfterScan(place);
+        return;
+    }
+    std::vector<TFilePath> paths;
+    for (const TScanTarget& target : targets)
+        paths.push_back(RootPath(target.Node));
+    jobs_.Queue("folders", [this, paths, targets, place](TScanProgress& progress) {
+        auto scanned =
+            std::make_shared<std::vector<TScannedRoot>>(ScanRootFolders(paths, progress));
+        return [this, targets, scanned, place] {
+            TreeScanned(targets, *scanned, place.has_value());
+            AfterScan(place);
+        };
+    });
+}
+
+bool TLibraryTree::StillThere(const TScanTarget& target) const {
+    return roots_.Contains(target.Node) &&
+           target.Node->data(0, kRootSerialRole).toULongLong() == target.Serial;
+}
+
+void TLibraryTree::TreeScanned(const std::vector<TScanTarget>& targets,
+                               std::vector<TScannedRoot>& scanned, bool reload) {
+    tree_.setUpdatesEnabled(false);
+    if (reload) {
+        auto old = std::shared_ptr<QList<QTreeWidgetItem*>>(new QList<QTreeWidgetItem*>,
+                                                            [](QList<QTreeWidgetItem*>* nodes) {
+                                                                qDeleteAll(*nodes);
+                                                                delete nodes;
+                                                            });
+        for (const TScanTarget& target : targets)
+            if (StillThere(target)) *old += target.Node->takeChildren();
+        // Freeing a large tree takes a while; nodes of no tree may go on any thread.
+        jobs_.DisposeOnWorker(std::move(old));
+    }
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+        // A root removed while it was scanned gets nothing.
+        if (!StillThere(targets[i]) || targets[i].Node->childCount() > 0) continue;
+        targets[i].Node->addChildren(scanned[i].Holder->takeChildren());
+    }
+    tree_.setUpdatesEnabled(true);
+}
+
+void TLibraryTree::AfterScan(const std::optional<TTreePlace>& place) {
+    // The scanned levels came sorted; a new root has yet to find its place among the others.
+    tree_.invisibleRootItem()->sortChildren(0, Qt::AscendingOrder);
+    // After a reload the user's place is found again; the first folder is taken only when it
+    // is gone, and only from the sorted tree.
+    if (place && place->Restore(tree_)) return;
+    if (roots_.Count() == 1) {
+        QTreeWidgetItem* root = roots_.Items(0);
+        if (root->childCount() > 0) tree_.setCurrentItem(root->child(0));
+    }
+}
+
+void TLibraryTree::RemoveRoot(QTreeWidgetItem* node) {
+    if (!roots_.Contains(node)) return;
+    // One key too many must not drop a music folder: Enter answers No.
+    if (QMessageBox::question(&dialogOwner_, "pelbrisk", "remove?",
+                              QMessageBox::Yes | QMessageBox::No,
+                              QMessageBox::No) != QMessageBox::Yes)
+        return;
+    roots_.Remove(node);
+    delete node;
+    emit RootsChanged();
+}
+
+void TLibraryTree::DropFolders(const QList<QUrl>& urls) {
+    bool added = false;
+    for (const QUrl& url : urls) {
+        const std::optional<TFilePath> folder =
+            LocalFileOfUri(QString::fromLatin1(url.toEncoded()));
+        if (!folder || !IsFolder(*folder)) continue;
+        AddRoot(*folder);
+        added = true;
+    }
+    if (added) BuildTree();
+}
+
+TFilePath TLibraryTree::SelectedFolder() const {
+    return NodeFolderPath(tree_.currentItem());
+}
+
+void TLibraryTree::SelectNode(QTreeWidgetItem* node) {
+    if (node) {
+        tree_.setCurrentItem(node);
+    } else {
+        tree_.clearSelection();
+        tree_.setCurrentItem(nullptr);
+    }
+}
+
+void TLibraryTree::ShowFolder(const TFilePath& folder) {
+    SelectNode(FolderNode(tree_, folder));
+}
+
+void TLibraryTree::CollapseTree() {
+    tree_.collapseAll();
+}
+
+void TLibraryTree::ExpandTree() {
+    tree_.expandAll();
+}
+
+void TLibraryTree::OpenDirectoryClick() {
+    const TFilePath folder = SelectedFolder();
+    if (!folder.IsEmpty()) QDesktopServices::openUrl(QUrl::fromEncoded(FileUri(folder).toLatin1()));
+}
+
+void TLibraryTree::PopupFolderMenu(const QPoint& at, bool everyFile) {
+    const TFilePath folder = SelectedFolder();
+    if (folder.IsEmpty()) return;
+    // Listed with the tags read on the worker: a folder of thousands of files takes a while.
+    jobs_.Queue("files", [this, folder, everyFile, at](TScanProgress& progress) {
+        auto listed = std::make_shared<TListedFiles>(ListFolderMenu(folder, everyFile, progress));
+        return [this, folder, at, listed] { ShowFolderMenu(folder, *listed, at); };
+    });
+}
+
+void TLibraryTree::ShowFolderMenu(const TFilePath& folder, const TListedFiles& listed,
+                                  const QPoint& at) {
+    folderMenu_.clear();
+    for (std::size_t i = 0; i < listed.Paths.size(); ++i) {
+        QString caption = listed.Captions[static_cast<qsizetype>(i)];
+        // Each item plays its file of the folder it was listed from, wherever the tree is now.
+        connect(folderMenu_.addAction(caption.replace('&', "&&")), &QAction::triggered, this,
+                [this, folder, file = listed.Paths[i]] { emit FolderMenuChosen(folder, file); });
+    }
+    // Once the window is given back after this job: a menu of a disabled window takes no key.
+    QMetaObject::invokeMethod(
+        &folderMenu_, [this, at] { folderMenu_.popup(at); }, Qt::QueuedConnection);
+}
+
+void TLibraryTree::DirTreeChange() {
+    if (QTreeWidgetItem* node = tree_.currentItem()) tree_.scrollToItem(node);
+}
+
+void TLibraryTree::DirTreeCollapsed(QTreeWidgetItem* node) {
+    // Scrolling to a selection hidden inside the collapsed node would open it again.
+    QTreeWidgetItem* selected = tree_.currentItem();
+    for (QTreeWidgetItem* at = selected ? selected->parent() : nullptr; at; at = at->parent())
+        if (at == node) {
+            tree_.setCurrentItem(node);
+            return;
+        }
+    DirTreeChange();
+}
+
+} // namespace pelbrisk

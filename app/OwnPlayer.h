@@ -1,0 +1,54 @@
+#pragma once
+
+#include "app/FilePath.h"
+#include "app/PlayTarget.h"
+
+#include <QString>
+#include <functional>
+
+namespace pelbrisk {
+
+class TMP3Player;
+class TPlayList;
+
+// Runs a player operation; its failure goes to the standard error box and the window goes on.
+void ReportErrors(const std::function<void()>& operation);
+
+// pelbrisk's own player as the play target: Next and Prev step through the play list, and a file
+// that cannot be played is named and passed over for the next entry.
+class TOwnPlayer final : public IPlayTarget {
+public:
+    struct THooks {
+        // Tells the user something that needs no answer.
+        std::function<void(const QString&)> Notice;
+        // Nothing plays any more.
+        std::function<void()> Stopped;
+    };
+
+    TOwnPlayer(TMP3Player& player, TPlayList& list, THooks hooks);
+
+    void Play() override;
+    void Stop() override;
+    void Pause() override;
+    void Next() override;
+    void Prev() override;
+    void SetVolume(int percent) override;
+    void PlayEntry(QListWidgetItem& entry) override;
+    bool Paused() const override;
+    // Opens the entry's file without playing it, or with `paused` plays and pauses it at once.
+    void Cue(QListWidgetItem& entry, bool paused);
+
+private:
+    // Opens the file and with `play` plays it; the text of its own failure (it cannot be opened,
+    // or is no MPEG audio), or empty when it is open or when the sound device failed, which the
+    // error box has shown.
+    QString OpenFile(const TFilePath& path, bool play);
+    void NoticeFailure(const TFilePath& path, const QString& failure);
+    void PlaySelected();
+
+    TMP3Player& player_;
+    TPlayList& list_;
+    THooks hooks_;
+};
+
+} // namespace pelbrisk

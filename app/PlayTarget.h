@@ -1,0 +1,27 @@
+#pragma once
+
+class QListWidgetItem;
+
+namespace pelbrisk {
+
+// What the transport buttons, the volume and a chosen play-list entry act on: pelbrisk's own
+// player, or in send mode the other players on the desktop.
+class IPlayTarget {
+public:
+    virtual ~IPlayTarget() = default;
+
+    virtual void Play() = 0;
+    virtual void Stop() = 0;
+    // Pauses what plays, resumes what is paused.
+    virtual void Pause() = 0;
+    virtual void Next() = 0;
+    virtual void Prev() = 0;
+    // 0 to 100.
+    virtual void SetVolume(int percent) = 0;
+    // Plays what the chosen play-list entry stands for.
+    virtual void PlayEntry(QListWidgetItem& entry) = 0;
+    // Whether the pause button shows down.
+    virtual bool Paused() const = 0;
+};
+
+} // namespace pelbrisk
