@@ -14,6 +14,7 @@
 #include <QProcess>
 #include <QScrollBar>
 #include <QToolButton>
+#include <chrono>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -40,10 +41,15 @@ QJsonValue MpvRequest(const std::filesystem::path& socketPath, const QJsonArray&
         const QByteArray request =
             QJsonDocument(QJsonObject{{"command", command}}).toJson(QJsonDocument::Compact) + '\n';
         if (write(fd, request.data(), request.size()) == request.size()) {
-            // Events may come first: the answer is the line that carries "error".
+            // Events may come first: the answer is the line that carries "error", within 3 s.
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
             pollfd readable{fd, POLLIN, 0};
             char buffer[4096];
-            while (poll(&readable, 1, 3000) > 0) {
+            for (;;) {
+                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    deadline - std::chrono::steady_clock::now());
+                if (left.count() <= 0 || poll(&readable, 1, static_cast<int>(left.count())) <= 0)
+                    break;
                 const ssize_t got = read(fd, buffer, sizeof buffer);
                 if (got <= 0) break;
                 received.append(buffer, got);
