@@ -157,6 +157,15 @@ void TDesktop::ShowNotice(const QString& text) {
     noticeLine_->show();
 }
 
+void TDesktop::WithdrawNotice(const QString& text) {
+    if (lastNotice_ != text) return;
+    lastNotice_.clear();
+    if (noticeLine_ != nullptr) {
+        noticeLine_->clear();
+        noticeLine_->hide();
+    }
+}
+
 // ---- Hot keys ----------------------------------------------------------------------------
 
 void TDesktop::SetHotKeys(TShortCut show, TShortCut volumeUp, TShortCut volumeDown) {

@@ -67,6 +67,8 @@ public:
     // Tells the user something that needs no answer: the tray's message while the window is in
     // the tray, else a line at the foot of the window. Never a modal box.
     void ShowNotice(const QString& text);
+    // The notice line goes if it still says `text`.
+    void WithdrawNotice(const QString& text);
     QLabel* NoticeLine() const { return noticeLine_; }
     const QString& LastNotice() const { return lastNotice_; }
 

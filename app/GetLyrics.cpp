@@ -3,6 +3,7 @@
 #include "app/AudioFileInfo.h"
 
 #include <QDesktopServices>
+#include <QHash>
 #include <QProcess>
 #include <QUrl>
 
@@ -22,11 +23,36 @@ bool IsUnreserved(unsigned char c) {
            std::string_view("-_.!*'()").find(c) != std::string_view::npos;
 }
 
+// Letters that decompose into no ASCII base of their own.
+const QHash<char16_t, QString>& LetterFolds() {
+    static const QHash<char16_t, QString> folds{
+        {u'æ', "ae"}, {u'Æ', "AE"}, {u'œ', "oe"}, {u'Œ', "OE"}, {u'ß', "ss"}, {u'ẞ', "SS"},
+        {u'ð', "d"},  {u'Ð', "D"},  {u'đ', "d"},  {u'Đ', "D"},  {u'ø', "o"},  {u'Ø', "O"},
+        {u'þ', "th"}, {u'Þ', "TH"}, {u'ł', "l"},  {u'Ł', "L"},  {u'ı', "i"},  {u'ħ', "h"},
+        {u'Ħ', "H"},  {u'ŋ', "n"},  {u'Ŋ', "N"},  {u'ĸ', "k"}};
+    return folds;
+}
+
+// Compatibility decomposition splits accents and ligatures off their base letters (á to a and
+// an accent, ﬁ to fi, full-width Ａ to A); what is left outside ASCII is dropped by the caller.
+std::string AsciiFold(std::string_view utf8) {
+    const QString decomposed = QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()))
+                                   .normalized(QString::NormalizationForm_KD);
+    QString folded;
+    for (const QChar c : decomposed) {
+        if (c.unicode() < 0x80)
+            folded += c;
+        else
+            folded += LetterFolds().value(c.unicode());
+    }
+    return folded.toStdString();
+}
+
 } // namespace
 
 std::string PathSlug(std::string_view text) {
     std::string slug;
-    for (const char byte : text) {
+    for (const char byte : AsciiFold(text)) {
         unsigned char c = static_cast<unsigned char>(byte);
         if (c >= 'A' && c <= 'Z') c = static_cast<unsigned char>(c - 'A' + 'a');
         if (c == '.' || IsAsciiDigit(c) || (c >= 'a' && c <= 'z')) slug += static_cast<char>(c);
@@ -51,8 +77,11 @@ std::string UrlEncode(std::string_view text) {
 }
 
 std::string LyricsSiteAUrl(std::string_view artist, std::string_view album) {
-    return std::string("http://") + kLyricsSiteAHost + "/lyrics/" + PathSlug(artist) + "/" +
-           PathSlug(album) + ".html";
+    const std::string artistSlug = PathSlug(artist);
+    const std::string albumSlug = PathSlug(album);
+    if (artistSlug.empty() || albumSlug.empty()) return {};
+    return std::string("http://") + kLyricsSiteAHost + "/lyrics/" + artistSlug + "/" + albumSlug +
+           ".html";
 }
 
 std::string LyricsSiteBUrl(std::string_view artist) {
@@ -60,12 +89,11 @@ std::string LyricsSiteBUrl(std::string_view artist) {
            "/search.php?searchstr=" + UrlEncode(artist) + "&category=artist&x=0&y=0";
 }
 
-// Tags are handled byte by byte in the system's encoding.
 std::string LyricsSiteAUrl(const TAudioFileInfo& info) {
-    return LyricsSiteAUrl(info.Artist.toLocal8Bit().toStdString(),
-                          info.Album.toLocal8Bit().toStdString());
+    return LyricsSiteAUrl(info.Artist.toStdString(), info.Album.toStdString());
 }
 
+// The search text is escaped byte by byte in the system's encoding.
 std::string LyricsSiteBUrl(const TAudioFileInfo& info) {
     return LyricsSiteBUrl(info.Artist.toLocal8Bit().toStdString());
 }

@@ -18,13 +18,18 @@ inline constexpr const char* kLyricsSiteBHost = "www.lyricsfreak.com";
 inline constexpr std::uint16_t kLyricsSiteAShortCut = 0x8044;
 inline constexpr std::uint16_t kLyricsSiteBShortCut = 0x8033;
 
-// Lower-cases ASCII letters and keeps only ".", digits and small letters, byte by byte.
+// Folds the letters of UTF-8 text to their ASCII base (á to a, æ to ae, ð to d, ø to o),
+// lower-cases them and keeps only ".", digits and small letters.
 std::string PathSlug(std::string_view text);
 // Percent-encodes every byte except ASCII letters, digits and - _ . ! * ' ( ).
 std::string UrlEncode(std::string_view text);
 
-// http://<first host>/lyrics/<artist slug>/<album slug>.html
+// http://<first host>/lyrics/<artist slug>/<album slug>.html, or empty when either slug is: an
+// address without the artist or the album leads nowhere.
 std::string LyricsSiteAUrl(std::string_view artist, std::string_view album);
+// What the user is told instead of an empty first address.
+inline constexpr const char* kNoLyricsSiteAAddress =
+    "No DarkLyrics page for this song: its artist or album has no Latin letter or digit";
 // http://<second host>/search.php?searchstr=<artist>&category=artist&x=0&y=0
 std::string LyricsSiteBUrl(std::string_view artist);
 

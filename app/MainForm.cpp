@@ -173,6 +173,8 @@ void TMainForm::CreateOwners() {
 
     connect(playback_.get(), &TPlayback::NowPlayingChanged, this, &TMainForm::ShowNowPlaying);
     connect(playback_.get(), &TPlayback::Notice, desktop_.get(), &TDesktop::ShowNotice);
+    connect(&playback_->OtherPlayers(), &TOtherPlayers::NoticeOver, desktop_.get(),
+            &TDesktop::WithdrawNotice);
     connect(library_.get(), &TLibraryTree::FolderMenuChosen, playback_.get(),
             [this](const TFilePath& folder, const TFilePath& file) {
                 playback_->PlayFileOfFolder(folder, file);
@@ -319,6 +321,13 @@ void TMainForm::CreateMenus() {
     LyricsSiteBItem = AddMenuItem(kLyricsSiteBName, kLyricsSiteBShortCut, [this] {
         OpenLyricsPage([](const TAudioFileInfo& info) { return LyricsSiteBUrl(info); });
     });
+    // "*ALL*" stands for many songs, with no one artist to look up.
+    connect(PlayFileList, &QListWidget::itemSelectionChanged, this, [this] {
+        const QListWidgetItem* entry = playList_->SelectedEntry();
+        const bool oneSong = entry == nullptr || !playList_->EntryPath(*entry).IsEmpty();
+        LyricsSiteAItem->setEnabled(oneSong);
+        LyricsSiteBItem->setEnabled(oneSong);
+    });
     GetLyricsMenu->addSeparator();
     Play1 = AddMenuItem("Play", scCtrl | 'P', [&playback] { playback.PlayBtnClick(); });
     Stop1 = AddMenuItem("Stop", scCtrl | 'S', [&playback] { playback.StopBtnClick(); });
@@ -354,7 +363,11 @@ void TMainForm::OpenLyricsPage(std::string (*address)(const TAudioFileInfo&)) {
     if (!entry) return;
     TAudioFileInfo info;
     ReadItemInfo(entry, info);
-    ShellOpen(address(info));
+    const std::string url = address(info);
+    if (url.empty())
+        desktop_->ShowNotice(kNoLyricsSiteAAddress);
+    else
+        ShellOpen(url);
 }
 
 void TMainForm::OpenFolder(bool recursive) {

@@ -57,10 +57,11 @@ TOtherAppCtrl::TOtherAppCtrl(IRemotePlayerTransport& transport, TMprisClient* mp
 
 // Each combined operation runs every part, Winamp first, even when an earlier one was accepted.
 
-bool TOtherAppCtrl::OtherAppAddFiles(std::string_view fileList) {
+bool TOtherAppCtrl::OtherAppAddFiles(std::string_view fileList, QStringList* firstOnly) {
     bool accepted = WinampAddFiles(fileList);
     accepted = LilithAddFiles(fileList) || accepted;
-    if (mpris_ != nullptr) accepted = mpris_->OpenFiles(SplitFileList(fileList)) || accepted;
+    if (mpris_ != nullptr)
+        accepted = mpris_->OpenFiles(SplitFileList(fileList), firstOnly) || accepted;
     return accepted;
 }
 
@@ -104,6 +105,11 @@ bool TOtherAppCtrl::OtherAppSetVolume(int percent) {
     accepted = LilithSetVolume(percent) || accepted;
     if (mpris_ != nullptr) accepted = mpris_->SetVolume(percent) || accepted;
     return accepted;
+}
+
+std::optional<TOtherPlayerState> TOtherAppCtrl::OtherAppState() const {
+    if (mpris_ == nullptr) return std::nullopt;
+    return mpris_->State();
 }
 
 bool TOtherAppCtrl::SendToWinamp(std::uint32_t message, std::uintptr_t wParam,

@@ -1,15 +1,16 @@
 #pragma once
 
+#include "app/MprisClient.h"
 #include "platform/RemotePlayerTransport.h"
 
+#include <QStringList>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace pelbrisk {
-
-class TMprisClient;
 
 // The paths of a file list: one per line, lines ending in CR LF (a lone LF is taken too); a last
 // line without an ending counts, an empty text has none.
@@ -33,13 +34,17 @@ public:
     // mpris may be null: then only Winamp and Lilith are addressed.
     explicit TOtherAppCtrl(IRemotePlayerTransport& transport, TMprisClient* mpris = nullptr);
 
-    bool OtherAppAddFiles(std::string_view fileList);
+    // `firstOnly`, if given, receives the names of the players that took only the first of
+    // several files: they keep one song at a time.
+    bool OtherAppAddFiles(std::string_view fileList, QStringList* firstOnly = nullptr);
     bool OtherAppPlay();
     bool OtherAppStop();
     bool OtherAppPause();
     bool OtherAppNext();
     bool OtherAppPrev();
     bool OtherAppSetVolume(int percent);
+    // What the MPRIS players play (Winamp and Lilith are not asked); none without an answer.
+    std::optional<TOtherPlayerState> OtherAppState() const;
 
     bool WinampAddFiles(std::string_view fileList);
     bool WinampPlay();

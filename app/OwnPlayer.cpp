@@ -1,5 +1,6 @@
 #include "app/OwnPlayer.h"
 
+#include "app/AudioFileInfo.h"
 #include "app/PlayList.h"
 #include "engine/MP3Player.h"
 
@@ -62,6 +63,21 @@ void TOwnPlayer::SetVolume(int percent) {
 
 bool TOwnPlayer::Paused() const {
     return player_.Status() == mpsPaused;
+}
+
+QString TOwnPlayer::Title() const {
+    const int current = list_.CurrentIndex();
+    const QListWidgetItem* entry = current >= 0 ? list_.Entry(current) : nullptr;
+    if (player_.Status() == mpsStopped || entry == nullptr) return {};
+    return ItemLongCaption(entry);
+}
+
+std::int64_t TOwnPlayer::PositionMs() const {
+    return player_.Position();
+}
+
+std::int64_t TOwnPlayer::LengthMs() const {
+    return player_.Duration();
 }
 
 void TOwnPlayer::PlayEntry(QListWidgetItem& chosen) {

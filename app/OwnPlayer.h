@@ -35,6 +35,10 @@ public:
     void SetVolume(int percent) override;
     void PlayEntry(QListWidgetItem& entry) override;
     bool Paused() const override;
+    // The playing or paused entry's caption.
+    QString Title() const override;
+    std::int64_t PositionMs() const override;
+    std::int64_t LengthMs() const override;
     // Opens the entry's file without playing it, or with `paused` plays and pauses it at once.
     void Cue(QListWidgetItem& entry, bool paused);
 

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <QString>
+#include <cstdint>
+
 class QListWidgetItem;
 
 namespace pelbrisk {
@@ -22,6 +25,11 @@ public:
     virtual void PlayEntry(QListWidgetItem& entry) = 0;
     // Whether the pause button shows down.
     virtual bool Paused() const = 0;
+    // What the window shows of the song: its caption (empty when none plays), and where it is
+    // and how long it is, in milliseconds.
+    virtual QString Title() const = 0;
+    virtual std::int64_t PositionMs() const = 0;
+    virtual std::int64_t LengthMs() const = 0;
 };
 
 } // namespace pelbrisk

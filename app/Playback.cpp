@@ -1,6 +1,5 @@
 #include "app/Playback.h"
 
-#include "app/AudioFileInfo.h"
 #include "app/PlayList.h"
 #include "app/PositionText.h"
 #include "platform/AudioDevice.h"
@@ -12,6 +11,7 @@
 #include <QPointer>
 #include <QScrollBar>
 #include <algorithm>
+#include <climits>
 
 namespace pelbrisk {
 
@@ -34,9 +34,12 @@ TPlayback::TPlayback(TMP3Player& player, TPlayList& list, TControls controls)
     connect(&list_, &TPlayList::AboutToRefill, this, [this] {
         if (player_.Status() != mpsStopped) ReportErrors([this] { player_.Stop(); });
     });
-    connect(&otherPlayers_, &TOtherPlayers::Answered, this, [this](bool accepted) {
+    connect(&otherPlayers_, &TOtherPlayers::Answered, this, [this] {
         if (SendMode()) ShowPauseState();
-        if (!accepted) emit Notice("No MPRIS player took the command (is one running?)");
+    });
+    connect(&otherPlayers_, &TOtherPlayers::Notice, this, &TPlayback::Notice);
+    connect(&otherPlayers_, &TOtherPlayers::StateRead, this, [this] {
+        if (SendMode()) ShowTarget();
     });
     ConnectBar(controls_.PitchBar, &TPlayback::PitchBarScroll);
     ConnectBar(controls_.PosBar, &TPlayback::PosBarScroll);
@@ -84,6 +87,16 @@ IPlayTarget& TPlayback::Target() {
 
 void TPlayback::ShowPauseState() {
     controls_.PauseBtn.setChecked(Target().Paused());
+}
+
+// The pause, the song's caption and its position, of the target the buttons act on.
+void TPlayback::ShowTarget() {
+    ShowPauseState();
+    ShowPosition();
+    const QString title = Target().Title();
+    if (title == nowPlaying_) return;
+    nowPlaying_ = title;
+    emit NowPlayingChanged(nowPlaying_);
 }
 
 void TPlayback::NothingPlays() {
@@ -195,7 +208,8 @@ void TPlayback::PlayFileOfFolder(const TFilePath& folder, const TFilePath& file,
 }
 
 void TPlayback::SendModeChanged() {
-    ShowPauseState();
+    otherPlayers_.Watch(SendMode());
+    ShowTarget();
 }
 
 // ---- Bars --------------------------------------------------------------------------------
@@ -205,7 +219,8 @@ void TPlayback::PosBarScroll(TScrollCode code, int position) {
         seekTracking_ = true;
     } else if (code == scrEndScroll) {
         seekTracking_ = false;
-        if (SeekTo(position)) emit Seeked();
+        // The other players' songs are shown, not sought in.
+        if (!SendMode() && SeekTo(position)) emit Seeked();
     }
 }
 
@@ -265,18 +280,24 @@ void TPlayback::MP3PlayerChangeStatus() {
     emit StateChanged();
     ShowPauseState();
     if (player_.Status() != mpsPlaying) return;
-    const int current = list_.CurrentIndex();
-    const QListWidgetItem* entry = current >= 0 ? list_.Entry(current) : nullptr;
-    if (!entry) return;
-    nowPlaying_ = ItemLongCaption(entry);
+    const QString title = ownPlayer_.Title();
+    if (title.isEmpty()) return;
+    nowPlaying_ = title;
     emit NowPlayingChanged(nowPlaying_);
 }
 
 void TPlayback::MP3PlayerChangePosition() {
+    ShowPosition();
+}
+
+void TPlayback::ShowPosition() {
     if (seekTracking_) return;
-    controls_.PosBar.setMaximum(player_.Duration());
-    controls_.PosBar.setValue(player_.Position());
-    const QString time = PositionText(player_.Position(), player_.Duration());
+    const IPlayTarget& target = Target();
+    const std::int64_t position = target.PositionMs();
+    const std::int64_t length = target.LengthMs();
+    controls_.PosBar.setMaximum(static_cast<int>(std::clamp<std::int64_t>(length, 0, INT_MAX)));
+    controls_.PosBar.setValue(static_cast<int>(std::clamp<std::int64_t>(position, 0, INT_MAX)));
+    const QString time = PositionText(position, length);
     controls_.PosTime.setText(time);
     controls_.PosBar.setToolTip("Seek " + time);
 }

@@ -107,6 +107,8 @@ signals:
 private:
     void ConnectBar(QScrollBar& bar, void (TPlayback::*scroll)(TScrollCode, int));
     void ShowPauseState();
+    void ShowPosition();
+    void ShowTarget();
     void NothingPlays();
     void MP3PlayerChangeStatus();
     void MP3PlayerChangePosition();

@@ -12,6 +12,7 @@
 #include <QDBusVariant>
 #include <QDBusVirtualObject>
 #include <QLineEdit>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QScrollBar>
 #include <QTest>
@@ -426,7 +427,9 @@ TEST_F(MprisWindowTest, SendModeCallsOtherPlayersWithoutHoldingTheWindow) {
     EXPECT_LT(turns.LongestGapMs, 200) << "the window answers while the player takes its time";
     EXPECT_EQ(status.toString(), "Stopped");
     EXPECT_EQ(answers, QList<bool>({true, true}));
-    EXPECT_EQ(player.Calls, QStringList({"Play", "Stop"}));
+    // What it plays is read besides (GetAll), on the same worker.
+    EXPECT_EQ(player.Calls.filter(QRegularExpression("^(?!GetAll$)")),
+              QStringList({"Play", "Stop"}));
     // Its other players go with this test.
     form_.reset();
     QDBusConnection::disconnectFromBus("sender");

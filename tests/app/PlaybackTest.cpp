@@ -1,6 +1,7 @@
 // Playback control in the main window, on the null audio device: which entry plays next, what
 // the end of a song starts, the transport buttons and their short-cuts, the bars, the caption of
 // the song now playing, the notification icon and the hot keys' actions.
+#include "app/GetLyrics.h"
 #include "app/MainForm.h"
 #include "app/MprisClient.h"
 #include "app/OtherAppCtrl.h"
@@ -341,19 +342,21 @@ TEST_F(PlaybackTest, InSendModeACommandNoPlayerTookIsSaid) {
         {"Volume", [&] { form->Playback().VolBarScroll(scrEndScroll, 40); }},
         {"Enter", [&] { form->Playback().PlaySelected(); }},
     };
-    for (const bool accepted : {true, false}) {
+    // Refused, the notice stays; the first command taken again takes it back.
+    for (const bool accepted : {false, true}) {
         winamp.Accepts = accepted;
         for (const auto& [name, command] : commands) {
             SCOPED_TRACE(std::string(name) + (accepted ? " accepted" : " refused"));
-            if (form->Desktop().NoticeLine()) form->Desktop().NoticeLine()->clear();
             const int before = answers;
             command();
             ASSERT_TRUE(PumpUntil([&] { return answers > before; }));
-            EXPECT_EQ(!form->Desktop().NoticeLine() ||
-                          form->Desktop().NoticeLine()->text().isEmpty(),
-                      accepted);
+            EXPECT_EQ(form->Desktop().NoticeLine()->text().isEmpty(), accepted);
         }
     }
+    form->Desktop().ShowNotice("another notice");
+    form->PlayBtn->click();
+    ASSERT_TRUE(PumpUntil([&] { return answers == 15; }));
+    EXPECT_EQ(form->Desktop().NoticeLine()->text(), "another notice") << "only its own goes";
 }
 
 // In send mode the pause button shows the pause the other players took, and ours again after.
@@ -675,11 +678,26 @@ TEST_F(PlaybackTest, LyricsItemsOpenTheSelectedSongsAddresses) {
     const QByteArray path = qgetenv("PATH");
     qputenv("PATH", QByteArray::fromStdString(bin.Path().string()) + ":" + path);
 
+    std::filesystem::create_directories(Lib() / "Bare");
+    std::filesystem::copy_file(test::EncodeWithLame(test::MakeSignalWav(0.4, 44100, 2), "-b 96"),
+                               Lib() / "Bare" / "untagged.mp3");
     auto form = ScannedForm();
     form->LyricsSiteAItem->trigger();
     FillFrom(*form, "Trio");
     form->LyricsSiteAItem->trigger();
     form->LyricsSiteBItem->trigger();
+    // Without an artist and an album there is no page to open: the user is told instead.
+    FillFrom(*form, "Bare");
+    form->LyricsSiteAItem->trigger();
+    EXPECT_EQ(form->Desktop().LastNotice(), kNoLyricsSiteAAddress);
+    // "*ALL*" is no one song.
+    form->SendListBtn->click();
+    test::WaitForLibrary(*form);
+    for (const int row : {0, 1}) {
+        form->PlayList().SelectRow(row);
+        EXPECT_EQ(form->LyricsSiteAItem->isEnabled(), row == 1);
+        EXPECT_EQ(form->LyricsSiteBItem->isEnabled(), row == 1);
+    }
     qputenv("PATH", path);
     ASSERT_TRUE(PumpUntil([&] {
         if (!std::filesystem::exists(opened)) return false;

@@ -146,32 +146,48 @@ TEST_F(MprisTest, AddedFilesPlayTheFirstAndQueueTheRestInOrder) {
     TMprisClient mpris(client);
     TOtherAppCtrl ctrl(*transport, &mpris);
 
-    EXPECT_TRUE(ctrl.OtherAppAddFiles("/music/a b.mp3\r\n/music/c#.mp3\r\n/music/d.mp3\r\n"));
+    QStringList firstOnly;
+    EXPECT_TRUE(
+        ctrl.OtherAppAddFiles("/music/a b.mp3\r\n/music/c#.mp3\r\n/music/d.mp3\r\n", &firstOnly));
     EXPECT_EQ(player.TrackUris(), (QStringList{"file:///music/a%20b.mp3", "file:///music/c%23.mp3",
                                                "file:///music/d.mp3"}));
-    EXPECT_EQ(player.Status(), "Playing");
+    EXPECT_EQ(player.Calls().last(), "Play") << "a paused player plays what it was given";
+    EXPECT_TRUE(firstOnly.isEmpty()) << "its track list took them all";
     EXPECT_FALSE(mpris.OpenFiles({}));
 }
 
-TEST_F(MprisTest, PelbrisksOwnPlayersAreNeverSteered) {
+// Commands go once to each real player: never to pelbrisk (ourselves or another one, which would
+// bounce them back), nor to a proxy that hands them on to a player that gets them anyway.
+TEST_F(MprisTest, PelbrisksOwnPlayersAndProxiesAreNeverSteered) {
     TFakeWindow window;
     // Our own service on the client's connection, and another pelbrisk on the same bus.
     TMprisService own(window, client);
     ASSERT_TRUE(own.Start());
     test::TFakeMprisPlayer otherPelbrisk(Address(), kPelbrisk + ".instance4242");
     ASSERT_TRUE(otherPelbrisk.Registered());
+    test::TFakeMprisPlayer playerctld(Address(), "org.mpris.MediaPlayer2.playerctld");
+    ASSERT_TRUE(playerctld.Registered());
+    test::TFakeMprisPlayer proxy(Address(), "org.mpris.MediaPlayer2.bridge.a");
+    ASSERT_TRUE(proxy.Registered() && proxy.AlsoOwn("org.mpris.MediaPlayer2.bridge.b"));
 
     auto transport = MakeNativeRemotePlayerTransport();
     TMprisClient mpris(client);
     TOtherAppCtrl ctrl(*transport, &mpris);
     EXPECT_TRUE(mpris.Players().isEmpty());
     EXPECT_FALSE(ctrl.OtherAppPlay());
-    EXPECT_FALSE(ctrl.OtherAppNext());
-    EXPECT_FALSE(ctrl.OtherAppSetVolume(10));
-    EXPECT_FALSE(ctrl.OtherAppAddFiles("/music/a.mp3"));
+
+    test::TFakeMprisPlayer player(Address(), "org.mpris.MediaPlayer2.player");
+    ASSERT_TRUE(player.Registered());
+    EXPECT_EQ(mpris.Players(), QStringList{"org.mpris.MediaPlayer2.player"});
+    EXPECT_TRUE(ctrl.OtherAppNext());
+    EXPECT_TRUE(ctrl.OtherAppSetVolume(10));
+    EXPECT_TRUE(ctrl.OtherAppAddFiles("/music/a.mp3"));
+    EXPECT_EQ(player.Calls(),
+              (QStringList{"Next", "Set Volume", "OpenUri file:///music/a.mp3", "Play"}));
     QCoreApplication::processEvents();
     EXPECT_TRUE(window.clicks.isEmpty());
-    EXPECT_TRUE(otherPelbrisk.Calls().isEmpty());
+    for (const test::TFakeMprisPlayer* left : {&otherPelbrisk, &playerctld, &proxy})
+        EXPECT_TRUE(left->Calls().isEmpty());
 }
 
 TEST_F(MprisTest, ServiceButtonsActThroughTheWindow) {

@@ -50,6 +50,10 @@ TFakeMprisPlayer::~TFakeMprisPlayer() {
     QDBusConnection::disconnectFromBus(serviceName_);
 }
 
+bool TFakeMprisPlayer::AlsoOwn(const QString& serviceName) {
+    return connection_.registerService(serviceName);
+}
+
 QStringList TFakeMprisPlayer::Calls() const {
     std::lock_guard lock(mutex_);
     return calls_;

@@ -25,6 +25,8 @@ public:
     ~TFakeMprisPlayer() override;
 
     bool Registered() const { return registered_; }
+    // Takes one more bus name on the same connection, as a proxy for several players would.
+    bool AlsoOwn(const QString& serviceName);
     QStringList Calls() const;
     QStringList TrackUris() const;
     double Volume() const;
