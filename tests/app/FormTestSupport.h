@@ -124,6 +124,7 @@ public:
     explicit TBoxAnswer(QMessageBox::StandardButton button,
                         std::function<void(QMessageBox&)> meanwhile = {})
         : button_(button), meanwhile_(std::move(meanwhile)) {
+        waited_.start();
         QTimer::singleShot(0, &context_, [this] { Answer(); });
     }
     const QString& Text() const { return text_; }
@@ -132,8 +133,9 @@ private:
     void Answer() {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (!box) {
-            // Not open yet: the question may still be on its way.
-            if (++tries_ < 50) QTimer::singleShot(10, &context_, [this] { Answer(); });
+            // Not open yet: the question may still be on its way, slowly on a loaded machine or
+            // under a sanitizer; a box left unanswered would hold the test for good.
+            if (waited_.elapsed() < 20000) QTimer::singleShot(10, &context_, [this] { Answer(); });
             return;
         }
         text_ = box->text();
@@ -150,7 +152,7 @@ private:
     QMessageBox::StandardButton button_;
     std::function<void(QMessageBox&)> meanwhile_;
     QString text_;
-    int tries_ = 0;
+    QElapsedTimer waited_;
 };
 
 // A settings file naming one library root, and windows made on it.
