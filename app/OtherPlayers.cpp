@@ -72,4 +72,9 @@ bool TOtherPlayers::Paused() const {
     return paused_;
 }
 
+TWhatPlays TOtherPlayers::WhatPlays() const {
+    // Which song the other players play, they have not told.
+    return {};
+}
+
 } // namespace pelbrisk

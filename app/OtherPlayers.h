@@ -36,6 +36,7 @@ public:
     void SetVolume(int percent) override;
     void PlayEntry(QListWidgetItem& entry) override;
     bool Paused() const override;
+    TWhatPlays WhatPlays() const override;
 
 signals:
     // A command has reached the other players; `accepted` when one took it.

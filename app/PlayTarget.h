@@ -1,8 +1,18 @@
 #pragma once
 
+#include "app/FilePath.h"
+
 class QListWidgetItem;
 
 namespace pelbrisk {
+
+// What a play target plays, as the caption, the icon's tip and MPRIS tell it.
+struct TWhatPlays {
+    enum class TState { Nothing, Cued, Playing, Paused };
+    TState State = TState::Nothing;
+    // The song's file, where the target knows it.
+    TFilePath File;
+};
 
 // What the transport buttons, the volume and a chosen play-list entry act on: pelbrisk's own
 // player, or in send mode the other players on the desktop.
@@ -22,6 +32,8 @@ public:
     virtual void PlayEntry(QListWidgetItem& entry) = 0;
     // Whether the pause button shows down.
     virtual bool Paused() const = 0;
+    // The song that plays, is paused or waits to be played.
+    virtual TWhatPlays WhatPlays() const = 0;
 };
 
 } // namespace pelbrisk

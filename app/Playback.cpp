@@ -24,7 +24,7 @@ TPlayback::TPlayback(TMP3Player& player, TPlayList& list, TControls controls)
     : player_(player), list_(list), controls_(controls),
       ownPlayer_(player, list,
                  {.Notice = [this](const QString& text) { emit Notice(text); },
-                  .Stopped = [this] { NothingPlays(); }}),
+                  .Stopped = [this] { ShowWhatPlays(); }}),
       otherPlayers_(list, [this] { ReportErrors([this] { player_.Stop(); }); }) {
     player_.OnChangeStatus = [this](void*) { MP3PlayerChangeStatus(); };
     player_.OnChangePosition = [this](void*) { MP3PlayerChangePosition(); };
@@ -34,8 +34,13 @@ TPlayback::TPlayback(TMP3Player& player, TPlayList& list, TControls controls)
     connect(&list_, &TPlayList::AboutToRefill, this, [this] {
         if (player_.Status() != mpsStopped) ReportErrors([this] { player_.Stop(); });
     });
+    // The entry that waits to be played may have changed.
+    connect(&list_, &TPlayList::Changed, this, &TPlayback::ShowWhatPlays);
     connect(&otherPlayers_, &TOtherPlayers::Answered, this, [this](bool accepted) {
-        if (SendMode()) ShowPauseState();
+        if (SendMode()) {
+            ShowPauseState();
+            ShowWhatPlays();
+        }
         if (!accepted) emit Notice("No MPRIS player took the command (is one running?)");
     });
     ConnectBar(controls_.PitchBar, &TPlayback::PitchBarScroll);
@@ -86,9 +91,21 @@ void TPlayback::ShowPauseState() {
     controls_.PauseBtn.setChecked(Target().Paused());
 }
 
-void TPlayback::NothingPlays() {
-    nowPlaying_.clear();
-    emit NowPlayingChanged(nowPlaying_);
+void TPlayback::ShowWhatPlays() {
+    const TWhatPlays now = Target().WhatPlays();
+    QString caption;
+    if (now.State != TWhatPlays::TState::Nothing && !now.File.IsEmpty()) {
+        if (now.File != captionFile_) {
+            captionFile_ = now.File;
+            captionText_ = SongCaption(now.File);
+        }
+        caption = captionText_;
+    }
+    const bool paused = now.State == TWhatPlays::TState::Paused;
+    if (caption == nowPlaying_ && paused == nowPaused_) return;
+    nowPlaying_ = caption;
+    nowPaused_ = paused;
+    emit NowPlayingChanged(nowPlaying_, nowPaused_);
 }
 
 // ---- Transport ---------------------------------------------------------------------------
@@ -134,11 +151,25 @@ void TPlayback::StepKeepingState(bool forward) {
             PrevBtnClick();
         return;
     }
-    QListWidgetItem* entry = forward ? list_.SelectNext() : list_.SelectPrev();
+    QListWidgetItem* entry = forward ? list_.StepForward() : list_.StepBack();
     if (entry)
         ownPlayer_.Cue(*entry, status == mpsPaused);
     else if (status == mpsPaused)
         StopBtnClick();
+}
+
+void TPlayback::Restore(const std::vector<TFilePath>& files, const TFilePath& song, int positionMs,
+                        bool resume) {
+    if (files.empty()) return;
+    list_.FillWith(files, SendMode(), [this, song, positionMs, resume] {
+        QListWidgetItem* entry = song.IsEmpty() ? nullptr : list_.EntryOf(song);
+        if (!entry) return;
+        list_.SelectRow(list_.Row(*entry));
+        if (SendMode()) return;
+        ownPlayer_.CueAt(*entry, positionMs);
+        if (resume) ownPlayer_.Play();
+        ShowPosition(PositionMs(), player_.Duration());
+    });
 }
 
 bool TPlayback::SongOpen() const {
@@ -203,6 +234,8 @@ void TPlayback::SendModeChanged() {
 void TPlayback::PosBarScroll(TScrollCode code, int position) {
     if (code == scrTrack) {
         seekTracking_ = true;
+        // The time follows the drag, so that the user sees where the song will go on.
+        controls_.PosTime.setText(PositionText(position, controls_.PosBar.maximum()));
     } else if (code == scrEndScroll) {
         seekTracking_ = false;
         if (SeekTo(position)) emit Seeked();
@@ -216,10 +249,20 @@ void TPlayback::SeekBy(int deltaMs) {
     if (SeekTo(target)) emit Seeked();
 }
 
+int TPlayback::PositionMs() const {
+    if (const int cued = ownPlayer_.CuedPositionMs(); cued > 0 && player_.Status() == mpsStopped)
+        return cued;
+    return player_.Position();
+}
+
 bool TPlayback::SeekTo(std::int64_t positionMs) {
+    if (positionMs < 0 || positionMs > INT32_MAX) return false;
+    if (!SendMode() && ownPlayer_.MoveCued(static_cast<int>(positionMs))) {
+        ShowPosition(PositionMs(), player_.Duration());
+        return true;
+    }
     // Without an open stream there is nothing to seek in.
-    if (positionMs < 0 || positionMs > INT32_MAX || !(player_.Commands() & CommandBit(mpcSeek)))
-        return false;
+    if (!(player_.Commands() & CommandBit(mpcSeek))) return false;
     const auto target = static_cast<int32_t>(positionMs);
     if (target == player_.Position()) return false;
     ReportErrors([&] { player_.Seek(target); });
@@ -246,6 +289,7 @@ void TPlayback::MovePitchBar(int percent) {
 }
 
 void TPlayback::SetPitch(int percent) {
+    controls_.PitchValue.setText(QString::number(percent) + '%');
     const TMP3PlayerStatus status = player_.Status();
     const int32_t position = player_.Position();
     ReportErrors([&] {
@@ -264,29 +308,26 @@ void TPlayback::SetPitch(int percent) {
 void TPlayback::MP3PlayerChangeStatus() {
     emit StateChanged();
     ShowPauseState();
-    if (player_.Status() != mpsPlaying) return;
-    const int current = list_.CurrentIndex();
-    const QListWidgetItem* entry = current >= 0 ? list_.Entry(current) : nullptr;
-    if (!entry) return;
-    nowPlaying_ = ItemLongCaption(entry);
-    emit NowPlayingChanged(nowPlaying_);
+    ShowWhatPlays();
 }
 
 void TPlayback::MP3PlayerChangePosition() {
     if (seekTracking_) return;
-    controls_.PosBar.setMaximum(player_.Duration());
-    controls_.PosBar.setValue(player_.Position());
-    const QString time = PositionText(player_.Position(), player_.Duration());
+    ShowPosition(PositionMs(), player_.Duration());
+}
+
+void TPlayback::ShowPosition(std::int64_t positionMs, std::int64_t durationMs) {
+    controls_.PosBar.setMaximum(static_cast<int>(durationMs));
+    controls_.PosBar.setValue(static_cast<int>(positionMs));
+    const QString time = PositionText(positionMs, durationMs);
     controls_.PosTime.setText(time);
     controls_.PosBar.setToolTip("Seek " + time);
 }
 
 void TPlayback::MP3PlayerEndPlay(TMP3EndPlayReason reason) {
     if (reason != merSuccessful) return;
-    if (list_.Count() > 0 && list_.SelectNext())
-        PlaySelected();
-    else
-        NothingPlays();
+    if (list_.Count() > 0 && list_.SelectNext()) PlaySelected();
+    ShowWhatPlays();
 }
 
 } // namespace pelbrisk
