@@ -81,6 +81,8 @@ TCommandBox::TCommandBox(QLineEdit& edit, QTreeWidget& tree, QListWidget& playLi
     QPalette warning = noMatchLabel_->palette();
     warning.setColor(QPalette::WindowText, QColor(0xC0, 0x20, 0x20));
     noMatchLabel_->setPalette(warning);
+    // On the box's own background a label would take the box's text colour instead.
+    noMatchLabel_->setForegroundRole(QPalette::WindowText);
     noMatchLabel_->hide();
     connect(&edit_, &QLineEdit::textChanged, this, &TCommandBox::CmdEditChange);
 }

@@ -3,10 +3,12 @@
 namespace pelbrisk {
 
 QString EmptyTreeText(const QString& settingsFile) {
+    // Short lines: the tree is narrow, and a wrapped path is hard to read.
     return QStringLiteral("No music yet.\n\n"
-                          "Type :add and Enter to choose a music folder,\n"
-                          "or :add ~/Music, or drop a folder here.\n\n"
-                          "Or add a line\n  root = /path/to/music\nto %1\nand type :reload.")
+                          "Type :add and Enter\nto choose a music folder,\n"
+                          "or :add ~/Music,\nor drop a folder here.\n\n"
+                          "Or add a line\n  root = /path/to/music\nto the settings file\n%1\n"
+                          "and type :reload.")
         .arg(settingsFile);
 }
 

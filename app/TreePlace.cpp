@@ -62,6 +62,7 @@ TTreePlace TTreePlace::Take(const QTreeWidget& tree) {
 
 TTreePlace TTreePlace::Selecting(TFolderTrail folder) {
     TTreePlace place;
+    place.expanded_.push_back(folder);
     place.selected_ = std::move(folder);
     return place;
 }

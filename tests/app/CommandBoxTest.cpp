@@ -373,6 +373,7 @@ TEST_F(CommandBoxTest, AddAndTheToggleAndPitchCommands) {
             ASSERT_NE(Selected(), nullptr);
             EXPECT_EQ(Selected()->text(0), c.Root) << "the new folder is selected";
             EXPECT_EQ(Selected()->childCount(), 1) << "and scanned";
+            EXPECT_TRUE(Selected()->isExpanded()) << "its folders show";
         }
         EXPECT_EQ(Form().Desktop().LastNotice(), c.Told);
     }

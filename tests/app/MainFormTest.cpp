@@ -3,6 +3,8 @@
 #include "app/MainForm.h"
 
 #include "app/AudioFileInfo.h"
+#include "app/CommandBox.h"
+#include "app/FormControls.h"
 #include "app/TrayIcon.h"
 #include "info/TextConversion.h"
 #include "tests/app/FormTestSupport.h"
@@ -127,6 +129,10 @@ TEST_F(MainFormTest, WithoutSettingsFileTheDesignValuesStandAndTheFileIsWrittenA
     EXPECT_DOUBLE_EQ(form.windowOpacity(), 1.0);
     EXPECT_NE(ReadSettings().find("root = \n"), std::string::npos)
         << "the file the empty window names is there to edit";
+    EXPECT_TRUE(static_cast<TDirTreeView*>(form.DirTree)->EmptyText().contains(SettingsPath()));
+    test::TBoxAnswer help(QMessageBox::Ok);
+    form.CommandBox().ShowHelp();
+    EXPECT_TRUE(help.Text().contains(SettingsPath())) << help.Text().toStdString();
     EXPECT_EQ(form.Desktop().ShowHotKey(), 0x604B);
     EXPECT_EQ(form.Desktop().VolumeUpHotKey(), 0);
     EXPECT_FALSE(form.RepeatAllBtn->isChecked());
