@@ -340,7 +340,9 @@ QWidget* TMainForm::CreateButtonPanel() {
     PitchValue = sideLabel(PitPanel, "0:00:00/0:00:00");
     PitchValue->setText("100%");
     PosBar->setToolTip("Seek");
-    PosBar->setPageStep(kSeekStepMs);
+    // A click goes where it points (TJumpingBarStyle), so the page step would only size the
+    // thumb: a short song's would cover most of the bar. The arrows step as Alt+Left/Right do.
+    PosBar->setPageStep(0);
     PosBar->setSingleStep(kSeekStepMs);
     PosTime = sideLabel(PosPanel, "0:00:00/0:00:00");
     VolBar->setRange(0, 100);

@@ -247,6 +247,8 @@ void TPlayList::RememberForUndo() {
             {entry->text(), EntryPath(*entry).Bytes(), entry->data(kAllEntryRole).toBool()});
     }
     before.SelectedRow = SelectedEntry() ? list_.row(SelectedEntry()) : -1;
+    if (const QListWidgetItem* current = currentIndex_ >= 0 ? list_.item(currentIndex_) : nullptr)
+        before.CurrentPath = EntryPath(*current).Bytes();
     if (undo_.size() == kLongestUndo) undo_.erase(undo_.begin());
     undo_.push_back(std::move(before));
 }
@@ -297,10 +299,11 @@ bool TPlayList::Undo() {
     if (undo_.empty()) return false;
     const TListBefore before = std::move(undo_.back());
     undo_.pop_back();
-    // The song that plays now is the current entry among the ones brought back.
+    // The song that plays now is the current entry among the ones brought back; when the edit
+    // took the current entry away, the one it was.
     const QByteArray playing = currentIndex_ >= 0 && list_.item(currentIndex_)
                                    ? EntryPath(*list_.item(currentIndex_)).Bytes()
-                                   : QByteArray();
+                                   : before.CurrentPath;
     list_.setUpdatesEnabled(false);
     list_.clear();
     currentIndex_ = -1;

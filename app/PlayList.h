@@ -101,6 +101,8 @@ private:
     struct TListBefore {
         std::vector<TKeptEntry> Entries;
         int SelectedRow = -1;
+        // The current entry's file then, for an edit that took the current entry away.
+        QByteArray CurrentPath;
     };
 
     void Listed(const std::vector<TFilePath>& paths, const QStringList& captions, bool everyFile);

@@ -259,6 +259,75 @@ TEST_F(MainFormTest, WritesTheSettingsBackWhenDestroyed) {
                               "resume = 0\n");
 }
 
+// A restart comes back where the user was: the selected folder, the play list and its song,
+// waiting at its position, or with resume playing on from there.
+TEST_F(MainFormTest, ARestartComesBackToTheFolderTheListAndTheSongWhereItWas) {
+    fs::create_directories(lib() / "Album");
+    const fs::path song = test::EncodeWithLame(test::MakeSignalWav(4.0, 44100, 2), "-b 64");
+    for (const char* name : {"1 one.mp3", "2 two.mp3", "3 three.mp3"})
+        fs::copy_file(song, lib() / "Album" / name);
+    for (const bool resume : {false, true}) {
+        SCOPED_TRACE(resume ? "resume" : "waiting");
+        int left = 0;
+        {
+            auto form = ScannedForm();
+            SelectFolder(*form, "Album");
+            form->OpenFolder(false);
+            test::WaitForLibrary(*form);
+            form->Playback().NextBtnClick();
+            ASSERT_TRUE(PumpUntil([&] { return form->MP3Player->Position() >= 1500; }));
+            form->PauseBtn->click();
+            left = form->MP3Player->Position();
+            SelectFolder(*form, "Jazz");
+        }
+        if (resume) WriteSettings(ReadSettings() + "resume = -1\n");
+        TMainForm form(SettingsPath());
+        form.Library().BuildTree();
+        test::WaitForLibrary(form);
+        ASSERT_NE(form.DirTree->currentItem(), nullptr);
+        EXPECT_EQ(form.DirTree->currentItem()->text(0), "Jazz");
+        EXPECT_EQ(Captions(form.PlayFileList), QStringList({"1 one", "2 two", "3 three"}));
+        EXPECT_EQ(form.PlayList().CurrentIndex(), 1);
+        EXPECT_TRUE(form.PlayFileList->item(1)->font().bold());
+        EXPECT_TRUE(form.windowTitle().startsWith("2 two")) << form.windowTitle().toStdString();
+        EXPECT_EQ(form.MP3Player->Status(), resume ? mpsPlaying : mpsStopped);
+        if (!resume) {
+            EXPECT_EQ(form.Playback().PositionMs(), left);
+            form.PlayBtn->click();
+        }
+        EXPECT_GE(form.MP3Player->Position(), left - 100) << "on from where it was";
+        form.Playback().StopBtnClick();
+    }
+}
+
+// "~" in a root is the home folder, and the file keeps it so; a root that is not there is named
+// in a notice, neither shown nor selected, kept in the file, and found by :reload once it is.
+TEST_F(MainFormTest, RootsExpandTheHomeFolderAndAMissingOneIsToldNotShown) {
+    const QByteArray home = qgetenv("HOME");
+    const auto restore = qScopeGuard([&] { qputenv("HOME", home); });
+    qputenv("HOME", QByteArray::fromStdString(dir_.Path().string()));
+    const fs::path gone = dir_ / "Later";
+    WriteSettings("root = " + gone.string() + "\t~/lib\t\n");
+    TMainForm form(SettingsPath());
+    form.Library().BuildTree();
+    test::WaitForLibrary(form);
+    ASSERT_EQ(form.Library().RootNodes().Count(), 1);
+    EXPECT_EQ(form.Library().RootNodes().Items(0)->text(0), "lib");
+    EXPECT_EQ(form.DirTree->currentItem(), form.Library().RootNodes().Items(0)->child(0));
+    EXPECT_EQ(form.Desktop().LastNotice(), "music folder not found: " + ToQ(gone) +
+                                               " (kept in the settings; :reload looks again)");
+    ASSERT_TRUE(form.Settings().Save());
+    EXPECT_NE(ReadSettings().find("root = " + gone.string() + "\t~/lib\t\n"), std::string::npos)
+        << "as the file had them: " << ReadSettings();
+
+    fs::create_directories(gone / "Inside");
+    QTest::keyClicks(form.CommandEdit, ":reload");
+    QTest::keyClick(form.CommandEdit, Qt::Key_Return);
+    test::WaitForLibrary(form);
+    ASSERT_EQ(form.Library().RootNodes().Count(), 2);
+    EXPECT_EQ(Captions(form.Library().RootNodes().Items(0)), QStringList({"Inside"}));
+}
+
 // A line the user adds, changes or removes while the window runs is not overwritten: the window
 // writes only what it changed itself, and :reload takes the file's changes on (a new root is
 // scanned, a removed one goes).

@@ -4,6 +4,7 @@
 #include "app/MainForm.h"
 #include "app/MprisClient.h"
 #include "app/OtherAppCtrl.h"
+#include "app/PositionText.h"
 #include "app/ShuffleOrder.h"
 #include "app/TrayIcon.h"
 #include "tests/app/FormTestSupport.h"
@@ -402,6 +403,48 @@ TEST_F(PlaybackTest, InSendModeThePauseButtonFollowsWhatWasSent) {
     EXPECT_FALSE(form->PauseBtn->isChecked()) << "our own player is not paused";
 }
 
+// Insert (keep only this entry) and Delete drop entries with no other way back: Ctrl+Z brings
+// back the list as it was before each, with the playing entry marked, even where the edit took
+// that entry away.
+TEST_F(PlaybackTest, CtrlZBringsBackWhatInsertAndDeleteDropped) {
+    auto form = ScannedForm();
+    FillFrom(*form, "Trio");
+    QListWidget& list = *form->PlayFileList;
+    const auto texts = [&] {
+        QStringList all;
+        for (int row = 0; row < list.count(); ++row)
+            all << list.item(row)->text();
+        return all;
+    };
+    const QStringList whole = texts();
+    struct TCase {
+        const char* Name;
+        std::vector<std::pair<int, Qt::Key>> Edits;
+    };
+    const TCase cases[] = {
+        {"delete another", {{0, Qt::Key_Delete}}},
+        {"delete the playing one", {{1, Qt::Key_Delete}}},
+        {"keep another", {{2, Qt::Key_Insert}}},
+        {"two deletes", {{2, Qt::Key_Delete}, {1, Qt::Key_Delete}}},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        form->PlayList().MakeCurrent(*list.item(1));
+        for (const auto& [row, key] : c.Edits) {
+            list.setCurrentRow(row);
+            QTest::keyClick(&list, key);
+        }
+        EXPECT_LT(list.count(), whole.size());
+        for (std::size_t i = 0; i < c.Edits.size(); ++i)
+            QTest::keyClick(&list, Qt::Key_Z, Qt::ControlModifier);
+        EXPECT_EQ(texts(), whole);
+        EXPECT_EQ(form->PlayList().CurrentIndex(), 1);
+        EXPECT_TRUE(list.item(1)->font().bold());
+        EXPECT_EQ(list.currentRow(), c.Edits.front().first) << "the cursor where it was";
+    }
+    EXPECT_FALSE(form->PlayList().Undo()) << "nothing more to undo";
+}
+
 // "*ALL*" hands on the files the list holds when it is chosen, not those it was filled with.
 TEST_F(PlaybackTest, AllHandsOnTheEntriesTheListHoldsNow) {
     auto form = ScannedForm();
@@ -521,6 +564,8 @@ TEST_F(PlaybackTest, PositionBarFollowsThePlayerExceptWhileDragged) {
     form->PosBar->setSliderDown(true);
     form->PosBar->setSliderPosition(2500);
     EXPECT_TRUE(form->Playback().SeekTracking());
+    EXPECT_EQ(form->PosTime->text(), PositionText(2500, form->PosBar->maximum()))
+        << "the time follows the drag";
     const int held = form->PosBar->value();
     PumpFor(900);
     EXPECT_EQ(form->PosBar->value(), held) << "position notices wait for the drag's end";
@@ -529,6 +574,14 @@ TEST_F(PlaybackTest, PositionBarFollowsThePlayerExceptWhileDragged) {
     form->PosBar->setSliderDown(false);
     EXPECT_FALSE(form->Playback().SeekTracking());
     EXPECT_GE(form->MP3Player->Position(), 2400) << "seeks where the drag ended";
+
+    // A click in the bar goes to the clicked point, not a page (5 s) towards it.
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    form->Playback().SeekTo(2000);
+    const QRect bar = form->PosBar->rect();
+    QTest::mouseClick(form->PosBar, Qt::LeftButton, {}, QPoint(bar.width() / 3, bar.height() / 2));
+    EXPECT_NEAR(form->MP3Player->Position(), form->PosBar->maximum() / 3, 400);
     form->Playback().StopBtnClick();
 
     form->Playback().PosBarScroll(scrEndScroll, 1000);
