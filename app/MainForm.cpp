@@ -280,7 +280,11 @@ QWidget* TMainForm::CreateButtonPanel() {
     const int buttonWidth = std::max(19, metrics.height() + 4);
     const int buttonHeight = std::max(18, metrics.height() + 3);
     QFont barFont = font();
-    barFont.setPointSizeF(barFont.pointSizeF() * 0.8);
+    // A desktop font may be given in pixels; its point size then reads -1.
+    if (barFont.pointSizeF() > 0)
+        barFont.setPointSizeF(barFont.pointSizeF() * 0.8);
+    else
+        barFont.setPixelSize(std::max(barFont.pixelSize() * 4 / 5, 8));
     const QFontMetrics barMetrics(barFont);
     const int barHeight = std::max(12, barMetrics.height());
     const int panelHeight = std::max(2 * buttonHeight, 3 * barHeight);

@@ -416,6 +416,8 @@ TEST_F(MainFormTest, TheFirstWindowIsCentredAndSizedByItsFont) {
     const auto restore = qScopeGuard([&] { QApplication::setFont(desktop); });
     QFont large = desktop;
     large.setPointSizeF(desktop.pointSizeF() * 2);
+    QFont pixels = desktop;
+    pixels.setPixelSize(20);
     struct TCase {
         QFont Desktop;
         std::string Settings;
@@ -424,6 +426,7 @@ TEST_F(MainFormTest, TheFirstWindowIsCentredAndSizedByItsFont) {
     const TCase cases[] = {
         {desktop, "", desktop.pointSizeF()},
         {large, "", large.pointSizeF()},
+        {pixels, "", -1},
         {desktop, "font = DejaVu Sans, 15\n", 15},
     };
     for (const TCase& c : cases) {
