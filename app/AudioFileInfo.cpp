@@ -1,5 +1,6 @@
 #include "app/AudioFileInfo.h"
 
+#include "app/FolderScan.h"
 #include "engine/MP3Player.h"
 
 #include <QListWidget>
@@ -20,18 +21,31 @@ void ReadAudioFileInfo(const TFilePath& fileName, int index, TAudioFileInfo& inf
     // Without a title tag the title is the file's name, which is bytes and shows as every name.
     const std::string title = tags.Title();
     const QByteArray name = fileName.FileName();
-    info.Title = title.empty() || title == name.toStdString() ? DisplayName(name)
-                                                              : QString::fromStdString(title);
+    info.TitleIsName = title.empty() || title == name.toStdString();
+    info.Title = info.TitleIsName ? DisplayName(IsMp3FileName(name) ? name.chopped(4) : name)
+                                  : QString::fromStdString(title);
     info.Artist = QString::fromStdString(tags.Artist());
     info.Album = QString::fromStdString(tags.Album());
 }
 
 QString ShortCaption(const TAudioFileInfo& info) {
+    if (info.TitleIsName && !info.Title.isEmpty() && info.Title.front().isDigit())
+        return info.Title;
     return QString::asprintf("%.2d-", info.Number) + info.Title;
 }
 
-QString LongCaption(const TAudioFileInfo& info) {
-    return ShortCaption(info) + '/' + info.Artist + '/' + info.Album;
+QString SongCaption(const TFilePath& file) {
+    TAudioFileInfo info;
+    ReadAudioFileInfo(file, 0, info);
+    const QString dash = QStringLiteral(" \u2013 ");
+    if (!info.TitleIsName)
+        return info.Artist.isEmpty() ? info.Title : info.Title + dash + info.Artist;
+    const TFilePath folder = file.Folder();
+    const TFilePath above = folder.Folder();
+    const QString where = above.FileName().isEmpty() ? DisplayName(folder.FileName())
+                                                     : DisplayName(above.FileName()) + '/' +
+                                                           DisplayName(folder.FileName());
+    return where.isEmpty() ? info.Title : info.Title + dash + where;
 }
 
 QString FileCaption(const TFilePath& fileName, int index) {
@@ -44,12 +58,6 @@ QString ItemCaption(const QListWidgetItem* entry) {
     TAudioFileInfo info;
     ReadItemInfo(entry, info);
     return ShortCaption(info);
-}
-
-QString ItemLongCaption(const QListWidgetItem* entry) {
-    TAudioFileInfo info;
-    ReadItemInfo(entry, info);
-    return LongCaption(info);
 }
 
 void ReadItemInfo(const QListWidgetItem* entry, TAudioFileInfo& info) {

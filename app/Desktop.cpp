@@ -12,7 +12,6 @@
 #include <QAbstractButton>
 #include <QEvent>
 #include <QLabel>
-#include <QLayout>
 #include <QSystemTrayIcon>
 #include <QWidget>
 #include <QWindowStateChangeEvent>
@@ -39,9 +38,9 @@ const QString kVolumeDownShortcut = "volume-down";
 
 } // namespace
 
-QString TrayTipText(const QString& nowPlaying) {
-    QByteArray bytes = nowPlaying.toLocal8Bit();
-    if (bytes.size() <= kTrayTipBytes) return nowPlaying;
+QString TrayTipText(const QString& nowPlaying, bool paused) {
+    QByteArray bytes = ((paused ? "paused: " : "") + nowPlaying).toLocal8Bit();
+    if (bytes.size() <= kTrayTipBytes) return QString::fromLocal8Bit(bytes);
     // Half a character would show as garbage: the cut backs off to the character's start.
     qsizetype cut = kTrayTipBytes;
     while (cut > 0 && IsUtf8Continuation(bytes[cut]))
@@ -76,8 +75,8 @@ TDesktop::~TDesktop() = default;
 
 // ---- The notification area ---------------------------------------------------------------
 
-void TDesktop::SetNowPlaying(const QString& text) {
-    trayTip_ = TrayTipText(text);
+void TDesktop::SetNowPlaying(const QString& text, bool paused) {
+    trayTip_ = text.isEmpty() ? QString() : TrayTipText(text, paused);
     trayIcon_->SetTip(trayTip_);
 }
 
@@ -144,26 +143,20 @@ void TDesktop::WindowClosed() {
 
 void TDesktop::ShowNotice(const QString& text) {
     lastNotice_ = text;
+    parts_.NoticeLine.setText(text);
+    if (text.isEmpty()) {
+        parts_.NoticeLine.hide();
+        return;
+    }
     if (inTray_) {
         trayIcon_->showMessage("pelbrisk", text, QSystemTrayIcon::Information);
         return;
     }
-    if (noticeLine_ == nullptr) {
-        noticeLine_ = new QLabel(&parts_.Window);
-        noticeLine_->setWordWrap(true);
-        parts_.Window.layout()->addWidget(noticeLine_);
-    }
-    noticeLine_->setText(text);
-    noticeLine_->show();
+    parts_.NoticeLine.show();
 }
 
 void TDesktop::WithdrawNotice(const QString& text) {
-    if (lastNotice_ != text) return;
-    lastNotice_.clear();
-    if (noticeLine_ != nullptr) {
-        noticeLine_->clear();
-        noticeLine_->hide();
-    }
+    if (lastNotice_ == text) ShowNotice({});
 }
 
 // ---- Hot keys ----------------------------------------------------------------------------
@@ -356,7 +349,7 @@ TCapabilities TDesktop::Capabilities() const {
 }
 
 std::int64_t TDesktop::PositionMs() const {
-    return parts_.Player.Position();
+    return parts_.Playback.PositionMs();
 }
 
 int TDesktop::VolumePercent() const {

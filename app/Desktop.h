@@ -25,8 +25,9 @@ class THotKeys;
 class TPortalShortcuts;
 class TTrayIcon;
 
-// The icon's tip holds at most 63 bytes of the now-playing text, cut on a character boundary.
-QString TrayTipText(const QString& nowPlaying);
+// The icon's tip holds at most 63 bytes of the now-playing text, cut on a character boundary;
+// a pause is said first, so that the cut never takes it.
+QString TrayTipText(const QString& nowPlaying, bool paused = false);
 
 // The window among the other programs of the desktop: the notification-area icon, the
 // system-wide hot keys (X11 grabs or the GlobalShortcuts portal), notices, and pelbrisk as an
@@ -37,6 +38,8 @@ class TDesktop : public QObject, public IPlaybackControl {
 public:
     struct TParts {
         QWidget& Window;
+        // Where notices show while the window is on screen; hidden while there is none.
+        QLabel& NoticeLine;
         TPlayback& Playback;
         TPlayList& PlayList;
         TLibraryTree& Tree;
@@ -60,16 +63,17 @@ public:
     void WindowStateChanged(const QWindowStateChangeEvent& change);
     // The window closed: the icon goes.
     void WindowClosed();
-    // The icon's tip follows the song now playing.
-    void SetNowPlaying(const QString& text);
+    // The icon's tip follows the song now playing, and says when it is paused.
+    void SetNowPlaying(const QString& text, bool paused);
     const QString& TrayTip() const { return trayTip_; }
 
     // Tells the user something that needs no answer: the tray's message while the window is in
-    // the tray, else a line at the foot of the window. Never a modal box.
+    // the tray, else the notice line above the buttons. Never a modal box. An empty text clears
+    // the line.
     void ShowNotice(const QString& text);
     // The notice line goes if it still says `text`.
     void WithdrawNotice(const QString& text);
-    QLabel* NoticeLine() const { return noticeLine_; }
+    QLabel& NoticeLine() const { return parts_.NoticeLine; }
     const QString& LastNotice() const { return lastNotice_; }
 
     // The three hot keys, by their short-cut values (0: none); they are registered at once.
@@ -124,7 +128,6 @@ private:
     TTrayIcon* trayIcon_;
     bool inTray_ = false;
     QString trayTip_;
-    QLabel* noticeLine_ = nullptr;
     QString lastNotice_;
     TShortCut showHotKey_ = 0;
     TShortCut volumeUpHotKey_ = 0;

@@ -1,7 +1,5 @@
 #include "app/FormControls.h"
 
-#include "app/HelpText.h"
-
 #include <QHeaderView>
 #include <QPainter>
 #include <QToolButton>
@@ -15,6 +13,11 @@ TDirTreeView::TDirTreeView(QWidget* parent) : QTreeWidget(parent) {
     header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     header()->setStretchLastSection(false);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+}
+
+void TDirTreeView::SetEmptyText(const QString& text) {
+    emptyText_ = text;
+    viewport()->update();
 }
 
 QItemSelectionModel::SelectionFlags TDirTreeView::selectionCommand(const QModelIndex& index,
@@ -42,13 +45,25 @@ void TDirTreeView::paintEvent(QPaintEvent* event) {
     QPainter painter(viewport());
     painter.setPen(palette().color(QPalette::PlaceholderText));
     painter.drawText(viewport()->rect().adjusted(8, 8, -8, -8), Qt::AlignCenter | Qt::TextWordWrap,
-                     kEmptyTreeText);
+                     emptyText_);
 }
 
 int TScrollingMenuStyle::styleHint(StyleHint hint, const QStyleOption* option,
                                    const QWidget* widget, QStyleHintReturn* answer) const {
     if (hint == SH_Menu_Scrollable) return 1;
     return QProxyStyle::styleHint(hint, option, widget, answer);
+}
+
+int TJumpingBarStyle::styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                                QStyleHintReturn* answer) const {
+    if (hint == SH_ScrollBar_LeftClickAbsolutePosition) return 1;
+    return QProxyStyle::styleHint(hint, option, widget, answer);
+}
+
+void ShowToggleStatePlainly(QToolButton* toggle) {
+    toggle->setStyleSheet(
+        "QToolButton:checked { background: palette(highlight); color: palette(highlighted-text);"
+        " border: 1px solid palette(dark); }");
 }
 
 void KeepSelectionVisible(QWidget* control) {
@@ -58,10 +73,10 @@ void KeepSelectionVisible(QWidget* control) {
     control->setPalette(palette);
 }
 
-QToolButton* CreateSpeedButton(QWidget* parent, int left, int top, const QString& caption,
+QToolButton* CreateSpeedButton(QWidget* parent, const QRect& place, const QString& caption,
                                const QString& hint, bool toggle) {
     auto* button = new QToolButton(parent);
-    button->setGeometry(left, top, 19, 18);
+    button->setGeometry(place);
     button->setText(caption);
     button->setToolTip(hint);
     button->setCheckable(toggle);

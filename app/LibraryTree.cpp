@@ -4,10 +4,13 @@
 #include "app/LibraryWork.h"
 #include "app/TreePlace.h"
 
-#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
 #include <QMenu>
 #include <QMessageBox>
+#include <QProcess>
 #include <QTreeWidget>
+#include <utility>
 
 namespace pelbrisk {
 
@@ -16,6 +19,31 @@ namespace {
 constexpr int kRootSerialRole = Qt::UserRole + 2;
 // Set once a scan of the root has been asked for.
 constexpr int kScanAskedRole = Qt::UserRole + 3;
+
+// xdg-open may run the file manager itself until it is closed: after a moment the shell leaves it
+// running on its own, so that neither a quit ends the file manager nor anything waits for it.
+// Its status tells whether the folder could be opened.
+constexpr const char* kOpenInFileManager =
+    "command -v xdg-open >/dev/null || exit 127\n"
+    "xdg-open \"$1\" >/dev/null 2>&1 & opener=$!\n"
+    "for tick in 1 2 3 4 5 6 7 8 9 10; do kill -0 $opener 2>/dev/null || break; sleep 0.3; done\n"
+    "kill -0 $opener 2>/dev/null && exit 0\n"
+    "wait $opener\n";
+constexpr int kCommandNotFound = 127;
+
+QString JoinedNames(const std::vector<TFilePath>& paths) {
+    QStringList names;
+    for (const TFilePath& path : paths)
+        names << path.Display();
+    return names.join(", ");
+}
+
+bool IsBelow(const QTreeWidgetItem* node, const QTreeWidgetItem* ancestor) {
+    for (const QTreeWidgetItem* at = node; at; at = at->parent())
+        if (at == ancestor) return true;
+    return false;
+}
+
 } // namespace
 
 TLibraryTree::TLibraryTree(QTreeWidget& tree, QMenu& folderMenu, TLibraryJobs& jobs,
@@ -28,8 +56,10 @@ TLibraryTree::TLibraryTree(QTreeWidget& tree, QMenu& folderMenu, TLibraryJobs& j
 }
 
 QTreeWidgetItem* TLibraryTree::AddRoot(const TFilePath& path) {
-    auto* node = new TDirNode(&tree_, QStringList{RootCaption(path)});
-    node->setData(0, kRootPathRole, path.Bytes());
+    const TFilePath expanded = ExpandedRoot(path);
+    auto* node = new TDirNode(&tree_, QStringList{RootCaption(expanded)});
+    node->setData(0, kRootPathRole, expanded.Bytes());
+    node->setData(0, kRootGivenRole, path.Bytes());
     node->setData(0, kRootSerialRole, nextSerial_++);
     roots_.Add(node);
     emit RootsChanged();
@@ -39,8 +69,48 @@ QTreeWidgetItem* TLibraryTree::AddRoot(const TFilePath& path) {
 std::vector<TFilePath> TLibraryTree::RootPaths() const {
     std::vector<TFilePath> paths;
     for (int i = 0; i < roots_.Count(); ++i)
-        paths.push_back(RootPath(roots_.Items(i)));
+        paths.push_back(RootGivenPath(roots_.Items(i)));
+    paths.insert(paths.end(), missingRoots_.begin(), missingRoots_.end());
     return paths;
+}
+
+QTreeWidgetItem* TLibraryTree::RootNodeOf(const TFilePath& folder) const {
+    const TFilePath wanted = folder.Cleaned();
+    for (int i = 0; i < roots_.Count(); ++i)
+        if (RootPath(roots_.Items(i)).Cleaned() == wanted) return roots_.Items(i);
+    return nullptr;
+}
+
+void TLibraryTree::AddFolder(const QString& typed) {
+    const TFilePath given = ExpandedRoot(TFilePath::FromText(typed.trimmed()));
+    const TFilePath folder =
+        TFilePath::FromText(QDir::home().absoluteFilePath(QFile::decodeName(given.Bytes())))
+            .Cleaned();
+    if (!IsFolder(folder)) {
+        emit Notice("no such folder: " + folder.Display());
+        return;
+    }
+    if (QTreeWidgetItem* root = RootNodeOf(folder)) {
+        emit Notice(folder.Display() + " is a music folder already");
+        SelectNode(root);
+        return;
+    }
+    QTreeWidgetItem* node = AddRoot(folder);
+    node->setData(0, kScanAskedRole, true);
+    ScanRoots({{node, node->data(0, kRootSerialRole).toULongLong()}},
+              TTreePlace::Selecting(TFolderTrail{folder, {}}));
+}
+
+void TLibraryTree::ForgetRoot(const TFilePath& path) {
+    std::erase(missingRoots_, path);
+    for (int i = roots_.Count() - 1; i >= 0; --i) {
+        QTreeWidgetItem* root = roots_.Items(i);
+        if (RootGivenPath(root) != path) continue;
+        openedForCandidate_.clear();
+        roots_.Remove(root);
+        delete root;
+    }
+    emit RootsChanged();
 }
 
 void TLibraryTree::BuildTree() {
@@ -55,6 +125,10 @@ void TLibraryTree::BuildTree() {
 }
 
 void TLibraryTree::ReloadTree() {
+    // A folder that was not found may be there now.
+    const std::vector<TFilePath> missing = std::exchange(missingRoots_, {});
+    for (const TFilePath& root : missing)
+        AddRoot(root);
     std::vector<TScanTarget> targets;
     for (int i = 0; i < roots_.Count(); ++i) {
         QTreeWidgetItem* root = roots_.Items(i);
@@ -92,6 +166,7 @@ bool TLibraryTree::StillThere(const TScanTarget& target) const {
 void TLibraryTree::TreeScanned(const std::vector<TScanTarget>& targets,
                                std::vector<TScannedRoot>& scanned, bool reload) {
     tree_.setUpdatesEnabled(false);
+    openedForCandidate_.clear();
     if (reload) {
         auto old = std::shared_ptr<QList<QTreeWidgetItem*>>(new QList<QTreeWidgetItem*>,
                                                             [](QList<QTreeWidgetItem*>* nodes) {
@@ -103,12 +178,25 @@ void TLibraryTree::TreeScanned(const std::vector<TScanTarget>& targets,
         // Freeing a large tree takes a while; nodes of no tree may go on any thread.
         jobs_.DisposeOnWorker(std::move(old));
     }
+    std::vector<TFilePath> missing;
     for (std::size_t i = 0; i < targets.size(); ++i) {
         // A root removed while it was scanned gets nothing.
-        if (!StillThere(targets[i]) || targets[i].Node->childCount() > 0) continue;
-        targets[i].Node->addChildren(scanned[i].Holder->takeChildren());
+        if (!StillThere(targets[i])) continue;
+        if (!scanned[i].Found) {
+            // Shown, it would look like an empty folder, and be selected first.
+            missing.push_back(RootGivenPath(targets[i].Node));
+            roots_.Remove(targets[i].Node);
+            delete targets[i].Node;
+            continue;
+        }
+        if (targets[i].Node->childCount() == 0)
+            targets[i].Node->addChildren(scanned[i].Holder->takeChildren());
     }
     tree_.setUpdatesEnabled(true);
+    if (missing.empty()) return;
+    missingRoots_.insert(missingRoots_.end(), missing.begin(), missing.end());
+    emit Notice((missing.size() == 1 ? "music folder not found: " : "music folders not found: ") +
+                JoinedNames(missing) + " (kept in the settings; :reload looks again)");
 }
 
 void TLibraryTree::AfterScan(const std::optional<TTreePlace>& place) {
@@ -117,6 +205,13 @@ void TLibraryTree::AfterScan(const std::optional<TTreePlace>& place) {
     // After a reload the user's place is found again; the first folder is taken only when it
     // is gone, and only from the sorted tree.
     if (place && place->Restore(tree_)) return;
+    if (!folderToRestore_.IsEmpty()) {
+        QTreeWidgetItem* node = FolderNode(tree_, std::exchange(folderToRestore_, {}));
+        if (node) {
+            tree_.setCurrentItem(node);
+            return;
+        }
+    }
     if (roots_.Count() == 1) {
         QTreeWidgetItem* root = roots_.Items(0);
         if (root->childCount() > 0) tree_.setCurrentItem(root->child(0));
@@ -125,11 +220,15 @@ void TLibraryTree::AfterScan(const std::optional<TTreePlace>& place) {
 
 void TLibraryTree::RemoveRoot(QTreeWidgetItem* node) {
     if (!roots_.Contains(node)) return;
+    const QString question = "Remove the music folder \"" + node->text(0) + "\" (" +
+                             RootPath(node).Display() +
+                             ") from pelbrisk?\n\nNo file on disk is touched.";
     // One key too many must not drop a music folder: Enter answers No.
-    if (QMessageBox::question(&dialogOwner_, "pelbrisk", "remove?",
+    if (QMessageBox::question(&dialogOwner_, "pelbrisk", question,
                               QMessageBox::Yes | QMessageBox::No,
                               QMessageBox::No) != QMessageBox::Yes)
         return;
+    openedForCandidate_.clear();
     roots_.Remove(node);
     delete node;
     emit RootsChanged();
@@ -164,6 +263,20 @@ void TLibraryTree::ShowFolder(const TFilePath& folder) {
     SelectNode(FolderNode(tree_, folder));
 }
 
+void TLibraryTree::ShowCandidate(QTreeWidgetItem* node) {
+    std::vector<QTreeWidgetItem*> opened;
+    for (QTreeWidgetItem* at = node ? node->parent() : nullptr; at; at = at->parent())
+        if (!at->isExpanded()) opened.push_back(at);
+    SelectNode(node);
+    for (QTreeWidgetItem* earlier : openedForCandidate_) {
+        if (IsBelow(node, earlier))
+            opened.push_back(earlier);
+        else
+            earlier->setExpanded(false);
+    }
+    openedForCandidate_ = std::move(opened);
+}
+
 void TLibraryTree::CollapseTree() {
     tree_.collapseAll();
 }
@@ -174,7 +287,24 @@ void TLibraryTree::ExpandTree() {
 
 void TLibraryTree::OpenDirectoryClick() {
     const TFilePath folder = SelectedFolder();
-    if (!folder.IsEmpty()) QDesktopServices::openUrl(QUrl::fromEncoded(FileUri(folder).toLatin1()));
+    if (folder.IsEmpty()) return;
+    auto* opener = new QProcess(this);
+    const QString shown = folder.Display();
+    connect(opener, &QProcess::finished, this, [this, opener, shown](int status) {
+        opener->deleteLater();
+        if (status == kCommandNotFound)
+            emit Notice("no file manager to open " + shown + ": xdg-open is not installed");
+        else if (status != 0)
+            emit Notice("no file manager opened " + shown + " (xdg-open gave " +
+                        QString::number(status) + ")");
+    });
+    connect(opener, &QProcess::errorOccurred, this,
+            [this, opener, shown](QProcess::ProcessError error) {
+                if (error != QProcess::FailedToStart) return;
+                opener->deleteLater();
+                emit Notice("no file manager to open " + shown + ": no shell to run xdg-open");
+            });
+    opener->start("/bin/sh", {"-c", kOpenInFileManager, "sh", QFile::decodeName(folder.Bytes())});
 }
 
 void TLibraryTree::PopupFolderMenu(const QPoint& at, bool everyFile) {

@@ -28,28 +28,45 @@ public:
     // `dialogOwner` owns the "remove?" question; `folderMenu` shows a folder's songs.
     TLibraryTree(QTreeWidget& tree, QMenu& folderMenu, TLibraryJobs& jobs, QWidget& dialogOwner);
 
-    // A root for `path` exactly as given; it is scanned by the next BuildTree.
+    // A root for `path` as given ("~" stands for the home folder); it is scanned by the next
+    // BuildTree. A root that is no folder then is named in a notice and left out of the tree, but
+    // kept among the roots, for a disk mounted later.
     QTreeWidgetItem* AddRoot(const TFilePath& path);
+    // The music folder the user typed or chose (":add"): relative to the home folder, "~"
+    // expanded. It is scanned and selected; one that is no folder, or a root already, is told.
+    void AddFolder(const QString& typed);
+    // Takes the root given as `path` out of the library, whether it shows or was not found.
+    void ForgetRoot(const TFilePath& path);
     // Scans the roots that no scan has been asked for yet.
     void BuildTree();
     // Scans every root again, keeping the user's place.
     void ReloadTree();
-    // Asks "remove?" and removes the node only when it is a root and the answer is Yes.
+    // Asks whether to remove the music folder and removes the node only when it is a root and
+    // the answer is Yes; nothing on disk is touched.
     void RemoveRoot(QTreeWidgetItem* node);
+    // The first scan selects `folder`, where the user was, when the tree still holds it.
+    void RestoreFolder(const TFilePath& folder) { folderToRestore_ = folder; }
     // Adds the dropped folders as roots and scans them; files and other addresses are ignored.
     void DropFolders(const QList<QUrl>& urls);
 
     const TTreeNodeList& RootNodes() const { return roots_; }
+    // The roots as they were given, found or not.
     std::vector<TFilePath> RootPaths() const;
     // The folder of the selected node, empty when none is selected.
     TFilePath SelectedFolder() const;
     // Selects `node`; none clears the selection.
     void SelectNode(QTreeWidgetItem* node);
+    // Selects a search's candidate, opening the folders above it; those opened only for the
+    // previous candidate close again.
+    void ShowCandidate(QTreeWidgetItem* node);
+    // The search is over: what it opened for its last candidate stays open.
+    void EndSearch() { openedForCandidate_.clear(); }
     // Selects the node of `folder`, or none when the library does not hold it.
     void ShowFolder(const TFilePath& folder);
     void CollapseTree();
     void ExpandTree();
-    // Opens the selected folder in the desktop's file manager.
+    // Opens the selected folder in the desktop's file manager (through xdg-open); a failure is
+    // told.
     void OpenDirectoryClick();
     // Shows the selected folder's songs (every file with `everyFile`) in the folder menu at `at`,
     // once the library's worker has listed them.
@@ -60,6 +77,8 @@ signals:
     void RootsChanged();
     // The user chose `file` of `folder` in the folder menu.
     void FolderMenuChosen(const TFilePath& folder, const TFilePath& file);
+    // Something the user is told without a question.
+    void Notice(const QString& text);
 
 private:
     struct TScanTarget {
@@ -75,12 +94,17 @@ private:
     bool StillThere(const TScanTarget& target) const;
     void DirTreeChange();
     void DirTreeCollapsed(QTreeWidgetItem* node);
+    QTreeWidgetItem* RootNodeOf(const TFilePath& folder) const;
 
     QTreeWidget& tree_;
     QMenu& folderMenu_;
     TLibraryJobs& jobs_;
     QWidget& dialogOwner_;
     TTreeNodeList roots_;
+    // Roots that were no folder at their last scan, as given.
+    std::vector<TFilePath> missingRoots_;
+    TFilePath folderToRestore_;
+    std::vector<QTreeWidgetItem*> openedForCandidate_;
     quint64 nextSerial_ = 1;
 };
 

@@ -25,6 +25,7 @@ std::vector<TScannedRoot> ScanRootFolders(const std::vector<TFilePath>& rootPath
                                           TScanProgress& progress) {
     std::vector<TScannedRoot> roots(rootPaths.size());
     for (std::size_t i = 0; i < rootPaths.size(); ++i) {
+        roots[i].Found = IsFolder(rootPaths[i]);
         ScanFolders(rootPaths[i], roots[i].Holder.get(), &progress);
         SortDetachedTree(roots[i].Holder.get());
     }
@@ -35,6 +36,13 @@ TListedFiles ListPlayListFiles(const TFilePath& folder, bool recursive, bool eve
                                TScanProgress& progress) {
     if (!recursive && !FolderHasMp3(folder)) return {};
     return Captioned(ListFolderFiles(folder, recursive, everyFile, &progress), progress);
+}
+
+TListedFiles ListKeptFiles(const std::vector<TFilePath>& files, TScanProgress& progress) {
+    std::vector<TFilePath> there;
+    for (const TFilePath& file : files)
+        if (IsRegularFile(file)) there.push_back(file);
+    return Captioned(std::move(there), progress);
 }
 
 TListedFiles ListFolderMenu(const TFilePath& folder, bool everyFile, TScanProgress& progress) {

@@ -11,9 +11,11 @@
 
 namespace pelbrisk {
 
-// The sub-folders of one root, held by a node of no tree, sorted as the tree sorts them.
+// The sub-folders of one root, held by a node of no tree, sorted as the tree sorts them; `Found`
+// is false when the root is no folder (a disk not mounted, a folder renamed).
 struct TScannedRoot {
     std::unique_ptr<QTreeWidgetItem> Holder = std::make_unique<QTreeWidgetItem>();
+    bool Found = true;
 };
 
 std::vector<TScannedRoot> ScanRootFolders(const std::vector<TFilePath>& rootPaths,
@@ -31,6 +33,8 @@ struct TListedFiles {
 // and is not opened recursively.
 TListedFiles ListPlayListFiles(const TFilePath& folder, bool recursive, bool everyFile,
                                TScanProgress& progress);
+// A play list's files as they were kept, those still there, with their captions.
+TListedFiles ListKeptFiles(const std::vector<TFilePath>& files, TScanProgress& progress);
 // What the folder menu shows of a folder: its own files.
 TListedFiles ListFolderMenu(const TFilePath& folder, bool everyFile, TScanProgress& progress);
 

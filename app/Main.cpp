@@ -11,8 +11,9 @@ namespace {
 constexpr const char* kUsage =
     "usage: pelbrisk [--portal-hot-keys] [Qt options]\n"
     "\n"
-    "A keyboard-driven MP3 player. Settings live in pelbrisk.ini beside the program when that\n"
-    "folder may be written, else in $XDG_CONFIG_HOME/pelbrisk/pelbrisk.ini.\n"
+    "A keyboard-driven MP3 player. Settings live in $XDG_CONFIG_HOME/pelbrisk/pelbrisk.ini\n"
+    "(~/.config when unset), or in a pelbrisk.ini already beside the program (portable).\n"
+    "Type :add in the window to add a music folder, :help for the keys.\n"
     "\n"
     "options:\n"
     "  --portal-hot-keys  take the hot keys from the desktop's GlobalShortcuts portal even\n"

@@ -7,12 +7,14 @@
 #include "app/KeyBuffer.h"
 #include "app/TrayIcon.h"
 #include "info/TextConversion.h"
+#include "platform/SettingsLocation.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -35,9 +37,25 @@ namespace pelbrisk {
 
 namespace {
 
-constexpr int kLoadingPanelHeight = 41;
 // The X protocol's sizes are 16-bit; a settings file may ask for anything.
 constexpr int kLargestWindowSide = 32767;
+// A first window shows about this many songs, and is about this many characters wide.
+constexpr int kFirstWindowRows = 20;
+constexpr int kFirstWindowColumns = 96;
+
+// "Family, points" or just the family.
+QFont FontOfSetting(const QString& setting) {
+    const qsizetype comma = setting.lastIndexOf(',');
+    bool number = false;
+    const double points = comma < 0 ? 0 : setting.mid(comma + 1).trimmed().toDouble(&number);
+    QFont font((number ? setting.left(comma) : setting).trimmed());
+    if (number && points > 0) font.setPointSizeF(points);
+    return font;
+}
+
+QString SettingsFileOfThisProgram() {
+    return QFile::decodeName(QByteArray::fromStdString(SettingsFilePath(ProgramFolder())));
+}
 
 // The program's standard error box, as the toolkit shows an error that reaches it. An error raised
 // on another thread is shown once the window's thread comes to it. The box belongs to the main
@@ -61,18 +79,17 @@ bool IsTypedText(const QKeyEvent& key) {
 } // namespace
 
 TMainForm::TMainForm(const QString& settingsFile, QWidget* parent)
-    : QWidget(parent),
-      settings_(std::make_unique<TSettingsBinding>(
-          settingsFile.isEmpty() ? SettingsFilePath(QCoreApplication::applicationFilePath())
-                                 : settingsFile)) {
-    CreateControls();
+    : QWidget(parent), settings_(std::make_unique<TSettingsBinding>(
+                           settingsFile.isEmpty() ? SettingsFileOfThisProgram() : settingsFile)) {
+    const TFormSettings& settings = settings_->Load();
+    CreateControls(settings);
     setAcceptDrops(true);
     setWindowTitle(windowTitle() + " - ver." + "050228");
     programCaption_ = windowTitle();
     // Error boxes and the icon's menu are windows too, and this one may be hidden in the tray:
     // only its own close ends the program (see Closed).
     QGuiApplication::setQuitOnLastWindowClosed(false);
-    LoadSettings();
+    LoadSettings(settings);
 }
 
 TMainForm::~TMainForm() {
@@ -86,13 +103,11 @@ TMainForm::~TMainForm() {
     MP3Player.reset();
 }
 
-void TMainForm::CreateControls() {
+void TMainForm::CreateControls(const TFormSettings& settings) {
     setWindowTitle("pelbrisk");
     setWindowIcon(ProgramIcon());
-    QFont formFont("Noto Sans Mono CJK JP");
-    formFont.setStyleHint(QFont::TypeWriter);
-    formFont.setPixelSize(12);
-    setFont(formFont);
+    // The desktop's font (and so its size on a high-density screen), unless the settings name one.
+    if (!settings.Font.isEmpty()) setFont(FontOfSetting(settings.Font));
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -100,13 +115,18 @@ void TMainForm::CreateControls() {
     layout->addWidget(CreateCommandPanel());
     focusKeeper_ = new TFocusKeeper(*this, *CommandEdit);
     layout->addWidget(CreateBrowserPanel(), 1);
+    NoticeLine = new QLabel(this);
+    NoticeLine->setWordWrap(true);
+    NoticeLine->setContentsMargins(4, 1, 4, 1);
+    NoticeLine->hide();
+    layout->addWidget(NoticeLine);
     layout->addWidget(CreateButtonPanel());
 
     LoadingPanel = new QLabel(this);
     LoadingPanel->setAlignment(Qt::AlignCenter);
     LoadingPanel->setFrameStyle(QFrame::Panel | QFrame::Raised);
     LoadingPanel->setAutoFillBackground(true);
-    LoadingPanel->resize(LoadingPanel->width(), kLoadingPanelHeight);
+    LoadingPanel->resize(LoadingPanel->width(), 3 * fontMetrics().height());
     // The panel is shown while the window is disabled; its caption must stay readable.
     QPalette loadingPalette = LoadingPanel->palette();
     loadingPalette.setColor(QPalette::Disabled, QPalette::WindowText,
@@ -161,20 +181,35 @@ void TMainForm::CreateOwners() {
     library_ = std::make_unique<TLibraryTree>(*DirTree, *DirFileListMenu, *libraryJobs_, *this);
     playList_ =
         std::make_unique<TPlayList>(*PlayFileList, *libraryJobs_, *RepeatAllBtn, *RandomBtn);
-    playback_ = std::make_unique<TPlayback>(
-        *MP3Player, *playList_,
-        TPlayback::TControls{*PauseBtn, *SendListBtn, *PosBar, *PosTime, *VolBar, *PitchBar});
-    desktop_ = std::make_unique<TDesktop>(TDesktop::TParts{*this, *playback_, *playList_, *library_,
-                                                           *RepeatAllBtn, *RandomBtn, *MP3Player});
+    playback_ =
+        std::make_unique<TPlayback>(*MP3Player, *playList_,
+                                    TPlayback::TControls{*PauseBtn, *SendListBtn, *PosBar, *PosTime,
+                                                         *VolBar, *PitchBar, *PitchValue});
+    desktop_ = std::make_unique<TDesktop>(TDesktop::TParts{*this, *NoticeLine, *playback_,
+                                                           *playList_, *library_, *RepeatAllBtn,
+                                                           *RandomBtn, *MP3Player});
     commandBox_ = std::make_unique<TCommandBox>(
         *CommandEdit, *DirTree, *PlayFileList, *library_, *playback_,
-        TCommandBox::TWindowActions{.Close = [this] { close(); },
-                                    .ToTray = [this] { desktop_->HideToTray(); }});
+        TCommandBox::TToggles{*RepeatAllBtn, *RandomBtn, *SendListBtn},
+        TCommandBox::TWindowActions{
+            .Close = [this] { close(); },
+            .ToTray = [this] { desktop_->HideToTray(); },
+            .Reload =
+                [this] {
+                    settings_->TakeFileChanges(
+                        [this](const TFormSettings& file) { TakeChangedSettings(file); });
+                    library_->ReloadTree();
+                },
+            .Notice = [this](const QString& text) { desktop_->ShowNotice(text); },
+            .SettingsFile = settings_->File()});
+    static_cast<TDirTreeView*>(DirTree)->SetEmptyText(EmptyTreeText(settings_->File()));
 
     connect(playback_.get(), &TPlayback::NowPlayingChanged, this, &TMainForm::ShowNowPlaying);
     connect(playback_.get(), &TPlayback::Notice, desktop_.get(), &TDesktop::ShowNotice);
     connect(&playback_->OtherPlayers(), &TOtherPlayers::NoticeOver, desktop_.get(),
             &TDesktop::WithdrawNotice);
+    connect(library_.get(), &TLibraryTree::Notice, desktop_.get(), &TDesktop::ShowNotice);
+    connect(playList_.get(), &TPlayList::Notice, desktop_.get(), &TDesktop::ShowNotice);
     connect(library_.get(), &TLibraryTree::FolderMenuChosen, playback_.get(),
             [this](const TFilePath& folder, const TFilePath& file) {
                 playback_->PlayFileOfFolder(folder, file);
@@ -196,8 +231,8 @@ void TMainForm::CreateOwners() {
 
 QWidget* TMainForm::CreateCommandPanel() {
     Panel1 = new QWidget(this);
-    Panel1->setFixedHeight(20);
     CommandEdit = new QLineEdit(Panel1);
+    Panel1->setFixedHeight(CommandEdit->sizeHint().height());
     CommandEdit->setAcceptDrops(false);
     CommandEdit->setPlaceholderText(kCommandBoxPlaceholder);
     CommandEdit->installEventFilter(this);
@@ -230,9 +265,9 @@ QWidget* TMainForm::CreateBrowserPanel() {
     KeepSelectionVisible(PlayFileList);
     PlayFileList->installEventFilter(this);
 
-    // Growing the window widens the tree; the play list keeps its width.
+    // Width the window gains is shared between the tree and the play list.
     Splitter1->setStretchFactor(0, 1);
-    Splitter1->setStretchFactor(1, 0);
+    Splitter1->setStretchFactor(1, 1);
 
     auto* layout = new QHBoxLayout(Panel2);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -241,22 +276,43 @@ QWidget* TMainForm::CreateBrowserPanel() {
 }
 
 QWidget* TMainForm::CreateButtonPanel() {
+    // Sized by the font, so that a larger desktop font (or a high-density screen) keeps every
+    // caption whole; the design's 19 x 18 buttons and 12-pixel bars are the least.
+    const QFontMetrics metrics(font());
+    const int buttonWidth = std::max(19, metrics.height() + 4);
+    const int buttonHeight = std::max(18, metrics.height() + 3);
+    QFont barFont = font();
+    // A desktop font may be given in pixels; its point size then reads -1.
+    if (barFont.pointSizeF() > 0)
+        barFont.setPointSizeF(barFont.pointSizeF() * 0.8);
+    else
+        barFont.setPixelSize(std::max(barFont.pixelSize() * 4 / 5, 8));
+    const QFontMetrics barMetrics(barFont);
+    const int barHeight = std::max(12, barMetrics.height());
+    const int panelHeight = std::max(2 * buttonHeight, 3 * barHeight);
+
     Panel6 = new QWidget(this);
-    Panel6->setFixedHeight(36);
+    Panel6->setFixedHeight(panelHeight);
     Panel7 = new QWidget(Panel6);
-    Panel7->setFixedWidth(104);
-    PrevBtn = CreateSpeedButton(Panel7, 0, 0, "<l", "Prev", false);
-    StopBtn = CreateSpeedButton(Panel7, 19, 0, "[]", "Stop", false);
+    Panel7->setFixedWidth(5 * buttonWidth + 9);
+    const auto place = [&](int column, int row) {
+        return QRect(column * buttonWidth, row * buttonHeight, buttonWidth, buttonHeight);
+    };
+    PrevBtn = CreateSpeedButton(Panel7, place(0, 0), "<l", "Prev", false);
+    StopBtn = CreateSpeedButton(Panel7, place(1, 0), "[]", "Stop", false);
     // Down while paused, so that a pause shows.
-    PauseBtn = CreateSpeedButton(Panel7, 38, 0, "ll", "Pause", true);
-    PlayBtn = CreateSpeedButton(Panel7, 57, 0, ">", "Play", false);
-    NextBtn = CreateSpeedButton(Panel7, 76, 0, "l>", "Next", false);
-    RepeatAllBtn = CreateSpeedButton(Panel7, 0, 18, "廻", "Repeat all", true);
-    RandomBtn = CreateSpeedButton(Panel7, 19, 18, "乱", "Random", true);
-    SendListBtn = CreateSpeedButton(Panel7, 38, 18, "送", "Send to MPRIS players", true);
+    PauseBtn = CreateSpeedButton(Panel7, place(2, 0), "ll", "Pause", true);
+    PlayBtn = CreateSpeedButton(Panel7, place(3, 0), ">", "Play", false);
+    NextBtn = CreateSpeedButton(Panel7, place(4, 0), "l>", "Next", false);
+    RepeatAllBtn = CreateSpeedButton(Panel7, place(0, 1), "廻", "Repeat all (:repeat)", true);
+    RandomBtn = CreateSpeedButton(Panel7, place(1, 1), "乱", "Random (:random)", true);
+    SendListBtn =
+        CreateSpeedButton(Panel7, place(2, 1), "送", "Send to MPRIS players (:send)", true);
+    for (QToolButton* toggle : {PauseBtn, RepeatAllBtn, RandomBtn, SendListBtn})
+        ShowToggleStatePlainly(toggle);
     Bevel1 = new QFrame(Panel7);
     Bevel1->setFrameStyle(QFrame::VLine | QFrame::Sunken);
-    Bevel1->setGeometry(98, 0, 2, 35);
+    Bevel1->setGeometry(5 * buttonWidth + 4, 0, 2, panelHeight - 1);
 
     BarPanel = new QWidget(Panel6);
     auto* bars = new QVBoxLayout(BarPanel);
@@ -265,23 +321,45 @@ QWidget* TMainForm::CreateButtonPanel() {
     bars->addWidget(PitPanel = CreateBar("Pit ", Pit, PitchBar));
     bars->addWidget(PosPanel = CreateBar("Pos ", Label1, PosBar));
     bars->addWidget(VolPanel = CreateBar("Vol ", Label2, VolBar));
-    Pit->setToolTip("Pitch");
+    for (QWidget* panel : {PitPanel, PosPanel, VolPanel}) {
+        panel->setFixedHeight(barHeight);
+        for (QWidget* part : panel->findChildren<QWidget*>()) {
+            part->setFont(barFont);
+            if (qobject_cast<QScrollBar*>(part)) part->setFixedHeight(barHeight);
+        }
+    }
+    const auto sideLabel = [&](QWidget* panel, const QString& widest) {
+        auto* label = new QLabel(panel);
+        label->setFont(barFont);
+        label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        label->setContentsMargins(4, 0, 2, 0);
+        label->setMinimumWidth(barMetrics.horizontalAdvance(widest) + 8);
+        panel->layout()->addWidget(label);
+        return label;
+    };
+    for (QLabel* caption : {Pit, Label1, Label2})
+        caption->setFixedWidth(std::max(24, barMetrics.horizontalAdvance("Pos ") + 4));
+    Pit->setToolTip("Pitch: a click puts it back to 100% (:pitch)");
     Pit->setCursor(Qt::PointingHandCursor);
     PitchBar->setRange(20, 200);
     PitchBar->setValue(100);
+    PitchValue = sideLabel(PitPanel, "0:00:00/0:00:00");
+    PitchValue->setText("100%");
     PosBar->setToolTip("Seek");
-    PosBar->setPageStep(kSeekStepMs);
+    // A click goes where it points (TJumpingBarStyle), so the page step would only size the
+    // thumb: a short song's would cover most of the bar. The arrows step as Alt+Left/Right do.
+    PosBar->setPageStep(0);
     PosBar->setSingleStep(kSeekStepMs);
-    PosTime = new QLabel(PosPanel);
-    PosTime->setFont(Label1->font());
-    PosTime->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    PosTime->setContentsMargins(4, 0, 2, 0);
-    PosTime->setMinimumWidth(PosTime->fontMetrics().horizontalAdvance("0:00:00/0:00:00") + 4);
-    PosPanel->layout()->addWidget(PosTime);
+    PosTime = sideLabel(PosPanel, "0:00:00/0:00:00");
     VolBar->setRange(0, 100);
     VolBar->setValue(100);
     VolBar->setToolTip("Volume");
     VolBar->setPageStep(10);
+    // A click in a bar goes where it was clicked.
+    auto* barStyle = new TJumpingBarStyle;
+    barStyle->setParent(this);
+    for (QScrollBar* bar : {PitchBar, PosBar, VolBar})
+        bar->setStyle(barStyle);
     Pit->installEventFilter(this);
 
     auto* layout = new QHBoxLayout(Panel6);
@@ -294,16 +372,9 @@ QWidget* TMainForm::CreateButtonPanel() {
 
 QWidget* TMainForm::CreateBar(const QString& caption, QLabel*& label, QScrollBar*& bar) {
     auto* panel = new QWidget(BarPanel);
-    panel->setFixedHeight(12);
     label = new QLabel(caption, panel);
-    label->setFixedWidth(24);
     label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    // The CJK font's line is taller than the 12-pixel bar; a smaller size keeps the text whole.
-    QFont labelFont = label->font();
-    labelFont.setPixelSize(10);
-    label->setFont(labelFont);
     bar = new QScrollBar(Qt::Horizontal, panel);
-    bar->setFixedHeight(12);
     bar->setFocusPolicy(Qt::NoFocus);
     auto* layout = new QHBoxLayout(panel);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -381,31 +452,30 @@ void TMainForm::SendListBtnClick() {
     RandomBtn->setEnabled(!SendListBtn->isChecked());
 }
 
-void TMainForm::ShowNowPlaying(const QString& text) {
+void TMainForm::ShowNowPlaying(const QString& text, bool paused) {
     const QString caption = text.isEmpty() ? programCaption_ : text;
     // Qt adds the application's display name to every title that does not end with it; the
     // same text in both keeps the caption as it is.
     QGuiApplication::setApplicationDisplayName(caption);
     setWindowTitle(caption);
-    desktop_->SetNowPlaying(text);
+    desktop_->SetNowPlaying(text, paused);
 }
 
-void TMainForm::LoadSettings() {
-    const TFormSettings& settings = settings_->Load();
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    const QSize screenSize = screen ? screen->size() : QSize(0, 0);
-    const QRect stored(settings.WindowLeft, settings.WindowTop,
-                       std::clamp(settings.WindowWidth, 1, kLargestWindowSide),
-                       std::clamp(settings.WindowHeight, 1, kLargestWindowSide));
-    const QRect fitted = FitToScreen(stored, screenSize);
-    move(fitted.topLeft());
-    resize(fitted.size());
-
-    // An unknown one leaves ISO-8859-1; the binding writes the setting back as it came.
-    SetTagCodePage(settings.TagCodePage.toStdString());
-    windowAlpha_ = settings.WindowAlpha;
-    if (settings.Transparent()) setWindowOpacity(windowAlpha_ / 255.0);
-
+void TMainForm::LoadSettings(const TFormSettings& settings) {
+    if (settings.WindowSized) {
+        const QScreen* screen = QGuiApplication::primaryScreen();
+        const QSize screenSize = screen ? screen->size() : QSize(0, 0);
+        const QRect stored(settings.WindowLeft, settings.WindowTop,
+                           std::clamp(settings.WindowWidth, 1, kLargestWindowSide),
+                           std::clamp(settings.WindowHeight, 1, kLargestWindowSide));
+        const QRect fitted = FitToScreen(stored, screenSize);
+        move(fitted.topLeft());
+        resize(fitted.size());
+    } else {
+        PlaceFirstWindow();
+    }
+    ApplyTagCodePage(settings.TagCodePage);
+    ApplyWindowAlpha(settings.WindowAlpha);
     RepeatAllBtn->setChecked(settings.RepeatAll);
     RandomBtn->setChecked(settings.Random);
     MP3Player->SetVolume(settings.Volume);
@@ -416,7 +486,14 @@ void TMainForm::LoadSettings() {
     desktop_->SetHotKeys(settings.ShowHotKey, settings.VolumeUpHotKey, settings.VolumeDownHotKey);
     SendListBtn->setChecked(settings.SendList);
     SendListBtnClick();
-    settings_->Collect([this](TFormSettings& now) { CollectSettings(now); });
+
+    // Where the user was: the folder once the tree is scanned, the list with its song waiting.
+    library_->RestoreFolder(settings.Folder);
+    connect(playList_.get(), &TPlayList::AboutToRefill, this, [this] { listRestored_ = true; });
+    listRestored_ = settings.PlayList.empty();
+    playback_->Restore(settings.PlayList, settings.Song, settings.PositionMs, settings.Resume);
+
+    settings_->Bind([this](TFormSettings& now) { CollectSettings(now); });
     // From now on every change worth keeping is written soon, not only at the close.
     TSettingsBinding* binding = settings_.get();
     const auto changed = [binding] { binding->Changed(); };
@@ -424,6 +501,7 @@ void TMainForm::LoadSettings() {
     for (QToolButton* toggle : {RepeatAllBtn, RandomBtn, SendListBtn})
         connect(toggle, &QToolButton::toggled, binding, changed);
     connect(library_.get(), &TLibraryTree::RootsChanged, binding, changed);
+    connect(playList_.get(), &TPlayList::Changed, binding, changed);
     connect(Splitter1, &QSplitter::splitterMoved, binding, changed);
     connect(binding, &TSettingsBinding::SaveFailed, desktop_.get(), [this](const QString& reason) {
         desktop_->ShowNotice("settings not saved: " + reason);
@@ -431,11 +509,67 @@ void TMainForm::LoadSettings() {
     settingsBound_ = true;
 }
 
+void TMainForm::PlaceFirstWindow() {
+    // About twenty songs high at the font the window has, centred where the desktop leaves room.
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const QRect available = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+    const int row = QFontMetrics(PlayFileList->font()).height() + 4;
+    const int height = Panel1->height() + kFirstWindowRows * row + Panel6->height() + 4;
+    const int width = fontMetrics().averageCharWidth() * kFirstWindowColumns;
+    const QSize size(std::min(width, available.width() * 9 / 10),
+                     std::min(height, available.height() * 9 / 10));
+    resize(size);
+    move(available.center() - QPoint(size.width() / 2, size.height() / 2));
+}
+
+void TMainForm::ApplyTagCodePage(const QString& codePage) {
+    if (SetTagCodePage(codePage.toStdString())) return;
+    desktop_->ShowNotice(settings_->File() + ": tag_code_page: no code page \"" + codePage +
+                         "\"; reading ISO-8859-1");
+}
+
+void TMainForm::ApplyWindowAlpha(int alpha) {
+    windowAlpha_ = alpha;
+    setWindowOpacity(alpha < 255 ? alpha / 255.0 : 1.0);
+}
+
+void TMainForm::TakeChangedSettings(const TFormSettings& file) {
+    const std::vector<TFilePath> roots = library_->RootPaths();
+    const auto holds = [](const std::vector<TFilePath>& list, const TFilePath& root) {
+        return std::find(list.begin(), list.end(), root) != list.end();
+    };
+    for (const TFilePath& root : roots)
+        if (!holds(file.Roots, root)) library_->ForgetRoot(root);
+    // Scanned by the reload that follows.
+    for (const TFilePath& root : file.Roots)
+        if (!holds(roots, root)) library_->AddRoot(root);
+    const QRect placed(file.WindowLeft, file.WindowTop, file.WindowWidth, file.WindowHeight);
+    if (placed != QRect(x(), y(), width(), height())) {
+        move(placed.topLeft());
+        resize(placed.size().boundedTo(QSize(kLargestWindowSide, kLargestWindowSide)));
+    }
+    if (file.TagCodePage.toStdString() != TagCodePage()) ApplyTagCodePage(file.TagCodePage);
+    ApplyWindowAlpha(file.WindowAlpha);
+    RepeatAllBtn->setChecked(file.RepeatAll);
+    RandomBtn->setChecked(file.Random);
+    if (file.Volume != VolBar->value()) playback_->SetVolumePercent(file.Volume);
+    if (file.ShowHotKey != desktop_->ShowHotKey() ||
+        file.VolumeUpHotKey != desktop_->VolumeUpHotKey() ||
+        file.VolumeDownHotKey != desktop_->VolumeDownHotKey())
+        desktop_->SetHotKeys(file.ShowHotKey, file.VolumeUpHotKey, file.VolumeDownHotKey);
+    if (file.SendList != SendListBtn->isChecked()) SendListBtn->click();
+    if (file.FileListWidth > 0 && file.FileListWidth != PlayFileList->width()) {
+        const int total = Splitter1->width() - Splitter1->handleWidth();
+        Splitter1->setSizes({std::max(total - file.FileListWidth, 0), file.FileListWidth});
+    }
+}
+
 void TMainForm::CollectSettings(TFormSettings& settings) const {
     settings.WindowLeft = x();
     settings.WindowTop = y();
     settings.WindowWidth = width();
     settings.WindowHeight = height();
+    settings.WindowAlpha = windowAlpha_;
     settings.ShowHotKey = desktop_->ShowHotKey();
     settings.VolumeUpHotKey = desktop_->VolumeUpHotKey();
     settings.VolumeDownHotKey = desktop_->VolumeDownHotKey();
@@ -446,6 +580,17 @@ void TMainForm::CollectSettings(TFormSettings& settings) const {
     // Until the window has been laid out the list has no width of its own yet.
     settings.FileListWidth = fileListWidthApplied_ ? PlayFileList->width() : fileListWidth_;
     settings.SendList = SendListBtn->isChecked();
+    // Nothing selected (the tree not scanned yet, or two roots): the folder stays as it was.
+    if (const TFilePath folder = library_->SelectedFolder(); !folder.IsEmpty())
+        settings.Folder = folder.WithoutTrailingSlash();
+    // Until the list is back, the one in the file is the one to keep.
+    if (!listRestored_) return;
+    settings.PlayList = playList_->Files();
+    const int current = playList_->CurrentIndex();
+    const QListWidgetItem* entry = current >= 0 ? playList_->Entry(current) : nullptr;
+    settings.Song = entry ? playList_->EntryPath(*entry) : TFilePath();
+    settings.PositionMs =
+        entry && settings.Song.StdString() == MP3Player->FileName() ? playback_->PositionMs() : 0;
 }
 
 void TMainForm::showEvent(QShowEvent* event) {
@@ -453,7 +598,9 @@ void TMainForm::showEvent(QShowEvent* event) {
     if (fileListWidthApplied_) return;
     fileListWidthApplied_ = true;
     const int total = Splitter1->width() - Splitter1->handleWidth();
-    Splitter1->setSizes({std::max(total - fileListWidth_, 0), fileListWidth_});
+    // Without a width of its own the play list has half of the room.
+    const int listWidth = fileListWidth_ > 0 ? fileListWidth_ : total / 2;
+    Splitter1->setSizes({std::max(total - listWidth, 0), listWidth});
 }
 
 void TMainForm::paintEvent(QPaintEvent* event) {

@@ -33,7 +33,7 @@ class TMainForm : public QWidget {
     Q_OBJECT
 
 public:
-    // `settingsFile` defaults to the place SettingsFilePath gives for this executable.
+    // `settingsFile` defaults to where SettingsFilePath finds it for this program.
     explicit TMainForm(const QString& settingsFile = QString(), QWidget* parent = nullptr);
     ~TMainForm() override;
 
@@ -61,12 +61,16 @@ public:
     QWidget* PosPanel;
     QLabel* Label1;
     QScrollBar* PosBar;
+    // The pitch in percent, beside the pitch bar.
+    QLabel* PitchValue;
     // Elapsed and total time, beside the position bar.
     QLabel* PosTime;
     QWidget* VolPanel;
     QLabel* Label2;
     QScrollBar* VolBar;
     QLabel* LoadingPanel;
+    // Notices, above the buttons; hidden while there is none.
+    QLabel* NoticeLine;
     QMenu* DirFileListMenu;
     QMenu* GetLyricsMenu;
     QAction* LyricsSiteAItem;
@@ -111,7 +115,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void CreateControls();
+    void CreateControls(const TFormSettings& settings);
     QWidget* CreateCommandPanel();
     QWidget* CreateBrowserPanel();
     QWidget* CreateButtonPanel();
@@ -120,13 +124,18 @@ private:
     void CreatePlayer();
     void CreateOwners();
     QAction* AddMenuItem(const QString& caption, TShortCut shortCut, std::function<void()> click);
-    void ShowNowPlaying(const QString& text);
+    void ShowNowPlaying(const QString& text, bool paused);
     void SendListBtnClick();
     void OpenLyricsPage(std::string (*address)(const TAudioFileInfo&));
     bool IsMenuShortCut(const QKeyEvent& key) const;
     bool PlayFileListKeyDown(const QKeyEvent& key);
 
-    void LoadSettings();
+    void LoadSettings(const TFormSettings& settings);
+    // Takes what someone changed in the settings file while the window ran.
+    void TakeChangedSettings(const TFormSettings& settings);
+    void ApplyTagCodePage(const QString& codePage);
+    void ApplyWindowAlpha(int alpha);
+    void PlaceFirstWindow();
     void CollectSettings(TFormSettings& settings) const;
     void FormResize();
 
@@ -137,6 +146,8 @@ private:
     bool treeBuilt_ = false;
     int fileListWidth_ = 0;
     bool fileListWidthApplied_ = false;
+    // The play list has been restored (or filled anew): from then on it is the one to keep.
+    bool listRestored_ = false;
     // The settings are loaded: changes from here on are the user's.
     bool settingsBound_ = false;
     // Declared in the order they are made; the jobs go first, so that no result of theirs

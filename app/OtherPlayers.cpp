@@ -152,4 +152,11 @@ std::int64_t TOtherPlayers::LengthMs() const {
     return state_ ? state_->LengthMs : 0;
 }
 
+// The other players tell their song's title, not its file.
+TWhatPlays TOtherPlayers::WhatPlays() const {
+    if (Title().isEmpty()) return {};
+    return {.State = Paused() ? TWhatPlays::TState::Paused : TWhatPlays::TState::Playing,
+            .File = {}};
+}
+
 } // namespace pelbrisk

@@ -47,6 +47,7 @@ public:
     QString Title() const override;
     std::int64_t PositionMs() const override;
     std::int64_t LengthMs() const override;
+    TWhatPlays WhatPlays() const override;
 
 signals:
     // A command has reached the other players; `accepted` when one took it.

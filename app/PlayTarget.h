@@ -1,11 +1,21 @@
 #pragma once
 
+#include "app/FilePath.h"
+
 #include <QString>
 #include <cstdint>
 
 class QListWidgetItem;
 
 namespace pelbrisk {
+
+// What a play target plays, as the caption, the icon's tip and MPRIS tell it.
+struct TWhatPlays {
+    enum class TState { Nothing, Cued, Playing, Paused };
+    TState State = TState::Nothing;
+    // The song's file, where the target knows it.
+    TFilePath File;
+};
 
 // What the transport buttons, the volume and a chosen play-list entry act on: pelbrisk's own
 // player, or in send mode the other players on the desktop.
@@ -30,6 +40,8 @@ public:
     virtual QString Title() const = 0;
     virtual std::int64_t PositionMs() const = 0;
     virtual std::int64_t LengthMs() const = 0;
+    // The song that plays, is paused or waits to be played.
+    virtual TWhatPlays WhatPlays() const = 0;
 };
 
 } // namespace pelbrisk

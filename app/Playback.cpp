@@ -1,5 +1,6 @@
 #include "app/Playback.h"
 
+#include "app/AudioFileInfo.h"
 #include "app/PlayList.h"
 #include "app/PositionText.h"
 #include "platform/AudioDevice.h"
@@ -24,7 +25,7 @@ TPlayback::TPlayback(TMP3Player& player, TPlayList& list, TControls controls)
     : player_(player), list_(list), controls_(controls),
       ownPlayer_(player, list,
                  {.Notice = [this](const QString& text) { emit Notice(text); },
-                  .Stopped = [this] { NothingPlays(); }}),
+                  .Stopped = [this] { ShowWhatPlays(); }}),
       otherPlayers_(list, [this] { ReportErrors([this] { player_.Stop(); }); }) {
     player_.OnChangeStatus = [this](void*) { MP3PlayerChangeStatus(); };
     player_.OnChangePosition = [this](void*) { MP3PlayerChangePosition(); };
@@ -34,6 +35,8 @@ TPlayback::TPlayback(TMP3Player& player, TPlayList& list, TControls controls)
     connect(&list_, &TPlayList::AboutToRefill, this, [this] {
         if (player_.Status() != mpsStopped) ReportErrors([this] { player_.Stop(); });
     });
+    // The entry that waits to be played may have changed.
+    connect(&list_, &TPlayList::Changed, this, &TPlayback::ShowWhatPlays);
     connect(&otherPlayers_, &TOtherPlayers::Answered, this, [this] {
         if (SendMode()) ShowPauseState();
     });
@@ -93,15 +96,30 @@ void TPlayback::ShowPauseState() {
 void TPlayback::ShowTarget() {
     ShowPauseState();
     ShowPosition();
-    const QString title = Target().Title();
-    if (title == nowPlaying_) return;
-    nowPlaying_ = title;
-    emit NowPlayingChanged(nowPlaying_);
+    ShowWhatPlays();
 }
 
-void TPlayback::NothingPlays() {
-    nowPlaying_.clear();
-    emit NowPlayingChanged(nowPlaying_);
+void TPlayback::ShowWhatPlays() {
+    const IPlayTarget& target = Target();
+    const TWhatPlays now = target.WhatPlays();
+    QString caption;
+    if (now.State != TWhatPlays::TState::Nothing) {
+        if (now.File.IsEmpty()) {
+            // The other players tell a title, not a file.
+            caption = target.Title();
+        } else {
+            if (now.File != captionFile_) {
+                captionFile_ = now.File;
+                captionText_ = SongCaption(now.File);
+            }
+            caption = captionText_;
+        }
+    }
+    const bool paused = now.State == TWhatPlays::TState::Paused;
+    if (caption == nowPlaying_ && paused == nowPaused_) return;
+    nowPlaying_ = caption;
+    nowPaused_ = paused;
+    emit NowPlayingChanged(nowPlaying_, nowPaused_);
 }
 
 // ---- Transport ---------------------------------------------------------------------------
@@ -147,11 +165,25 @@ void TPlayback::StepKeepingState(bool forward) {
             PrevBtnClick();
         return;
     }
-    QListWidgetItem* entry = forward ? list_.SelectNext() : list_.SelectPrev();
+    QListWidgetItem* entry = forward ? list_.StepForward() : list_.StepBack();
     if (entry)
         ownPlayer_.Cue(*entry, status == mpsPaused);
     else if (status == mpsPaused)
         StopBtnClick();
+}
+
+void TPlayback::Restore(const std::vector<TFilePath>& files, const TFilePath& song, int positionMs,
+                        bool resume) {
+    if (files.empty()) return;
+    list_.FillWith(files, SendMode(), [this, song, positionMs, resume] {
+        QListWidgetItem* entry = song.IsEmpty() ? nullptr : list_.EntryOf(song);
+        if (!entry) return;
+        list_.SelectRow(list_.Row(*entry));
+        if (SendMode()) return;
+        ownPlayer_.CueAt(*entry, positionMs);
+        if (resume) ownPlayer_.Play();
+        ShowPosition();
+    });
 }
 
 bool TPlayback::SongOpen() const {
@@ -217,6 +249,8 @@ void TPlayback::SendModeChanged() {
 void TPlayback::PosBarScroll(TScrollCode code, int position) {
     if (code == scrTrack) {
         seekTracking_ = true;
+        // The time follows the drag, so that the user sees where the song will go on.
+        controls_.PosTime.setText(PositionText(position, controls_.PosBar.maximum()));
     } else if (code == scrEndScroll) {
         seekTracking_ = false;
         // The other players' songs are shown, not sought in.
@@ -231,10 +265,18 @@ void TPlayback::SeekBy(int deltaMs) {
     if (SeekTo(target)) emit Seeked();
 }
 
+int TPlayback::PositionMs() const {
+    return static_cast<int>(ownPlayer_.PositionMs());
+}
+
 bool TPlayback::SeekTo(std::int64_t positionMs) {
+    if (positionMs < 0 || positionMs > INT32_MAX) return false;
+    if (!SendMode() && ownPlayer_.MoveCued(static_cast<int>(positionMs))) {
+        ShowPosition();
+        return true;
+    }
     // Without an open stream there is nothing to seek in.
-    if (positionMs < 0 || positionMs > INT32_MAX || !(player_.Commands() & CommandBit(mpcSeek)))
-        return false;
+    if (!(player_.Commands() & CommandBit(mpcSeek))) return false;
     const auto target = static_cast<int32_t>(positionMs);
     if (target == player_.Position()) return false;
     ReportErrors([&] { player_.Seek(target); });
@@ -261,6 +303,7 @@ void TPlayback::MovePitchBar(int percent) {
 }
 
 void TPlayback::SetPitch(int percent) {
+    controls_.PitchValue.setText(QString::number(percent) + '%');
     const TMP3PlayerStatus status = player_.Status();
     const int32_t position = player_.Position();
     ReportErrors([&] {
@@ -279,11 +322,7 @@ void TPlayback::SetPitch(int percent) {
 void TPlayback::MP3PlayerChangeStatus() {
     emit StateChanged();
     ShowPauseState();
-    if (player_.Status() != mpsPlaying) return;
-    const QString title = ownPlayer_.Title();
-    if (title.isEmpty()) return;
-    nowPlaying_ = title;
-    emit NowPlayingChanged(nowPlaying_);
+    ShowWhatPlays();
 }
 
 void TPlayback::MP3PlayerChangePosition() {
@@ -304,10 +343,8 @@ void TPlayback::ShowPosition() {
 
 void TPlayback::MP3PlayerEndPlay(TMP3EndPlayReason reason) {
     if (reason != merSuccessful) return;
-    if (list_.Count() > 0 && list_.SelectNext())
-        PlaySelected();
-    else
-        NothingPlays();
+    if (list_.Count() > 0 && list_.SelectNext()) PlaySelected();
+    ShowWhatPlays();
 }
 
 } // namespace pelbrisk

@@ -9,6 +9,7 @@
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 class QAbstractButton;
 class QLabel;
@@ -39,6 +40,7 @@ public:
         QLabel& PosTime;
         QScrollBar& VolBar;
         QScrollBar& PitchBar;
+        QLabel& PitchValue;
     };
 
     TPlayback(TMP3Player& player, TPlayList& list, TControls controls);
@@ -61,9 +63,13 @@ public:
     void PlayPauseClick();
     // Play, and with no song open the play list's selected entry (or its first).
     void PlayOrStart();
-    // To the next or previous entry; a paused or stopped player stays paused or stopped, and
-    // a paused one without a next entry stops.
+    // To the next or previous entry; a paused or stopped player stays paused or stopped (the
+    // entry waits to be played), and a paused one without a next entry stops.
     void StepKeepingState(bool forward);
+    // Where the user was: `files` into the play list, `song` current and waiting at `positionMs`
+    // (with `resume` playing from there).
+    void Restore(const std::vector<TFilePath>& files, const TFilePath& song, int positionMs,
+                 bool resume);
 
     void PlaySelected();
     // Lists the folder into the play list and plays its first entry (in send mode only lists).
@@ -84,8 +90,11 @@ public:
     bool SeekTracking() const { return seekTracking_; }
     // Moves the playing position by `deltaMs` (negative: back), within the song.
     void SeekBy(int deltaMs);
-    // False when the position did not move (nothing to seek in, or there already).
+    // False when the position did not move (nothing to seek in, or there already). A song that
+    // waits to be played starts there.
     bool SeekTo(std::int64_t positionMs);
+    // Where the song stands, or where a song that waits will start.
+    int PositionMs() const;
     // A song is open (it plays, is paused, or stopped where it was).
     bool SongOpen() const;
     // As the volume bar would: 0 to 100.
@@ -93,10 +102,13 @@ public:
     int VolumePercent() const;
 
     const QString& NowPlayingText() const { return nowPlaying_; }
+    // What the play target plays, is paused in or waits with is shown again.
+    void ShowWhatPlays();
 
 signals:
-    // The caption of the song that started; empty when nothing plays any more.
-    void NowPlayingChanged(const QString& text);
+    // The caption of the song that plays, is paused or waits (SongCaption); empty when there is
+    // none.
+    void NowPlayingChanged(const QString& text, bool paused);
     // Something the user is told without a question.
     void Notice(const QString& text);
     // What MPRIS publishes may have changed: status, song, volume, pitch.
@@ -109,7 +121,6 @@ private:
     void ShowPauseState();
     void ShowPosition();
     void ShowTarget();
-    void NothingPlays();
     void MP3PlayerChangeStatus();
     void MP3PlayerChangePosition();
     void MP3PlayerEndPlay(TMP3EndPlayReason reason);
@@ -121,6 +132,10 @@ private:
     TOtherPlayers otherPlayers_;
     bool seekTracking_ = false;
     QString nowPlaying_;
+    bool nowPaused_ = false;
+    // The caption of the file last shown, read once per file.
+    TFilePath captionFile_;
+    QString captionText_;
 };
 
 } // namespace pelbrisk

@@ -9,7 +9,6 @@
 #include <array>
 #include <climits>
 #include <optional>
-#include <unistd.h>
 
 namespace pelbrisk {
 
@@ -127,8 +126,8 @@ bool NeedsQuotes(const QByteArray& bytes) {
     return false;
 }
 
-QString RootField(const TFilePath& root) {
-    const QByteArray& bytes = root.Bytes();
+QString PathField(const TFilePath& path) {
+    const QByteArray& bytes = path.Bytes();
     if (!NeedsQuotes(bytes)) return QString::fromUtf8(bytes);
     QByteArray quoted = "\"";
     for (qsizetype at = 0; at < bytes.size();) {
@@ -163,7 +162,7 @@ bool HexByte(QStringView digits, char& byte) {
     return true;
 }
 
-TFilePath ReadRootField(QStringView field) {
+TFilePath ReadPathField(QStringView field) {
     if (field.size() < 2 || !field.startsWith(u'"') || !field.endsWith(u'"'))
         return TFilePath(field.toUtf8());
     const QStringView inner = field.mid(1, field.size() - 2);
@@ -200,7 +199,7 @@ void AddRootFields(std::vector<TFilePath>& roots, QStringView value) {
     while (!TrimBlanksAndControls(value).isEmpty()) {
         const qsizetype tab = value.indexOf(u'\t');
         const QStringView field = tab < 0 ? value : value.left(tab);
-        if (!field.isEmpty()) roots.push_back(ReadRootField(field));
+        if (!field.isEmpty()) roots.push_back(ReadPathField(field));
         if (tab < 0) break;
         value = value.mid(tab + 1);
     }
@@ -221,11 +220,13 @@ void ApplySettingsLine(TFormSettings& settings, QStringView line) {
         settings.WindowLeft = integerOr(0);
     else if (is(u"window_top"))
         settings.WindowTop = integerOr(0);
-    else if (is(u"window_width"))
+    else if (is(u"window_width")) {
         settings.WindowWidth = integerOr(100);
-    else if (is(u"window_height"))
+        settings.WindowSized = true;
+    } else if (is(u"window_height")) {
         settings.WindowHeight = integerOr(100);
-    else if (is(u"window_alpha"))
+        settings.WindowSized = true;
+    } else if (is(u"window_alpha"))
         // 0, or 256 cut to its low byte, would make a window nobody can see to set it right.
         settings.WindowAlpha = std::clamp(integerOr(255), 1, 255);
     else if (is(u"hotkey"))
@@ -250,17 +251,41 @@ void ApplySettingsLine(TFormSettings& settings, QStringView line) {
         settings.SendList = booleanOr(settings.SendList);
     else if (is(u"tag_code_page"))
         settings.TagCodePage = value.toString();
+    else if (is(u"font"))
+        settings.Font = value.toString();
+    else if (is(u"folder"))
+        settings.Folder = ReadPathField(value);
+    else if (is(u"song"))
+        settings.Song = ReadPathField(value);
+    else if (is(u"position"))
+        settings.PositionMs = std::max(integerOr(0), 0);
+    else if (is(u"resume"))
+        settings.Resume = booleanOr(settings.Resume);
+}
+
+// An M3U list of the play list's files, one path a line as the file system names it; a name with
+// a line break in it cannot stand there and is left out.
+QByteArray PlayListText(const std::vector<TFilePath>& files) {
+    QByteArray text = "#EXTM3U\n";
+    for (const TFilePath& file : files)
+        if (!file.Bytes().contains('\n') && !file.Bytes().contains('\r'))
+            text += file.Bytes() + '\n';
+    return text;
+}
+
+std::vector<TFilePath> ReadPlayList(const QString& path) {
+    QFile file(path);
+    std::vector<TFilePath> files;
+    if (!file.open(QIODevice::ReadOnly)) return files;
+    for (QByteArray line : file.readAll().split('\n')) {
+        if (line.endsWith('\r')) line.chop(1);
+        if (line.startsWith('/')) files.emplace_back(line);
+    }
+    return files;
 }
 
 QString BooleanText(bool value) {
     return value ? QStringLiteral("-1") : QStringLiteral("0");
-}
-
-QString ConfigHome() {
-    const QString configured = qEnvironmentVariable("XDG_CONFIG_HOME");
-    // Relative paths are to be ignored, as the base-directory rules say.
-    if (!configured.isEmpty() && QDir::isAbsolutePath(configured)) return configured;
-    return QDir::homePath() + "/.config";
 }
 
 } // namespace
@@ -302,11 +327,11 @@ void ApplySettingsText(TFormSettings& settings, const QString& text) {
         ApplySettingsLine(settings, line);
 }
 
-QString SettingsText(const TFormSettings& settings) {
+QString SettingsText(const TFormSettings& settings, const QString& kept) {
     QString roots;
     for (const TFilePath& root : settings.Roots)
-        roots += RootField(root) + '\t';
-    const std::array<std::pair<const char*, QString>, 15> lines{{
+        roots += PathField(root) + '\t';
+    const std::array<std::pair<const char*, QString>, 20> lines{{
         {"window_left", QString::number(settings.WindowLeft)},
         {"window_top", QString::number(settings.WindowTop)},
         {"window_width", QString::number(settings.WindowWidth)},
@@ -322,37 +347,112 @@ QString SettingsText(const TFormSettings& settings) {
         {"filelist_width", QString::number(settings.FileListWidth)},
         {"sendlist", BooleanText(settings.SendList)},
         {"tag_code_page", settings.TagCodePage},
+        {"font", settings.Font},
+        {"folder", PathField(settings.Folder)},
+        {"song", PathField(settings.Song)},
+        {"position", QString::number(settings.PositionMs)},
+        {"resume", BooleanText(settings.Resume)},
     }};
+    const auto lineOf = [](const std::pair<const char*, QString>& line) {
+        return QString::fromLatin1(line.first) + " = " + line.second + '\n';
+    };
+    std::array<bool, lines.size()> written{};
     QString text;
-    for (const auto& [key, value] : lines)
-        text += QString::fromLatin1(key) + " = " + value + '\n';
+    QList<QStringView> keptLines = QStringView(kept).split(u'\n');
+    // The piece after the last line break is no line of its own.
+    if (!keptLines.isEmpty() && keptLines.back().isEmpty()) keptLines.pop_back();
+    for (const QStringView line : keptLines) {
+        const qsizetype equals = line.indexOf(u'=');
+        const QStringView key =
+            equals < 0 ? QStringView() : TrimBlanksAndControls(line.left(equals));
+        const auto known = std::find_if(lines.begin(), lines.end(), [&](const auto& entry) {
+            return !key.isEmpty() &&
+                   key.compare(QLatin1String(entry.first), Qt::CaseInsensitive) == 0;
+        });
+        if (known == lines.end()) {
+            text += line;
+            text += u'\n';
+            continue;
+        }
+        // A later line of the same key would win when read: only the first one stays.
+        auto& done = written[static_cast<std::size_t>(known - lines.begin())];
+        if (!done) text += lineOf(*known);
+        done = true;
+    }
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        if (!written[i]) text += lineOf(lines[i]);
     return text;
 }
 
-QString SettingsFilePath(const QString& executablePath) {
-    const QFileInfo executable(executablePath);
-    const QString folder = executable.absolutePath();
-    // access() asks the system itself, so read-only mounts and ACLs count as well.
-    if (::access(QFile::encodeName(folder).constData(), W_OK) == 0)
-        return folder + '/' + executable.completeBaseName() + ".ini";
-    return ConfigHome() + "/pelbrisk/pelbrisk.ini";
+TFormSettings MergeSettings(const TFormSettings& file, const TFormSettings& then,
+                            const TFormSettings& now) {
+    TFormSettings merged = file;
+    const auto take = [&]<typename T>(T TFormSettings::*value) {
+        if (now.*value != then.*value) merged.*value = now.*value;
+    };
+    take(&TFormSettings::WindowLeft);
+    take(&TFormSettings::WindowTop);
+    take(&TFormSettings::WindowWidth);
+    take(&TFormSettings::WindowHeight);
+    take(&TFormSettings::WindowAlpha);
+    take(&TFormSettings::ShowHotKey);
+    take(&TFormSettings::VolumeUpHotKey);
+    take(&TFormSettings::VolumeDownHotKey);
+    take(&TFormSettings::RepeatAll);
+    take(&TFormSettings::Random);
+    take(&TFormSettings::Volume);
+    take(&TFormSettings::FileListWidth);
+    take(&TFormSettings::SendList);
+    take(&TFormSettings::TagCodePage);
+    take(&TFormSettings::Font);
+    take(&TFormSettings::Folder);
+    take(&TFormSettings::PlayList);
+    take(&TFormSettings::Song);
+    take(&TFormSettings::PositionMs);
+    take(&TFormSettings::Resume);
+    merged.WindowSized = file.WindowSized || now.WindowSized;
+    const auto holds = [](const std::vector<TFilePath>& roots, const TFilePath& root) {
+        return std::find(roots.begin(), roots.end(), root) != roots.end();
+    };
+    std::erase_if(merged.Roots, [&](const TFilePath& root) {
+        return holds(then.Roots, root) && !holds(now.Roots, root);
+    });
+    for (const TFilePath& root : now.Roots)
+        if (!holds(then.Roots, root) && !holds(merged.Roots, root)) merged.Roots.push_back(root);
+    return merged;
+}
+
+QString PlayListFilePath(const QString& settingsFile) {
+    const QString base = settingsFile.endsWith(".ini") ? settingsFile.chopped(4) : settingsFile;
+    return base + ".m3u8";
+}
+
+std::optional<QString> ReadSettingsText(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
+    return QString::fromUtf8(file.readAll());
 }
 
 bool LoadSettingsFile(const QString& path, TFormSettings& settings) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return false;
-    ApplySettingsText(settings, QString::fromUtf8(file.readAll()));
+    const std::optional<QString> text = ReadSettingsText(path);
+    if (!text) return false;
+    ApplySettingsText(settings, *text);
+    settings.PlayList = ReadPlayList(PlayListFilePath(path));
     return true;
 }
 
-bool SaveSettingsFile(const QString& path, const TFormSettings& settings, QString* errorText) {
+bool SaveSettingsFile(const QString& path, const TFormSettings& settings, QString* errorText,
+                      const QString& kept) {
     QDir().mkpath(QFileInfo(path).absolutePath());
-    QSaveFile file(path);
-    const QByteArray bytes = SettingsText(settings).toUtf8();
-    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
-        return true;
-    if (errorText) *errorText = path + ": " + file.errorString();
-    return false;
+    const auto write = [errorText](const QString& name, const QByteArray& bytes) {
+        QSaveFile file(name);
+        if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
+            return true;
+        if (errorText) *errorText = name + ": " + file.errorString();
+        return false;
+    };
+    return write(path, SettingsText(settings, kept).toUtf8()) &&
+           write(PlayListFilePath(path), PlayListText(settings.PlayList));
 }
 
 QRect FitToScreen(const QRect& window, const QSize& screen) {

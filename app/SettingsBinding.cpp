@@ -41,15 +41,66 @@ TSettingsBinding::TSettingsBinding(QString file)
 TSettingsBinding::~TSettingsBinding() = default;
 
 const TFormSettings& TSettingsBinding::Load() {
-    settings_ = TFormSettings();
-    LoadSettingsFile(file_, settings_);
-    return settings_;
+    loaded_ = TFormSettings();
+    LoadSettingsFile(file_, loaded_);
+    writtenText_ = ReadSettingsText(file_);
+    written_ = loaded_;
+    // Where the window starts from something else than the file (a first start's size), that is
+    // its change, and written.
+    windowThen_ = loaded_;
+    return loaded_;
+}
+
+void TSettingsBinding::Bind(std::function<void(TFormSettings&)> collect) {
+    collect_ = std::move(collect);
+    if (!writtenText_) SaveNow();
+}
+
+TFormSettings TSettingsBinding::Collected() const {
+    TFormSettings now = windowThen_;
+    if (collect_) collect_(now);
+    return now;
+}
+
+TFormSettings TSettingsBinding::OnDisk(const std::optional<QString>& text) const {
+    // A file that is gone is written again as pelbrisk last knew it.
+    if (!text || text == writtenText_) return written_;
+    TFormSettings onDisk;
+    ApplySettingsText(onDisk, *text);
+    onDisk.PlayList = written_.PlayList;
+    return onDisk;
+}
+
+bool TSettingsBinding::Write(const TFormSettings& settings, const std::optional<QString>& kept,
+                             QString* error) {
+    const QString keptText = kept.value_or(QString());
+    if (!SaveSettingsFile(file_, settings, error, keptText)) return false;
+    written_ = settings;
+    writtenText_ = SettingsText(settings, keptText);
+    return true;
 }
 
 bool TSettingsBinding::Save(QString* error) {
     pending_->stop();
-    if (collect_) collect_(settings_);
-    return SaveSettingsFile(file_, settings_, error);
+    const TFormSettings now = Collected();
+    const std::optional<QString> text = ReadSettingsText(file_);
+    if (!Write(MergeSettings(OnDisk(text), windowThen_, now), text, error)) return false;
+    windowThen_ = now;
+    return true;
+}
+
+bool TSettingsBinding::TakeFileChanges(const std::function<void(const TFormSettings&)>& take) {
+    const std::optional<QString> text = ReadSettingsText(file_);
+    if (!text || text == writtenText_) return false;
+    pending_->stop();
+    const TFormSettings merged = MergeSettings(OnDisk(text), windowThen_, Collected());
+    take(merged);
+    QString error;
+    if (!Write(merged, text, &error)) emit SaveFailed(error);
+    // What the window took counts as the file's from here on; what it could not take stays the
+    // file's all the same.
+    windowThen_ = Collected();
+    return true;
 }
 
 void TSettingsBinding::Changed() {

@@ -57,9 +57,14 @@ TTrayIcon::TTrayIcon(TTrayActions actions, QObject* parent)
     connect(NextItem, &QAction::triggered, this, [this] { actions_.Next(); });
     connect(BackItem, &QAction::triggered, this, [this] { actions_.Back(); });
     connect(QuitItem, &QAction::triggered, this, [this] { actions_.Quit(); });
-    // A double click begins with a click; only the click restores, so the second one is no toggle.
+    // A click hides a shown window and shows a hidden one. A double click begins with a click,
+    // which has toggled already; the second click is no toggle of its own.
     connect(this, &QSystemTrayIcon::activated, this, [this](ActivationReason reason) {
-        if (reason == Trigger || reason == DoubleClick) actions_.Show();
+        if (reason != Trigger) return;
+        if (actions_.WindowShown())
+            actions_.Hide();
+        else
+            actions_.Show();
     });
 }
 

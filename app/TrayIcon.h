@@ -24,7 +24,7 @@ struct TTrayActions {
     std::function<void()> Quit;
 };
 
-// The notification-area icon: a click brings the window back, its menu offers what a desktop
+// The notification-area icon: a click shows or hides the window, its menu offers what a desktop
 // user expects of a player's icon, and its tip names the song now playing.
 class TTrayIcon : public QSystemTrayIcon {
 public:

@@ -39,6 +39,19 @@ TFilePath RootPath(const QTreeWidgetItem* root) {
     return TFilePath(root->data(0, kRootPathRole).toByteArray());
 }
 
+TFilePath RootGivenPath(const QTreeWidgetItem* root) {
+    return TFilePath(root->data(0, kRootGivenRole).toByteArray());
+}
+
+TFilePath ExpandedRoot(const TFilePath& given) {
+    const QByteArray& bytes = given.Bytes();
+    if (bytes != "~" && !bytes.startsWith("~/")) return given;
+    QByteArray home = qgetenv("HOME");
+    if (home.isEmpty()) return given;
+    if (home.endsWith('/') && bytes.size() > 1) home.chop(1);
+    return TFilePath(home + bytes.mid(1));
+}
+
 QTreeWidgetItem* TTreeNodeList::Add(QTreeWidgetItem* node) {
     nodes_.push_back(node);
     std::stable_sort(nodes_.begin(), nodes_.end(), [](const auto* a, const auto* b) {

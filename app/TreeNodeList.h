@@ -19,16 +19,22 @@ public:
     bool operator<(const QTreeWidgetItem& other) const override;
 };
 
-// Where a node keeps its bytes: a root its folder path exactly as it was given, every other node
-// its folder's name. The caption is only what the window shows of them.
+// Where a node keeps its bytes: a root its folder path ("~" expanded), every other node its
+// folder's name. The caption is only what the window shows of them. A root also keeps its path as
+// it was given, which is what the settings file holds.
 inline constexpr int kRootPathRole = Qt::UserRole;
 inline constexpr int kNameRole = Qt::UserRole + 1;
+inline constexpr int kRootGivenRole = Qt::UserRole + 4;
 
 // A sub-folder node for the folder `name`, captioned as the window shows that name. `parent` may
 // belong to no tree yet.
 TDirNode* AddFolderNode(QTreeWidgetItem* parent, const QByteArray& name);
 QByteArray NodeName(const QTreeWidgetItem* node);
 TFilePath RootPath(const QTreeWidgetItem* root);
+TFilePath RootGivenPath(const QTreeWidgetItem* root);
+
+// A root as the file system knows it: "~" or "~/..." stands for the home folder.
+TFilePath ExpandedRoot(const TFilePath& given);
 
 // The root nodes in caption order, which is the order they are scanned and saved in. The tree
 // owns the nodes; this list only refers to them.

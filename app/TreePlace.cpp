@@ -60,6 +60,13 @@ TTreePlace TTreePlace::Take(const QTreeWidget& tree) {
     return place;
 }
 
+TTreePlace TTreePlace::Selecting(TFolderTrail folder) {
+    TTreePlace place;
+    place.expanded_.push_back(folder);
+    place.selected_ = std::move(folder);
+    return place;
+}
+
 bool TTreePlace::Restore(QTreeWidget& tree) const {
     for (const TFolderTrail& trail : expanded_)
         if (QTreeWidgetItem* node = trail.Find(tree)) node->setExpanded(true);

@@ -29,6 +29,8 @@ QTreeWidgetItem* FolderNode(const QTreeWidget& tree, const TFilePath& folder);
 class TTreePlace {
 public:
     static TTreePlace Take(const QTreeWidget& tree);
+    // The place with `folder` selected and opened, so that its own folders show.
+    static TTreePlace Selecting(TFolderTrail folder);
     // Opens again what was open and selects what was selected, as far as it still exists; true
     // when the selected folder was found.
     bool Restore(QTreeWidget& tree) const;

@@ -1,14 +1,27 @@
 #include "app/TreeSearch.h"
 
 #include <QTreeWidget>
+#include <algorithm>
+#include <iterator>
+#include <utility>
 
 namespace pelbrisk {
 
 namespace {
 
-bool CaptionContains(const QTreeWidgetItem* node, const QString& lowerText) {
-    return AsciiLower(node->text(0)).contains(lowerText);
+bool CaptionContains(const QTreeWidgetItem* node, const QString& foldedText) {
+    return SearchFolded(node->text(0)).contains(foldedText);
 }
+
+bool IsAscii(const QString& text) {
+    return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; });
+}
+
+// Latin letters that no decomposition takes apart.
+constexpr std::pair<char16_t, const char16_t*> kWrittenAsTwo[] = {
+    {u'æ', u"ae"}, {u'œ', u"oe"}, {u'ø', u"o"}, {u'ß', u"ss"}, {u'ð', u"d"},
+    {u'þ', u"th"}, {u'đ', u"d"},  {u'ł', u"l"}, {u'ı', u"i"},
+};
 
 QTreeWidgetItem* LastDescendant(QTreeWidgetItem* node) {
     while (node->childCount() > 0)
@@ -23,6 +36,26 @@ QString AsciiLower(const QString& text) {
     for (QChar& c : lower)
         if (c >= 'A' && c <= 'Z') c = QChar(c.unicode() + ('a' - 'A'));
     return lower;
+}
+
+QString SearchFolded(const QString& text) {
+    // Most names are plain ASCII; they need no more than this.
+    if (IsAscii(text)) return AsciiLower(text);
+    const QString decomposed = text.normalized(QString::NormalizationForm_KD).toCaseFolded();
+    QString folded;
+    folded.reserve(decomposed.size());
+    for (const QChar c : decomposed) {
+        // The accents of Latin, Greek and Cyrillic letters; the marks of other scripts (kana's
+        // voicing marks) tell words apart and stay.
+        if (c.unicode() >= 0x0300 && c.unicode() <= 0x036F) continue;
+        const auto* two = std::find_if(std::begin(kWrittenAsTwo), std::end(kWrittenAsTwo),
+                                       [c](const auto& entry) { return entry.first == c; });
+        if (two != std::end(kWrittenAsTwo))
+            folded += QString::fromUtf16(two->second);
+        else
+            folded += c;
+    }
+    return folded;
 }
 
 QTreeWidgetItem* StepNode(const QTreeWidget& tree, QTreeWidgetItem* node, bool backward,
@@ -71,12 +104,12 @@ QTreeWidgetItem* SearchNode(const QTreeWidget& tree, QString text, bool stepFirs
     if (!node) node = tree.topLevelItem(0);
     if (!node) return nullptr;
 
-    const QString lowerText = AsciiLower(text);
-    if (CaptionContains(node, lowerText)) return node;
+    const QString foldedText = SearchFolded(text);
+    if (CaptionContains(node, foldedText)) return node;
     for (QTreeWidgetItem* at = StepNode(tree, node, backward, deepMode); at != node;
          at = StepNode(tree, at, backward, deepMode))
-        if (CaptionContains(at, lowerText)) return at;
-    return node;
+        if (CaptionContains(at, foldedText)) return at;
+    return nullptr;
 }
 
 } // namespace pelbrisk

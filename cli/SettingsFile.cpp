@@ -1,13 +1,11 @@
 #include "cli/SettingsFile.h"
 
 #include "info/TextConversion.h"
+#include "platform/SettingsLocation.h"
 
-#include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <strings.h>
-#include <unistd.h>
 
 namespace pelbrisk::cli {
 
@@ -23,29 +21,11 @@ std::string Trimmed(const std::string& text) {
     return text.substr(begin, end - begin);
 }
 
-std::string ConfigHome() {
-    // Relative paths are to be ignored, as the base-directory rules say.
-    const char* configured = std::getenv("XDG_CONFIG_HOME");
-    if (configured != nullptr && configured[0] == '/') return configured;
-    const char* home = std::getenv("HOME");
-    return std::string(home != nullptr ? home : "") + "/.config";
-}
-
 } // namespace
 
-std::string SettingsFilePath() {
-    char executable[PATH_MAX];
-    const ssize_t length = readlink("/proc/self/exe", executable, sizeof executable - 1);
-    if (length > 0) {
-        const std::string path(executable, static_cast<size_t>(length));
-        const std::string folder = path.substr(0, path.find_last_of('/'));
-        if (access(folder.c_str(), W_OK) == 0) return folder + "/pelbrisk.ini";
-    }
-    return ConfigHome() + "/pelbrisk/pelbrisk.ini";
-}
-
 void ApplyTagCodePageSetting() {
-    std::ifstream file(SettingsFilePath());
+    const std::string path = SettingsFilePath(ProgramFolder());
+    std::ifstream file(path);
     std::string line;
     std::string codePage;
     bool given = false;
@@ -59,7 +39,7 @@ void ApplyTagCodePageSetting() {
     if (given && !SetTagCodePage(codePage))
         std::fprintf(stderr,
                      "pelbrisk-cli: %s: tag_code_page: no code page \"%s\"; reading ISO-8859-1\n",
-                     SettingsFilePath().c_str(), codePage.c_str());
+                     path.c_str(), codePage.c_str());
 }
 
 } // namespace pelbrisk::cli

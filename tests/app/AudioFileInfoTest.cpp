@@ -7,6 +7,8 @@
 #include <QListWidget>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <utility>
+#include <vector>
 
 namespace pelbrisk {
 namespace {
@@ -17,14 +19,36 @@ QString ToQ(const fs::path& path) {
     return QString::fromStdString(path.string());
 }
 
-TEST(Captions, NumberHasAtLeastTwoDigits) {
-    TAudioFileInfo info{3, "Song", "Album", "Artist"};
-    EXPECT_EQ(ShortCaption(info), "03-Song");
-    EXPECT_EQ(LongCaption(info), "03-Song/Artist/Album");
-    info.Number = 123;
-    info.Title = "100% %s";
-    EXPECT_EQ(ShortCaption(info), "123-100% %s");
-    EXPECT_EQ(LongCaption(TAudioFileInfo{12, "T", "", ""}), "12-T//");
+// The list's number stands before a title, at least two digits wide, but never before a file
+// name that carries a number of its own.
+TEST(Captions, NumberTheEntryOnceWithAtLeastTwoDigits) {
+    const std::vector<std::pair<TAudioFileInfo, QString>> cases{
+        {{3, "Song", "Album", "Artist"}, "03-Song"}, {{123, "100% %s", "", ""}, "123-100% %s"},
+        {{3, "07 Song", "", "", true}, "07 Song"},   {{3, "Song", "", "", true}, "03-Song"},
+        {{3, "1999", "", "", false}, "03-1999"},
+    };
+    for (const auto& [info, caption] : cases)
+        EXPECT_EQ(ShortCaption(info), caption) << info.Title.toStdString();
+}
+
+// The window's caption and the icon's tip: title and artist, or a file name and its folders.
+TEST(Captions, SongCaptionsNameTitleAndArtistOrTheFilesFolders) {
+    test::TempDir dir;
+    const auto wav = test::MakeSignalWav(0.3, 44100, 1);
+    fs::create_directories(dir / "Sigur Rós" / "Ágætis byrjun");
+    fs::copy_file(test::EncodeWithLame(wav, "-b 64 --id3v2-only"),
+                  dir / "Sigur Rós" / "Ágætis byrjun" / "03 Starálfur.mp3");
+    fs::copy_file(test::EncodeWithLame(wav, "-b 64 --add-id3v2 --tt Hoppípolla --ta \"Sigur Rós\""),
+                  dir / "tagged.mp3");
+    fs::copy_file(test::EncodeWithLame(wav, "-b 64 --add-id3v2 --tt Alone"), dir / "alone.mp3");
+    const std::vector<std::pair<fs::path, QString>> cases{
+        {dir / "tagged.mp3", "Hoppípolla – Sigur Rós"},
+        {dir / "alone.mp3", "Alone"},
+        {dir / "Sigur Rós" / "Ágætis byrjun" / "03 Starálfur.mp3",
+         "03 Starálfur – Sigur Rós/Ágætis byrjun"},
+    };
+    for (const auto& [file, caption] : cases)
+        EXPECT_EQ(SongCaption(TFilePath::FromText(ToQ(file))), caption) << file;
 }
 
 TEST(AudioFileInfo, ReadsTheTagsOfAnMp3File) {
@@ -102,16 +126,17 @@ TEST(AudioFileInfo, UntaggedOrUnreadableFilesShowTheirName) {
     TAudioFileInfo info;
     ReadAudioFileInfo(TFilePath::FromText(ToQ(dir / "My Song.mp3")), 0, info);
     EXPECT_EQ(info.Number, 1);
-    EXPECT_EQ(info.Title, "My Song.mp3");
+    EXPECT_EQ(info.Title, "My Song");
+    EXPECT_TRUE(info.TitleIsName);
     EXPECT_EQ(info.Artist, "");
 
     ReadAudioFileInfo(TFilePath::FromText(ToQ(dir / "garbage.mp3")), 1, info);
-    EXPECT_EQ(info.Title, "garbage.mp3");
+    EXPECT_EQ(info.Title, "garbage");
     EXPECT_EQ(info.Album, "");
 
     ReadAudioFileInfo(TFilePath::FromText(ToQ(dir / "nowhere" / "gone.mp3")), 8, info);
     EXPECT_EQ(info.Number, 9);
-    EXPECT_EQ(info.Title, "gone.mp3");
+    EXPECT_EQ(info.Title, "gone");
 }
 
 TEST(AudioFileInfo, EntriesAreReadWithTheirRowAndPath) {
@@ -121,8 +146,7 @@ TEST(AudioFileInfo, EntriesAreReadWithTheirRowAndPath) {
     list.addItem("placeholder");
     auto* entry = new QListWidgetItem("x", &list);
     entry->setData(kEntryPathRole, QByteArray::fromStdString((dir / "one.mp3").string()));
-    EXPECT_EQ(ItemCaption(entry), "02-one.mp3");
-    EXPECT_EQ(ItemLongCaption(entry), "02-one.mp3//");
+    EXPECT_EQ(ItemCaption(entry), "02-one");
 
     TAudioFileInfo untouched{7, "kept", "a", "b"};
     ReadItemInfo(list.item(0), untouched);

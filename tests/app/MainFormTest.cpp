@@ -3,6 +3,8 @@
 #include "app/MainForm.h"
 
 #include "app/AudioFileInfo.h"
+#include "app/CommandBox.h"
+#include "app/FormControls.h"
 #include "app/TrayIcon.h"
 #include "info/TextConversion.h"
 #include "tests/app/FormTestSupport.h"
@@ -11,7 +13,6 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QDesktopServices>
 #include <QDropEvent>
 #include <QElapsedTimer>
 #include <QFile>
@@ -25,6 +26,7 @@
 #include <QScopeGuard>
 #include <QScreen>
 #include <QScrollBar>
+#include <QStandardPaths>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -32,6 +34,7 @@
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
+#include <optional>
 #include <set>
 
 namespace pelbrisk {
@@ -39,6 +42,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
+using test::PumpFor;
 using test::PumpUntil;
 using test::TBoxAnswer;
 using test::ToQ;
@@ -119,12 +123,16 @@ protected:
     test::TempDir dir_;
 };
 
-TEST_F(MainFormTest, WithoutSettingsFileTheDesignValuesStand) {
+TEST_F(MainFormTest, WithoutSettingsFileTheDesignValuesStandAndTheFileIsWrittenAtOnce) {
     TMainForm form(SettingsPath());
     EXPECT_EQ(form.windowTitle(), "pelbrisk - ver.050228");
-    EXPECT_EQ(form.pos(), QPoint(0, 0));
-    EXPECT_EQ(form.size(), QSize(300, 300));
     EXPECT_DOUBLE_EQ(form.windowOpacity(), 1.0);
+    EXPECT_NE(ReadSettings().find("root = \n"), std::string::npos)
+        << "the file the empty window names is there to edit";
+    EXPECT_TRUE(static_cast<TDirTreeView*>(form.DirTree)->EmptyText().contains(SettingsPath()));
+    test::TBoxAnswer help(QMessageBox::Ok);
+    form.CommandBox().ShowHelp();
+    EXPECT_TRUE(help.Text().contains(SettingsPath())) << help.Text().toStdString();
     EXPECT_EQ(form.Desktop().ShowHotKey(), 0x604B);
     EXPECT_EQ(form.Desktop().VolumeUpHotKey(), 0);
     EXPECT_FALSE(form.RepeatAllBtn->isChecked());
@@ -176,53 +184,182 @@ TEST_F(MainFormTest, SendListSettingLocksTheOrderToggles) {
     EXPECT_FALSE(form.RandomBtn->isEnabled());
 }
 
-// PELBRISK_AUDIO chooses the device; one that names none is told in a line of the window, or in
-// the tray's message while the window is there, never in a box that waits for an answer.
-TEST_F(MainFormTest, TheSoundDeviceComesFromTheEnvironmentAndNoticesNeverBlock) {
+// PELBRISK_AUDIO chooses the device; one that names none, or a code page the settings name that
+// does not exist, is told in the notice line, or in the tray's message while the window is there,
+// never in a box that waits for an answer.
+TEST_F(MainFormTest, WhatIsWrongInTheEnvironmentOrSettingsIsToldWithoutABox) {
+    struct TCase {
+        const char* Audio;
+        std::string Settings;
+        QString Told;
+    };
+    const TCase cases[] = {
+        {"null", "", ""},
+        {"speakers", "", "PELBRISK_AUDIO"},
+        {"null", "tag_code_page = nonesuch\n",
+         SettingsPath() + ": tag_code_page: no code page \"nonesuch\"; reading ISO-8859-1"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Audio + c.Settings);
+        qputenv("PELBRISK_AUDIO", c.Audio);
+        WriteSettings(c.Settings);
+        TMainForm form(SettingsPath());
+        qputenv("PELBRISK_AUDIO", "null");
+        EXPECT_EQ(form.MP3Player->DeviceID(),
+                  c.Told == "PELBRISK_AUDIO" ? -1 : NullAudioDeviceId());
+        EXPECT_EQ(form.Desktop().NoticeLine().isHidden(), c.Told.isEmpty());
+        EXPECT_TRUE(form.Desktop().NoticeLine().text().contains(c.Told));
+    }
+    EXPECT_EQ(TagCodePage(), "") << "ISO-8859-1 stays";
     auto form = ScannedForm();
-    EXPECT_EQ(form->MP3Player->DeviceID(), NullAudioDeviceId());
-    EXPECT_EQ(form->Desktop().NoticeLine(), nullptr);
-    qputenv("PELBRISK_AUDIO", "speakers");
-    auto wrong = ScannedForm();
-    qputenv("PELBRISK_AUDIO", "null");
-    EXPECT_EQ(wrong->MP3Player->DeviceID(), -1);
-    ASSERT_NE(wrong->Desktop().NoticeLine(), nullptr);
-    EXPECT_FALSE(wrong->Desktop().NoticeLine()->isHidden());
-    EXPECT_TRUE(wrong->Desktop().NoticeLine()->text().contains("PELBRISK_AUDIO"));
-    wrong.reset();
     form->Desktop().TrayAvailable = [] { return true; };
     form->Desktop().ApplicationEvents1Minimize();
     form->Desktop().ShowNotice("in the tray");
-    EXPECT_EQ(form->Desktop().NoticeLine(), nullptr) << "the tray's message, not a line";
+    EXPECT_TRUE(form->Desktop().NoticeLine().isHidden()) << "the tray's message, not a line";
 }
 
+// The file is rewritten in its own order: its comments and keys of other versions stay, and what
+// the window does not hold (the code page) goes back as it came.
 TEST_F(MainFormTest, WritesTheSettingsBackWhenDestroyed) {
-    WriteSettings("window_left = 40\nwindow_top = 50\nwindow_width = 333\nwindow_height = 222\n"
-                  "window_alpha = 128\nhotkey = Alt+P\nfilelist_width = 180\n"
-                  "root = /srv/b\t/srv/a\t\ntag_code_page = KOI8-R\n");
+    WriteSettings("# my music\nwindow_left = 40\nwindow_top = 50\nwindow_width = 333\n"
+                  "window_height = 222\nwindow_alpha = 128\nhotkey = Alt+P\ncolour = red\n"
+                  "filelist_width = 180\nroot = /srv/b\t~/a\t\ntag_code_page = KOI8-R\n"
+                  "volume = 50\nvolume = 60\n");
     {
         TMainForm form(SettingsPath());
         EXPECT_EQ(TagCodePage(), "KOI8-R");
+        EXPECT_EQ(RootPath(form.Library().RootNodes().Items(0)).Bytes(), qgetenv("HOME") + "/a")
+            << "~ stands for the home folder";
         form.RandomBtn->setChecked(true);
         form.MP3Player->SetVolume(30);
         form.Library().AddRoot(TFilePath(QByteArray("/srv/c/")));
     }
     SetTagCodePage("");
-    EXPECT_EQ(ReadSettings(), "window_left = 40\n"
+    EXPECT_EQ(ReadSettings(), "# my music\n"
+                              "window_left = 40\n"
                               "window_top = 50\n"
                               "window_width = 333\n"
                               "window_height = 222\n"
                               "window_alpha = 128\n"
                               "hotkey = Alt+P\n"
+                              "colour = red\n"
+                              "filelist_width = 180\n"
+                              "root = /srv/b\t~/a\t/srv/c/\t\n"
+                              "tag_code_page = KOI8-R\n"
+                              "volume = 30\n"
                               "hotkey_volume_up = \n"
                               "hotkey_volume_down = \n"
                               "repeat_all = 0\n"
                               "random = -1\n"
-                              "volume = 30\n"
-                              "root = /srv/a\t/srv/b\t/srv/c/\t\n"
-                              "filelist_width = 180\n"
                               "sendlist = 0\n"
-                              "tag_code_page = KOI8-R\n");
+                              "font = \n"
+                              "folder = \n"
+                              "song = \n"
+                              "position = 0\n"
+                              "resume = 0\n");
+}
+
+// A restart comes back where the user was: the selected folder, the play list and its song,
+// waiting at its position, or with resume playing on from there.
+TEST_F(MainFormTest, ARestartComesBackToTheFolderTheListAndTheSongWhereItWas) {
+    fs::create_directories(lib() / "Album");
+    const fs::path song = test::EncodeWithLame(test::MakeSignalWav(4.0, 44100, 2), "-b 64");
+    for (const char* name : {"1 one.mp3", "2 two.mp3", "3 three.mp3"})
+        fs::copy_file(song, lib() / "Album" / name);
+    for (const bool resume : {false, true}) {
+        SCOPED_TRACE(resume ? "resume" : "waiting");
+        int left = 0;
+        {
+            auto form = ScannedForm();
+            SelectFolder(*form, "Album");
+            form->OpenFolder(false);
+            test::WaitForLibrary(*form);
+            form->Playback().NextBtnClick();
+            ASSERT_TRUE(PumpUntil([&] { return form->MP3Player->Position() >= 1500; }));
+            form->PauseBtn->click();
+            left = form->MP3Player->Position();
+            SelectFolder(*form, "Jazz");
+        }
+        if (resume) WriteSettings(ReadSettings() + "resume = -1\n");
+        TMainForm form(SettingsPath());
+        form.Library().BuildTree();
+        test::WaitForLibrary(form);
+        ASSERT_NE(form.DirTree->currentItem(), nullptr);
+        EXPECT_EQ(form.DirTree->currentItem()->text(0), "Jazz");
+        EXPECT_EQ(Captions(form.PlayFileList), QStringList({"1 one", "2 two", "3 three"}));
+        EXPECT_EQ(form.PlayList().CurrentIndex(), 1);
+        EXPECT_TRUE(form.PlayFileList->item(1)->font().bold());
+        EXPECT_TRUE(form.windowTitle().startsWith("2 two")) << form.windowTitle().toStdString();
+        EXPECT_EQ(form.MP3Player->Status(), resume ? mpsPlaying : mpsStopped);
+        if (!resume) {
+            EXPECT_EQ(form.Playback().PositionMs(), left);
+            form.PlayBtn->click();
+        }
+        EXPECT_GE(form.MP3Player->Position(), left - 100) << "on from where it was";
+        form.Playback().StopBtnClick();
+    }
+}
+
+// "~" in a root is the home folder, and the file keeps it so; a root that is not there is named
+// in a notice, neither shown nor selected, kept in the file, and found by :reload once it is.
+TEST_F(MainFormTest, RootsExpandTheHomeFolderAndAMissingOneIsToldNotShown) {
+    const QByteArray home = qgetenv("HOME");
+    const auto restore = qScopeGuard([&] { qputenv("HOME", home); });
+    qputenv("HOME", QByteArray::fromStdString(dir_.Path().string()));
+    const fs::path gone = dir_ / "Later";
+    WriteSettings("root = " + gone.string() + "\t~/lib\t\n");
+    TMainForm form(SettingsPath());
+    form.Library().BuildTree();
+    test::WaitForLibrary(form);
+    ASSERT_EQ(form.Library().RootNodes().Count(), 1);
+    EXPECT_EQ(form.Library().RootNodes().Items(0)->text(0), "lib");
+    EXPECT_EQ(form.DirTree->currentItem(), form.Library().RootNodes().Items(0)->child(0));
+    EXPECT_EQ(form.Desktop().LastNotice(), "music folder not found: " + ToQ(gone) +
+                                               " (kept in the settings; :reload looks again)");
+    ASSERT_TRUE(form.Settings().Save());
+    EXPECT_NE(ReadSettings().find("root = " + gone.string() + "\t~/lib\t\n"), std::string::npos)
+        << "as the file had them: " << ReadSettings();
+
+    fs::create_directories(gone / "Inside");
+    QTest::keyClicks(form.CommandEdit, ":reload");
+    QTest::keyClick(form.CommandEdit, Qt::Key_Return);
+    test::WaitForLibrary(form);
+    ASSERT_EQ(form.Library().RootNodes().Count(), 2);
+    EXPECT_EQ(Captions(form.Library().RootNodes().Items(0)), QStringList({"Inside"}));
+}
+
+// A line the user adds, changes or removes while the window runs is not overwritten: the window
+// writes only what it changed itself, and :reload takes the file's changes on (a new root is
+// scanned, a removed one goes).
+TEST_F(MainFormTest, AnEditOfTheFileWhileTheWindowRunsIsKeptAndReloadTakesItOn) {
+    fs::create_directories(dir_ / "more" / "Blues");
+    auto form = ScannedForm();
+    form->RandomBtn->setChecked(true);
+    ASSERT_TRUE(form->Settings().Save());
+    std::string text = ReadSettings();
+    text.replace(text.find("volume = 100"), 12, "volume = 40");
+    text += "root = " + (dir_ / "more").string() + "\n# kept\n";
+    WriteSettings(text);
+
+    form->RepeatAllBtn->setChecked(true);
+    ASSERT_TRUE(form->Settings().Save());
+    text = ReadSettings();
+    for (const std::string& line :
+         std::vector<std::string>{"volume = 40\n", "repeat_all = -1\n", "random = -1\n",
+                                  "\t" + (dir_ / "more").string() + "\t", "# kept\n"})
+        EXPECT_NE(text.find(line), std::string::npos) << line << " in\n" << text;
+    EXPECT_EQ(form->VolBar->value(), 100) << "taken on only when asked";
+
+    text.replace(text.find("root = " + lib().string() + "\t"), 7 + lib().string().size() + 1,
+                 "root = ");
+    WriteSettings(text);
+    QTest::keyClicks(form->CommandEdit, ":reload");
+    QTest::keyClick(form->CommandEdit, Qt::Key_Return);
+    test::WaitForLibrary(*form);
+    EXPECT_EQ(form->VolBar->value(), 40);
+    ASSERT_EQ(form->Library().RootNodes().Count(), 1);
+    EXPECT_EQ(Captions(form->Library().RootNodes().Items(0)), QStringList({"Blues"}));
+    EXPECT_EQ(ReadSettings().find(lib().string() + "\t"), std::string::npos);
 }
 
 // A session that ends without the window's close (a log-out with the window in the tray) finds
@@ -244,28 +381,76 @@ TEST_F(MainFormTest, ChangesAreWrittenSoonNotOnlyAtTheClose) {
 
 TEST_F(MainFormTest, ShownWindowLaysOutItsControlsAndKeepsThePlayListWidth) {
     WriteSettings("window_width = 500\nwindow_height = 300\nfilelist_width = 170\n");
+    int listWidth = 0;
     {
         TMainForm form(SettingsPath());
         form.show();
         ASSERT_TRUE(PumpUntil([&] { return form.TreeBuilt() && form.isEnabled(); }));
         EXPECT_EQ(form.PlayFileList->width(), 170);
         EXPECT_LT(form.DirTree->x(), form.PlayFileList->x());
-        EXPECT_EQ(form.Panel1->height(), 20);
-        EXPECT_EQ(form.Panel6->height(), 36);
         EXPECT_EQ(form.Panel6->y() + form.Panel6->height(), form.height());
-        EXPECT_EQ(form.Panel7->width(), 104);
-        EXPECT_EQ(form.PlayBtn->geometry(), QRect(57, 0, 19, 18));
-        EXPECT_EQ(form.SendListBtn->geometry(), QRect(38, 18, 19, 18));
-        EXPECT_EQ(form.VolBar->height(), 12);
 
+        const int treeWidth = form.DirTree->width();
         form.resize(600, 300);
+        listWidth = form.PlayFileList->width();
+        EXPECT_GT(listWidth, 170) << "the tree and the list share what is added";
+        EXPECT_GT(form.DirTree->width(), treeWidth);
+        EXPECT_EQ(form.DirTree->width() + listWidth, treeWidth + 170 + 100);
         EXPECT_EQ(form.LoadingPanel->geometry(), QRect(100, (300 - form.LoadingPanel->height()) / 2,
                                                        400, form.LoadingPanel->height()));
         form.resize(601, 300);
         EXPECT_EQ(form.LoadingPanel->width(), 400);
         EXPECT_EQ(form.LoadingPanel->x(), 100);
+        listWidth = form.PlayFileList->width();
     }
-    EXPECT_NE(ReadSettings().find("filelist_width = 170\n"), std::string::npos);
+    EXPECT_NE(ReadSettings().find("filelist_width = " + std::to_string(listWidth) + "\n"),
+              std::string::npos)
+        << ReadSettings();
+}
+
+// A first start is centred and shows about twenty songs; the controls are sized by the font, the
+// desktop's (larger on a high-density screen) or the one the settings name, so that no caption is
+// cut; the play list has half of the width.
+TEST_F(MainFormTest, TheFirstWindowIsCentredAndSizedByItsFont) {
+    const QFont desktop = QApplication::font();
+    const auto restore = qScopeGuard([&] { QApplication::setFont(desktop); });
+    QFont large = desktop;
+    large.setPointSizeF(desktop.pointSizeF() * 2);
+    QFont pixels = desktop;
+    pixels.setPixelSize(20);
+    struct TCase {
+        QFont Desktop;
+        std::string Settings;
+        double Points;
+    };
+    const TCase cases[] = {
+        {desktop, "", desktop.pointSizeF()},
+        {large, "", large.pointSizeF()},
+        {pixels, "", -1},
+        {desktop, "font = DejaVu Sans, 15\n", 15},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Points);
+        QApplication::setFont(c.Desktop);
+        WriteSettings(c.Settings);
+        TMainForm form(SettingsPath());
+        form.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+        EXPECT_DOUBLE_EQ(form.font().pointSizeF(), c.Points);
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        EXPECT_LE(std::abs(form.geometry().center().x() - screen.center().x()), 2);
+        EXPECT_LE(std::abs(form.geometry().center().y() - screen.center().y()), 2);
+        const int row = QFontMetrics(form.PlayFileList->font()).height();
+        EXPECT_GE(form.PlayFileList->height(), 20 * row);
+        EXPECT_NEAR(form.PlayFileList->width(), form.DirTree->width(), 2);
+        for (const QWidget* control :
+             std::initializer_list<const QWidget*>{form.PlayBtn, form.SendListBtn, form.Label1,
+                                                   form.PosTime, form.PitchValue, form.CommandEdit})
+            EXPECT_GE(control->height(), QFontMetrics(control->font()).height())
+                << control->metaObject()->className();
+        EXPECT_GE(form.PosTime->width(),
+                  QFontMetrics(form.PosTime->font()).horizontalAdvance("0:00:00/0:00:00"));
+    }
 }
 
 TEST_F(MainFormTest, FirstPaintScansTheRootsAndSelectsTheOnlyRootsFirstChild) {
@@ -317,7 +502,8 @@ TEST_F(MainFormTest, RemoveRootAsksAndOnlyRemovesOnYes) {
     {
         TBoxAnswer answer(QMessageBox::No);
         form->Library().RemoveRoot(root);
-        EXPECT_EQ(answer.Text(), "remove?");
+        EXPECT_EQ(answer.Text(), "Remove the music folder \"lib\" (" + Lib() +
+                                     ") from pelbrisk?\n\nNo file on disk is touched.");
     }
     EXPECT_EQ(form->Library().RootNodes().Count(), 1);
 
@@ -328,8 +514,9 @@ TEST_F(MainFormTest, RemoveRootAsksAndOnlyRemovesOnYes) {
     {
         TBoxAnswer answer(QMessageBox::Yes);
         form->Library().RemoveRoot(root);
-        EXPECT_EQ(answer.Text(), "remove?");
+        EXPECT_TRUE(answer.Text().contains("No file on disk is touched."));
     }
+    EXPECT_TRUE(fs::exists(lib() / "Jazz" / "1 first.mp3"));
     EXPECT_EQ(form->Library().RootNodes().Count(), 0);
     EXPECT_EQ(form->DirTree->topLevelItemCount(), 0);
 }
@@ -364,7 +551,7 @@ TEST_F(MainFormTest, NamesThatAreNoUtf8ShowReadablyListAndPlay) {
     form->DirTree->setCurrentItem(node);
     form->OpenFolder(false);
     test::WaitForLibrary(*form);
-    EXPECT_EQ(Captions(form->PlayFileList), QStringList({"01-été.mp3"}));
+    EXPECT_EQ(Captions(form->PlayFileList), QStringList({"01-été"}));
     EXPECT_EQ(form->MP3Player->FileName(), song.string());
     EXPECT_EQ(form->MP3Player->Status(), mpsPlaying);
     form->Playback().StopBtnClick();
@@ -517,7 +704,7 @@ TEST_F(MainFormTest, FunctionKeysPlayTheEntryAtTheirNumber) {
     EXPECT_EQ(form->PlayList().CurrentIndex(), 1);
     EXPECT_EQ(form->MP3Player->FileName(), (lib() / "Jazz" / "2 second.MP3").string());
     EXPECT_EQ(form->MP3Player->Status(), mpsPlaying);
-    EXPECT_TRUE(PumpUntil([&] { return form->windowTitle() == "02-Beta/Artist/Album"; }));
+    EXPECT_TRUE(PumpUntil([&] { return form->windowTitle() == "Beta – Artist"; }));
 
     Press(form->PlayFileList, Qt::Key_F1);
     EXPECT_EQ(form->PlayList().CurrentIndex(), 0);
@@ -548,7 +735,7 @@ TEST_F(MainFormTest, OpenFolderPlaysTheListThroughAndStopsAfterTheLast) {
     test::WaitForLibrary(*form);
     EXPECT_EQ(form->MP3Player->Status(), mpsPlaying);
     EXPECT_TRUE(PumpUntil([&] { return form->PlayList().CurrentIndex() == 1; }));
-    EXPECT_TRUE(PumpUntil([&] { return form->windowTitle() == "02-Beta/Artist/Album"; }));
+    EXPECT_TRUE(PumpUntil([&] { return form->windowTitle() == "Beta – Artist"; }));
     EXPECT_TRUE(PumpUntil([&] { return form->PlayList().CurrentIndex() == -1; }));
     EXPECT_TRUE(form->PlayFileList->selectedItems().isEmpty());
     EXPECT_EQ(form->MP3Player->Status(), mpsStopped);
@@ -579,33 +766,52 @@ TEST_F(MainFormTest, TreeMenuShowsTheSelectedFoldersSongs) {
     EXPECT_TRUE(form->DirFileListMenu->actions().isEmpty());
 }
 
-// Stands in for the desktop's file manager.
-class TUrlRecorder : public QObject {
-    Q_OBJECT
-
-public:
-    QList<QUrl> Opened;
-
-public slots:
-    void Open(const QUrl& url) { Opened << url; }
-};
-
-TEST_F(MainFormTest, OpenDirShowsTheSelectedFolderInTheFileManager) {
+// xdg-open stands in for the desktop's file manager: one that opens, one that finds none, and
+// none at all; what goes wrong is told in the notice line.
+TEST_F(MainFormTest, OpenDirShowsTheSelectedFolderInTheFileManagerOrSaysWhyNot) {
     auto form = ScannedForm();
-    TUrlRecorder fileManager;
-    QDesktopServices::setUrlHandler("file", &fileManager, "Open");
-    const auto restore = qScopeGuard([] { QDesktopServices::unsetUrlHandler("file"); });
     QAction* openDir = form->OpenDirectory;
     EXPECT_EQ(openDir->text(), "Open Dir");
     EXPECT_EQ(openDir->shortcut(), QKeySequence("Ctrl+O"));
-
-    form->DirTree->setCurrentItem(nullptr);
-    openDir->trigger();
-    EXPECT_TRUE(fileManager.Opened.isEmpty()) << "no folder, nothing to open";
-
-    SelectFolder(*form, "Jazz");
-    openDir->trigger();
-    EXPECT_EQ(fileManager.Opened, QList<QUrl>({QUrl::fromLocalFile(Lib("Jazz") + "/")}));
+    const QByteArray path = qgetenv("PATH");
+    const auto restore = qScopeGuard([&] { qputenv("PATH", path); });
+    const fs::path bin = dir_ / "bin";
+    const fs::path opened = dir_ / "opened";
+    fs::create_directories(bin);
+    // The opener's shell waits for it a moment; only xdg-open is to be missing.
+    fs::create_symlink(QStandardPaths::findExecutable("sleep").toStdString(), bin / "sleep");
+    struct TCase {
+        std::optional<std::string> Opener;
+        QString Told;
+    };
+    const TCase cases[] = {
+        {"echo \"$1\" >>" + opened.string() + "; exit 0", ""},
+        {"exit 3", "no file manager opened " + Lib("Jazz") + "/ (xdg-open gave 3)"},
+        {std::nullopt, "no file manager to open " + Lib("Jazz") + "/: xdg-open is not installed"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Told.toStdString());
+        fs::remove(bin / "xdg-open");
+        if (c.Opener) {
+            std::ofstream(bin / "xdg-open") << "#!/bin/sh\n" << *c.Opener << "\n";
+            fs::permissions(bin / "xdg-open", fs::perms::owner_all);
+        }
+        qputenv("PATH", QByteArray::fromStdString(bin.string()));
+        form->Desktop().ShowNotice(QString());
+        form->DirTree->setCurrentItem(nullptr);
+        openDir->trigger();
+        SelectFolder(*form, "Jazz");
+        openDir->trigger();
+        if (c.Told.isEmpty()) {
+            ASSERT_TRUE(PumpUntil([&] { return fs::exists(opened); }));
+            PumpFor(300);
+            EXPECT_EQ(test::ReadFileBytes(opened).size(), Lib("Jazz").size() + 2)
+                << "the folder only, not the empty selection before";
+        } else {
+            EXPECT_TRUE(PumpUntil([&] { return form->Desktop().LastNotice() == c.Told; }))
+                << form->Desktop().LastNotice().toStdString();
+        }
+    }
 }
 
 TEST_F(MainFormTest, DroppedFoldersBecomeRootsAndFilesAreIgnored) {
@@ -640,5 +846,3 @@ TEST_F(MainFormTest, DroppedFoldersBecomeRootsAndFilesAreIgnored) {
 
 } // namespace
 } // namespace pelbrisk
-
-#include "MainFormTest.moc"

@@ -5,6 +5,8 @@
 #include "app/MainForm.h"
 #include "app/MprisClient.h"
 #include "app/OtherAppCtrl.h"
+#include "app/PositionText.h"
+#include "app/ShuffleOrder.h"
 #include "app/TrayIcon.h"
 #include "tests/app/FormTestSupport.h"
 
@@ -93,68 +95,96 @@ protected:
     }
 };
 
-TEST_F(PlaybackTest, SelectionStepsByTheRepeatRules) {
+// The end of a song, the user's Next and Back, on a list of three: the entry each makes current
+// (-1: none) from the one given, and whether it gives an entry to play.
+TEST_F(PlaybackTest, StepsFollowTheRepeatRules) {
     auto form = ScannedForm();
     FillFrom(*form, "Trio");
-    ASSERT_EQ(form->PlayList().CurrentIndex(), 0);
-
-    EXPECT_EQ(form->PlayList().SelectPrev(), nullptr)
-        << "back from the first entry selects nothing";
-    EXPECT_EQ(form->PlayList().CurrentIndex(), -1);
-    EXPECT_TRUE(form->PlayFileList->selectedItems().isEmpty());
-    EXPECT_EQ(form->PlayList().SelectPrev(), form->PlayFileList->item(0)) << "from none, the first";
-
-    form->RepeatAllBtn->setChecked(true);
-    EXPECT_EQ(form->PlayList().SelectPrev(), nullptr) << "repeat does not wrap backwards";
-    EXPECT_EQ(form->PlayList().CurrentIndex(), -1);
-
-    form->PlayList().SelectNext();
-    form->PlayList().SelectNext();
-    EXPECT_EQ(form->PlayList().SelectNext(), form->PlayFileList->item(2));
-    EXPECT_EQ(form->PlayList().SelectNext(), form->PlayFileList->item(0))
-        << "repeat wraps forwards";
-    EXPECT_TRUE(form->PlayFileList->item(0)->isSelected());
-    EXPECT_EQ(form->PlayFileList->currentRow(), 0);
-
-    form->RepeatAllBtn->setChecked(false);
-    form->PlayList().SelectNext();
-    EXPECT_EQ(form->PlayList().SelectNext(), form->PlayFileList->item(2));
-    EXPECT_EQ(form->PlayList().SelectNext(), nullptr) << "without repeat the list ends";
-    EXPECT_EQ(form->PlayList().CurrentIndex(), -1);
-    EXPECT_TRUE(form->PlayFileList->selectedItems().isEmpty());
+    TPlayList& list = form->PlayList();
+    enum TStep { SongEnds, Next, Back };
+    struct TCase {
+        bool Repeat;
+        int From;
+        TStep Step;
+        int To;
+        bool Plays;
+    };
+    const TCase cases[] = {
+        {false, 0, SongEnds, 1, true}, {false, 2, SongEnds, -1, false},
+        {true, 2, SongEnds, 0, true},  {false, -1, SongEnds, 0, true},
+        {false, 1, Next, 2, true},     {false, 2, Next, 2, false},
+        {true, 2, Next, 0, true},      {false, -1, Next, 0, true},
+        {false, 2, Back, 1, true},     {false, 0, Back, 0, true},
+        {true, 0, Back, 2, true},      {false, -1, Back, 0, true},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(std::to_string(c.Step) + " from " + std::to_string(c.From) +
+                     (c.Repeat ? " with repeat" : ""));
+        form->RepeatAllBtn->setChecked(false);
+        list.MakeCurrent(*form->PlayFileList->item(c.From < 0 ? 2 : c.From));
+        if (c.From < 0) list.SelectNext(); // past the last: the list has ended
+        ASSERT_EQ(list.CurrentIndex(), c.From);
+        form->RepeatAllBtn->setChecked(c.Repeat);
+        const QListWidgetItem* entry = c.Step == SongEnds ? list.SelectNext()
+                                       : c.Step == Next   ? list.StepForward()
+                                                          : list.StepBack();
+        EXPECT_EQ(list.CurrentIndex(), c.To);
+        EXPECT_EQ(entry, c.Plays ? form->PlayFileList->item(c.To) : nullptr);
+        if (c.To < 0) {
+            EXPECT_TRUE(form->PlayFileList->selectedItems().isEmpty());
+        }
+    }
 }
 
 TEST_F(PlaybackTest, SelectionCopesWithAListThatShrankBelowTheCurrentEntry) {
     auto form = ScannedForm();
     FillFrom(*form, "Trio");
-    form->PlayList().SelectNext();
-    form->PlayList().SelectNext();
-    ASSERT_EQ(form->PlayList().CurrentIndex(), 2);
+    form->PlayList().MakeCurrent(*form->PlayFileList->item(2));
     delete form->PlayFileList->item(2);
     delete form->PlayFileList->item(1);
-    ASSERT_EQ(form->PlayList().CurrentIndex(), 2) << "deleting entries leaves the index alone";
-
-    EXPECT_EQ(form->PlayList().SelectPrev(), nullptr) << "index 1 is past the one entry left";
-    EXPECT_EQ(form->PlayList().CurrentIndex(), -1);
-
-    form->RepeatAllBtn->setChecked(true);
+    EXPECT_EQ(form->PlayList().StepBack(), form->PlayFileList->item(0))
+        << "back from past the end is the last entry left";
+    form->PlayList().MakeCurrent(*form->PlayFileList->item(0));
     form->PlayFileList->addItem("extra");
-    form->PlayList().SelectNext(); // 0
-    form->PlayList().SelectNext(); // 1
+    form->PlayList().SelectNext();
     delete form->PlayFileList->item(1);
-    delete form->PlayFileList->item(0);
-    form->PlayFileList->addItem("only");
-    EXPECT_EQ(form->PlayList().SelectPrev(), form->PlayFileList->item(0))
-        << "past the end with repeat comes back to the first";
-    EXPECT_EQ(form->PlayList().CurrentIndex(), 0);
-
+    EXPECT_EQ(form->PlayList().SelectNext(), nullptr) << "past the end without repeat: none";
     form->PlayFileList->clear();
     EXPECT_EQ(form->PlayList().SelectNext(), nullptr);
+    EXPECT_EQ(form->PlayList().StepBack(), nullptr);
     EXPECT_EQ(form->PlayList().CurrentIndex(), -1);
-    EXPECT_EQ(form->PlayList().SelectPrev(), nullptr);
 }
 
-TEST_F(PlaybackTest, RandomDrawsEveryEntryAndBackWalksBackThroughWhatPlayed) {
+// Random play goes through every entry once per round, in a new order each round that does not
+// begin with the song just heard; Back walks back through what played, and before that stays.
+TEST(ShuffleOrder, EveryEntryOncePerRoundNeverTheLastOneFirst) {
+    std::minstd_rand random(7);
+    for (const int count : {1, 2, 3, 8}) {
+        TShuffleOrder order;
+        int current = -1;
+        for (int round = 0; round < 6; ++round) {
+            std::set<int> seen;
+            for (int i = 0; i < count; ++i) {
+                const int next = order.Next(current, count, random);
+                if (i == 0 && count > 1) {
+                    EXPECT_NE(next, current) << count << " round " << round;
+                }
+                seen.insert(next);
+                current = next;
+            }
+            EXPECT_EQ(static_cast<int>(seen.size()), count) << count << " round " << round;
+        }
+    }
+    TShuffleOrder order;
+    EXPECT_EQ(order.Next(-1, 4, random, {0, 1, 3}), 2) << "only the one not skipped";
+    EXPECT_EQ(order.Next(2, 4, random, {0, 1, 2, 3}), -1);
+    order.Reset();
+    const int first = order.Next(-1, 3, random);
+    order.Played((first + 1) % 3);
+    EXPECT_EQ(order.Next(first, 3, random), (first + 2) % 3) << "a chosen entry had its turn";
+}
+
+TEST_F(PlaybackTest, RandomPlaysEveryEntryOncePerRoundAndBackWalksBackThroughWhatPlayed) {
     auto form = ScannedForm();
     FillFrom(*form, "Trio");
     form->RandomBtn->setChecked(true);
@@ -162,12 +192,14 @@ TEST_F(PlaybackTest, RandomDrawsEveryEntryAndBackWalksBackThroughWhatPlayed) {
         return form->PlayFileList->item(form->PlayList().CurrentIndex())->text();
     };
     std::vector<QString> played{current()};
-    for (int i = 0; i < 60; ++i) {
-        ASSERT_NE(form->PlayList().SelectNext(), nullptr);
+    for (int i = 0; i < 8; ++i) {
+        ASSERT_NE(form->PlayList().StepForward(), nullptr);
         played.push_back(current());
     }
-    EXPECT_EQ(std::set<QString>(played.begin(), played.end()),
-              (std::set<QString>{"01-One", "02-Two", "03-Three"}));
+    for (int round = 0; round < 3; ++round)
+        EXPECT_EQ(std::set<QString>(played.begin() + 3 * round, played.begin() + 3 * round + 3),
+                  (std::set<QString>{"01-One", "02-Two", "03-Three"}))
+            << "round " << round;
 
     // A deleted entry leaves the history; the others keep their songs.
     form->PlayFileList->setCurrentRow(0);
@@ -176,18 +208,13 @@ TEST_F(PlaybackTest, RandomDrawsEveryEntryAndBackWalksBackThroughWhatPlayed) {
     for (auto at = played.rbegin() + 1; at != played.rend(); ++at)
         if (*at != "01-One") expected.push_back(*at);
     for (size_t i = 0; i < expected.size(); ++i) {
-        ASSERT_NE(form->PlayList().SelectPrev(), nullptr);
+        ASSERT_NE(form->PlayList().StepBack(), nullptr);
         walked.push_back(current());
     }
     EXPECT_EQ(walked, expected) << "Back retraces the random order";
-
-    std::set<int> drawn;
-    for (int i = 0; i < 60; ++i) {
-        ASSERT_NE(form->PlayList().SelectPrev(), nullptr)
-            << "past the history Back draws, and never ends";
-        drawn.insert(form->PlayList().CurrentIndex());
-    }
-    EXPECT_EQ(drawn, (std::set<int>{0, 1}));
+    const QString first = current();
+    EXPECT_NE(form->PlayList().StepBack(), nullptr);
+    EXPECT_EQ(current(), first) << "past the history Back stays";
 }
 
 TEST_F(PlaybackTest, OnlyASuccessfulEndStartsTheNextEntry) {
@@ -239,33 +266,33 @@ TEST_F(PlaybackTest, WithRepeatTheListWrapsToItsFirstEntry) {
               (std::vector<int>{0, 1, 2, 0, 1}));
 }
 
-TEST_F(PlaybackTest, NextOnTheLastEntryLetsTheSongPlayOnThenStartsAtTheFirst) {
-    auto form = ScannedForm();
-    FillFrom(*form, "Trio");
-    form->PlayFileList->setCurrentRow(2);
-    form->Playback().PlaySelected();
-    ASSERT_EQ(form->MP3Player->Status(), mpsPlaying);
-
-    form->NextBtn->click();
-    EXPECT_EQ(form->PlayList().CurrentIndex(), -1);
-    EXPECT_TRUE(form->PlayFileList->selectedItems().isEmpty());
-    EXPECT_EQ(form->MP3Player->Status(), mpsPlaying) << "the current song plays on";
-    EXPECT_EQ(form->MP3Player->FileName(), (Lib() / "Trio" / "3.mp3").string());
-
-    ASSERT_TRUE(PumpUntil([&] { return form->PlayList().CurrentIndex() == 0; }));
-    EXPECT_EQ(form->MP3Player->FileName(), (Lib() / "Trio" / "1.mp3").string());
-    form->Playback().StopBtnClick();
-}
-
-TEST_F(PlaybackTest, PrevOnTheFirstEntryLetsTheSongPlayOn) {
+// Next on the last entry and Back on the first keep the caption, the mark and MPRIS on what
+// plays: Next leaves the last song playing (the list ends after it), Back starts the first again,
+// and the Next after it goes on to the second.
+TEST_F(PlaybackTest, NextOnTheLastAndBackOnTheFirstKeepNamingWhatPlays) {
     auto form = ScannedForm();
     FillFrom(*form, "Long");
+    form->PlayFileList->addItem(form->PlayFileList->item(0)->clone());
     form->Playback().PlaySelected();
+    ASSERT_TRUE(PumpUntil([&] { return form->MP3Player->Position() >= 500; }));
     form->PrevBtn->click();
-    EXPECT_EQ(form->PlayList().CurrentIndex(), -1);
-    EXPECT_TRUE(form->PlayFileList->selectedItems().isEmpty());
+    EXPECT_EQ(form->PlayList().CurrentIndex(), 0);
+    EXPECT_TRUE(form->PlayFileList->item(0)->isSelected());
+    EXPECT_TRUE(form->PlayFileList->item(0)->font().bold());
     EXPECT_EQ(form->MP3Player->Status(), mpsPlaying);
-    form->Playback().StopBtnClick();
+    EXPECT_LT(form->MP3Player->Position(), 500) << "started again";
+    EXPECT_TRUE(PumpUntil([&] { return form->windowTitle() == "Long – Artist"; }));
+    EXPECT_EQ(form->Desktop().PlaybackState(), TPlaybackState::Playing);
+    form->NextBtn->click();
+    EXPECT_EQ(form->PlayList().CurrentIndex(), 1) << "not the first one again";
+
+    form->NextBtn->click();
+    EXPECT_EQ(form->PlayList().CurrentIndex(), 1);
+    EXPECT_TRUE(form->PlayFileList->item(1)->isSelected());
+    EXPECT_EQ(form->MP3Player->Status(), mpsPlaying) << "the last song plays on";
+    ASSERT_TRUE(PumpUntil([&] { return form->MP3Player->Status() == mpsStopped; }));
+    EXPECT_EQ(form->PlayList().CurrentIndex(), -1) << "and the list ends after it";
+    EXPECT_EQ(form->windowTitle(), "pelbrisk - ver.050228");
 }
 
 TEST_F(PlaybackTest, TransportButtonsSteerThePlayer) {
@@ -350,13 +377,13 @@ TEST_F(PlaybackTest, InSendModeACommandNoPlayerTookIsSaid) {
             const int before = answers;
             command();
             ASSERT_TRUE(PumpUntil([&] { return answers > before; }));
-            EXPECT_EQ(form->Desktop().NoticeLine()->text().isEmpty(), accepted);
+            EXPECT_EQ(form->Desktop().NoticeLine().text().isEmpty(), accepted);
         }
     }
     form->Desktop().ShowNotice("another notice");
     form->PlayBtn->click();
     ASSERT_TRUE(PumpUntil([&] { return answers == 15; }));
-    EXPECT_EQ(form->Desktop().NoticeLine()->text(), "another notice") << "only its own goes";
+    EXPECT_EQ(form->Desktop().NoticeLine().text(), "another notice") << "only its own goes";
 }
 
 // In send mode the pause button shows the pause the other players took, and ours again after.
@@ -379,6 +406,48 @@ TEST_F(PlaybackTest, InSendModeThePauseButtonFollowsWhatWasSent) {
     form->SendListBtn->click();
     test::WaitForLibrary(*form);
     EXPECT_FALSE(form->PauseBtn->isChecked()) << "our own player is not paused";
+}
+
+// Insert (keep only this entry) and Delete drop entries with no other way back: Ctrl+Z brings
+// back the list as it was before each, with the playing entry marked, even where the edit took
+// that entry away.
+TEST_F(PlaybackTest, CtrlZBringsBackWhatInsertAndDeleteDropped) {
+    auto form = ScannedForm();
+    FillFrom(*form, "Trio");
+    QListWidget& list = *form->PlayFileList;
+    const auto texts = [&] {
+        QStringList all;
+        for (int row = 0; row < list.count(); ++row)
+            all << list.item(row)->text();
+        return all;
+    };
+    const QStringList whole = texts();
+    struct TCase {
+        const char* Name;
+        std::vector<std::pair<int, Qt::Key>> Edits;
+    };
+    const TCase cases[] = {
+        {"delete another", {{0, Qt::Key_Delete}}},
+        {"delete the playing one", {{1, Qt::Key_Delete}}},
+        {"keep another", {{2, Qt::Key_Insert}}},
+        {"two deletes", {{2, Qt::Key_Delete}, {1, Qt::Key_Delete}}},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        form->PlayList().MakeCurrent(*list.item(1));
+        for (const auto& [row, key] : c.Edits) {
+            list.setCurrentRow(row);
+            QTest::keyClick(&list, key);
+        }
+        EXPECT_LT(list.count(), whole.size());
+        for (std::size_t i = 0; i < c.Edits.size(); ++i)
+            QTest::keyClick(&list, Qt::Key_Z, Qt::ControlModifier);
+        EXPECT_EQ(texts(), whole);
+        EXPECT_EQ(form->PlayList().CurrentIndex(), 1);
+        EXPECT_TRUE(list.item(1)->font().bold());
+        EXPECT_EQ(list.currentRow(), c.Edits.front().first) << "the cursor where it was";
+    }
+    EXPECT_FALSE(form->PlayList().Undo()) << "nothing more to undo";
 }
 
 // "*ALL*" hands on the files the list holds when it is chosen, not those it was filled with.
@@ -500,6 +569,8 @@ TEST_F(PlaybackTest, PositionBarFollowsThePlayerExceptWhileDragged) {
     form->PosBar->setSliderDown(true);
     form->PosBar->setSliderPosition(2500);
     EXPECT_TRUE(form->Playback().SeekTracking());
+    EXPECT_EQ(form->PosTime->text(), PositionText(2500, form->PosBar->maximum()))
+        << "the time follows the drag";
     const int held = form->PosBar->value();
     PumpFor(900);
     EXPECT_EQ(form->PosBar->value(), held) << "position notices wait for the drag's end";
@@ -508,6 +579,14 @@ TEST_F(PlaybackTest, PositionBarFollowsThePlayerExceptWhileDragged) {
     form->PosBar->setSliderDown(false);
     EXPECT_FALSE(form->Playback().SeekTracking());
     EXPECT_GE(form->MP3Player->Position(), 2400) << "seeks where the drag ended";
+
+    // A click in the bar goes to the clicked point, not a page (5 s) towards it.
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    form->Playback().SeekTo(2000);
+    const QRect bar = form->PosBar->rect();
+    QTest::mouseClick(form->PosBar, Qt::LeftButton, {}, QPoint(bar.width() / 3, bar.height() / 2));
+    EXPECT_NEAR(form->MP3Player->Position(), form->PosBar->maximum() / 3, 400);
     form->Playback().StopBtnClick();
 
     form->Playback().PosBarScroll(scrEndScroll, 1000);
@@ -528,25 +607,46 @@ TEST_F(PlaybackTest, DraggingThePositionBarWithNothingOpenIsNoError) {
     EXPECT_EQ(form->MP3Player->Status(), mpsStopped);
 }
 
-TEST_F(PlaybackTest, CaptionAndTipFollowTheSongAndStopGivesBackTheProgramsCaption) {
+// The caption and the icon's tip name the song that plays, is paused or waits ("Title – Artist"),
+// the tip says when it is paused, and Stop gives back the program's caption.
+TEST_F(PlaybackTest, CaptionAndTipNameWhatPlaysIsPausedOrWaits) {
     auto form = ScannedForm();
     FillFrom(*form, "Trio");
     EXPECT_EQ(form->windowTitle(), "pelbrisk - ver.050228");
-    form->PlayFileList->setCurrentRow(1);
-    form->Playback().PlaySelected();
-    ASSERT_TRUE(PumpUntil([&] { return form->windowTitle() == "02-Two/Artist/Album"; }));
-    EXPECT_EQ(QGuiApplication::applicationDisplayName(), "02-Two/Artist/Album");
-    EXPECT_EQ(form->Playback().NowPlayingText(), "02-Two/Artist/Album");
-    EXPECT_EQ(form->Desktop().Tray().toolTip(), "02-Two/Artist/Album")
-        << "not only when minimising";
-    form->Playback().NextBtnClick();
-    ASSERT_TRUE(PumpUntil([&] { return form->windowTitle() == "03-Three/Artist/Album"; }));
-    EXPECT_EQ(form->Desktop().Tray().toolTip(), "03-Three/Artist/Album");
+    struct TStep {
+        const char* Name;
+        std::function<void()> Act;
+        QString Caption;
+        QString Tip;
+    };
+    const QString program = "pelbrisk - ver.050228";
+    const TStep steps[] = {
+        {"play",
+         [&] {
+             form->PlayFileList->setCurrentRow(1);
+             form->Playback().PlaySelected();
+         },
+         "Two – Artist", "Two – Artist"},
+        {"pause", [&] { form->PauseBtn->click(); }, "Two – Artist", "paused: Two – Artist"},
+        {"next while paused", [&] { form->Desktop().Next(); }, "Three – Artist",
+         "paused: Three – Artist"},
+        {"stop", [&] { form->StopBtn->click(); }, program, "pelbrisk"},
+        {"previous while stopped", [&] { form->Desktop().Previous(); }, "Two – Artist",
+         "Two – Artist"},
+        {"play", [&] { form->PlayBtn->click(); }, "Two – Artist", "Two – Artist"},
+    };
+    for (const TStep& step : steps) {
+        SCOPED_TRACE(step.Name);
+        step.Act();
+        EXPECT_TRUE(PumpUntil([&] {
+            return form->windowTitle() == step.Caption &&
+                   form->Desktop().Tray().toolTip() == step.Tip;
+        })) << form->windowTitle().toStdString();
+        EXPECT_EQ(QGuiApplication::applicationDisplayName(), step.Caption);
+        EXPECT_EQ(form->Desktop().Tray().toolTip(), step.Tip);
+    }
+    EXPECT_EQ(form->MP3Player->Status(), mpsPlaying);
     form->Playback().StopBtnClick();
-    PumpFor(100);
-    EXPECT_EQ(form->windowTitle(), "pelbrisk - ver.050228");
-    EXPECT_EQ(QGuiApplication::applicationDisplayName(), "pelbrisk - ver.050228");
-    EXPECT_EQ(form->Desktop().Tray().toolTip(), "pelbrisk");
 }
 
 TEST(TrayTip, HoldsTheFirst63BytesOnACharacterBoundary) {
@@ -554,6 +654,7 @@ TEST(TrayTip, HoldsTheFirst63BytesOnACharacterBoundary) {
     const QString hundred(100, 'x');
     EXPECT_EQ(TrayTipText(hundred), QString(63, 'x'));
     EXPECT_EQ(TrayTipText(QString(63, 'y')), QString(63, 'y'));
+    EXPECT_EQ(TrayTipText(hundred, true), "paused: " + QString(55, 'x')) << "the pause is kept";
     // 62 single bytes and a three-byte character: that character does not fit whole.
     const QString wide = QString(62, 'a') + QString::fromUtf8("曲") + "zz";
     EXPECT_EQ(TrayTipText(wide), QString(62, 'a'));
@@ -561,15 +662,21 @@ TEST(TrayTip, HoldsTheFirst63BytesOnACharacterBoundary) {
     EXPECT_EQ(TrayTipText(fits), QString(60, 'a') + QString::fromUtf8("曲"));
 }
 
-TEST_F(PlaybackTest, MinimisingGoesToTheNotificationAreaAndEveryClickRestores) {
+TEST_F(PlaybackTest, MinimisingOrAClickOnTheIconHidesAndEveryClickRestores) {
     auto form = ScannedForm();
     form->Desktop().TrayAvailable = [] { return true; };
-    form->Desktop().SetNowPlaying(QString(100, 's'));
+    form->Desktop().SetNowPlaying(QString(100, 's'), false);
     form->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
     EXPECT_EQ(form->Desktop().Tray().toolTip(), QString(63, 's'));
 
-    // Minimised by Esc or by the title bar, brought back by a click, the menu or the hot key.
+    // Minimised by Esc, by the title bar or by a click on the icon, brought back by a click, the
+    // menu or the hot key.
+    const std::vector<std::function<void()>> hides{
+        [&] { QTest::keyClick(form->CommandEdit, Qt::Key_Escape); },
+        [&] { form->showMinimized(); },
+        [&] { emit form->Desktop().Tray().activated(QSystemTrayIcon::Trigger); },
+    };
     const std::vector<std::function<void()>> restores{
         [&] { emit form->Desktop().Tray().activated(QSystemTrayIcon::Trigger); },
         [&] { form->Desktop().Tray().ShowHideItem->trigger(); },
@@ -578,14 +685,12 @@ TEST_F(PlaybackTest, MinimisingGoesToTheNotificationAreaAndEveryClickRestores) {
     };
     for (size_t i = 0; i < restores.size(); ++i) {
         SCOPED_TRACE(i);
-        if (i % 2 == 0)
-            QTest::keyClick(form->CommandEdit, Qt::Key_Escape);
-        else
-            form->showMinimized();
+        hides[i % hides.size()]();
         ASSERT_TRUE(PumpUntil([&] { return form->isHidden(); }));
         EXPECT_TRUE(form->Desktop().InTray());
         emit form->Desktop().Tray().activated(QSystemTrayIcon::Context);
-        EXPECT_TRUE(form->Desktop().InTray()) << "the menu's button does not restore";
+        emit form->Desktop().Tray().activated(QSystemTrayIcon::DoubleClick);
+        EXPECT_TRUE(form->Desktop().InTray()) << "the menu's button and a double click's second";
         restores[i]();
         PumpFor(50);
         EXPECT_FALSE(form->Desktop().InTray());

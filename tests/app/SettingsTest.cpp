@@ -1,14 +1,14 @@
 #include "app/Settings.h"
 
+#include "platform/SettingsLocation.h"
 #include "tests/support/Paths.h"
 
 #include <QFile>
 #include <QScopeGuard>
 #include <climits>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <random>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -97,7 +97,10 @@ TEST(SettingsText, NoLinesLeaveTheDefaults) {
     EXPECT_FALSE(settings.SendList);
     EXPECT_EQ(settings.Volume, 100);
     EXPECT_TRUE(settings.Roots.empty());
-    EXPECT_EQ(settings.FileListWidth, 155);
+    EXPECT_EQ(settings.FileListWidth, 0) << "half of the window";
+    EXPECT_TRUE(settings.Font.isEmpty()) << "the desktop's";
+    EXPECT_FALSE(settings.WindowSized);
+    EXPECT_FALSE(settings.Resume);
 }
 
 TEST(SettingsText, ReadsEveryKey) {
@@ -232,7 +235,7 @@ TEST(SettingsText, EmptyHotKeyMeansNoneAndIsWrittenBackEmpty) {
     EXPECT_TRUE(SettingsText(settings).contains("\nhotkey = \n"));
 }
 
-TEST(SettingsText, WritesFifteenLinesInTheirOrder) {
+TEST(SettingsText, WritesTwentyLinesInTheirOrder) {
     TFormSettings settings;
     settings.WindowLeft = -3;
     settings.WindowAlpha = 128;
@@ -241,6 +244,9 @@ TEST(SettingsText, WritesFifteenLinesInTheirOrder) {
     settings.Volume = 30;
     settings.Roots = Paths({"/music/Jazz/", "/"});
     settings.SendList = true;
+    settings.FileListWidth = 155;
+    settings.Song = TFilePath(QByteArray("/music/Jazz/01 x.mp3"));
+    settings.PositionMs = 6000;
     EXPECT_EQ(SettingsText(settings), "window_left = -3\n"
                                       "window_top = 0\n"
                                       "window_width = 300\n"
@@ -255,7 +261,12 @@ TEST(SettingsText, WritesFifteenLinesInTheirOrder) {
                                       "root = /music/Jazz/\t/\t\n"
                                       "filelist_width = 155\n"
                                       "sendlist = -1\n"
-                                      "tag_code_page = \n");
+                                      "tag_code_page = \n"
+                                      "font = \n"
+                                      "folder = \n"
+                                      "song = /music/Jazz/01 x.mp3\n"
+                                      "position = 6000\n"
+                                      "resume = 0\n");
 }
 
 TEST(SettingsText, WrittenTextReadsBackToTheSameSettings) {
@@ -295,13 +306,9 @@ TEST(SettingsText, EveryRootReadsBackByteForByte) {
     EXPECT_TRUE(SettingsText(plain).contains("root = /music/a b/c\\d\t/日本語\t\n"));
 }
 
-TEST(SettingsFile, LivesBesideAWritableExecutable) {
-    test::TempDir folder;
-    EXPECT_EQ(SettingsFilePath(ToQ(folder / "pelbrisk")), ToQ(folder / "pelbrisk.ini"));
-    EXPECT_EQ(SettingsFilePath(ToQ(folder / "player.bin")), ToQ(folder / "player.ini"));
-}
-
-TEST(SettingsFile, GoesToTheUsersConfigFolderWhenTheExecutablesFolderIsNotWritable) {
+// A pelbrisk.ini already beside the program (a portable install) is used; a program folder that
+// is merely writable (~/.local/bin, anything for root) is not, and the user's config folder is.
+TEST(SettingsFile, BesideTheProgramOnlyWhenOneIsThereElseTheConfigFolder) {
     test::TempDir folder;
     const QByteArray oldConfig = qgetenv("XDG_CONFIG_HOME");
     const QByteArray oldHome = qgetenv("HOME");
@@ -309,21 +316,26 @@ TEST(SettingsFile, GoesToTheUsersConfigFolderWhenTheExecutablesFolderIsNotWritab
         qputenv("XDG_CONFIG_HOME", oldConfig);
         qputenv("HOME", oldHome);
     });
-    const QString missingFolder = ToQ(folder / "not-there" / "pelbrisk");
-    qputenv("XDG_CONFIG_HOME", "/config/home");
-    EXPECT_EQ(SettingsFilePath(missingFolder), "/config/home/pelbrisk/pelbrisk.ini");
+    const std::string portable = (folder / "portable").string();
+    std::filesystem::create_directory(portable);
+    std::ofstream(portable + "/pelbrisk.ini") << "volume = 1\n";
+    struct TCase {
+        std::string ProgramFolder;
+        const char* ConfigHome;
+        std::string Expected;
+    };
+    const TCase cases[] = {
+        {portable, "/config/home", portable + "/pelbrisk.ini"},
+        {folder.Path().string(), "/config/home", "/config/home/pelbrisk/pelbrisk.ini"},
+        {"", "/config/home", "/config/home/pelbrisk/pelbrisk.ini"},
+        {folder.Path().string(), "", "/home/someone/.config/pelbrisk/pelbrisk.ini"},
+        {folder.Path().string(), "relative/config", "/home/someone/.config/pelbrisk/pelbrisk.ini"},
+    };
     qputenv("HOME", "/home/someone");
-    qputenv("XDG_CONFIG_HOME", "");
-    EXPECT_EQ(SettingsFilePath(missingFolder), "/home/someone/.config/pelbrisk/pelbrisk.ini");
-    qputenv("XDG_CONFIG_HOME", "relative/config");
-    EXPECT_EQ(SettingsFilePath(missingFolder), "/home/someone/.config/pelbrisk/pelbrisk.ini");
-
-    const auto locked = folder / "locked";
-    std::filesystem::create_directory(locked);
-    ::chmod(locked.c_str(), 0555);
-    qputenv("XDG_CONFIG_HOME", "/config/home");
-    if (::access(locked.c_str(), W_OK) == 0) return; // root writes everywhere
-    EXPECT_EQ(SettingsFilePath(ToQ(locked / "pelbrisk")), "/config/home/pelbrisk/pelbrisk.ini");
+    for (const TCase& c : cases) {
+        qputenv("XDG_CONFIG_HOME", c.ConfigHome);
+        EXPECT_EQ(SettingsFilePath(c.ProgramFolder), c.Expected) << c.ProgramFolder;
+    }
 }
 
 TEST(SettingsFile, SavesIntoAFolderItMakesAndReadsBack) {

@@ -187,8 +187,8 @@ TEST(CliInfo, TagsWithoutAudioAreShownAndTheFileFails) {
     EXPECT_FALSE(object.contains("firstFrame"));
 }
 
-// The settings file's tag_code_page, found as the window finds its own, and --tag-code-page for
-// one run over it.
+// The settings file's tag_code_page, found as the window finds its own (one beside the program,
+// else the user's config folder), and --tag-code-page for one run over it.
 TEST(CliInfo, TagCodePageComesFromTheSettingsFileOrTheOption) {
     REQUIRE_CLI();
     test::TempDir dir;
@@ -198,22 +198,29 @@ TEST(CliInfo, TagCodePageComesFromTheSettingsFileOrTheOption) {
     const std::string song = "'" + (dir / "song.mp3").string() + "'";
     // A copy of the program whose folder holds a settings file.
     std::filesystem::copy_file(CliProgram(), dir / "pelbrisk-cli");
-    test::WriteFileBytes(dir / "pelbrisk.ini",
-                         test::Bytes({'t', 'a', 'g', '_', 'c', 'o', 'd', 'e', '_', 'p', 'a', 'g',
-                                      'e', ' ', '=', ' ', 'c', 'p', '1', '2', '5', '1', '\n'}));
+    const test::Bytes settings({'t', 'a', 'g', '_', 'c', 'o', 'd', 'e', '_', 'p', 'a', 'g',
+                                'e', ' ', '=', ' ', 'c', 'p', '1', '2', '5', '1', '\n'});
+    test::WriteFileBytes(dir / "pelbrisk.ini", settings);
+    std::filesystem::create_directories(dir / "config" / "pelbrisk");
+    test::WriteFileBytes(dir / "config" / "pelbrisk" / "pelbrisk.ini", settings);
+    // The user's own settings play no part, but where a case names the test's config folder.
+    const std::string none = "XDG_CONFIG_HOME=" + (dir / "none").string() + " ";
+    const std::string config = "XDG_CONFIG_HOME=" + (dir / "config").string() + " ";
     struct Case {
         std::string Command;
         std::string Title;
         int Status;
     };
     const Case cases[] = {
-        {CliProgram().string() + " info " + song,
+        {none + CliProgram().string() + " info " + song,
          "\xC3\x8C\xC3\xB3\xC3\xA7\xC3\xBB\xC3\xAA\xC3\xA0", 0},
-        {(dir / "pelbrisk-cli").string() + " info " + song,
+        {config + CliProgram().string() + " info " + song,
          "\xD0\x9C\xD1\x83\xD0\xB7\xD1\x8B\xD0\xBA\xD0\xB0", 0},
-        {CliProgram().string() + " info --tag-code-page windows-1251 " + song,
+        {none + (dir / "pelbrisk-cli").string() + " info " + song,
          "\xD0\x9C\xD1\x83\xD0\xB7\xD1\x8B\xD0\xBA\xD0\xB0", 0},
-        {CliProgram().string() + " info --tag-code-page nonesuch " + song, "", 2},
+        {none + CliProgram().string() + " info --tag-code-page windows-1251 " + song,
+         "\xD0\x9C\xD1\x83\xD0\xB7\xD1\x8B\xD0\xBA\xD0\xB0", 0},
+        {none + CliProgram().string() + " info --tag-code-page nonesuch " + song, "", 2},
     };
     for (const Case& c : cases) {
         const std::string out = test::RunTool(c.Command + " 2>/dev/null; echo \"status=$?\"");
