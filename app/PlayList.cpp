@@ -128,6 +128,20 @@ QListWidgetItem* TPlayList::SelectPrev() {
     return SelectByStep(-1);
 }
 
+QListWidgetItem* TPlayList::NextEntry() {
+    const int count = list_.count();
+    if (count == 0) return nullptr;
+    if (random_.isChecked()) {
+        if (drawnRow_ < 0 || list_.item(drawnRow_) != drawnEntry_) {
+            drawnRow_ = std::uniform_int_distribution<int>(0, count - 1)(randomNumbers_);
+            drawnEntry_ = list_.item(drawnRow_);
+        }
+        return list_.item(drawnRow_);
+    }
+    if (currentIndex_ + 1 < count) return list_.item(currentIndex_ + 1);
+    return repeatAll_.isChecked() ? list_.item(0) : nullptr;
+}
+
 QListWidgetItem* TPlayList::SelectNextUntried(const std::set<int>& tried) {
     const int untried = list_.count() - static_cast<int>(tried.size());
     if (!random_.isChecked() || untried <= 0) return SelectNext();
@@ -153,7 +167,11 @@ QListWidgetItem* TPlayList::SelectByStep(int step) {
             currentIndex_ = randomHistory_.Pop();
         } else {
             if (step > 0) randomHistory_.Push(currentIndex_);
-            currentIndex_ = std::uniform_int_distribution<int>(0, count - 1)(randomNumbers_);
+            const bool drawn = step > 0 && drawnRow_ >= 0 && list_.item(drawnRow_) == drawnEntry_;
+            currentIndex_ = drawn
+                                ? drawnRow_
+                                : std::uniform_int_distribution<int>(0, count - 1)(randomNumbers_);
+            drawnRow_ = -1;
         }
     } else if (currentIndex_ < 0) {
         currentIndex_ = 0;

@@ -29,6 +29,7 @@ TPlayback::TPlayback(TMP3Player& player, TPlayList& list, TControls controls)
     player_.OnChangeStatus = [this](void*) { MP3PlayerChangeStatus(); };
     player_.OnChangePosition = [this](void*) { MP3PlayerChangePosition(); };
     player_.OnEndPlay = [this](void*, TMP3EndPlayReason reason) { MP3PlayerEndPlay(reason); };
+    player_.OnNextSong = [this](void*) { MP3PlayerNextSong(); };
     connect(&list_, &TPlayList::PlayRequested, this, &TPlayback::PlaySelected);
     // A refill replaces what plays.
     connect(&list_, &TPlayList::AboutToRefill, this, [this] {
@@ -265,6 +266,7 @@ void TPlayback::MP3PlayerChangeStatus() {
     emit StateChanged();
     ShowPauseState();
     if (player_.Status() != mpsPlaying) return;
+    HandNextEntry();
     const int current = list_.CurrentIndex();
     const QListWidgetItem* entry = current >= 0 ? list_.Entry(current) : nullptr;
     if (!entry) return;
@@ -279,6 +281,28 @@ void TPlayback::MP3PlayerChangePosition() {
     const QString time = PositionText(player_.Position(), player_.Duration());
     controls_.PosTime.setText(time);
     controls_.PosBar.setToolTip("Seek " + time);
+}
+
+void TPlayback::HandNextEntry() {
+    const QListWidgetItem* next = list_.NextEntry();
+    player_.SetNextFileNames({next ? list_.EntryPath(*next).StdString() : std::string()});
+}
+
+// The entry handed over is the list's next one, unless the list changed meanwhile: then the
+// list's next entry is played as at the end of a song.
+void TPlayback::MP3PlayerNextSong() {
+    QListWidgetItem* entry = list_.SelectNext();
+    if (!entry || list_.EntryPath(*entry).StdString() != player_.FileName()) {
+        if (entry && player_.Status() != mpsStopped) PlaySelected();
+        return;
+    }
+    list_.MakeCurrent(*entry);
+    HandNextEntry();
+    // A stop during the hand-over leaves the next song open but nothing playing.
+    if (player_.Status() == mpsStopped) return;
+    nowPlaying_ = ItemLongCaption(entry);
+    emit NowPlayingChanged(nowPlaying_);
+    emit StateChanged();
 }
 
 void TPlayback::MP3PlayerEndPlay(TMP3EndPlayReason reason) {

@@ -441,8 +441,8 @@ void TMP3Player::Stop() {
         positionMs_ = 0;
         needsDecoderSetup_ = true;
     }
-    // The song handed over last is the one open now, stopped at its start.
-    PassJoins();
+    // A stop while a song plays out stops that song, not the one already handed over to.
+    ReturnToHeardSong();
     AssignStatus(mpsStopped);
     messages_.PostOnce(MPM_CHANGEPOSITION);
     if (!reader_.Seekable()) Close();
@@ -657,6 +657,8 @@ bool TMP3Player::ScanFrame() {
 void TMP3Player::Seek(int32_t milliseconds) {
     MP3Assert(reader_.Seekable());
     if (milliseconds < 0 || !(Commands() & CommandBit(mpcSeek))) return;
+    // A seek while a song plays out seeks in that song.
+    ReturnToHeardSong();
     {
         UiLock decoder(*this, decoderLock_);
         // In song time: the song starts inside the first frame when its delay is trimmed, so
@@ -698,8 +700,6 @@ void TMP3Player::Seek(int32_t milliseconds) {
         // Back in the data: the end, and what follows it, are met anew.
         if (handOver_.exchange(kHandOverFree) != kHandOverFree) worker_.Event().SetEvent();
     }
-    // The reset dropped the rest of the songs before: the one sought in is heard now.
-    PassJoins();
     messages_.PostOnce(MPM_CHANGEPOSITION);
 }
 
@@ -790,11 +790,62 @@ void TMP3Player::SettleJoin() {
     if (!joins_.empty()) Position();
 }
 
-// The songs handed over from will not be heard to their end (a stop or a seek dropped them):
-// the host learns that the open one is current now.
+// The songs handed over from will not be heard to their end: the host learns that the open one
+// is current now.
 void TMP3Player::PassJoins() {
     for (; !joins_.empty(); joins_.pop_front())
         messages_.Post(MPM_NEXTSONG);
+}
+
+// While a song plays out behind the ones handed over to, a stop or a seek acts on it: its file is
+// opened again in their place, with the output kept (what it holds is dropped), and they become
+// the next files once more. A song that cannot be opened again (a stream that is no file) leaves
+// the open one current.
+void TMP3Player::ReturnToHeardSong() {
+    if (joins_.empty()) return;
+    const std::string heard = joins_.front().FileName;
+    std::unique_ptr<TMPStream> stream;
+    try {
+        if (!heard.empty()) stream = std::make_unique<TMPFileStream>(heard);
+    } catch (const std::exception&) {
+    }
+    if (!stream) {
+        PassJoins();
+        return;
+    }
+    std::vector<std::string> following;
+    for (size_t i = 1; i < joins_.size(); ++i)
+        following.push_back(joins_[i].FileName);
+    following.push_back(fileName_);
+    following.insert(following.end(), nextFileNames_.begin(), nextFileNames_.end());
+    joins_.clear();
+    // Held throughout, so that the worker never steps between the two streams.
+    UiLock decoder(*this, decoderLock_);
+    {
+        UiLock output(*this, outputLock_);
+        soundOut_.Reset();
+    }
+    SwitchStream(std::move(stream), heard);
+    SetNextFileNames(following);
+}
+
+// Puts the file `name`, open as `stream`, in place of the open stream, the output left as it is.
+// A file that fails between its two reads ends the play with its error, as any failing file's
+// does: the stream before is gone.
+void TMP3Player::SwitchStream(std::unique_ptr<TMPStream> stream, const std::string& name) {
+    ReleaseStream();
+    stream_ = stream.release();
+    streamOptions_ = msoSeekable | msoOwnsStream;
+    try {
+        ReadStreamLayout();
+    } catch (...) {
+        endReason_ = merFailure;
+        soundOut_.AbandonFile();
+        Close();
+        throw;
+    }
+    fileName_ = name;
+    messages_.PostOnce(MPM_EQUALIZER);
 }
 
 void TMP3Player::HandleHandOver(const TMPMessage& message) {
@@ -850,23 +901,8 @@ std::string TMP3Player::HandOver() {
         songEnd = writtenBytes_;
         writtenBytes_ = 0;
     }
-    const int32_t duration = SongDuration();
-    ReleaseStream();
-    stream_ = next.release();
-    streamOptions_ = msoSeekable | msoOwnsStream;
-    try {
-        ReadStreamLayout();
-    } catch (...) {
-        // The file failed between two reads: the song before is gone with the stream, so the
-        // play ends with this error as any failing file's does.
-        endReason_ = merFailure;
-        soundOut_.AbandonFile();
-        Close();
-        throw;
-    }
-    fileName_ = name;
-    joins_.push_back({songEnd, duration});
-    messages_.PostOnce(MPM_EQUALIZER);
+    joins_.push_back({songEnd, SongDuration(), fileName_});
+    SwitchStream(std::move(next), name);
     return {};
 }
 
@@ -905,7 +941,8 @@ void TMP3Player::HandleEndOfStream(const TMPMessage& message) {
     // The notice of a run that has since been stopped and started again is stale.
     if (static_cast<uint32_t>(message.LParam) != playRun_.load()) return;
     endReason_ = merSuccessful;
-    SettleJoin();
+    // Everything has played, whatever the device's position says.
+    PassJoins();
     // Finishing a WAV file may fail (a full disk): the play then ends with that error.
     try {
         if (reader_.Seekable())

@@ -263,6 +263,8 @@ private:
     void ReleaseStream();
     void SettleJoin();
     void PassJoins();
+    void ReturnToHeardSong();
+    void SwitchStream(std::unique_ptr<TMPStream> stream, const std::string& name);
     int32_t SongDuration() const;
 
     // Properties.
@@ -324,11 +326,12 @@ private:
     enum : int32_t { kHandOverFree, kHandOverAsked, kHandOverDeclined };
     std::atomic<int32_t> handOver_{kHandOverFree};
     // Each song handed over from and not yet heard to its end: where it ends on playedBytes_'s
-    // time line (the first's; each later one's on the time line of the song before), and its
-    // duration.
+    // time line (the first's; each later one's on the time line of the song before), its
+    // duration and its file (empty for a stream that is none).
     struct TJoin {
         int64_t At = 0;
         int32_t DurationMs = 0;
+        std::string FileName;
     };
     std::deque<TJoin> joins_;
     bool needsDecoderSetup_ = false;

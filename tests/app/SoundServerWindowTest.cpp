@@ -89,7 +89,7 @@ TEST_F(SoundServerWindowTest, AKilledServerIsOneBoxWithinTwoSecondsAndPlayWorksW
     FillFrom(*form, "Long");
     TBoxWatch boxes;
     form->PlayFileList->setCurrentRow(0);
-    form->PlaySelected();
+    form->Playback().PlaySelected();
     ASSERT_TRUE(PumpUntil([&] { return form->MP3Player->Position() > 500; }));
     const long before = test::ResidentKilobytes(getpid());
     server_.Kill();
@@ -113,7 +113,7 @@ TEST_F(SoundServerWindowTest, AKilledServerIsOneBoxWithinTwoSecondsAndPlayWorksW
     std::vector<int> started;
     RecordStarts(*form, started);
     form->PlayFileList->setCurrentRow(1);
-    form->PlaySelected();
+    form->Playback().PlaySelected();
     ASSERT_TRUE(PumpUntil(
         [&] { return !started.empty() && form->MP3Player->Status() == mpsStopped; }, 20000));
     EXPECT_EQ(started, std::vector<int>{1});
@@ -143,7 +143,7 @@ TEST_F(SoundServerWindowTest, AnOpenFailureSaysWhatFailedInWords) {
         FillFrom(*form, "Album");
         TBoxWatch boxes;
         form->PlayFileList->setCurrentRow(0);
-        form->PlaySelected();
+        form->Playback().PlaySelected();
         PumpFor(300);
         EXPECT_EQ(boxes.All(), failure.Said);
         EXPECT_EQ(form->MP3Player->Status(), mpsStopped);
