@@ -181,6 +181,10 @@ TOutcome PlayOne(TMP3Player& player, TKeyboard& keyboard, const std::vector<std:
     if (!terminal) std::fprintf(stderr, "%s\n", StatusLine(player, title).c_str());
     while (!end.Ended) {
         if (terminal) {
+            // Reading the position may find the next song heard: its notice gives the line the
+            // song's title before the line shows the song's time.
+            player.Position();
+            player.Messages().Pump();
             std::fprintf(stderr, "\r\x1b[K%s", StatusLine(player, title).c_str());
             std::fflush(stderr);
         }

@@ -627,7 +627,8 @@ int32_t TMP3Player::SongDuration() const {
 
 int64_t TMP3Player::ExpectedPcmBytes() const {
     const int32_t duration = Duration();
-    if (duration <= 0) return -1;
+    // Songs that follow in the same output make it longer than this one, by as much as they hold.
+    if (duration <= 0 || !nextFileNames_.empty()) return -1;
     return static_cast<int64_t>(duration) * sampleRate_ * channels_ * 2 / 1000;
 }
 

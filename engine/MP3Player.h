@@ -250,7 +250,7 @@ private:
     void PlayOutAndEnd();
     bool ScanFrame();
     int64_t ReachFrame(int64_t frame);
-    // PCM bytes the stream should decode to; -1 when its length is unknown.
+    // PCM bytes the output should take; -1 when its length is unknown.
     int64_t ExpectedPcmBytes() const;
     void UpdateEqualizerGains();
     void HandleException(const TMPMessage& message);

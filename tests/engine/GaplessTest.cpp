@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/wait.h>
 #include <thread>
 #include <vector>
 
@@ -133,6 +134,18 @@ TEST(Gapless, DecodeOfThreeFilesCutFromOneSweepGivesTheSweepSampleExact) {
         << "samples per channel: decoded " << decoded.size() / 2 << ", the sweep "
         << album.Sweep.size() / 2;
     ExpectJoinsFit(decoded, 0, album.Sweep, 20.0);
+
+    // A song that cannot follow in the same data leaves no WAV that would pass for the album.
+    const fs::path errors = dir / "errors.txt";
+    const int status =
+        std::system((Cli() + " decode '" + album.Files[0] + "' '" + (dir / "missing.mp3").string() +
+                     "' -o '" + wav.string() + "' 2>'" + errors.string() + "'")
+                        .c_str());
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_FALSE(fs::exists(wav));
+    const std::vector<uint8_t> said = test::ReadFileBytes(errors);
+    EXPECT_NE(std::string(said.begin(), said.end()).find("missing.mp3 cannot follow"),
+              std::string::npos);
 }
 
 // A next file that cannot follow (it cannot be read, or needs the output opened anew) leaves
