@@ -284,6 +284,11 @@ void TPlayback::MP3PlayerChangePosition() {
 }
 
 void TPlayback::HandNextEntry() {
+    // While a song plays out behind the one handed over to, the list's current entry is not the
+    // open file; what follows that file is handed once it is heard.
+    const int current = list_.CurrentIndex();
+    const QListWidgetItem* entry = current >= 0 ? list_.Entry(current) : nullptr;
+    if (!entry || list_.EntryPath(*entry).StdString() != player_.FileName()) return;
     const QListWidgetItem* next = list_.NextEntry();
     player_.SetNextFileNames({next ? list_.EntryPath(*next).StdString() : std::string()});
 }
@@ -298,7 +303,7 @@ void TPlayback::MP3PlayerNextSong() {
     }
     list_.MakeCurrent(*entry);
     HandNextEntry();
-    // A stop during the hand-over leaves the next song open but nothing playing.
+    // Heard as the play ended: the end of play that follows goes on from this entry.
     if (player_.Status() == mpsStopped) return;
     nowPlaying_ = ItemLongCaption(entry);
     emit NowPlayingChanged(nowPlaying_);
