@@ -72,7 +72,8 @@ bool TOwnPlayer::Paused() const {
 
 TWhatPlays TOwnPlayer::WhatPlays() const {
     const bool open = player_.Commands() & CommandBit(mpcClose);
-    TWhatPlays now{.State = TWhatPlays::TState::Nothing, .File = TFilePath(player_.FileName())};
+    TWhatPlays now{.State = TWhatPlays::TState::Nothing,
+                   .File = TFilePath(player_.HeardFileName())};
     if (player_.Status() == mpsPlaying)
         now.State = TWhatPlays::TState::Playing;
     else if (player_.Status() == mpsPaused)

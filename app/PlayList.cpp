@@ -163,7 +163,9 @@ QListWidgetItem* TPlayList::SelectNext() {
         currentIndex_ = -1;
     } else if (random_.isChecked()) {
         randomHistory_.Push(currentIndex_);
-        currentIndex_ = shuffle_.Next(currentIndex_, count, randomNumbers_);
+        const bool drawn = drawnRow_ >= 0 && list_.item(drawnRow_) == drawnEntry_;
+        currentIndex_ = drawn ? drawnRow_ : shuffle_.Next(currentIndex_, count, randomNumbers_);
+        drawnRow_ = -1;
     } else if (currentIndex_ < 0) {
         currentIndex_ = 0;
     } else if (++currentIndex_ >= count) {
@@ -197,6 +199,22 @@ QListWidgetItem* TPlayList::StepBack() {
         currentIndex_ = std::min(currentIndex_ - 1, count - 1);
     }
     return SelectCurrentIndex();
+}
+
+QListWidgetItem* TPlayList::NextEntry() {
+    const int count = list_.count();
+    if (count == 0) return nullptr;
+    if (random_.isChecked()) {
+        // Drawn from this round now, and kept for the step that plays it.
+        if (drawnRow_ < 0 || list_.item(drawnRow_) != drawnEntry_) {
+            drawnRow_ = shuffle_.Next(currentIndex_, count, randomNumbers_);
+            if (drawnRow_ < 0) return nullptr;
+            drawnEntry_ = list_.item(drawnRow_);
+        }
+        return list_.item(drawnRow_);
+    }
+    if (currentIndex_ + 1 < count) return list_.item(currentIndex_ + 1);
+    return repeatAll_.isChecked() ? list_.item(0) : nullptr;
 }
 
 QListWidgetItem* TPlayList::SelectNextUntried(const std::set<int>& tried) {

@@ -51,6 +51,9 @@ public:
     // The next entry as SelectNext chooses it, but in random order only among the rows not in
     // `tried`: a retry after failed files gives every remaining entry its chance.
     QListWidgetItem* SelectNextUntried(const std::set<int>& tried);
+    // The entry the next SelectNext will choose, without choosing it: a random draw is made now
+    // and kept for that step. None when the list would end.
+    QListWidgetItem* NextEntry();
     int CurrentIndex() const { return currentIndex_; }
     // A next or a previous entry changes the current one (random order always has one).
     bool HasNext() const;
@@ -120,6 +123,9 @@ private:
     TShuffleOrder shuffle_;
     std::minstd_rand randomNumbers_;
     std::vector<TListBefore> undo_;
+    // The draw NextEntry made ahead, valid while its row still holds that entry.
+    int drawnRow_ = -1;
+    const QListWidgetItem* drawnEntry_ = nullptr;
 };
 
 } // namespace pelbrisk

@@ -30,6 +30,7 @@ TPlayback::TPlayback(TMP3Player& player, TPlayList& list, TControls controls)
     player_.OnChangeStatus = [this](void*) { MP3PlayerChangeStatus(); };
     player_.OnChangePosition = [this](void*) { MP3PlayerChangePosition(); };
     player_.OnEndPlay = [this](void*, TMP3EndPlayReason reason) { MP3PlayerEndPlay(reason); };
+    player_.OnNextSong = [this](void*) { MP3PlayerNextSong(); };
     connect(&list_, &TPlayList::PlayRequested, this, &TPlayback::PlaySelected);
     // A refill replaces what plays.
     connect(&list_, &TPlayList::AboutToRefill, this, [this] {
@@ -323,6 +324,7 @@ void TPlayback::MP3PlayerChangeStatus() {
     emit StateChanged();
     ShowPauseState();
     ShowWhatPlays();
+    if (player_.Status() == mpsPlaying) HandNextEntry();
 }
 
 void TPlayback::MP3PlayerChangePosition() {
@@ -339,6 +341,32 @@ void TPlayback::ShowPosition() {
     const QString time = PositionText(position, length);
     controls_.PosTime.setText(time);
     controls_.PosBar.setToolTip("Seek " + time);
+}
+
+void TPlayback::HandNextEntry() {
+    // While a song plays out behind the one handed over to, the list's current entry is not the
+    // open file; what follows that file is handed once it is heard.
+    const int current = list_.CurrentIndex();
+    const QListWidgetItem* entry = current >= 0 ? list_.Entry(current) : nullptr;
+    if (!entry || list_.EntryPath(*entry).StdString() != player_.FileName()) return;
+    const QListWidgetItem* next = list_.NextEntry();
+    player_.SetNextFileNames({next ? list_.EntryPath(*next).StdString() : std::string()});
+}
+
+// The entry handed over is the list's next one, unless the list changed meanwhile: then the
+// list's next entry is played as at the end of a song.
+void TPlayback::MP3PlayerNextSong() {
+    QListWidgetItem* entry = list_.SelectNext();
+    if (!entry || list_.EntryPath(*entry).StdString() != player_.FileName()) {
+        if (entry && player_.Status() != mpsStopped) PlaySelected();
+        return;
+    }
+    list_.MakeCurrent(*entry);
+    HandNextEntry();
+    // Heard as the play ended: the end of play that follows goes on from this entry.
+    if (player_.Status() == mpsStopped) return;
+    ShowWhatPlays();
+    emit StateChanged();
 }
 
 void TPlayback::MP3PlayerEndPlay(TMP3EndPlayReason reason) {

@@ -124,6 +124,9 @@ private:
     void MP3PlayerChangeStatus();
     void MP3PlayerChangePosition();
     void MP3PlayerEndPlay(TMP3EndPlayReason reason);
+    void MP3PlayerNextSong();
+    // Gives the player the play list's next entry, to follow the song without a gap.
+    void HandNextEntry();
 
     TMP3Player& player_;
     TPlayList& list_;

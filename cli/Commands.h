@@ -22,14 +22,17 @@ inline constexpr std::string_view kInfoUsage =
     "  --tag-code-page NAME  read tag text that is not UTF-8 in this code page (default: the\n"
     "            tag_code_page setting of pelbrisk.ini, else ISO-8859-1)\n";
 inline constexpr std::string_view kDecodeUsage =
-    "decode FILE -o OUT.wav|- [--full-band] [--no-gapless]\n"
-    "  Decodes to a WAV file at full speed (\"-o -\": to standard output). A WAV whose data\n"
-    "  passes 4 GiB gets an RF64 header; a file that cannot be written whole is removed.\n"
+    "decode FILE... -o OUT.wav|- [--full-band] [--no-gapless]\n"
+    "  Decodes to a WAV file at full speed (\"-o -\": to standard output). Several files of\n"
+    "  one sample rate and channel count make one WAV, each song's first sample right after\n"
+    "  the last one before, as play joins them. A WAV whose data passes 4 GiB gets an RF64\n"
+    "  header; a file that cannot be written whole is removed.\n"
     "  --full-band   decode the top subband too\n"
     "  --no-gapless  keep the encoder's delay and padding (every frame whole)\n";
 inline constexpr std::string_view kPlayUsage =
     "play [--device null|default|N] FILE...\n"
-    "  Plays each file (\"-\" reads standard input): space pauses, left/right seek 5 s,\n"
+    "  Plays each file (\"-\" reads standard input), one song straight after the other when\n"
+    "  they share sample rate and channels: space pauses, left/right seek 5 s,\n"
     "  n skips to the next file, q quits; Ctrl+C stops and exits with 130.\n"
     "  --device  null, default or the N-th ALSA playback device (wins over PELBRISK_AUDIO)\n";
 

@@ -3,6 +3,7 @@
 #include "decoder/DecoderState.h"
 #include "engine/MP3Player.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <exception>
@@ -10,6 +11,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace pelbrisk::cli {
 
@@ -45,8 +47,13 @@ int RunDecode(const TArguments& arguments) {
     TCommandLine line;
     if (const auto status = ParseCommandLine(arguments, kDecodeOptions, kDecodeUsage, line))
         return *status;
-    if (line.Operands.size() != 1 || !line.Has("-o")) return UsageError(kDecodeUsage);
-    const std::string input = line.Operands[0];
+    if (line.Operands.empty() || !line.Has("-o")) return UsageError(kDecodeUsage);
+    const std::vector<std::string>& inputs = line.Operands;
+    // The songs after the first are opened by name while the one before ends.
+    if (std::find(inputs.begin() + 1, inputs.end(), "-") != inputs.end()) {
+        std::fprintf(stderr, "pelbrisk-cli: standard input (\"-\") can only be the first input\n");
+        return 2;
+    }
     std::string output = *line.Value("-o");
     if (output == "-") {
         if (isatty(STDOUT_FILENO)) {
@@ -57,7 +64,8 @@ int RunDecode(const TArguments& arguments) {
     }
     // The output is created afresh: were it the input, the song would be gone before a frame
     // of it was read.
-    if (SameFile(input == "-" ? "/dev/stdin" : input, output)) {
+    for (const std::string& input : inputs) {
+        if (!SameFile(input == "-" ? "/dev/stdin" : input, output)) continue;
         std::fprintf(stderr, "pelbrisk-cli: '%s' and '%s' are the same file\n", input.c_str(),
                      output.c_str());
         return 1;
@@ -76,12 +84,16 @@ int RunDecode(const TArguments& arguments) {
     player.SetGapless(!line.Has("--no-gapless"));
     TPlayEnd end;
     end.Watch(player);
+    // Each song follows the one before in the same WAV data, as play joins them on the device.
+    size_t current = 0;
+    player.OnNextSong = [&current](void*) { ++current; };
     try {
-        OpenInput(player, input);
+        OpenInput(player, inputs[0]);
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "pelbrisk-cli: %s: %s\n", input.c_str(), error.what());
+        std::fprintf(stderr, "pelbrisk-cli: %s: %s\n", inputs[0].c_str(), error.what());
         return 1;
     }
+    player.SetNextFileNames({inputs.begin() + 1, inputs.end()});
     try {
         player.SetOutputFileName(output);
         player.Play();
@@ -89,14 +101,20 @@ int RunDecode(const TArguments& arguments) {
         std::fprintf(stderr, "pelbrisk-cli: %s\n", error.what()); // names the output
         return 1;
     }
-    const int32_t duration = player.Duration();
     while (!end.Ended) {
         player.Messages().WaitForMessage(200);
         player.Messages().Pump();
-        if (showProgress && !end.Ended) DrawProgress(player.Position(), duration);
+        if (showProgress && !end.Ended) DrawProgress(player.Position(), player.Duration());
     }
     if (showProgress) std::fprintf(stderr, "\n");
-    if (end.Reason == merSuccessful && !failed) return 0;
+    if (end.Reason == merSuccessful && !failed && current + 1 == inputs.size()) return 0;
+    if (end.Reason == merSuccessful && !failed) {
+        // A song that cannot follow in the same data leaves a WAV that is not the album.
+        std::fprintf(stderr, "pelbrisk-cli: %s cannot follow %s in one WAV: %s\n",
+                     inputs[current + 1].c_str(), inputs[current].c_str(),
+                     player.NextRefusal().c_str());
+        if (output != "/dev/stdout") std::remove(output.c_str());
+    }
     // The sound output removes a WAV file it could not write whole, rather than leave one
     // whose header passes a part of the song for all of it.
     struct stat status {};

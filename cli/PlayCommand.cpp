@@ -141,10 +141,29 @@ std::string StatusLine(TMP3Player& player, const std::string& title) {
 
 enum class TOutcome { Finished, Next, Quit, Failed, DeviceFailed, Interrupted };
 
-// A terminal gets a status line redrawn in place; a file or a pipe one line per file.
-TOutcome PlayOne(TMP3Player& player, TKeyboard& keyboard, const std::string& file, bool terminal) {
+std::string TitleOf(TMP3Player& player, const std::string& file) {
+    std::string title = player.Info().Title();
+    if (title.empty())
+        title = file == "-" ? "(standard input)" : file.substr(file.find_last_of('/') + 1);
+    return TerminalText(title);
+}
+
+// Plays files[current] and each later file that the player takes over without a gap, moving
+// `current` along. A terminal gets a status line redrawn in place; a file or a pipe one line
+// per file.
+TOutcome PlayOne(TMP3Player& player, TKeyboard& keyboard, const std::vector<std::string>& files,
+                 size_t& current, bool terminal) {
     TPlayEnd end;
     end.Watch(player);
+    const char* const lineEnd = terminal ? "\n" : "";
+    std::string title;
+    player.OnNextSong = [&](void*) {
+        ++current;
+        title = TitleOf(player, files[current]);
+        std::fprintf(stderr, "%s", lineEnd);
+        if (!terminal) std::fprintf(stderr, "%s\n", StatusLine(player, title).c_str());
+    };
+    const std::string& file = files[current];
     try {
         OpenInput(player, file);
     } catch (const EAudioDeviceError& error) {
@@ -155,14 +174,17 @@ TOutcome PlayOne(TMP3Player& player, TKeyboard& keyboard, const std::string& fil
         std::fprintf(stderr, "pelbrisk-cli: %s: %s\n", file.c_str(), error.what());
         return TOutcome::Failed;
     }
-    std::string title = player.Info().Title();
-    if (title.empty())
-        title = file == "-" ? "(standard input)" : file.substr(file.find_last_of('/') + 1);
-    title = TerminalText(title);
+    title = TitleOf(player, file);
+    // Standard input is no file to open by name: the files up to it follow without a gap.
+    const auto firstAfter = files.begin() + static_cast<std::ptrdiff_t>(current) + 1;
+    player.SetNextFileNames({firstAfter, std::find(firstAfter, files.end(), "-")});
     if (!terminal) std::fprintf(stderr, "%s\n", StatusLine(player, title).c_str());
-    const char* const lineEnd = terminal ? "\n" : "";
     while (!end.Ended) {
         if (terminal) {
+            // Reading the position may find the next song heard: its notice gives the line the
+            // song's title before the line shows the song's time.
+            player.Position();
+            player.Messages().Pump();
             std::fprintf(stderr, "\r\x1b[K%s", StatusLine(player, title).c_str());
             std::fflush(stderr);
         }
@@ -260,8 +282,8 @@ int RunPlay(const TArguments& arguments) {
     TMP3Player player;
     player.SetDeviceID(deviceId);
     bool anyFailed = false;
-    for (const std::string& file : line.Operands) {
-        const TOutcome outcome = PlayOne(player, keyboard, file, terminal);
+    for (size_t current = 0; current < line.Operands.size(); ++current) {
+        const TOutcome outcome = PlayOne(player, keyboard, line.Operands, current, terminal);
         if (outcome == TOutcome::Failed || outcome == TOutcome::DeviceFailed) anyFailed = true;
         if (outcome == TOutcome::Quit || outcome == TOutcome::DeviceFailed || deviceFailed) break;
         // The shell's convention for a program ended by a signal.

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 #include <thread>
+#include <utility>
 
 namespace pelbrisk {
 
@@ -50,6 +51,23 @@ int32_t LineCentre(int32_t sampleRate, int32_t line) {
 
 [[noreturn]] void RaiseUnknownFormat() {
     throw EMP3Error(kUnknownFormatText);
+}
+
+// Finds the audio of the stream `reader` reads and sets the shared decoder up for its first frame:
+// the output channels chosen for the whole stream and the PCM format it decodes to. Raises
+// EMP3Error when it is no MPEG audio the player can play.
+void LocateStream(TMPStreamReader& reader, TMP3Info& info, TFirstFrame& first,
+                  int32_t& decoderOptions, TMP3DecoderFormat& format) {
+    info.AttachReader(&reader);
+    if (!info.LocateAudio(first)) RaiseUnknownFormat();
+    decoderOptions = StreamChannels(reader, first) == 2 ? kTwoChannelOutput : kMixToOneChannel;
+    if (OpenDecoder(first.Header, first.Length - PaddingSlotOf(first.Header), 0, 0, decoderOptions,
+                    24000) == 0)
+        RaiseUnknownFormat();
+    GetDecoderFormat(format);
+    // A frame must fit the PCM buffer; a decoder format that says otherwise is unusable.
+    const int32_t bytesPerFrame = format.SamplesPerFrame * format.BitsPerSample / 8;
+    if (bytesPerFrame <= 0 || bytesPerFrame > kPCMBufferBytes) RaiseUnknownFormat();
 }
 
 } // namespace
@@ -215,6 +233,8 @@ void TMP3Player::OpenStreamWithoutPlaying(TMPStream* stream, TMP3StreamOptions o
     stream_ = stream;
     streamOptions_ = options;
     if (stream == nullptr) return;
+    playedBytes_ = 0;
+    positionMs_ = 0;
     try {
         ReadStreamLayout();
     } catch (...) {
@@ -234,35 +254,26 @@ void TMP3Player::ReadStreamLayout() {
     const bool seekable = (streamOptions_ & msoSeekable) != 0;
     reader_.Attach(stream_, seekable);
     pcmBuffer_.Allocate(kPCMBufferBytes);
-    info_.AttachReader(&reader_);
     pendingBytes_ = 0;
-    playedBytes_ = 0;
-    positionMs_ = 0;
 
     TFirstFrame first;
-    if (!info_.LocateAudio(first)) RaiseUnknownFormat();
+    TMP3DecoderFormat format;
+    // The channels are chosen once for the stream, so that every later set-up gives the same
+    // PCM format.
+    LocateStream(reader_, info_, first, decoderOptions_, format);
+    needsDecoderSetup_ = false;
     TMP3StreamValues values = FirstFrameValues(info_, first);
     header_ = first.Header;
     walk_ = TFrameWalk(first);
     layerNumber_ = LayerNumberOf(header_.Layer);
     mpegVersion_ = MpegVersionOf(header_);
-    // Chosen once for the stream, so that every later set-up gives the same PCM format.
-    decoderOptions_ = StreamChannels(reader_, first) == 2 ? kTwoChannelOutput : kMixToOneChannel;
-    if (OpenDecoder(header_, first.Length - PaddingSlotOf(header_), 0, 0, decoderOptions_, 24000) ==
-        0)
-        RaiseUnknownFormat();
-    needsDecoderSetup_ = false;
 
-    TMP3DecoderFormat format;
-    GetDecoderFormat(format);
     soundOut_.SetSampleRate(format.SampleRate);
     soundOut_.SetBitsPerSample(format.BitsPerSample);
     soundOut_.SetChannels(format.Channels);
     sampleRate_ = format.SampleRate;
     channels_ = format.Channels;
     bytesPerFrame_ = format.SamplesPerFrame * format.BitsPerSample / 8;
-    // A frame must fit the PCM buffer; a decoder format that says otherwise is unusable.
-    if (bytesPerFrame_ <= 0 || bytesPerFrame_ > kPCMBufferBytes) RaiseUnknownFormat();
 
     values.BytesPerFrame = bytesPerFrame_;
     CheckVbrHeader(reader_, values);
@@ -290,15 +301,15 @@ void TMP3Player::Close() {
             stopError = std::current_exception();
         }
     }
+    SetNextFileNames({});
+    // A song that is no longer open is not heard next.
+    joins_.clear();
+    messages_.RemovePending(MPM_NEXTSONG);
     if (stream_ != nullptr) {
+        ReleaseStream();
         UiLock decoder(*this, decoderLock_);
-        reader_.Detach();
         pcmBuffer_.Free();
         fileName_.clear();
-        TMPStream* stream = stream_;
-        stream_ = nullptr;
-        if (streamOptions_ & msoOwnsStream) delete stream;
-        info_.Clear();
         header_ = TMP3FrameHeader{};
         walk_ = TFrameWalk();
         bitrate_ = 0;
@@ -314,6 +325,14 @@ void TMP3Player::Close() {
     }
     AssignStatus(mpsStopped);
     if (stopError) std::rethrow_exception(stopError);
+}
+
+void TMP3Player::ReleaseStream() {
+    UiLock decoder(*this, decoderLock_);
+    reader_.Detach();
+    TMPStream* stream = std::exchange(stream_, nullptr);
+    if (streamOptions_ & msoOwnsStream) delete stream;
+    info_.Clear();
 }
 
 void TMP3Player::ReadFileInfo(const std::string& fileName, TMP3Info& info) {
@@ -354,6 +373,8 @@ void TMP3Player::Play() {
         SelectRoutines(FeaturesWithCapabilities(DetectProcessorFeatures(), usingCpuCapabilities_));
         // Counted before the output opens: an error of the new device is this run's.
         ++playRun_;
+        handOver_ = kHandOverFree;
+        joins_.clear();
         {
             UiLock output(*this, outputLock_);
             AttachPositionNotifier();
@@ -409,15 +430,19 @@ void TMP3Player::Stop() {
             }
             // Last: the buffers that Reset returned may have set it again as "room to write".
             worker_.Event().ResetEvent();
+            handOver_ = kHandOverFree;
         }
         if (reader_.Seekable()) reader_.Seek(dataStart_, msoFromBeginning);
         pendingBytes_ = 0;
         frameLength_ = 0;
         frameIndex_ = 0;
         playedBytes_ = 0;
+        writtenBytes_ = 0;
         positionMs_ = 0;
         needsDecoderSetup_ = true;
     }
+    // A stop while a song plays out stops that song, not the one already handed over to.
+    ReturnToHeardSong();
     AssignStatus(mpsStopped);
     messages_.PostOnce(MPM_CHANGEPOSITION);
     if (!reader_.Seekable()) Close();
@@ -453,7 +478,7 @@ void TMP3Player::MPMWatchEvent() {
         stepRun_ = playRun_.load();
         if (pendingBytes_ == 0) {
             if (AtEndOfData()) {
-                PlayOutAndEnd();
+                if (!AskForNext()) PlayOutAndEnd();
                 return;
             }
             if (frameLength_ <= 0) {
@@ -492,6 +517,7 @@ void TMP3Player::MPMWatchEvent() {
                 uint8_t* pcm = pcmBuffer_.Data();
                 const int32_t taken = soundOut_.Write(pcm, pendingBytes_);
                 pendingBytes_ -= taken;
+                writtenBytes_ += taken;
                 if (pendingBytes_ > 0)
                     std::memmove(pcm, pcm + taken, static_cast<size_t>(pendingBytes_));
             } else {
@@ -529,6 +555,20 @@ void TMP3Player::KeepSongPart(uint8_t* pcm) {
     pendingBytes_ = (song.To - song.From) * sampleBytes;
 }
 
+// Called with the decoder lock held at the end of the data: with a next file queued, asks the
+// user-interface thread once to hand over to it and idles until the answer. False when the song
+// is to play out.
+bool TMP3Player::AskForNext() {
+    if (handOver_.load() == kHandOverFree && nextQueued_.load()) {
+        handOver_ = kHandOverAsked;
+        messages_.Post(MPM_HANDOVER, 0, static_cast<intptr_t>(playRun_.load()));
+    }
+    if (handOver_.load() != kHandOverAsked) return false;
+    // The answer sets the event again under this lock, so it cannot come between these.
+    worker_.Event().ResetEvent();
+    return true;
+}
+
 // Called with the decoder lock held, which it gives up while the sound plays out: a player
 // paused now would otherwise keep Stop, Seek and Close waiting until it is resumed.
 void TMP3Player::PlayOutAndEnd() {
@@ -559,6 +599,11 @@ int32_t TMP3Player::Position() {
     UiLock output(*this, outputLock_);
     if (soundOut_.Active()) {
         playedBytes_ += soundOut_.GetDoneBytes();
+        while (!joins_.empty() && playedBytes_ >= joins_.front().At) {
+            playedBytes_ -= joins_.front().At;
+            joins_.pop_front();
+            messages_.Post(MPM_NEXTSONG);
+        }
         const int64_t bytesPerSecondTimesEight = static_cast<int64_t>(soundOut_.SampleRate()) *
                                                  soundOut_.Channels() * soundOut_.BitsPerSample();
         if (bytesPerSecondTimesEight > 0)
@@ -568,6 +613,10 @@ int32_t TMP3Player::Position() {
 }
 
 int32_t TMP3Player::Duration() const {
+    return joins_.empty() ? SongDuration() : joins_.front().DurationMs;
+}
+
+int32_t TMP3Player::SongDuration() const {
     // Without gapless every frame plays whole, the encoder's delay and padding too.
     int64_t played = totalBytes_;
     if (!gapless_ && song_.End > 0)
@@ -578,7 +627,8 @@ int32_t TMP3Player::Duration() const {
 
 int64_t TMP3Player::ExpectedPcmBytes() const {
     const int32_t duration = Duration();
-    if (duration <= 0) return -1;
+    // Songs that follow in the same output make it longer than this one, by as much as they hold.
+    if (duration <= 0 || !nextFileNames_.empty()) return -1;
     return static_cast<int64_t>(duration) * sampleRate_ * channels_ * 2 / 1000;
 }
 
@@ -608,6 +658,8 @@ bool TMP3Player::ScanFrame() {
 void TMP3Player::Seek(int32_t milliseconds) {
     MP3Assert(reader_.Seekable());
     if (milliseconds < 0 || !(Commands() & CommandBit(mpcSeek))) return;
+    // A seek while a song plays out seeks in that song.
+    ReturnToHeardSong();
     {
         UiLock decoder(*this, decoderLock_);
         // In song time: the song starts inside the first frame when its delay is trimmed, so
@@ -643,8 +695,11 @@ void TMP3Player::Seek(int32_t milliseconds) {
         if (!noisySeek_) needsDecoderSetup_ = true;
         frameIndex_ = frame;
         playedBytes_ = std::max<int64_t>(frame * bytesPerFrame_ - delayBytes, 0);
+        writtenBytes_ = playedBytes_;
         AttachPositionNotifier();
         if (status_ == mpsPaused) soundOut_.Pause();
+        // Back in the data: the end, and what follows it, are met anew.
+        if (handOver_.exchange(kHandOverFree) != kHandOverFree) worker_.Event().SetEvent();
     }
     messages_.PostOnce(MPM_CHANGEPOSITION);
 }
@@ -722,6 +777,136 @@ void TMP3Player::UpdateEqualizerGains() {
     }
 }
 
+// ---- Songs without a gap -----------------------------------------------------------------
+
+void TMP3Player::SetNextFileNames(const std::vector<std::string>& names) {
+    nextFileNames_.assign(names.begin(), names.end());
+    std::erase(nextFileNames_, std::string());
+    nextQueued_ = !nextFileNames_.empty();
+}
+
+// Whether the songs before have been heard to their end; the host learns it even when it does
+// not ask for the position.
+void TMP3Player::SettleJoin() {
+    if (!joins_.empty()) Position();
+}
+
+// The songs handed over from will not be heard to their end: the host learns that the open one
+// is current now.
+void TMP3Player::PassJoins() {
+    for (; !joins_.empty(); joins_.pop_front())
+        messages_.Post(MPM_NEXTSONG);
+}
+
+// While a song plays out behind the ones handed over to, a stop or a seek acts on it: its file is
+// opened again in their place, with the output kept (what it holds is dropped), and they become
+// the next files once more. A song that cannot be opened again (a stream that is no file) leaves
+// the open one current.
+void TMP3Player::ReturnToHeardSong() {
+    if (joins_.empty()) return;
+    const std::string heard = joins_.front().FileName;
+    std::unique_ptr<TMPStream> stream;
+    try {
+        if (!heard.empty()) stream = std::make_unique<TMPFileStream>(heard);
+    } catch (const std::exception&) {
+    }
+    if (!stream) {
+        PassJoins();
+        return;
+    }
+    std::vector<std::string> following;
+    for (size_t i = 1; i < joins_.size(); ++i)
+        following.push_back(joins_[i].FileName);
+    following.push_back(fileName_);
+    following.insert(following.end(), nextFileNames_.begin(), nextFileNames_.end());
+    joins_.clear();
+    // Held throughout, so that the worker never steps between the two streams.
+    UiLock decoder(*this, decoderLock_);
+    {
+        UiLock output(*this, outputLock_);
+        soundOut_.Reset();
+    }
+    SwitchStream(std::move(stream), heard);
+    SetNextFileNames(following);
+}
+
+// Puts the file `name`, open as `stream`, in place of the open stream, the output left as it is.
+// A file that fails between its two reads ends the play with its error, as any failing file's
+// does: the stream before is gone.
+void TMP3Player::SwitchStream(std::unique_ptr<TMPStream> stream, const std::string& name) {
+    ReleaseStream();
+    stream_ = stream.release();
+    streamOptions_ = msoSeekable | msoOwnsStream;
+    try {
+        ReadStreamLayout();
+    } catch (...) {
+        endReason_ = merFailure;
+        soundOut_.AbandonFile();
+        Close();
+        throw;
+    }
+    fileName_ = name;
+    messages_.PostOnce(MPM_EQUALIZER);
+}
+
+void TMP3Player::HandleHandOver(const TMPMessage& message) {
+    // Stopped, or stopped and started again, since the worker asked: nobody waits for this.
+    if (static_cast<uint32_t>(message.LParam) != playRun_.load() || status_ == mpsStopped ||
+        handOver_.load() != kHandOverAsked)
+        return;
+    nextRefusal_ = HandOver();
+    UiLock decoder(*this, decoderLock_);
+    if (!nextRefusal_.empty()) {
+        // The refused file may have set the shared decoder up for itself.
+        needsDecoderSetup_ = true;
+        handOver_ = kHandOverDeclined;
+    } else {
+        handOver_ = kHandOverFree;
+    }
+    worker_.Event().SetEvent();
+}
+
+// Replaces the open stream by the next file, leaving the output open with the song's last
+// buffers queued; returns why it did not, leaving the song as it was.
+std::string TMP3Player::HandOver() {
+    if (nextFileNames_.empty()) return "no next file";
+    const std::string name = nextFileNames_.front();
+    nextFileNames_.pop_front();
+    nextQueued_ = !nextFileNames_.empty();
+    std::unique_ptr<TMPStream> next;
+    TMP3DecoderFormat format;
+    try {
+        next = std::make_unique<TMPFileStream>(name);
+        UiLock decoder(*this, decoderLock_);
+        TMPStreamReader reader(kReaderCapacity);
+        reader.Attach(next.get(), true);
+        TMP3Info info;
+        TFirstFrame first;
+        int32_t options = 0;
+        LocateStream(reader, info, first, options, format);
+        reader.Detach();
+    } catch (const std::exception& error) {
+        return error.what();
+    }
+    TAudioFormat pcm;
+    pcm.Channels = format.Channels;
+    pcm.SamplesPerSecond = format.SampleRate;
+    pcm.BitsPerSample = format.BitsPerSample;
+    {
+        UiLock output(*this, outputLock_);
+        if (!soundOut_.Continues(pcm)) return "another sample rate or number of channels";
+    }
+    int64_t songEnd;
+    {
+        UiLock decoder(*this, decoderLock_);
+        songEnd = writtenBytes_;
+        writtenBytes_ = 0;
+    }
+    joins_.push_back({songEnd, SongDuration(), fileName_});
+    SwitchStream(std::move(next), name);
+    return {};
+}
+
 // ---- Messages ---------------------------------------------------------------------------
 
 void TMP3Player::ForwardException(const std::exception_ptr& error, bool& handled, uint32_t run) {
@@ -757,6 +942,8 @@ void TMP3Player::HandleEndOfStream(const TMPMessage& message) {
     // The notice of a run that has since been stopped and started again is stale.
     if (static_cast<uint32_t>(message.LParam) != playRun_.load()) return;
     endReason_ = merSuccessful;
+    // Everything has played, whatever the device's position says.
+    PassJoins();
     // Finishing a WAV file may fail (a full disk): the play then ends with that error.
     try {
         if (reader_.Seekable())
@@ -792,7 +979,14 @@ void TMP3Player::DispatchMessage(TMPMessage& message) {
     case MPM_CHANGEPOSITION:
         if (processMessages_) processMessages_();
         messages_.RemovePending(MPM_CHANGEPOSITION);
+        SettleJoin();
         DoChangePosition();
+        break;
+    case MPM_HANDOVER:
+        HandleHandOver(message);
+        break;
+    case MPM_NEXTSONG:
+        DoNextSong();
         break;
     case MPM_EXCEPTION:
         HandleException(message);
@@ -823,6 +1017,10 @@ void TMP3Player::DoChangeStatus() {
 
 void TMP3Player::DoChangePosition() {
     if (!destroying_ && OnChangePosition) OnChangePosition(this);
+}
+
+void TMP3Player::DoNextSong() {
+    if (!destroying_ && OnNextSong) OnNextSong(this);
 }
 
 void TMP3Player::DoEndPlay() {

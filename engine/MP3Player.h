@@ -16,6 +16,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -66,6 +67,8 @@ inline constexpr uint32_t MPM_ENDOFSTREAM = 0x40C;
 inline constexpr uint32_t MPM_CHANGESTATUS = 0x40E;
 inline constexpr uint32_t MPM_ENDPLAY = 0x40F;
 inline constexpr uint32_t MPM_EQUALIZER = 0x410;
+inline constexpr uint32_t MPM_HANDOVER = 0x411;
+inline constexpr uint32_t MPM_NEXTSONG = 0x412;
 
 inline constexpr int32_t kEqualizerBands = 32;
 inline constexpr int32_t kPCMBufferBytes = 5120;
@@ -101,6 +104,11 @@ public:
     void SetEqualizerValue(int32_t band, int32_t value);
     int32_t EqualizerFrequency(int32_t band) const;
     const std::string& FileName() const { return fileName_; }
+    // The file whose samples are heard now: while a song plays out behind the one handed over to,
+    // that song's; else FileName.
+    const std::string& HeardFileName() const {
+        return joins_.empty() ? fileName_ : joins_.front().FileName;
+    }
     void SetFileName(const std::string& value);
     TMP3InfoType NeedInfoType() const { return info_.NeedInfoType(); }
     void SetNeedInfoType(TMP3InfoType value) { info_.SetNeedInfoType(value); }
@@ -124,9 +132,23 @@ public:
     bool Gapless() const { return gapless_; }
     void SetGapless(bool value) { gapless_ = value; }
 
+    // The files that follow the open one without a gap, in order: when a song's data ends, the
+    // first is opened and decoded while the last buffers play, and its first sample follows the
+    // last one on the same output, provided it has the same sample rate and channels. Otherwise,
+    // or when it cannot be read, the song plays out and ends as it would without them. Each is
+    // taken off the list when handed over; Close forgets them.
+    const std::deque<std::string>& NextFileNames() const { return nextFileNames_; }
+    void SetNextFileNames(const std::vector<std::string>& names);
+    // Why the last next file did not follow without a gap; empty when it did.
+    const std::string& NextRefusal() const { return nextRefusal_; }
+
     TNotifyEvent OnChangePosition;
     TNotifyEvent OnChangeStatus;
     TMP3EndPlayEvent OnEndPlay;
+    // A next file's first sample is being heard (once per file handed over, in order). Position
+    // and Duration stay those of the song that plays out until then; FileName and Info are those
+    // of the file opened last, which is handed over while the song before still plays.
+    TNotifyEvent OnNextSong;
 
     // Operations.
     void Open();
@@ -182,6 +204,7 @@ protected:
     virtual void DoChangeStatus();
     virtual void DoChangePosition();
     virtual void DoEndPlay();
+    virtual void DoNextSong();
 
 private:
     // Shared by the failing thread and the message, so that either may be gone first.
@@ -232,13 +255,22 @@ private:
     void PlayOutAndEnd();
     bool ScanFrame();
     int64_t ReachFrame(int64_t frame);
-    // PCM bytes the stream should decode to; -1 when its length is unknown.
+    // PCM bytes the output should take; -1 when its length is unknown.
     int64_t ExpectedPcmBytes() const;
     void UpdateEqualizerGains();
     void HandleException(const TMPMessage& message);
     void HandleEndOfStream(const TMPMessage& message);
     void DispatchMessage(TMPMessage& message);
     void KeepSongPart(uint8_t* pcm);
+    bool AskForNext();
+    void HandleHandOver(const TMPMessage& message);
+    std::string HandOver();
+    void ReleaseStream();
+    void SettleJoin();
+    void PassJoins();
+    void ReturnToHeardSong();
+    void SwitchStream(std::unique_ptr<TMPStream> stream, const std::string& name);
+    int32_t SongDuration() const;
 
     // Properties.
     bool autoOpen_ = true;
@@ -288,7 +320,25 @@ private:
     TMPAlignedBlock pcmBuffer_;
     int32_t pendingBytes_ = 0;
     int64_t playedBytes_ = 0;
+    // Bytes given to the output, on the same time line as playedBytes_ (decoder lock).
+    int64_t writtenBytes_ = 0;
     int32_t positionMs_ = 0;
+    // The next file, and the hand-over's state at the end of the data: the worker asks once and
+    // waits for the answer, which is "handed over" (free again) or "declined" (play out).
+    std::deque<std::string> nextFileNames_;
+    std::string nextRefusal_;
+    std::atomic<bool> nextQueued_{false};
+    enum : int32_t { kHandOverFree, kHandOverAsked, kHandOverDeclined };
+    std::atomic<int32_t> handOver_{kHandOverFree};
+    // Each song handed over from and not yet heard to its end: where it ends on playedBytes_'s
+    // time line (the first's; each later one's on the time line of the song before), its
+    // duration and its file (empty for a stream that is none).
+    struct TJoin {
+        int64_t At = 0;
+        int32_t DurationMs = 0;
+        std::string FileName;
+    };
+    std::deque<TJoin> joins_;
     bool needsDecoderSetup_ = false;
     TMP3PlayerStatus status_ = mpsStopped;
     TMP3EndPlayReason endReason_ = merSuccessful;

@@ -241,6 +241,14 @@ void TSoundOut::Open() {
     }
 }
 
+bool TSoundOut::Continues(const TAudioFormat& format) const {
+    if (!Active() || Faulted() || format.Channels != channels_ ||
+        format.BitsPerSample != bitsPerSample_ || format.SamplesPerSecond != sampleRate_)
+        return false;
+    return WritingFile() ||
+           deviceFormat_.SamplesPerSecond == format.SamplesPerSecond * PitchPercent.load() / 100;
+}
+
 void TSoundOut::OpenDevice() {
     lastDoneBytes_ = 0;
     TAudioFormat format;

@@ -96,6 +96,10 @@ public:
 
     void Open();
     void Close();
+    // Whether PCM in `format` (at its nominal rate) can follow what is open, on the same device
+    // or in the same file, without closing it: the same format, the device at the same pitch,
+    // and nothing failed.
+    bool Continues(const TAudioFormat& format) const;
     int32_t Write(const uint8_t* data, int32_t count);
     bool CanWrite();
     int32_t FreePercent();

@@ -108,6 +108,13 @@ inline void RecordStarts(TMainForm& form, std::vector<int>& started) {
         if (form.MP3Player->Status() == mpsPlaying)
             started.push_back(form.PlayList().CurrentIndex());
     };
+    // A song that follows the one before without a gap starts without a change of status.
+    const auto nextSong = form.MP3Player->OnNextSong;
+    form.MP3Player->OnNextSong = [&form, &started, nextSong](void* sender) {
+        nextSong(sender);
+        if (form.MP3Player->Status() == mpsPlaying)
+            started.push_back(form.PlayList().CurrentIndex());
+    };
 }
 
 inline QTreeWidgetItem* ChildNamed(QTreeWidgetItem* parent, const QString& caption) {

@@ -253,6 +253,35 @@ TEST_F(PlaybackTest, AListOfThreePlaysThroughInOrderAndStopsAfterTheLast) {
     EXPECT_EQ(form->Desktop().Tray().toolTip(), "pelbrisk");
 }
 
+// The play list's next entry is handed to the player while a song plays: it follows without
+// the player stopping in between, and becomes the current entry, caption and all, once heard.
+TEST_F(PlaybackTest, TheNextEntryFollowsWithoutAStopAndBecomesCurrentWhenHeard) {
+    AddSong("Album", "1.mp3", "First", 2.5);
+    AddSong("Album", "2.mp3", "Second", 2.5);
+    AddSong("Album", "3.mp3", "Third", 2.5);
+    auto form = ScannedForm();
+    std::vector<int> started;
+    RecordStarts(*form, started);
+    int stops = 0;
+    const auto original = form->MP3Player->OnChangeStatus;
+    form->MP3Player->OnChangeStatus = [&](void* sender) {
+        original(sender);
+        if (form->MP3Player->Status() == mpsStopped && !started.empty()) ++stops;
+    };
+    form->DirTree->setCurrentItem(Folder(*form, "Album"));
+    form->OpenFolder(false);
+    test::WaitForLibrary(*form);
+    const std::string second = (Lib() / "Album" / "2.mp3").string();
+    ASSERT_TRUE(PumpUntil([&] { return form->MP3Player->FileName() == second; }));
+    EXPECT_EQ(form->PlayList().CurrentIndex(), 0) << "opened while the first one plays out";
+    EXPECT_EQ(form->windowTitle(), "First – Artist");
+    ASSERT_TRUE(PumpUntil([&] { return form->PlayList().CurrentIndex() == 1; }));
+    EXPECT_EQ(form->windowTitle(), "Second – Artist");
+    ASSERT_TRUE(PumpUntil([&] { return form->MP3Player->Status() == mpsStopped; }));
+    EXPECT_EQ(started, (std::vector<int>{0, 1, 2}));
+    EXPECT_EQ(stops, 1) << "only after the last song";
+}
+
 TEST_F(PlaybackTest, WithRepeatTheListWrapsToItsFirstEntry) {
     auto form = ScannedForm("repeat_all = -1\n");
     std::vector<int> started;
