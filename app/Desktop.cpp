@@ -357,7 +357,7 @@ int TDesktop::VolumePercent() const {
 }
 
 TNowPlaying TDesktop::NowPlaying() const {
-    const std::string& path = parts_.Player.FileName();
+    const std::string& path = parts_.Player.HeardFileName();
     if (path.empty()) return {};
     if (path != nowPlayingPath_) {
         TAudioFileInfo info;

@@ -589,8 +589,9 @@ void TMainForm::CollectSettings(TFormSettings& settings) const {
     const int current = playList_->CurrentIndex();
     const QListWidgetItem* entry = current >= 0 ? playList_->Entry(current) : nullptr;
     settings.Song = entry ? playList_->EntryPath(*entry) : TFilePath();
-    settings.PositionMs =
-        entry && settings.Song.StdString() == MP3Player->FileName() ? playback_->PositionMs() : 0;
+    settings.PositionMs = entry && settings.Song.StdString() == MP3Player->HeardFileName()
+                              ? playback_->PositionMs()
+                              : 0;
 }
 
 void TMainForm::showEvent(QShowEvent* event) {
