@@ -397,6 +397,12 @@ void TMainForm::LoadSettings() {
     RandomBtn->setChecked(settings.Random);
     MP3Player->SetVolume(settings.Volume);
     VolBar->setValue(MP3Player->Volume());
+    replayGainChoice_ = settings.ReplayGain;
+    replayGain_.Preamp = settings.ReplayGainPreamp;
+    replayGain_.UntaggedPreamp = settings.ReplayGainUntaggedPreamp;
+    replayGain_.PreventClipping = settings.ReplayGainPreventClipping;
+    ApplyReplayGain();
+    connect(RandomBtn, &QToolButton::toggled, this, [this] { ApplyReplayGain(); });
     for (const TFilePath& root : settings.Roots)
         library_->AddRoot(root);
     fileListWidth_ = settings.FileListWidth;
@@ -416,6 +422,24 @@ void TMainForm::LoadSettings() {
         desktop_->ShowNotice("settings not saved: " + reason);
     });
     settingsBound_ = true;
+}
+
+void TMainForm::ApplyReplayGain() {
+    switch (replayGainChoice_) {
+    case TReplayGainChoice::Off:
+        replayGain_.Mode = TReplayGainMode::Off;
+        break;
+    case TReplayGainChoice::Track:
+        replayGain_.Mode = TReplayGainMode::Track;
+        break;
+    case TReplayGainChoice::Album:
+        replayGain_.Mode = TReplayGainMode::Album;
+        break;
+    case TReplayGainChoice::Auto:
+        replayGain_.Mode = RandomBtn->isChecked() ? TReplayGainMode::Track : TReplayGainMode::Album;
+        break;
+    }
+    MP3Player->SetReplayGain(replayGain_);
 }
 
 void TMainForm::CollectSettings(TFormSettings& settings) const {

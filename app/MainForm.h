@@ -128,6 +128,8 @@ private:
 
     void LoadSettings();
     void CollectSettings(TFormSettings& settings) const;
+    // The settings' ReplayGain for the player; Auto follows the random button.
+    void ApplyReplayGain();
     void FormResize();
 
     std::unique_ptr<TSettingsBinding> settings_;
@@ -139,6 +141,8 @@ private:
     bool fileListWidthApplied_ = false;
     // The settings are loaded: changes from here on are the user's.
     bool settingsBound_ = false;
+    TReplayGainChoice replayGainChoice_ = TReplayGainChoice::Auto;
+    TReplayGainSettings replayGain_;
     // Declared in the order they are made; the jobs go first, so that no result of theirs
     // reaches an owner that is gone.
     std::unique_ptr<TPlayList> playList_;

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <climits>
+#include <cmath>
 #include <optional>
 #include <unistd.h>
 
@@ -206,6 +207,20 @@ void AddRootFields(std::vector<TFilePath>& roots, QStringView value) {
     }
 }
 
+constexpr std::array<std::pair<TReplayGainChoice, const char16_t*>, 4> kReplayGainNames{{
+    {TReplayGainChoice::Off, u"off"},
+    {TReplayGainChoice::Track, u"track"},
+    {TReplayGainChoice::Album, u"album"},
+    {TReplayGainChoice::Auto, u"auto"},
+}};
+
+// A pre-amp in dB; anything else, or one beyond what a gain may be, leaves the value.
+double PreampOr(QStringView text, double current) {
+    bool ok = false;
+    const double value = text.toDouble(&ok);
+    return ok && std::abs(value) <= 30 ? value : current;
+}
+
 void ApplySettingsLine(TFormSettings& settings, QStringView line) {
     const qsizetype equals = line.indexOf(u'=');
     if (equals < 0) return;
@@ -250,6 +265,15 @@ void ApplySettingsLine(TFormSettings& settings, QStringView line) {
         settings.SendList = booleanOr(settings.SendList);
     else if (is(u"tag_code_page"))
         settings.TagCodePage = value.toString();
+    else if (is(u"replay_gain")) {
+        for (const auto& [choice, name] : kReplayGainNames)
+            if (value.compare(name, Qt::CaseInsensitive) == 0) settings.ReplayGain = choice;
+    } else if (is(u"replay_gain_preamp"))
+        settings.ReplayGainPreamp = PreampOr(value, settings.ReplayGainPreamp);
+    else if (is(u"replay_gain_preamp_untagged"))
+        settings.ReplayGainUntaggedPreamp = PreampOr(value, settings.ReplayGainUntaggedPreamp);
+    else if (is(u"replay_gain_prevent_clipping"))
+        settings.ReplayGainPreventClipping = booleanOr(settings.ReplayGainPreventClipping);
 }
 
 QString BooleanText(bool value) {
@@ -306,7 +330,10 @@ QString SettingsText(const TFormSettings& settings) {
     QString roots;
     for (const TFilePath& root : settings.Roots)
         roots += RootField(root) + '\t';
-    const std::array<std::pair<const char*, QString>, 15> lines{{
+    QString replayGain;
+    for (const auto& [choice, name] : kReplayGainNames)
+        if (choice == settings.ReplayGain) replayGain = QString::fromUtf16(name);
+    const std::array<std::pair<const char*, QString>, 19> lines{{
         {"window_left", QString::number(settings.WindowLeft)},
         {"window_top", QString::number(settings.WindowTop)},
         {"window_width", QString::number(settings.WindowWidth)},
@@ -322,6 +349,10 @@ QString SettingsText(const TFormSettings& settings) {
         {"filelist_width", QString::number(settings.FileListWidth)},
         {"sendlist", BooleanText(settings.SendList)},
         {"tag_code_page", settings.TagCodePage},
+        {"replay_gain", replayGain},
+        {"replay_gain_preamp", QString::number(settings.ReplayGainPreamp)},
+        {"replay_gain_preamp_untagged", QString::number(settings.ReplayGainUntaggedPreamp)},
+        {"replay_gain_prevent_clipping", BooleanText(settings.ReplayGainPreventClipping)},
     }};
     QString text;
     for (const auto& [key, value] : lines)

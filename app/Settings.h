@@ -23,6 +23,10 @@ inline constexpr TShortCut kDefaultShowHotKey = scCtrl | scShift | 'K';
 QString ShortCutToText(TShortCut shortCut);
 TShortCut TextToShortCut(const QString& text);
 
+// replay_gain: which ReplayGain plays; Auto is the album's while a folder plays in order, the
+// track's in random play.
+enum class TReplayGainChoice { Off, Track, Album, Auto };
+
 // What the settings file holds, with the values that stand when it says nothing.
 struct TFormSettings {
     int WindowLeft = 0;
@@ -41,6 +45,11 @@ struct TFormSettings {
     bool SendList = false;
     // The code page of tag text that declares none (SetTagCodePage); empty: ISO-8859-1.
     QString TagCodePage;
+    TReplayGainChoice ReplayGain = TReplayGainChoice::Auto;
+    // dB added to a song's gain, and the gain of a song that has none.
+    double ReplayGainPreamp = 0;
+    double ReplayGainUntaggedPreamp = 0;
+    bool ReplayGainPreventClipping = true;
 
     bool Transparent() const { return WindowAlpha < 255; }
 };

@@ -15,7 +15,8 @@ namespace pelbrisk::cli {
 
 namespace {
 
-constexpr TKnownOption kDecodeOptions[] = {{"-o", true}, {"--full-band"}, {"--no-gapless"}};
+constexpr TKnownOption kDecodeOptions[] = {
+    {"-o", true}, {"--full-band"}, {"--no-gapless"}, {"--replay-gain", true}};
 
 // Whether two paths name one plain file: the same path, a symbolic link to it or a hard link.
 bool SameFile(const std::string& first, const std::string& second) {
@@ -46,6 +47,15 @@ int RunDecode(const TArguments& arguments) {
     if (const auto status = ParseCommandLine(arguments, kDecodeOptions, kDecodeUsage, line))
         return *status;
     if (line.Operands.size() != 1 || !line.Has("-o")) return UsageError(kDecodeUsage);
+    TReplayGainSettings replayGain;
+    if (const auto mode = line.Value("--replay-gain")) {
+        if (*mode == "track")
+            replayGain.Mode = TReplayGainMode::Track;
+        else if (*mode == "album")
+            replayGain.Mode = TReplayGainMode::Album;
+        else
+            return UsageError(kDecodeUsage);
+    }
     const std::string input = line.Operands[0];
     std::string output = *line.Value("-o");
     if (output == "-") {
@@ -74,6 +84,7 @@ int RunDecode(const TArguments& arguments) {
     TMP3Player player;
     player.SetAutoPlay(false);
     player.SetGapless(!line.Has("--no-gapless"));
+    player.SetReplayGain(replayGain);
     TPlayEnd end;
     end.Watch(player);
     try {

@@ -123,6 +123,11 @@ public:
     // every frame whole.
     bool Gapless() const { return gapless_; }
     void SetGapless(bool value) { gapless_ = value; }
+    // How the open stream's ReplayGain is played; a change takes effect at the next buffer.
+    const TReplayGainSettings& ReplayGain() const { return replayGain_; }
+    void SetReplayGain(const TReplayGainSettings& value);
+    // The gains the open stream's tags give (tags first, then its LAME tag).
+    const TReplayGain& StreamGain() const { return streamGain_; }
 
     TNotifyEvent OnChangePosition;
     TNotifyEvent OnChangeStatus;
@@ -259,6 +264,8 @@ private:
     int32_t deviceId_ = -1;
     bool loading_ = false;
     std::atomic<bool> gapless_{true};
+    TReplayGainSettings replayGain_;
+    TReplayGain streamGain_;
     bool destroying_ = false;
 
     // The open stream.

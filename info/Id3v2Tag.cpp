@@ -62,11 +62,19 @@ std::string Utf16CommentText(const uint8_t* bytes, size_t count) {
     return Utf16ToUtf8(bytes + at, (count - at) / 2);
 }
 
+// A user-defined text frame as "description=value", so that each reads by its description.
+std::string UserTextValue(uint8_t encoding, const uint8_t* text, size_t textBytes) {
+    const size_t skip = Id3v2TextAfterTerminator(encoding, text, textBytes);
+    return Id3v2Text(encoding, text, skip) + "=" +
+           Id3v2Text(encoding, text + skip, textBytes - skip);
+}
+
 // Version 2.3's rules: the value starts behind the encoding byte.
 std::string Id3v23Value(const std::string& id, const std::vector<uint8_t>& body) {
     const uint8_t encoding = body[0];
     const uint8_t* text = body.data() + 1;
     const size_t textBytes = body.size() - 1;
+    if (id == "TXXX") return UserTextValue(encoding, text, textBytes);
     if (!id.empty() && id[0] == 'T' && encoding == 1) return Utf16ToUtf8(text, textBytes / 2);
     if (id == "COMM" && encoding == 1) return Utf16CommentText(text, textBytes);
     if (id == "COMM" || id == "WXXX") return TagTextToUtf8(TextAfterLastZero(text, textBytes));
@@ -79,6 +87,7 @@ std::string DecodedValue(const std::string& id, const std::vector<uint8_t>& body
     const uint8_t encoding = body[0];
     const uint8_t* text = body.data() + 1;
     const size_t textBytes = body.size() - 1;
+    if (id == "TXXX") return UserTextValue(encoding, text, textBytes);
     if (id[0] == 'T') return Id3v2Text(encoding, text, textBytes);
     if (id == "COMM" || id == "USLT") {
         if (textBytes < kLanguageBytes) return {};
@@ -203,7 +212,11 @@ bool TId3v2Frames::Read(std::vector<std::string>& lines) {
         if (reader_.Capacity() >= size + headerBytes && !unreadable) {
             body.clear();
             if (!ReadBody(size, body)) return false;
-            lines.push_back(id + "=" + FrameValue(id, formatFlags, body));
+            const std::string value = FrameValue(id, formatFlags, body);
+            // A user-defined text is named by its description: "TXXX:description=value".
+            const bool described = id == "TXXX" && value.find('=') != std::string::npos;
+            lines.push_back(id + (described ? ":" : "=") + value);
+            if (id == "RVA2") ReadRva2(body.data(), body.size(), rva2_);
         } else if (!SkipBody(size)) {
             return false;
         }

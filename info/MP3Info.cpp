@@ -93,6 +93,7 @@ void TMP3Info::Clear() {
     id3v2Values_.clear();
     lyricsValues_.clear();
     apeValues_.clear();
+    rva2Gain_ = TReplayGain{};
 }
 
 void TMP3Info::AttachReader(TMPStreamReader* reader) {
@@ -118,6 +119,11 @@ bool TMP3Info::ReadBytes(int64_t count, std::string& text) {
         count -= piece;
     }
     return true;
+}
+
+TReplayGain TMP3Info::ReplayGain() const {
+    return FirstKnownGain(
+        {GainFromLines(id3v2Values_, "TXXX:"), GainFromLines(apeValues_, ""), rva2Gain_});
 }
 
 bool TMP3Info::ReadHeadTags() {
@@ -197,6 +203,7 @@ bool TMP3Info::ReadId3v2() {
     if (readable && SkipId3v2Headers(version, flags, size)) {
         TId3v2Frames frames(*reader_, tagEnd, version, (flags & kUnsynchronisationFlag) != 0);
         frames.Read(id3v2Values_);
+        rva2Gain_ = FirstKnownGain({rva2Gain_, frames.Rva2()});
     }
     // The tag ends where its header says, whatever its frames were: the lines that could be
     // read stay, and the audio is looked for behind it. A tag that runs past the stream's end

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "info/FrameSearch.h"
+#include "info/ReplayGain.h"
 #include "stream/StreamReader.h"
 
 #include <cstdint>
@@ -90,6 +91,9 @@ public:
     const TMP3InfoValues& ID3v2Values() const { return id3v2Values_; }
     const TMP3InfoValues& LyricsValues() const { return lyricsValues_; }
     const TMP3InfoValues& ApeValues() const { return apeValues_; }
+    // The gains the tags give: ID3v2's TXXX:REPLAYGAIN_* first, then APE's, then RVA2. The LAME
+    // tag's come with the information frame (TMP3VbrHeader).
+    TReplayGain ReplayGain() const;
     TMP3InfoType NeedInfoType() const { return needInfoType_; }
     void SetNeedInfoType(TMP3InfoType types) { needInfoType_ = types; }
 
@@ -130,6 +134,7 @@ private:
     TMP3InfoValues id3v2Values_;
     TMP3InfoValues lyricsValues_;
     TMP3InfoValues apeValues_;
+    TReplayGain rva2Gain_;
     TMP3InfoType needInfoType_ = mitID3V1 | mitID3V2 | mitRiff | mitApe;
 };
 

@@ -199,11 +199,16 @@ TEST_F(MainFormTest, TheSoundDeviceComesFromTheEnvironmentAndNoticesNeverBlock) 
 TEST_F(MainFormTest, WritesTheSettingsBackWhenDestroyed) {
     WriteSettings("window_left = 40\nwindow_top = 50\nwindow_width = 333\nwindow_height = 222\n"
                   "window_alpha = 128\nhotkey = Alt+P\nfilelist_width = 180\n"
-                  "root = /srv/b\t/srv/a\t\ntag_code_page = KOI8-R\n");
+                  "root = /srv/b\t/srv/a\t\ntag_code_page = KOI8-R\nreplay_gain = auto\n"
+                  "replay_gain_preamp = -3.5\n");
     {
         TMainForm form(SettingsPath());
         EXPECT_EQ(TagCodePage(), "KOI8-R");
+        // Auto plays the album's gain in order and the track's in random play.
+        EXPECT_EQ(form.MP3Player->ReplayGain().Mode, TReplayGainMode::Album);
+        EXPECT_EQ(form.MP3Player->ReplayGain().Preamp, -3.5);
         form.RandomBtn->setChecked(true);
+        EXPECT_EQ(form.MP3Player->ReplayGain().Mode, TReplayGainMode::Track);
         form.MP3Player->SetVolume(30);
         form.Library().AddRoot(TFilePath(QByteArray("/srv/c/")));
     }
@@ -222,7 +227,11 @@ TEST_F(MainFormTest, WritesTheSettingsBackWhenDestroyed) {
                               "root = /srv/a\t/srv/b\t/srv/c/\t\n"
                               "filelist_width = 180\n"
                               "sendlist = 0\n"
-                              "tag_code_page = KOI8-R\n");
+                              "tag_code_page = KOI8-R\n"
+                              "replay_gain = auto\n"
+                              "replay_gain_preamp = -3.5\n"
+                              "replay_gain_preamp_untagged = 0\n"
+                              "replay_gain_prevent_clipping = -1\n");
 }
 
 // A session that ends without the window's close (a log-out with the window in the tray) finds

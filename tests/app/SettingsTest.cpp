@@ -232,7 +232,7 @@ TEST(SettingsText, EmptyHotKeyMeansNoneAndIsWrittenBackEmpty) {
     EXPECT_TRUE(SettingsText(settings).contains("\nhotkey = \n"));
 }
 
-TEST(SettingsText, WritesFifteenLinesInTheirOrder) {
+TEST(SettingsText, WritesEveryLineInItsOrder) {
     TFormSettings settings;
     settings.WindowLeft = -3;
     settings.WindowAlpha = 128;
@@ -241,6 +241,8 @@ TEST(SettingsText, WritesFifteenLinesInTheirOrder) {
     settings.Volume = 30;
     settings.Roots = Paths({"/music/Jazz/", "/"});
     settings.SendList = true;
+    settings.ReplayGain = TReplayGainChoice::Off;
+    settings.ReplayGainPreamp = 2.5;
     EXPECT_EQ(SettingsText(settings), "window_left = -3\n"
                                       "window_top = 0\n"
                                       "window_width = 300\n"
@@ -255,7 +257,37 @@ TEST(SettingsText, WritesFifteenLinesInTheirOrder) {
                                       "root = /music/Jazz/\t/\t\n"
                                       "filelist_width = 155\n"
                                       "sendlist = -1\n"
-                                      "tag_code_page = \n");
+                                      "tag_code_page = \n"
+                                      "replay_gain = off\n"
+                                      "replay_gain_preamp = 2.5\n"
+                                      "replay_gain_preamp_untagged = 0\n"
+                                      "replay_gain_prevent_clipping = -1\n");
+}
+
+TEST(SettingsText, ReplayGainLines) {
+    struct Case {
+        const char* text;
+        TReplayGainChoice choice;
+        double preamp, untagged;
+        bool preventClipping;
+    };
+    using enum TReplayGainChoice;
+    const Case cases[] = {
+        {"", Auto, 0, 0, true},
+        {"replay_gain = ALBUM\nreplay_gain_preamp = -3.5\n", Album, -3.5, 0, true},
+        {"replay_gain = track\nreplay_gain = loud\n", Track, 0, 0, true},
+        {"replay_gain_preamp_untagged = -6\nreplay_gain_prevent_clipping = 0\n", Auto, 0, -6,
+         false},
+        {"replay_gain_preamp = 99\nreplay_gain_preamp_untagged = x\n", Auto, 0, 0, true},
+    };
+    for (const Case& c : cases) {
+        TFormSettings settings;
+        ApplySettingsText(settings, c.text);
+        EXPECT_EQ(settings.ReplayGain, c.choice) << c.text;
+        EXPECT_EQ(settings.ReplayGainPreamp, c.preamp) << c.text;
+        EXPECT_EQ(settings.ReplayGainUntaggedPreamp, c.untagged) << c.text;
+        EXPECT_EQ(settings.ReplayGainPreventClipping, c.preventClipping) << c.text;
+    }
 }
 
 TEST(SettingsText, WrittenTextReadsBackToTheSameSettings) {
