@@ -47,6 +47,9 @@ public:
     void SelectNode(QTreeWidgetItem* node);
     // Selects the node of `folder`, or none when the library does not hold it.
     void ShowFolder(const TFilePath& folder);
+    // Selects the node of `folder`, once a scan has found it; a folder outside every root
+    // becomes a root for this session, which the settings do not keep.
+    void ShowFolderAddingRoot(const TFilePath& folder);
     void CollapseTree();
     void ExpandTree();
     // Opens the selected folder in the desktop's file manager.
@@ -82,6 +85,7 @@ private:
     QWidget& dialogOwner_;
     TTreeNodeList roots_;
     quint64 nextSerial_ = 1;
+    TFilePath folderToShow_;
 };
 
 } // namespace pelbrisk

@@ -37,6 +37,10 @@ TListedFiles ListPlayListFiles(const TFilePath& folder, bool recursive, bool eve
     return Captioned(ListFolderFiles(folder, recursive, everyFile, &progress), progress);
 }
 
+TListedFiles ListGivenFiles(std::vector<TFilePath> files, TScanProgress& progress) {
+    return Captioned(std::move(files), progress);
+}
+
 TListedFiles ListFolderMenu(const TFilePath& folder, bool everyFile, TScanProgress& progress) {
     return Captioned(ListFolderFiles(folder, false, everyFile, &progress), progress);
 }

@@ -31,6 +31,8 @@ struct TListedFiles {
 // and is not opened recursively.
 TListedFiles ListPlayListFiles(const TFilePath& folder, bool recursive, bool everyFile,
                                TScanProgress& progress);
+// The files given, captioned as a folder's are, in the order given.
+TListedFiles ListGivenFiles(std::vector<TFilePath> files, TScanProgress& progress);
 // What the folder menu shows of a folder: its own files.
 TListedFiles ListFolderMenu(const TFilePath& folder, bool everyFile, TScanProgress& progress);
 

@@ -5,6 +5,7 @@
 #include "app/GetLyrics.h"
 #include "app/HelpText.h"
 #include "app/KeyBuffer.h"
+#include "app/OpenArguments.h"
 #include "app/TrayIcon.h"
 #include "info/TextConversion.h"
 
@@ -355,6 +356,19 @@ void TMainForm::OpenLyricsPage(std::string (*address)(const TAudioFileInfo&)) {
     TAudioFileInfo info;
     ReadItemInfo(entry, info);
     ShellOpen(address(info));
+}
+
+void TMainForm::OpenUris(const QStringList& uris) {
+    const TOpenTargets targets = SortOpenTargets(uris);
+    if (!targets.Folder.IsEmpty()) {
+        library_->ShowFolderAddingRoot(targets.Folder);
+        playback_->OpenFolder(targets.Folder, true);
+    } else if (!targets.Files.empty()) {
+        playback_->OpenFiles(targets.Files);
+    }
+    if (!targets.Refused.isEmpty())
+        desktop_->ShowNotice("cannot open: " + targets.Refused.join(", "));
+    desktop_->ShowWindow();
 }
 
 void TMainForm::OpenFolder(bool recursive) {

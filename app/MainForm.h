@@ -92,6 +92,10 @@ public:
 
     // The selected folder into the play list (`Recursive` with its sub-folders), then played.
     void OpenFolder(bool recursive);
+    // What a launch with files asked for (file: addresses): the first folder is shown in the
+    // tree and played with its sub-folders, else the MP3 files become the play list; what
+    // cannot be opened is named in a notice. The window comes forward.
+    void OpenUris(const QStringList& uris);
     bool TreeBuilt() const { return treeBuilt_; }
     int WindowAlpha() const { return windowAlpha_; }
 

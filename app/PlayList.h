@@ -17,6 +17,8 @@ class QListWidgetItem;
 namespace pelbrisk {
 
 class TLibraryJobs;
+struct TListedFiles;
+struct TScanProgress;
 
 // The play list: its fills from a folder, the current entry, stepping to the next or previous one
 // by the repeat and random toggles, the random history, and the entries the user deletes or keeps.
@@ -32,6 +34,9 @@ public:
     // recursively leaves the list as it is. `afterRefill` runs once the list shows the folder.
     void Fill(const TFilePath& folder, bool recursive, bool everyFile,
               std::function<void()> afterRefill = {});
+
+    // Shows `files` as the list, captioned on the library worker; `afterRefill` as for Fill.
+    void FillWithFiles(std::vector<TFilePath> files, std::function<void()> afterRefill = {});
 
     QListWidgetItem* SelectNext();
     QListWidgetItem* SelectPrev();
@@ -71,6 +76,9 @@ signals:
     void PlayRequested();
 
 private:
+    // Lists on the library worker and shows what `list` gives.
+    void QueueFill(std::function<TListedFiles(TScanProgress&)> list, bool everyFile,
+                   std::function<void()> afterRefill);
     void Listed(const std::vector<TFilePath>& paths, const QStringList& captions, bool everyFile);
     QListWidgetItem* SelectByStep(int step);
     QListWidgetItem* SelectCurrentIndex();
