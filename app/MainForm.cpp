@@ -14,6 +14,7 @@
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -23,6 +24,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPixmap>
 #include <QPointer>
 #include <QScreen>
 #include <QScrollBar>
@@ -39,6 +41,8 @@ namespace {
 constexpr int kLoadingPanelHeight = 41;
 // The X protocol's sizes are 16-bit; a settings file may ask for anything.
 constexpr int kLargestWindowSide = 32767;
+// The cover beside the play list: small enough to leave the list its room.
+constexpr int kCoverArtSide = 96;
 
 // The program's standard error box, as the toolkit shows an error that reaches it. An error raised
 // on another thread is shown once the window's thread comes to it. The box belongs to the main
@@ -233,9 +237,16 @@ QWidget* TMainForm::CreateBrowserPanel() {
     Splitter1->setStretchFactor(0, 1);
     Splitter1->setStretchFactor(1, 0);
 
+    CoverArt = new QLabel(Panel2);
+    CoverArt->setFixedSize(kCoverArtSide, kCoverArtSide);
+    CoverArt->setAlignment(Qt::AlignCenter);
+    CoverArt->setToolTip("Cover art");
+    CoverArt->hide();
+
     auto* layout = new QHBoxLayout(Panel2);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(Splitter1);
+    layout->addWidget(CoverArt, 0, Qt::AlignBottom);
     return Panel2;
 }
 
@@ -389,6 +400,20 @@ void TMainForm::ShowNowPlaying(const QString& text) {
     QGuiApplication::setApplicationDisplayName(caption);
     setWindowTitle(caption);
     desktop_->SetNowPlaying(text);
+    ShowCoverArt(text.isEmpty() ? TFilePath() : desktop_->NowPlaying().Art);
+}
+
+void TMainForm::ShowCoverArt(const TFilePath& art) {
+    const QPixmap picture =
+        showCoverArt_ && !art.IsEmpty() ? QPixmap(QFile::decodeName(art.Bytes())) : QPixmap();
+    if (picture.isNull()) {
+        CoverArt->clear();
+        CoverArt->hide();
+        return;
+    }
+    CoverArt->setPixmap(picture.scaled(kCoverArtSide, kCoverArtSide, Qt::KeepAspectRatio,
+                                       Qt::SmoothTransformation));
+    CoverArt->show();
 }
 
 void TMainForm::LoadSettings() {
@@ -411,6 +436,7 @@ void TMainForm::LoadSettings() {
     RandomBtn->setChecked(settings.Random);
     MP3Player->SetVolume(settings.Volume);
     VolBar->setValue(MP3Player->Volume());
+    showCoverArt_ = settings.ShowCoverArt;
     replayGainChoice_ = settings.ReplayGain;
     replayGain_.Preamp = settings.ReplayGainPreamp;
     replayGain_.UntaggedPreamp = settings.ReplayGainUntaggedPreamp;

@@ -67,6 +67,8 @@ public:
     QLabel* Label2;
     QScrollBar* VolBar;
     QLabel* LoadingPanel;
+    // The playing song's cover, beside the play list; hidden without one.
+    QLabel* CoverArt;
     QMenu* DirFileListMenu;
     QMenu* GetLyricsMenu;
     QAction* LyricsSiteAItem;
@@ -125,6 +127,7 @@ private:
     void CreateOwners();
     QAction* AddMenuItem(const QString& caption, TShortCut shortCut, std::function<void()> click);
     void ShowNowPlaying(const QString& text);
+    void ShowCoverArt(const TFilePath& art);
     void SendListBtnClick();
     void OpenLyricsPage(std::string (*address)(const TAudioFileInfo&));
     bool IsMenuShortCut(const QKeyEvent& key) const;
@@ -147,6 +150,7 @@ private:
     bool settingsBound_ = false;
     TReplayGainChoice replayGainChoice_ = TReplayGainChoice::Auto;
     TReplayGainSettings replayGain_;
+    bool showCoverArt_ = true;
     // Declared in the order they are made; the jobs go first, so that no result of theirs
     // reaches an owner that is gone.
     std::unique_ptr<TPlayList> playList_;

@@ -274,6 +274,8 @@ void ApplySettingsLine(TFormSettings& settings, QStringView line) {
         settings.ReplayGainUntaggedPreamp = PreampOr(value, settings.ReplayGainUntaggedPreamp);
     else if (is(u"replay_gain_prevent_clipping"))
         settings.ReplayGainPreventClipping = booleanOr(settings.ReplayGainPreventClipping);
+    else if (is(u"cover_art"))
+        settings.ShowCoverArt = booleanOr(settings.ShowCoverArt);
 }
 
 QString BooleanText(bool value) {
@@ -333,7 +335,7 @@ QString SettingsText(const TFormSettings& settings) {
     QString replayGain;
     for (const auto& [choice, name] : kReplayGainNames)
         if (choice == settings.ReplayGain) replayGain = QString::fromUtf16(name);
-    const std::array<std::pair<const char*, QString>, 19> lines{{
+    const std::array<std::pair<const char*, QString>, 20> lines{{
         {"window_left", QString::number(settings.WindowLeft)},
         {"window_top", QString::number(settings.WindowTop)},
         {"window_width", QString::number(settings.WindowWidth)},
@@ -353,6 +355,7 @@ QString SettingsText(const TFormSettings& settings) {
         {"replay_gain_preamp", QString::number(settings.ReplayGainPreamp)},
         {"replay_gain_preamp_untagged", QString::number(settings.ReplayGainUntaggedPreamp)},
         {"replay_gain_prevent_clipping", BooleanText(settings.ReplayGainPreventClipping)},
+        {"cover_art", BooleanText(settings.ShowCoverArt)},
     }};
     QString text;
     for (const auto& [key, value] : lines)

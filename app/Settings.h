@@ -50,6 +50,8 @@ struct TFormSettings {
     double ReplayGainPreamp = 0;
     double ReplayGainUntaggedPreamp = 0;
     bool ReplayGainPreventClipping = true;
+    // The playing song's cover beside the play list.
+    bool ShowCoverArt = true;
 
     bool Transparent() const { return WindowAlpha < 255; }
 };

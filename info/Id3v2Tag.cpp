@@ -136,11 +136,8 @@ TId3v2Frames::TId3v2Frames(TMPStreamReader& reader, int64_t tagEnd, uint8_t vers
 bool TId3v2Frames::ReadBody(int64_t count, std::vector<uint8_t>& out) {
     // Version 2.4 unsynchronises each frame's data, not the frame headers.
     if (!unsynchronised_ || version_ == 4) {
-        if (count > Left() || count > reader_.Capacity() ||
-            !reader_.Require(static_cast<int32_t>(count)))
-            return false;
-        out.insert(out.end(), reader_.Data(), reader_.Data() + count);
-        return reader_.Skip(static_cast<int32_t>(count));
+        if (count > Left()) return false;
+        return ReadStreamBytes(reader_, count, out);
     }
     while (static_cast<int64_t>(out.size()) < count) {
         if (Left() <= 0 || !reader_.Require(1)) return false;
@@ -209,7 +206,8 @@ bool TId3v2Frames::Read(std::vector<std::string>& lines) {
         if (size == 0) continue; // an empty frame says nothing, and the next follows it
         const uint8_t formatFlags = version_ == 4 ? header[9] : 0;
         const bool unreadable = (formatFlags & (kCompressedFlag | kEncryptedFlag)) != 0;
-        if (reader_.Capacity() >= size + headerBytes && !unreadable) {
+        const bool picture = wantPicture_ && id == "APIC" && size <= kLargestPicture;
+        if ((reader_.Capacity() >= size + headerBytes || picture) && !unreadable) {
             body.clear();
             if (!ReadBody(size, body)) return false;
             const std::string value = FrameValue(id, formatFlags, body);
@@ -217,6 +215,9 @@ bool TId3v2Frames::Read(std::vector<std::string>& lines) {
             const bool described = id == "TXXX" && value.find('=') != std::string::npos;
             lines.push_back(id + (described ? ":" : "=") + value);
             if (id == "RVA2") ReadRva2(body.data(), body.size(), rva2_);
+            TTagPicture found;
+            if (picture && ReadPictureFrame(body.data(), body.size(), version_ == 2, found))
+                KeepBetterPicture(picture_, std::move(found));
         } else if (!SkipBody(size)) {
             return false;
         }

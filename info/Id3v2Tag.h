@@ -1,6 +1,7 @@
 #pragma once
 
 #include "info/ReplayGain.h"
+#include "info/TagPicture.h"
 #include "stream/StreamReader.h"
 
 #include <cstdint>
@@ -26,6 +27,10 @@ public:
     bool Read(std::vector<std::string>& lines);
     // The gain of the first RVA2 frame of each kind read.
     const TReplayGain& Rva2() const { return rva2_; }
+    // With `want`, APIC (PIC) frames up to kLargestPicture are read whatever the reader holds,
+    // and the front cover, else the first picture, is kept.
+    void WantPicture(bool want) { wantPicture_ = want; }
+    TTagPicture& Picture() { return picture_; }
 
 private:
     int64_t Left() const { return tagEnd_ - reader_.Position(); }
@@ -39,6 +44,8 @@ private:
     bool unsynchronised_;
     bool afterFF_ = false; // the last byte read of an unsynchronised tag was 0xFF
     TReplayGain rva2_;
+    bool wantPicture_ = false;
+    TTagPicture picture_;
 };
 
 // The bytes of the ID3v2 tag whose 10-byte header is at `header` (its footer included), or 0 when

@@ -212,12 +212,26 @@ TEST(EndToEnd, OpensAFolderOfTheDemoLibraryPlaysItAndSavesItsSettings) {
     std::vector<std::string> keys;
     for (std::string line; std::getline(lines, line);)
         keys.push_back(line.substr(0, line.find(" = ")));
-    EXPECT_EQ(keys, (std::vector<std::string>{
-                        "window_left", "window_top", "window_width", "window_height",
-                        "window_alpha", "hotkey", "hotkey_volume_up", "hotkey_volume_down",
-                        "repeat_all", "random", "volume", "root", "filelist_width", "sendlist",
-                        "tag_code_page", "replay_gain", "replay_gain_preamp",
-                        "replay_gain_preamp_untagged", "replay_gain_prevent_clipping"}));
+    EXPECT_EQ(keys, (std::vector<std::string>{"window_left",
+                                              "window_top",
+                                              "window_width",
+                                              "window_height",
+                                              "window_alpha",
+                                              "hotkey",
+                                              "hotkey_volume_up",
+                                              "hotkey_volume_down",
+                                              "repeat_all",
+                                              "random",
+                                              "volume",
+                                              "root",
+                                              "filelist_width",
+                                              "sendlist",
+                                              "tag_code_page",
+                                              "replay_gain",
+                                              "replay_gain_preamp",
+                                              "replay_gain_preamp_untagged",
+                                              "replay_gain_prevent_clipping",
+                                              "cover_art"}));
     EXPECT_NE(settings.find("window_width = 480\n"), std::string::npos) << settings;
     EXPECT_NE(settings.find("window_height = 320\n"), std::string::npos) << settings;
     EXPECT_NE(settings.find("hotkey = Shift+Ctrl+K\n"), std::string::npos) << settings;

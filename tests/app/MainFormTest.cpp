@@ -231,7 +231,8 @@ TEST_F(MainFormTest, WritesTheSettingsBackWhenDestroyed) {
                               "replay_gain = auto\n"
                               "replay_gain_preamp = -3.5\n"
                               "replay_gain_preamp_untagged = 0\n"
-                              "replay_gain_prevent_clipping = -1\n");
+                              "replay_gain_prevent_clipping = -1\n"
+                              "cover_art = -1\n");
 }
 
 // A session that ends without the window's close (a log-out with the window in the tray) finds

@@ -261,7 +261,8 @@ TEST(SettingsText, WritesEveryLineInItsOrder) {
                                       "replay_gain = off\n"
                                       "replay_gain_preamp = 2.5\n"
                                       "replay_gain_preamp_untagged = 0\n"
-                                      "replay_gain_prevent_clipping = -1\n");
+                                      "replay_gain_prevent_clipping = -1\n"
+                                      "cover_art = -1\n");
 }
 
 TEST(SettingsText, ReplayGainLines) {
