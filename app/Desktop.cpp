@@ -5,6 +5,7 @@
 #include "app/LibraryTree.h"
 #include "app/PlayList.h"
 #include "app/Playback.h"
+#include "app/SongDetails.h"
 #include "app/TrayIcon.h"
 #include "platform/HotKeys.h"
 #include "platform/PortalShortcuts.h"
@@ -367,6 +368,13 @@ TNowPlaying TDesktop::NowPlaying() const {
         nowPlayingTags_.Title = info.Title.toUtf8().toStdString();
         nowPlayingTags_.Artist = info.Artist.toUtf8().toStdString();
         nowPlayingTags_.Album = info.Album.toUtf8().toStdString();
+        const TSongDetails details = ReadSongDetails(TFilePath(path), ArtCacheFolder());
+        nowPlayingTags_.TrackNumber = details.TrackNumber;
+        nowPlayingTags_.DiscNumber = details.DiscNumber;
+        nowPlayingTags_.AlbumArtist = details.AlbumArtist;
+        nowPlayingTags_.Genre = details.Genre;
+        nowPlayingTags_.Created = details.Created;
+        nowPlayingTags_.Art = details.Art;
     }
     TNowPlaying song = nowPlayingTags_;
     song.LengthMs = parts_.Player.Duration();

@@ -44,6 +44,8 @@ bool IsBelow(const QTreeWidgetItem* node, const QTreeWidgetItem* ancestor) {
     return false;
 }
 
+// A root that a launch with a folder outside the library added for the session.
+constexpr int kSessionRootRole = Qt::UserRole + 5;
 } // namespace
 
 TLibraryTree::TLibraryTree(QTreeWidget& tree, QMenu& folderMenu, TLibraryJobs& jobs,
@@ -69,7 +71,8 @@ QTreeWidgetItem* TLibraryTree::AddRoot(const TFilePath& path) {
 std::vector<TFilePath> TLibraryTree::RootPaths() const {
     std::vector<TFilePath> paths;
     for (int i = 0; i < roots_.Count(); ++i)
-        paths.push_back(RootGivenPath(roots_.Items(i)));
+        if (!roots_.Items(i)->data(0, kSessionRootRole).toBool())
+            paths.push_back(RootGivenPath(roots_.Items(i)));
     paths.insert(paths.end(), missingRoots_.begin(), missingRoots_.end());
     return paths;
 }
@@ -202,6 +205,13 @@ void TLibraryTree::TreeScanned(const std::vector<TScanTarget>& targets,
 void TLibraryTree::AfterScan(const std::optional<TTreePlace>& place) {
     // The scanned levels came sorted; a new root has yet to find its place among the others.
     tree_.invisibleRootItem()->sortChildren(0, Qt::AscendingOrder);
+    if (!folderToShow_.IsEmpty()) {
+        if (QTreeWidgetItem* node = FolderNode(tree_, folderToShow_)) {
+            folderToShow_ = {};
+            SelectNode(node);
+            return;
+        }
+    }
     // After a reload the user's place is found again; the first folder is taken only when it
     // is gone, and only from the sorted tree.
     if (place && place->Restore(tree_)) return;
@@ -275,6 +285,22 @@ void TLibraryTree::ShowCandidate(QTreeWidgetItem* node) {
             earlier->setExpanded(false);
     }
     openedForCandidate_ = std::move(opened);
+}
+
+void TLibraryTree::ShowFolderAddingRoot(const TFilePath& folder) {
+    if (QTreeWidgetItem* node = FolderNode(tree_, folder)) {
+        SelectNode(node);
+        return;
+    }
+    folderToShow_ = folder;
+    // A folder below a root shows once that root's scan is done.
+    const QByteArray wanted = folder.Cleaned().Bytes() + '/';
+    bool inLibrary = false;
+    for (int i = 0; i < roots_.Count(); ++i)
+        inLibrary =
+            inLibrary || wanted.startsWith(RootPath(roots_.Items(i)).Cleaned().Bytes() + '/');
+    if (!inLibrary) AddRoot(folder)->setData(0, kSessionRootRole, true);
+    BuildTree();
 }
 
 void TLibraryTree::CollapseTree() {

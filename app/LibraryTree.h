@@ -63,6 +63,9 @@ public:
     void EndSearch() { openedForCandidate_.clear(); }
     // Selects the node of `folder`, or none when the library does not hold it.
     void ShowFolder(const TFilePath& folder);
+    // Selects the node of `folder`, once a scan has found it; a folder outside every root
+    // becomes a root for this session, which the settings do not keep.
+    void ShowFolderAddingRoot(const TFilePath& folder);
     void CollapseTree();
     void ExpandTree();
     // Opens the selected folder in the desktop's file manager (through xdg-open); a failure is
@@ -106,6 +109,7 @@ private:
     TFilePath folderToRestore_;
     std::vector<QTreeWidgetItem*> openedForCandidate_;
     quint64 nextSerial_ = 1;
+    TFilePath folderToShow_;
 };
 
 } // namespace pelbrisk

@@ -1,21 +1,35 @@
+#include "app/InstanceService.h"
 #include "app/MainForm.h"
+#include "app/OpenArguments.h"
 #include "app/TrayIcon.h"
 
 #include <QApplication>
 #include <QDBusConnection>
+#include <QDir>
+#include <QTimer>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <vector>
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: pelbrisk [--portal-hot-keys] [Qt options]\n"
+    "usage: pelbrisk [--new-instance] [--portal-hot-keys] [Qt options] [FILE|FOLDER|URI...]\n"
     "\n"
     "A keyboard-driven MP3 player. Settings live in $XDG_CONFIG_HOME/pelbrisk/pelbrisk.ini\n"
     "(~/.config when unset), or in a pelbrisk.ini already beside the program (portable).\n"
     "Type :add in the window to add a music folder, :help for the keys.\n"
     "\n"
+    "Opening files: \"pelbrisk FOLDER\" shows the folder in the tree (for this session, when it\n"
+    "lies outside your music folders) and plays it with its sub-folders; \"pelbrisk FILE...\"\n"
+    "makes the MP3 files the play list and plays the first. Paths and file:// addresses are\n"
+    "both taken, so file managers offer \"Open with pelbrisk\". One pelbrisk runs per desktop\n"
+    "session: a second launch hands its files to the running window over the session bus and\n"
+    "exits, and one without files brings that window forward.\n"
+    "\n"
     "options:\n"
+    "  --new-instance     run a window of its own even when pelbrisk runs already\n"
     "  --portal-hot-keys  take the hot keys from the desktop's GlobalShortcuts portal even\n"
     "                     where X11 key grabs would work\n"
     "  --version          print the version\n"
@@ -44,6 +58,33 @@ int main(int argc, char* argv[]) {
         }
     }
     QApplication application(argc, argv);
+    // The toolkit has taken its own options out of argv; the rest are ours, as their bytes.
+    std::vector<QByteArray> arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.emplace_back(argv[i]);
+    const pelbrisk::TOpenArguments open =
+        pelbrisk::ParseOpenArguments(arguments, pelbrisk::TFilePath::FromText(QDir::currentPath()));
+    for (const QString& unknown : open.Unknown)
+        std::fprintf(stderr, "pelbrisk: unknown option %s (see --help)\n", qPrintable(unknown));
+    std::unique_ptr<pelbrisk::TInstanceService> instance;
+    if (!open.NewInstance) {
+        instance = std::make_unique<pelbrisk::TInstanceService>();
+        if (!instance->Claim()) {
+            QString error;
+            if (!instance->Connected()) {
+                // No session bus: every launch is a window of its own.
+            } else if (pelbrisk::HandToRunningInstance(open.Uris, QDBusConnection::sessionBus(),
+                                                       &error)) {
+                return 0;
+            } else {
+                std::fprintf(stderr,
+                             "pelbrisk: the running pelbrisk did not answer (%s); starting "
+                             "another\n",
+                             qPrintable(error));
+            }
+            instance.reset();
+        }
+    }
     QApplication::setApplicationName("pelbrisk");
     QApplication::setApplicationVersion(PELBRISK_VERSION);
     QApplication::setWindowIcon(pelbrisk::ProgramIcon());
@@ -55,8 +96,15 @@ int main(int argc, char* argv[]) {
     mainForm.Settings().SaveOnQuitSignals();
     QObject::connect(&mainForm.Settings(), &pelbrisk::TSettingsBinding::QuitRequested, &application,
                      &QCoreApplication::quit);
-    if (QApplication::arguments().contains("--portal-hot-keys"))
-        mainForm.Desktop().UsePortalHotKeys(QDBusConnection::sessionBus());
+    if (open.PortalHotKeys) mainForm.Desktop().UsePortalHotKeys(QDBusConnection::sessionBus());
+    if (instance) {
+        QObject::connect(instance.get(), &pelbrisk::TInstanceService::OpenRequested, &mainForm,
+                         &pelbrisk::TMainForm::OpenUris);
+        QObject::connect(instance.get(), &pelbrisk::TInstanceService::ActivateRequested, &mainForm,
+                         [&mainForm] { mainForm.Desktop().ShowWindow(); });
+    }
     mainForm.show();
+    if (!open.Uris.isEmpty())
+        QTimer::singleShot(0, &mainForm, [&mainForm, &open] { mainForm.OpenUris(open.Uris); });
     return application.exec();
 }

@@ -5,6 +5,7 @@
 #include "app/GetLyrics.h"
 #include "app/HelpText.h"
 #include "app/KeyBuffer.h"
+#include "app/OpenArguments.h"
 #include "app/TrayIcon.h"
 #include "info/TextConversion.h"
 #include "platform/SettingsLocation.h"
@@ -24,6 +25,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPixmap>
 #include <QPointer>
 #include <QScreen>
 #include <QScrollBar>
@@ -56,6 +58,8 @@ QFont FontOfSetting(const QString& setting) {
 QString SettingsFileOfThisProgram() {
     return QFile::decodeName(QByteArray::fromStdString(SettingsFilePath(ProgramFolder())));
 }
+// The cover beside the play list: small enough to leave the list its room.
+constexpr int kCoverArtSide = 96;
 
 // The program's standard error box, as the toolkit shows an error that reaches it. An error raised
 // on another thread is shown once the window's thread comes to it. The box belongs to the main
@@ -269,9 +273,16 @@ QWidget* TMainForm::CreateBrowserPanel() {
     Splitter1->setStretchFactor(0, 1);
     Splitter1->setStretchFactor(1, 1);
 
+    CoverArt = new QLabel(Panel2);
+    CoverArt->setFixedSize(kCoverArtSide, kCoverArtSide);
+    CoverArt->setAlignment(Qt::AlignCenter);
+    CoverArt->setToolTip("Cover art");
+    CoverArt->hide();
+
     auto* layout = new QHBoxLayout(Panel2);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(Splitter1);
+    layout->addWidget(CoverArt, 0, Qt::AlignBottom);
     return Panel2;
 }
 
@@ -441,6 +452,19 @@ void TMainForm::OpenLyricsPage(std::string (*address)(const TAudioFileInfo&)) {
         ShellOpen(url);
 }
 
+void TMainForm::OpenUris(const QStringList& uris) {
+    const TOpenTargets targets = SortOpenTargets(uris);
+    if (!targets.Folder.IsEmpty()) {
+        library_->ShowFolderAddingRoot(targets.Folder);
+        playback_->OpenFolder(targets.Folder, true);
+    } else if (!targets.Files.empty()) {
+        playback_->OpenFiles(targets.Files);
+    }
+    if (!targets.Refused.isEmpty())
+        desktop_->ShowNotice("cannot open: " + targets.Refused.join(", "));
+    desktop_->ShowWindow();
+}
+
 void TMainForm::OpenFolder(bool recursive) {
     playback_->OpenFolder(library_->SelectedFolder(), recursive);
 }
@@ -459,6 +483,20 @@ void TMainForm::ShowNowPlaying(const QString& text, bool paused) {
     QGuiApplication::setApplicationDisplayName(caption);
     setWindowTitle(caption);
     desktop_->SetNowPlaying(text, paused);
+    ShowCoverArt(text.isEmpty() ? TFilePath() : desktop_->NowPlaying().Art);
+}
+
+void TMainForm::ShowCoverArt(const TFilePath& art) {
+    const QPixmap picture =
+        showCoverArt_ && !art.IsEmpty() ? QPixmap(QFile::decodeName(art.Bytes())) : QPixmap();
+    if (picture.isNull()) {
+        CoverArt->clear();
+        CoverArt->hide();
+        return;
+    }
+    CoverArt->setPixmap(picture.scaled(kCoverArtSide, kCoverArtSide, Qt::KeepAspectRatio,
+                                       Qt::SmoothTransformation));
+    CoverArt->show();
 }
 
 void TMainForm::LoadSettings(const TFormSettings& settings) {
@@ -480,6 +518,13 @@ void TMainForm::LoadSettings(const TFormSettings& settings) {
     RandomBtn->setChecked(settings.Random);
     MP3Player->SetVolume(settings.Volume);
     VolBar->setValue(MP3Player->Volume());
+    showCoverArt_ = settings.ShowCoverArt;
+    replayGainChoice_ = settings.ReplayGain;
+    replayGain_.Preamp = settings.ReplayGainPreamp;
+    replayGain_.UntaggedPreamp = settings.ReplayGainUntaggedPreamp;
+    replayGain_.PreventClipping = settings.ReplayGainPreventClipping;
+    ApplyReplayGain();
+    connect(RandomBtn, &QToolButton::toggled, this, [this] { ApplyReplayGain(); });
     for (const TFilePath& root : settings.Roots)
         library_->AddRoot(root);
     fileListWidth_ = settings.FileListWidth;
@@ -562,6 +607,24 @@ void TMainForm::TakeChangedSettings(const TFormSettings& file) {
         const int total = Splitter1->width() - Splitter1->handleWidth();
         Splitter1->setSizes({std::max(total - file.FileListWidth, 0), file.FileListWidth});
     }
+}
+
+void TMainForm::ApplyReplayGain() {
+    switch (replayGainChoice_) {
+    case TReplayGainChoice::Off:
+        replayGain_.Mode = TReplayGainMode::Off;
+        break;
+    case TReplayGainChoice::Track:
+        replayGain_.Mode = TReplayGainMode::Track;
+        break;
+    case TReplayGainChoice::Album:
+        replayGain_.Mode = TReplayGainMode::Album;
+        break;
+    case TReplayGainChoice::Auto:
+        replayGain_.Mode = RandomBtn->isChecked() ? TReplayGainMode::Track : TReplayGainMode::Album;
+        break;
+    }
+    MP3Player->SetReplayGain(replayGain_);
 }
 
 void TMainForm::CollectSettings(TFormSettings& settings) const {

@@ -71,6 +71,8 @@ public:
     QLabel* LoadingPanel;
     // Notices, above the buttons; hidden while there is none.
     QLabel* NoticeLine;
+    // The playing song's cover, beside the play list; hidden without one.
+    QLabel* CoverArt;
     QMenu* DirFileListMenu;
     QMenu* GetLyricsMenu;
     QAction* LyricsSiteAItem;
@@ -96,6 +98,10 @@ public:
 
     // The selected folder into the play list (`Recursive` with its sub-folders), then played.
     void OpenFolder(bool recursive);
+    // What a launch with files asked for (file: addresses): the first folder is shown in the
+    // tree and played with its sub-folders, else the MP3 files become the play list; what
+    // cannot be opened is named in a notice. The window comes forward.
+    void OpenUris(const QStringList& uris);
     bool TreeBuilt() const { return treeBuilt_; }
     int WindowAlpha() const { return windowAlpha_; }
 
@@ -125,6 +131,7 @@ private:
     void CreateOwners();
     QAction* AddMenuItem(const QString& caption, TShortCut shortCut, std::function<void()> click);
     void ShowNowPlaying(const QString& text, bool paused);
+    void ShowCoverArt(const TFilePath& art);
     void SendListBtnClick();
     void OpenLyricsPage(std::string (*address)(const TAudioFileInfo&));
     bool IsMenuShortCut(const QKeyEvent& key) const;
@@ -137,6 +144,8 @@ private:
     void ApplyWindowAlpha(int alpha);
     void PlaceFirstWindow();
     void CollectSettings(TFormSettings& settings) const;
+    // The settings' ReplayGain for the player; Auto follows the random button.
+    void ApplyReplayGain();
     void FormResize();
 
     std::unique_ptr<TSettingsBinding> settings_;
@@ -150,6 +159,9 @@ private:
     bool listRestored_ = false;
     // The settings are loaded: changes from here on are the user's.
     bool settingsBound_ = false;
+    TReplayGainChoice replayGainChoice_ = TReplayGainChoice::Auto;
+    TReplayGainSettings replayGain_;
+    bool showCoverArt_ = true;
     // Declared in the order they are made; the jobs go first, so that no result of theirs
     // reaches an owner that is gone.
     std::unique_ptr<TPlayList> playList_;

@@ -276,6 +276,13 @@ QVariantMap TMprisService::MetadataMap() const {
     if (!song.Artist.empty()) metadata.insert("xesam:artist", QStringList{FromBytes(song.Artist)});
     if (!song.Album.empty()) metadata.insert("xesam:album", FromBytes(song.Album));
     metadata.insert("xesam:url", FileUri(TFilePath(song.FilePath)));
+    if (!song.Art.IsEmpty()) metadata.insert("mpris:artUrl", FileUri(song.Art));
+    if (song.TrackNumber > 0) metadata.insert("xesam:trackNumber", song.TrackNumber);
+    if (song.DiscNumber > 0) metadata.insert("xesam:discNumber", song.DiscNumber);
+    if (!song.AlbumArtist.isEmpty())
+        metadata.insert("xesam:albumArtist", QStringList{song.AlbumArtist});
+    if (!song.Genre.isEmpty()) metadata.insert("xesam:genre", QStringList{song.Genre});
+    if (!song.Created.isEmpty()) metadata.insert("xesam:contentCreated", song.Created);
     return metadata;
 }
 

@@ -24,6 +24,13 @@ struct TNowPlaying {
     std::string Artist;
     std::string Album;
     std::int64_t LengthMs = 0;
+    // 0 or empty where the tags give none.
+    int TrackNumber = 0;
+    int DiscNumber = 0;
+    QString AlbumArtist;
+    QString Genre;
+    QString Created;
+    TFilePath Art; // the cover as a file
 };
 
 // What the player can do as it stands, as MPRIS tells its clients.

@@ -43,9 +43,17 @@ void TPlayList::Fill(const TFilePath& folder, bool recursive, bool everyFile,
     // Without a folder there is nothing to list (the send-list toggle refills at start-up,
     // before the tree is scanned).
     if (folder.IsEmpty()) return;
+    QueueFill(
+        [=](TScanProgress& progress) {
+            return ListPlayListFiles(folder, recursive, everyFile, progress);
+        },
+        everyFile, std::move(afterRefill));
+}
+
+void TPlayList::QueueFill(std::function<TListedFiles(TScanProgress&)> list, bool everyFile,
+                          std::function<void()> afterRefill) {
     jobs_.Queue("files", [=, this](TScanProgress& progress) -> std::function<void()> {
-        auto listed = std::make_shared<TListedFiles>(
-            ListPlayListFiles(folder, recursive, everyFile, progress));
+        auto listed = std::make_shared<TListedFiles>(list(progress));
         if (!listed->Listed) return {};
         return [=, this] {
             Listed(listed->Paths, listed->Captions, everyFile);
@@ -56,14 +64,9 @@ void TPlayList::Fill(const TFilePath& folder, bool recursive, bool everyFile,
 
 void TPlayList::FillWith(const std::vector<TFilePath>& files, bool everyFile,
                          std::function<void()> afterRefill) {
-    jobs_.Queue("files", [=, this](TScanProgress& progress) -> std::function<void()> {
-        auto listed = std::make_shared<TListedFiles>(ListKeptFiles(files, progress));
-        if (!listed->Listed) return {};
-        return [=, this] {
-            Listed(listed->Paths, listed->Captions, everyFile);
-            if (afterRefill) afterRefill();
-        };
-    });
+    if (files.empty()) return;
+    QueueFill([files](TScanProgress& progress) { return ListKeptFiles(files, progress); },
+              everyFile, std::move(afterRefill));
 }
 
 void TPlayList::Listed(const std::vector<TFilePath>& paths, const QStringList& captions,

@@ -18,6 +18,8 @@ class QListWidgetItem;
 namespace pelbrisk {
 
 class TLibraryJobs;
+struct TListedFiles;
+struct TScanProgress;
 
 // The play list: its fills from a folder, the current entry (marked, wherever the cursor is),
 // stepping to the next or previous one by the repeat and random toggles, random play in rounds
@@ -35,7 +37,8 @@ public:
     void Fill(const TFilePath& folder, bool recursive, bool everyFile,
               std::function<void()> afterRefill = {});
 
-    // Shows `files` as they were kept, those still there, and runs `afterRefill` then.
+    // Shows those of `files` that are there, captioned on the library worker, and runs
+    // `afterRefill` then.
     void FillWith(const std::vector<TFilePath>& files, bool everyFile,
                   std::function<void()> afterRefill);
 
@@ -108,6 +111,9 @@ private:
         QByteArray CurrentPath;
     };
 
+    // Lists on the library worker and shows what `list` gives.
+    void QueueFill(std::function<TListedFiles(TScanProgress&)> list, bool everyFile,
+                   std::function<void()> afterRefill);
     void Listed(const std::vector<TFilePath>& paths, const QStringList& captions, bool everyFile);
     QListWidgetItem* SelectCurrentIndex();
     // Marks the current entry, and tells that it changed.

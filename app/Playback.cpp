@@ -229,6 +229,12 @@ void TPlayback::OpenFolder(const TFilePath& folder, bool recursive) {
     });
 }
 
+void TPlayback::OpenFiles(std::vector<TFilePath> files) {
+    list_.FillWith(files, SendMode(), [this] {
+        if (!SendMode()) PlaySelected();
+    });
+}
+
 void TPlayback::PlayFileOfFolder(const TFilePath& folder, const TFilePath& file,
                                  std::function<void()> shown) {
     list_.Fill(folder, false, SendMode(), [this, file, shown] {

@@ -74,6 +74,8 @@ public:
     void PlaySelected();
     // Lists the folder into the play list and plays its first entry (in send mode only lists).
     void OpenFolder(const TFilePath& folder, bool recursive);
+    // Makes `files` the play list and plays the first (in send mode only lists them).
+    void OpenFiles(std::vector<TFilePath> files);
     // Lists the folder and plays `file` once it shows; `shown` runs then.
     void PlayFileOfFolder(const TFilePath& folder, const TFilePath& file,
                           std::function<void()> shown = {});

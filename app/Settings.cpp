@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <climits>
+#include <cmath>
 #include <optional>
 
 namespace pelbrisk {
@@ -205,6 +206,20 @@ void AddRootFields(std::vector<TFilePath>& roots, QStringView value) {
     }
 }
 
+constexpr std::array<std::pair<TReplayGainChoice, const char16_t*>, 4> kReplayGainNames{{
+    {TReplayGainChoice::Off, u"off"},
+    {TReplayGainChoice::Track, u"track"},
+    {TReplayGainChoice::Album, u"album"},
+    {TReplayGainChoice::Auto, u"auto"},
+}};
+
+// A pre-amp in dB; anything else, or one beyond what a gain may be, leaves the value.
+double PreampOr(QStringView text, double current) {
+    bool ok = false;
+    const double value = text.toDouble(&ok);
+    return ok && std::abs(value) <= 30 ? value : current;
+}
+
 void ApplySettingsLine(TFormSettings& settings, QStringView line) {
     const qsizetype equals = line.indexOf(u'=');
     if (equals < 0) return;
@@ -261,6 +276,17 @@ void ApplySettingsLine(TFormSettings& settings, QStringView line) {
         settings.PositionMs = std::max(integerOr(0), 0);
     else if (is(u"resume"))
         settings.Resume = booleanOr(settings.Resume);
+    else if (is(u"replay_gain")) {
+        for (const auto& [choice, name] : kReplayGainNames)
+            if (value.compare(name, Qt::CaseInsensitive) == 0) settings.ReplayGain = choice;
+    } else if (is(u"replay_gain_preamp"))
+        settings.ReplayGainPreamp = PreampOr(value, settings.ReplayGainPreamp);
+    else if (is(u"replay_gain_preamp_untagged"))
+        settings.ReplayGainUntaggedPreamp = PreampOr(value, settings.ReplayGainUntaggedPreamp);
+    else if (is(u"replay_gain_prevent_clipping"))
+        settings.ReplayGainPreventClipping = booleanOr(settings.ReplayGainPreventClipping);
+    else if (is(u"cover_art"))
+        settings.ShowCoverArt = booleanOr(settings.ShowCoverArt);
 }
 
 // An M3U list of the play list's files, one path a line as the file system names it; a name with
@@ -331,7 +357,10 @@ QString SettingsText(const TFormSettings& settings, const QString& kept) {
     QString roots;
     for (const TFilePath& root : settings.Roots)
         roots += PathField(root) + '\t';
-    const std::array<std::pair<const char*, QString>, 20> lines{{
+    QString replayGain;
+    for (const auto& [choice, name] : kReplayGainNames)
+        if (choice == settings.ReplayGain) replayGain = QString::fromUtf16(name);
+    const std::array<std::pair<const char*, QString>, 25> lines{{
         {"window_left", QString::number(settings.WindowLeft)},
         {"window_top", QString::number(settings.WindowTop)},
         {"window_width", QString::number(settings.WindowWidth)},
@@ -352,6 +381,11 @@ QString SettingsText(const TFormSettings& settings, const QString& kept) {
         {"song", PathField(settings.Song)},
         {"position", QString::number(settings.PositionMs)},
         {"resume", BooleanText(settings.Resume)},
+        {"replay_gain", replayGain},
+        {"replay_gain_preamp", QString::number(settings.ReplayGainPreamp)},
+        {"replay_gain_preamp_untagged", QString::number(settings.ReplayGainUntaggedPreamp)},
+        {"replay_gain_prevent_clipping", BooleanText(settings.ReplayGainPreventClipping)},
+        {"cover_art", BooleanText(settings.ShowCoverArt)},
     }};
     const auto lineOf = [](const std::pair<const char*, QString>& line) {
         return QString::fromLatin1(line.first) + " = " + line.second + '\n';

@@ -24,6 +24,10 @@ inline constexpr TShortCut kDefaultShowHotKey = scCtrl | scShift | 'K';
 QString ShortCutToText(TShortCut shortCut);
 TShortCut TextToShortCut(const QString& text);
 
+// replay_gain: which ReplayGain plays; Auto is the album's while a folder plays in order, the
+// track's in random play.
+enum class TReplayGainChoice { Off, Track, Album, Auto };
+
 // What the settings file holds, with the values that stand when it says nothing.
 struct TFormSettings {
     int WindowLeft = 0;
@@ -57,6 +61,13 @@ struct TFormSettings {
     int PositionMs = 0;
     // The song plays on at start, rather than waiting at its position.
     bool Resume = false;
+    TReplayGainChoice ReplayGain = TReplayGainChoice::Auto;
+    // dB added to a song's gain, and the gain of a song that has none.
+    double ReplayGainPreamp = 0;
+    double ReplayGainUntaggedPreamp = 0;
+    bool ReplayGainPreventClipping = true;
+    // The playing song's cover beside the play list.
+    bool ShowCoverArt = true;
 
     bool Transparent() const { return WindowAlpha < 255; }
 };

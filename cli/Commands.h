@@ -14,21 +14,23 @@ using TArguments = std::vector<std::string>;
 // `pelbrisk-cli COMMAND --help` prints it; a wrong command line gets the synopsis.
 inline constexpr std::string_view kInfoUsage =
     "info [--json] [--frames] [--tag-code-page NAME] FILE...\n"
-    "  Tags, audio range, first frame, information frame and duration of each file\n"
-    "  (\"-\" reads standard input).\n"
+    "  Tags, ReplayGain, audio range, first frame, information frame and duration of each\n"
+    "  file (\"-\" reads standard input).\n"
     "  --json    one JSON object per file; several files make one array, a file that\n"
     "            cannot be read an object with its \"file\" and \"error\"\n"
     "  --frames  walk every frame and count the audio frames\n"
     "  --tag-code-page NAME  read tag text that is not UTF-8 in this code page (default: the\n"
     "            tag_code_page setting of pelbrisk.ini, else ISO-8859-1)\n";
 inline constexpr std::string_view kDecodeUsage =
-    "decode FILE... -o OUT.wav|- [--full-band] [--no-gapless]\n"
+    "decode FILE... -o OUT.wav|- [--full-band] [--no-gapless] [--replay-gain track|album]\n"
     "  Decodes to a WAV file at full speed (\"-o -\": to standard output). Several files of\n"
     "  one sample rate and channel count make one WAV, each song's first sample right after\n"
     "  the last one before, as play joins them. A WAV whose data passes 4 GiB gets an RF64\n"
     "  header; a file that cannot be written whole is removed.\n"
     "  --full-band   decode the top subband too\n"
-    "  --no-gapless  keep the encoder's delay and padding (every frame whole)\n";
+    "  --no-gapless  keep the encoder's delay and padding (every frame whole)\n"
+    "  --replay-gain track|album  apply the file's ReplayGain (the other gain when this one is\n"
+    "                missing), lowered where its peak would clip\n";
 inline constexpr std::string_view kPlayUsage =
     "play [--device null|default|N] FILE...\n"
     "  Plays each file (\"-\" reads standard input), one song straight after the other when\n"

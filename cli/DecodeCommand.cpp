@@ -17,7 +17,8 @@ namespace pelbrisk::cli {
 
 namespace {
 
-constexpr TKnownOption kDecodeOptions[] = {{"-o", true}, {"--full-band"}, {"--no-gapless"}};
+constexpr TKnownOption kDecodeOptions[] = {
+    {"-o", true}, {"--full-band"}, {"--no-gapless"}, {"--replay-gain", true}};
 
 // Whether two paths name one plain file: the same path, a symbolic link to it or a hard link.
 bool SameFile(const std::string& first, const std::string& second) {
@@ -54,6 +55,15 @@ int RunDecode(const TArguments& arguments) {
         std::fprintf(stderr, "pelbrisk-cli: standard input (\"-\") can only be the first input\n");
         return 2;
     }
+    TReplayGainSettings replayGain;
+    if (const auto mode = line.Value("--replay-gain")) {
+        if (*mode == "track")
+            replayGain.Mode = TReplayGainMode::Track;
+        else if (*mode == "album")
+            replayGain.Mode = TReplayGainMode::Album;
+        else
+            return UsageError(kDecodeUsage);
+    }
     std::string output = *line.Value("-o");
     if (output == "-") {
         if (isatty(STDOUT_FILENO)) {
@@ -82,6 +92,7 @@ int RunDecode(const TArguments& arguments) {
     TMP3Player player;
     player.SetAutoPlay(false);
     player.SetGapless(!line.Has("--no-gapless"));
+    player.SetReplayGain(replayGain);
     TPlayEnd end;
     end.Watch(player);
     // Each song follows the one before in the same WAV data, as play joins them on the device.

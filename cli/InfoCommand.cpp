@@ -112,10 +112,24 @@ std::string JsonLines(const TMP3InfoValues& lines) {
     return out + "]";
 }
 
+std::string GainValueText(const TGainValue& value) {
+    if (!value.Known) return "none";
+    std::string text = GainText(value.Gain);
+    if (value.Peak > 0) text += ", peak " + PeakText(value.Peak);
+    return text;
+}
+
+std::string GainValueJson(const TGainValue& value) {
+    if (!value.Known) return "null";
+    return "{\"gain\":" + std::to_string(value.Gain) +
+           ",\"peak\":" + (value.Peak > 0 ? std::to_string(value.Peak) : "null") + "}";
+}
+
 struct TFileReport {
     std::string Path;
     TMP3Info Info;
     TMP3StreamProbe Probe;
+    TReplayGain Gain() const { return FirstKnownGain({Info.ReplayGain(), Probe.VbrHeader.Gain}); }
     bool Seekable = true;
     bool Audio = true; // false for a file of tags without MPEG audio behind them
 };
@@ -171,6 +185,10 @@ void PrintText(const TFileReport& report, bool walked) {
         std::printf("  LAME tag:      %s, delay %d, padding %d samples\n",
                     TerminalText(probe.VbrHeader.Encoder).c_str(), probe.VbrHeader.EncoderDelay,
                     probe.VbrHeader.EncoderPadding);
+    if (const TReplayGain gain = report.Gain(); gain.Known()) {
+        std::printf("  track gain:    %s\n", GainValueText(gain.Track).c_str());
+        std::printf("  album gain:    %s\n", GainValueText(gain.Album).c_str());
+    }
     if (walked) std::printf("  audio frames:  %d\n", probe.WalkedFrames);
     std::printf("  duration:      %d ms (%d:%02d.%03d), from %s\n", probe.Duration,
                 probe.Duration / 60000, probe.Duration / 1000 % 60, probe.Duration % 1000,
@@ -236,6 +254,9 @@ void PrintJson(const TFileReport& report, bool walked) {
                LameTagJson(probe.VbrHeader) + "}";
     if (walked) out += ",\"audioFrames\":" + std::to_string(probe.WalkedFrames);
     out += ",\"durationMs\":" + std::to_string(probe.Duration);
+    const TReplayGain gain = report.Gain();
+    out += ",\"replayGain\":{\"track\":" + GainValueJson(gain.Track) +
+           ",\"album\":" + GainValueJson(gain.Album) + "}";
     out += TagValuesJson(report);
     std::printf("%s}\n", out.c_str());
 }

@@ -204,6 +204,11 @@ void TMP3Player::Loaded() {
     if (autoOpen_ && !fileName_.empty()) Open();
 }
 
+void TMP3Player::SetReplayGain(const TReplayGainSettings& value) {
+    replayGain_ = value;
+    soundOut_.SetGain(static_cast<float>(ReplayGainFactor(streamGain_, replayGain_)));
+}
+
 // ---- Opening and closing ----------------------------------------------------------------
 
 void TMP3Player::Open() {
@@ -276,7 +281,9 @@ void TMP3Player::ReadStreamLayout() {
     bytesPerFrame_ = format.SamplesPerFrame * format.BitsPerSample / 8;
 
     values.BytesPerFrame = bytesPerFrame_;
-    CheckVbrHeader(reader_, values);
+    const TMP3VbrHeader vbrHeader = CheckVbrHeader(reader_, values);
+    streamGain_ = FirstKnownGain({info_.ReplayGain(), vbrHeader.Gain});
+    soundOut_.SetGain(static_cast<float>(ReplayGainFactor(streamGain_, replayGain_)));
     frameLength_ = values.FrameLength;
     bitrate_ = values.Bitrate;
     totalBytes_ = values.TotalBytes;
@@ -322,6 +329,7 @@ void TMP3Player::Close() {
         bytesPerFrame_ = 0;
         totalBytes_ = 0;
         song_ = TMP3Gapless{};
+        streamGain_ = TReplayGain{};
     }
     AssignStatus(mpsStopped);
     if (stopError) std::rethrow_exception(stopError);

@@ -131,6 +131,11 @@ public:
     // every frame whole.
     bool Gapless() const { return gapless_; }
     void SetGapless(bool value) { gapless_ = value; }
+    // How the open stream's ReplayGain is played; a change takes effect at the next buffer.
+    const TReplayGainSettings& ReplayGain() const { return replayGain_; }
+    void SetReplayGain(const TReplayGainSettings& value);
+    // The gains the open stream's tags give (tags first, then its LAME tag).
+    const TReplayGain& StreamGain() const { return streamGain_; }
 
     // The files that follow the open one without a gap, in order: when a song's data ends, the
     // first is opened and decoded while the last buffers play, and its first sample follows the
@@ -291,6 +296,8 @@ private:
     int32_t deviceId_ = -1;
     bool loading_ = false;
     std::atomic<bool> gapless_{true};
+    TReplayGainSettings replayGain_;
+    TReplayGain streamGain_;
     bool destroying_ = false;
 
     // The open stream.

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <sys/stat.h>
 #include <thread>
@@ -184,6 +185,10 @@ void TSoundOut::SetBalance(int32_t value) {
     if (value < -100 || value > 100) return;
     balance_ = value;
     if (Active() && device_) SetVolumeToWaveDevice();
+}
+
+void TSoundOut::SetGain(float value) {
+    if (value >= 0 && std::isfinite(value)) gain_ = value;
 }
 
 void TSoundOut::SetOutputFileName(const std::string& value) {
@@ -423,6 +428,7 @@ void TSoundOut::WaveWrite() {
     MP3Assert(queued <= kSoundBufferCount);
     const int32_t index = current_;
     headers_[index].Length = static_cast<uint32_t>(filled_);
+    headers_[index].Gain = gain_.load();
     filled_ = 0;
     current_ = (current_ + 1) % kSoundBufferCount;
     if (WritingFile()) {
@@ -573,6 +579,8 @@ void TSoundOut::WriteFileBuffer(int32_t index) {
         BufferDone();
         return;
     }
+    // The file gets the song's gain, as the device would play it, but not the volume.
+    ScaleSamples(header.Data, header.Length, FileFormat(), 0xFFFFFFFFu, header.Gain);
     if (std::fwrite(header.Data, 1, header.Length, waveFile_) != header.Length) {
         const int error = errno != 0 ? errno : EIO;
         const std::string text = FileErrorText(outputFileName_);

@@ -74,6 +74,10 @@ public:
     void SetVolume(int32_t value);
     int32_t Balance() const { return balance_; }
     void SetBalance(int32_t value);
+    // The amplitude factor of the song's ReplayGain, applied where the volume is (the device) or
+    // to the WAV file; it takes effect from the next buffer filled.
+    float Gain() const { return gain_.load(); }
+    void SetGain(float value);
     int32_t DeviceID() const { return deviceId_; }
     void SetDeviceID(int32_t value) { deviceId_ = value; }
     int32_t NotifyInterval() const { return notifyInterval_.load(); }
@@ -156,6 +160,7 @@ private:
     // "current device volume" to start from is always 100.
     int32_t volume_ = 100;
     int32_t balance_ = 0;
+    std::atomic<float> gain_{1.0f};
     int32_t deviceId_ = -1;
     std::atomic<int32_t> notifyInterval_{kInfinite};
     std::atomic<uint32_t> lastNotify_{0};

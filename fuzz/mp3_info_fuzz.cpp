@@ -27,7 +27,10 @@ void Probe(const uint8_t* data, size_t size, bool seekable) {
     TMPMemoryStream again(data, size);
     reader.Attach(&again, true);
     info.AttachReader(&reader);
+    // As the window reads the playing song: with its cover.
+    info.SetWantPicture(true);
     if (info.ReadHeadTags() && info.FindFirstFrame()) info.ReadTailTags();
+    (void)info.ReplayGain();
     if (info.AudioStart() < 0 || info.AudioStart() > static_cast<int32_t>(size)) std::abort();
 }
 
@@ -42,12 +45,16 @@ void ReadTagsDirectly(const uint8_t* data, size_t size) {
         for (const bool unsynchronised : {false, true}) {
             reader.Seek(0, msoFromBeginning);
             std::vector<std::string> lines;
-            TId3v2Frames(reader, tagEnd, version, unsynchronised).Read(lines);
+            TId3v2Frames frames(reader, tagEnd, version, unsynchronised);
+            frames.WantPicture(true);
+            frames.Read(lines);
             if (reader.Position() > static_cast<int32_t>(size)) std::abort();
         }
     }
     std::vector<std::string> lines;
-    if (ReadApeTag(reader, static_cast<int64_t>(size), lines) > static_cast<int64_t>(size))
+    TTagPicture picture;
+    if (ReadApeTag(reader, static_cast<int64_t>(size), lines, &picture) >
+        static_cast<int64_t>(size))
         std::abort();
 }
 

@@ -20,9 +20,33 @@ bool IsApePreamble(const uint8_t* bytes) {
     return std::memcmp(bytes, "APETAGEX", 8) == 0;
 }
 
+bool IsFrontCoverKey(const std::string& key) {
+    static constexpr char kFrontCover[] = "cover art (front)";
+    return key.size() == sizeof kFrontCover - 1 &&
+           std::equal(key.begin(), key.end(), kFrontCover, [](char a, char b) {
+               return (a >= 'A' && a <= 'Z' ? char(a - 'A' + 'a') : a) == b;
+           });
+}
+
+// A binary cover item's value: the file name it came from, a zero, then the picture.
+void ReadCoverItem(TMPStreamReader& reader, int64_t valueStart, int64_t valueBytes,
+                   TTagPicture& picture) {
+    reader.Seek(static_cast<int32_t>(valueStart), msoFromBeginning);
+    std::vector<uint8_t> value;
+    if (!ReadStreamBytes(reader, valueBytes, value)) return;
+    const auto zero = std::find(value.begin(), value.end(), uint8_t{0});
+    if (zero == value.end()) return;
+    TTagPicture found;
+    found.MimeType = PictureMimeType(&*zero + 1, static_cast<size_t>(value.end() - zero - 1));
+    if (found.MimeType.empty()) return;
+    found.Type = kFrontCover;
+    found.Data.assign(zero + 1, value.end());
+    KeepBetterPicture(picture, std::move(found));
+}
+
 // Reads the items in [start, itemsEnd) as far as they are sound.
 void ReadItems(TMPStreamReader& reader, int64_t start, int64_t itemsEnd, uint32_t count,
-               std::vector<std::string>& lines) {
+               std::vector<std::string>& lines, TTagPicture* picture) {
     int64_t at = start;
     for (uint32_t item = 0; item < count && itemsEnd - at > kItemHeaderBytes; ++item) {
         reader.Seek(static_cast<int32_t>(at), msoFromBeginning);
@@ -39,7 +63,10 @@ void ReadItems(TMPStreamReader& reader, int64_t start, int64_t itemsEnd, uint32_
         const std::string name(reinterpret_cast<const char*>(key), static_cast<size_t>(zero - key));
         const int64_t valueStart = at + kItemHeaderBytes + (zero - key) + 1;
         if (valueBytes > itemsEnd - valueStart) return;
-        if (((flags >> 1) & 3) != kBinaryItem && valueBytes <= reader.Capacity()) {
+        const bool binary = ((flags >> 1) & 3) == kBinaryItem;
+        if (binary && picture != nullptr && valueBytes <= kLargestPicture && IsFrontCoverKey(name))
+            ReadCoverItem(reader, valueStart, valueBytes, *picture);
+        if (!binary && valueBytes <= reader.Capacity()) {
             reader.Seek(static_cast<int32_t>(valueStart), msoFromBeginning);
             const auto length = static_cast<int32_t>(valueBytes);
             if (!reader.Require(length)) return;
@@ -51,7 +78,8 @@ void ReadItems(TMPStreamReader& reader, int64_t start, int64_t itemsEnd, uint32_
 
 } // namespace
 
-int64_t ReadApeTag(TMPStreamReader& reader, int64_t end, std::vector<std::string>& lines) {
+int64_t ReadApeTag(TMPStreamReader& reader, int64_t end, std::vector<std::string>& lines,
+                   TTagPicture* picture) {
     const int64_t footerStart = end - kApeFooterBytes;
     if (footerStart < 0 || end > reader.Size()) return -1;
     reader.Seek(static_cast<int32_t>(footerStart), msoFromBeginning);
@@ -69,7 +97,7 @@ int64_t ReadApeTag(TMPStreamReader& reader, int64_t end, std::vector<std::string
         reader.Seek(static_cast<int32_t>(tagStart), msoFromBeginning);
         if (!reader.Require(kApeFooterBytes) || !IsApePreamble(reader.Data())) return -1;
     }
-    ReadItems(reader, itemsStart, footerStart, count, lines);
+    ReadItems(reader, itemsStart, footerStart, count, lines, picture);
     return tagStart;
 }
 

@@ -62,11 +62,19 @@ std::string Utf16CommentText(const uint8_t* bytes, size_t count) {
     return Utf16ToUtf8(bytes + at, (count - at) / 2);
 }
 
+// A user-defined text frame as "description=value", so that each reads by its description.
+std::string UserTextValue(uint8_t encoding, const uint8_t* text, size_t textBytes) {
+    const size_t skip = Id3v2TextAfterTerminator(encoding, text, textBytes);
+    return Id3v2Text(encoding, text, skip) + "=" +
+           Id3v2Text(encoding, text + skip, textBytes - skip);
+}
+
 // Version 2.3's rules: the value starts behind the encoding byte.
 std::string Id3v23Value(const std::string& id, const std::vector<uint8_t>& body) {
     const uint8_t encoding = body[0];
     const uint8_t* text = body.data() + 1;
     const size_t textBytes = body.size() - 1;
+    if (id == "TXXX") return UserTextValue(encoding, text, textBytes);
     if (!id.empty() && id[0] == 'T' && encoding == 1) return Utf16ToUtf8(text, textBytes / 2);
     if (id == "COMM" && encoding == 1) return Utf16CommentText(text, textBytes);
     if (id == "COMM" || id == "WXXX") return TagTextToUtf8(TextAfterLastZero(text, textBytes));
@@ -79,6 +87,7 @@ std::string DecodedValue(const std::string& id, const std::vector<uint8_t>& body
     const uint8_t encoding = body[0];
     const uint8_t* text = body.data() + 1;
     const size_t textBytes = body.size() - 1;
+    if (id == "TXXX") return UserTextValue(encoding, text, textBytes);
     if (id[0] == 'T') return Id3v2Text(encoding, text, textBytes);
     if (id == "COMM" || id == "USLT") {
         if (textBytes < kLanguageBytes) return {};
@@ -127,11 +136,8 @@ TId3v2Frames::TId3v2Frames(TMPStreamReader& reader, int64_t tagEnd, uint8_t vers
 bool TId3v2Frames::ReadBody(int64_t count, std::vector<uint8_t>& out) {
     // Version 2.4 unsynchronises each frame's data, not the frame headers.
     if (!unsynchronised_ || version_ == 4) {
-        if (count > Left() || count > reader_.Capacity() ||
-            !reader_.Require(static_cast<int32_t>(count)))
-            return false;
-        out.insert(out.end(), reader_.Data(), reader_.Data() + count);
-        return reader_.Skip(static_cast<int32_t>(count));
+        if (count > Left()) return false;
+        return ReadStreamBytes(reader_, count, out);
     }
     while (static_cast<int64_t>(out.size()) < count) {
         if (Left() <= 0 || !reader_.Require(1)) return false;
@@ -200,10 +206,18 @@ bool TId3v2Frames::Read(std::vector<std::string>& lines) {
         if (size == 0) continue; // an empty frame says nothing, and the next follows it
         const uint8_t formatFlags = version_ == 4 ? header[9] : 0;
         const bool unreadable = (formatFlags & (kCompressedFlag | kEncryptedFlag)) != 0;
-        if (reader_.Capacity() >= size + headerBytes && !unreadable) {
+        const bool picture = wantPicture_ && id == "APIC" && size <= kLargestPicture;
+        if ((reader_.Capacity() >= size + headerBytes || picture) && !unreadable) {
             body.clear();
             if (!ReadBody(size, body)) return false;
-            lines.push_back(id + "=" + FrameValue(id, formatFlags, body));
+            const std::string value = FrameValue(id, formatFlags, body);
+            // A user-defined text is named by its description: "TXXX:description=value".
+            const bool described = id == "TXXX" && value.find('=') != std::string::npos;
+            lines.push_back(id + (described ? ":" : "=") + value);
+            if (id == "RVA2") ReadRva2(body.data(), body.size(), rva2_);
+            TTagPicture found;
+            if (picture && ReadPictureFrame(body.data(), body.size(), version_ == 2, found))
+                KeepBetterPicture(picture_, std::move(found));
         } else if (!SkipBody(size)) {
             return false;
         }

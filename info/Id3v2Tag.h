@@ -1,5 +1,7 @@
 #pragma once
 
+#include "info/ReplayGain.h"
+#include "info/TagPicture.h"
 #include "stream/StreamReader.h"
 
 #include <cstdint>
@@ -10,7 +12,8 @@ namespace pelbrisk {
 
 // The frames of an ID3v2 tag of version 2.2, 2.3 or 2.4, read through the stream reader from the
 // head to the tag's end: each readable frame gives one "ID=value" line, its text as UTF-8.
-// Versions 2.2 and 2.4 join several values with " / "; version 2.3 keeps its own rules. The
+// Versions 2.2 and 2.4 join several values with " / "; version 2.3 keeps its own rules. A
+// user-defined text frame gives "TXXX:description=value". The
 // three-letter IDs of version 2.2 become the four-letter names of the later versions, in any
 // version's tag; a frame of size 0 is passed over.
 // Unsynchronisation is undone, of the whole tag (2.2, 2.3) or of each frame (2.4). Frames larger
@@ -22,6 +25,12 @@ public:
     // Adds the lines of the frames from the head on; true when the frames and their padding end
     // exactly at the tag's end.
     bool Read(std::vector<std::string>& lines);
+    // The gain of the first RVA2 frame of each kind read.
+    const TReplayGain& Rva2() const { return rva2_; }
+    // With `want`, APIC (PIC) frames up to kLargestPicture are read whatever the reader holds,
+    // and the front cover, else the first picture, is kept.
+    void WantPicture(bool want) { wantPicture_ = want; }
+    TTagPicture& Picture() { return picture_; }
 
 private:
     int64_t Left() const { return tagEnd_ - reader_.Position(); }
@@ -34,6 +43,9 @@ private:
     uint8_t version_;
     bool unsynchronised_;
     bool afterFF_ = false; // the last byte read of an unsynchronised tag was 0xFF
+    TReplayGain rva2_;
+    bool wantPicture_ = false;
+    TTagPicture picture_;
 };
 
 // The bytes of the ID3v2 tag whose 10-byte header is at `header` (its footer included), or 0 when

@@ -93,6 +93,8 @@ void TMP3Info::Clear() {
     id3v2Values_.clear();
     lyricsValues_.clear();
     apeValues_.clear();
+    rva2Gain_ = TReplayGain{};
+    picture_ = TTagPicture{};
 }
 
 void TMP3Info::AttachReader(TMPStreamReader* reader) {
@@ -118,6 +120,11 @@ bool TMP3Info::ReadBytes(int64_t count, std::string& text) {
         count -= piece;
     }
     return true;
+}
+
+TReplayGain TMP3Info::ReplayGain() const {
+    return FirstKnownGain(
+        {GainFromLines(id3v2Values_, "TXXX:"), GainFromLines(apeValues_, ""), rva2Gain_});
 }
 
 bool TMP3Info::ReadHeadTags() {
@@ -196,7 +203,10 @@ bool TMP3Info::ReadId3v2() {
         (version == 2 && (flags & kId3v22CompressionFlag) == 0) || version == 3 || version == 4;
     if (readable && SkipId3v2Headers(version, flags, size)) {
         TId3v2Frames frames(*reader_, tagEnd, version, (flags & kUnsynchronisationFlag) != 0);
+        frames.WantPicture(wantPicture_);
         frames.Read(id3v2Values_);
+        KeepBetterPicture(picture_, std::move(frames.Picture()));
+        rva2Gain_ = FirstKnownGain({rva2Gain_, frames.Rva2()});
     }
     // The tag ends where its header says, whatever its frames were: the lines that could be
     // read stay, and the audio is looked for behind it. A tag that runs past the stream's end
@@ -276,7 +286,11 @@ bool TMP3Info::ReadTailTags() {
 }
 
 bool TMP3Info::ReadApe(int64_t end) {
-    const int64_t start = ReadApeTag(*reader_, end, apeValues_);
+    // ID3v2's picture comes first; APE's stands in for a missing one.
+    TTagPicture apePicture;
+    const int64_t start =
+        ReadApeTag(*reader_, end, apeValues_, wantPicture_ ? &apePicture : nullptr);
+    if (picture_.Empty()) picture_ = std::move(apePicture);
     if (start < 0) return false;
     foundTypes_ |= mitApe;
     apeStart_ = static_cast<int32_t>(start);

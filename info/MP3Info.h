@@ -1,6 +1,8 @@
 #pragma once
 
 #include "info/FrameSearch.h"
+#include "info/ReplayGain.h"
+#include "info/TagPicture.h"
 #include "stream/StreamReader.h"
 
 #include <cstdint>
@@ -90,6 +92,13 @@ public:
     const TMP3InfoValues& ID3v2Values() const { return id3v2Values_; }
     const TMP3InfoValues& LyricsValues() const { return lyricsValues_; }
     const TMP3InfoValues& ApeValues() const { return apeValues_; }
+    // The gains the tags give: ID3v2's TXXX:REPLAYGAIN_* first, then APE's, then RVA2. The LAME
+    // tag's come with the information frame (TMP3VbrHeader).
+    TReplayGain ReplayGain() const;
+    // With `want` (off by default), the tags' front cover is read as well: ID3v2's APIC (or
+    // PIC), else APEv2's "Cover Art (Front)"; empty when there is none or it is damaged.
+    void SetWantPicture(bool want) { wantPicture_ = want; }
+    const TTagPicture& Picture() const { return picture_; }
     TMP3InfoType NeedInfoType() const { return needInfoType_; }
     void SetNeedInfoType(TMP3InfoType types) { needInfoType_ = types; }
 
@@ -130,6 +139,9 @@ private:
     TMP3InfoValues id3v2Values_;
     TMP3InfoValues lyricsValues_;
     TMP3InfoValues apeValues_;
+    TReplayGain rva2Gain_;
+    bool wantPicture_ = false;
+    TTagPicture picture_;
     TMP3InfoType needInfoType_ = mitID3V1 | mitID3V2 | mitRiff | mitApe;
 };
 

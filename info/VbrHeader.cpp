@@ -19,6 +19,9 @@ constexpr int32_t kXingQualityFlag = 8;
 constexpr int32_t kXingTableBytes = 100;
 constexpr int32_t kLameTagBytes = 36;
 constexpr int32_t kLameVersionBytes = 9;
+constexpr int32_t kLamePeakAt = 11;
+constexpr int32_t kLameRadioGainAt = 15;
+constexpr int32_t kLameAudiophileGainAt = 17;
 constexpr int32_t kLameDelayAt = 21;
 constexpr int32_t kLameCrcAt = 34;
 // ffmpeg's LAME tag CRC covers this many bytes of the frame, wherever its tag lies.
@@ -92,6 +95,8 @@ void ReadLameTag(const TFrameBytes& frame, int32_t at, TMP3VbrHeader& found) {
     const uint8_t* gap = tag + kLameDelayAt;
     found.EncoderDelay = (gap[0] << 4) | (gap[1] >> 4);
     found.EncoderPadding = ((gap[1] & 0x0F) << 8) | gap[2];
+    found.Gain =
+        LameTagGain(tag + kLamePeakAt, tag + kLameRadioGainAt, tag + kLameAudiophileGainAt);
 }
 
 void TakeCounts(TMP3StreamValues& values, const TMP3VbrHeader& found) {

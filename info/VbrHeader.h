@@ -1,6 +1,7 @@
 #pragma once
 
 #include "info/FrameHeader.h"
+#include "info/ReplayGain.h"
 #include "stream/StreamReader.h"
 
 #include <cstdint>
@@ -51,6 +52,8 @@ struct TMP3VbrHeader {
     std::string Encoder; // its version text, e.g. "LAME3.100"; empty without a tag
     int32_t EncoderDelay = -1;
     int32_t EncoderPadding = -1;
+    // The tag's ReplayGain fields: radio as the track's gain, audiophile as the album's.
+    TReplayGain Gain;
 };
 
 // Where a Xing header starts inside the first frame: behind the frame header and the Layer III

@@ -311,10 +311,11 @@ private:
         const size_t bytes = frames * blockAlign_;
         // Copied under the lock: a reset may hand the buffer back for refilling at any moment.
         std::memcpy(scratch_.data(), entry->Buffer->Data + (written_ - entry->Start), bytes);
+        const float gain = entry->Buffer->Gain;
         snd_pcm_sframes_t taken = 0;
         if (!Unlocked(lock, [&] {
-                ScaleSamples(scratch_.data(), static_cast<uint32_t>(bytes), format_,
-                             volume_.load());
+                ScaleSamples(scratch_.data(), static_cast<uint32_t>(bytes), format_, volume_.load(),
+                             gain);
                 taken = snd_pcm_writei(pcm_, scratch_.data(), frames);
             }))
             return true;

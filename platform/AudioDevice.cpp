@@ -2,9 +2,11 @@
 
 #include "platform/AudioDeviceQueue.h"
 
+#include <algorithm>
 #include <alsa/asoundlib.h>
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -233,25 +235,33 @@ std::string AudioErrorText(int32_t code) {
     }
 }
 
-void ScaleSamples(uint8_t* data, uint32_t bytes, const TAudioFormat& format, uint32_t volumeWord) {
-    if (volumeWord == 0xFFFFFFFFu) return;
-    const int32_t left = static_cast<int32_t>(volumeWord & 0xFFFF);
-    const int32_t right = static_cast<int32_t>(volumeWord >> 16);
+void ScaleSamples(uint8_t* data, uint32_t bytes, const TAudioFormat& format, uint32_t volumeWord,
+                  float gain) {
+    if (volumeWord == 0xFFFFFFFFu && gain == 1.0f) return;
+    // Far beyond any sound gain; it keeps the products within 64 bits.
+    static constexpr double kLargestFactor = 65535.0 * 1000;
+    const auto factor = [gain](uint32_t volume) {
+        return static_cast<int64_t>(std::lround(std::min(volume * double(gain), kLargestFactor)));
+    };
+    const int64_t left = factor(volumeWord & 0xFFFF);
+    const int64_t right = factor(volumeWord >> 16);
     const int32_t channels = format.Channels;
     if (format.BitsPerSample == 16) {
         const uint32_t count = bytes / 2;
         for (uint32_t i = 0; i < count; ++i) {
-            const int32_t gain = (channels == 2 && (i & 1)) ? right : left;
-            const int32_t sample = static_cast<int16_t>(data[2 * i] | (data[2 * i + 1] << 8));
-            const int32_t scaled = sample * gain / 65535;
+            const int64_t factor = (channels == 2 && (i & 1)) ? right : left;
+            const int64_t sample = static_cast<int16_t>(data[2 * i] | (data[2 * i + 1] << 8));
+            const auto scaled =
+                static_cast<int32_t>(std::clamp<int64_t>(sample * factor / 65535, -32768, 32767));
             data[2 * i] = static_cast<uint8_t>(scaled & 0xFF);
             data[2 * i + 1] = static_cast<uint8_t>((scaled >> 8) & 0xFF);
         }
     } else {
         for (uint32_t i = 0; i < bytes; ++i) {
-            const int32_t gain = (channels == 2 && (i & 1)) ? right : left;
-            const int32_t sample = static_cast<int32_t>(data[i]) - 128;
-            data[i] = static_cast<uint8_t>(sample * gain / 65535 + 128);
+            const int64_t factor = (channels == 2 && (i & 1)) ? right : left;
+            const int64_t sample = static_cast<int32_t>(data[i]) - 128;
+            data[i] =
+                static_cast<uint8_t>(std::clamp<int64_t>(sample * factor / 65535, -128, 127) + 128);
         }
     }
 }

@@ -22,6 +22,9 @@ struct TAudioBuffer {
     uint8_t* Data = nullptr;
     uint32_t Length = 0;
     uint32_t Index = 0; // reported back with the done notice
+    // The song's ReplayGain, applied with the volume as the buffer plays: set by the owner
+    // before the write, so that a change of song changes it at the buffer where it happens.
+    float Gain = 1.0f;
     bool Prepared = false;
     bool Queued = false; // between Write and its done notice; guarded by the device
 };
@@ -99,9 +102,11 @@ int32_t OpenAudioDevice(int32_t deviceId, const TAudioFormat& format, TAudioDone
 // The system's description of a result code; empty when there is none.
 std::string AudioErrorText(int32_t code);
 
-// Scales interleaved samples in place by the volume word: left (low half) for even channels,
-// right (high half) for odd ones; 0xFFFF leaves them as they are.
-void ScaleSamples(uint8_t* data, uint32_t bytes, const TAudioFormat& format, uint32_t volumeWord);
+// Scales interleaved samples in place by the volume word, left (low half) for even channels,
+// right (high half) for odd ones, times `gain`; 0xFFFF at a gain of 1 leaves them as they are.
+// A gain above 1 may push samples past full scale: they are held at its ends.
+void ScaleSamples(uint8_t* data, uint32_t bytes, const TAudioFormat& format, uint32_t volumeWord,
+                  float gain = 1.0f);
 
 // Backend entry points used by OpenAudioDevice.
 int32_t OpenNullAudioDevice(const TAudioFormat& format, TAudioDoneTarget done,

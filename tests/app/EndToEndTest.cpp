@@ -3,6 +3,7 @@
 // playing entry's caption), closes from the window's close request and writes its settings back;
 // and it is driven from the keyboard alone: the command box, the menu short-cuts, the system-wide
 // hot keys and a typed command to quit.
+#include "tests/app/FormTestSupport.h"
 #include "tests/app/X11Window.h"
 #include "tests/support/Media.h"
 #include "tests/support/Paths.h"
@@ -108,11 +109,11 @@ public:
             if (X("timeout 10 xdotool search --sync --name '^panel$' | head -n 1").empty())
                 return testing::AssertionFailure() << "the tray host did not start";
         }
+        std::vector<std::string> variables = environment;
+        variables.insert(variables.end(), {"DISPLAY=" + display->Name(), "QT_QPA_PLATFORM=xcb",
+                                           "PELBRISK_AUDIO=null"});
         player = std::make_unique<TChild>(std::vector<std::string>{(install / "pelbrisk").string()},
-                                          std::vector<std::string>{"DISPLAY=" + display->Name(),
-                                                                   "QT_QPA_PLATFORM=xcb",
-                                                                   "PELBRISK_AUDIO=null"},
-                                          install / "pelbrisk.log");
+                                          variables, install / "pelbrisk.log");
         if (!player->Started()) return testing::AssertionFailure() << "pelbrisk did not start";
         window = X("timeout 20 xdotool search --sync --name '^pelbrisk - ver.050228$' | head -n 1");
         if (window.empty()) return testing::AssertionFailure() << "no window appeared";
@@ -125,6 +126,8 @@ public:
     }
 
     TempDir install;
+    // Given to the program before the display's.
+    std::vector<std::string> environment;
     std::unique_ptr<TVirtualDisplay> display;
     std::unique_ptr<TChild> manager;
     std::unique_ptr<TChild> tray;
@@ -227,7 +230,12 @@ TEST(EndToEnd, OpensAFolderOfTheDemoLibraryPlaysItAndSavesItsSettings) {
                                               "folder",
                                               "song",
                                               "position",
-                                              "resume"}));
+                                              "resume",
+                                              "replay_gain",
+                                              "replay_gain_preamp",
+                                              "replay_gain_preamp_untagged",
+                                              "replay_gain_prevent_clipping",
+                                              "cover_art"}));
     EXPECT_NE(settings.find("window_width = 480\n"), std::string::npos) << settings;
     EXPECT_NE(settings.find("window_height = 320\n"), std::string::npos) << settings;
     EXPECT_NE(settings.find("hotkey = Shift+Ctrl+K\n"), std::string::npos) << settings;
@@ -236,6 +244,50 @@ TEST(EndToEnd, OpensAFolderOfTheDemoLibraryPlaysItAndSavesItsSettings) {
     const std::size_t width = settings.find("filelist_width = ");
     ASSERT_NE(width, std::string::npos);
     EXPECT_NEAR(std::stoi(settings.substr(width + 17)), 480 / 2, 8) << settings;
+}
+
+// A second launch with a file, as a file manager's "Open with pelbrisk" makes it, hands the file
+// to the running window over the session bus and ends; the window plays it. One with a folder
+// outside the library plays that folder, and a third without arguments only ends.
+TEST(EndToEnd, ASecondLaunchHandsItsFilesToTheRunningWindow) {
+    for (const char* tool : {"Xvfb", "xdotool", "dbus-daemon"})
+        if (!ToolAvailable(tool)) GTEST_SKIP() << tool << " is not installed";
+    const TPrivateSessionBus bus;
+    ASSERT_TRUE(bus.Running());
+    TPortableProgram program;
+    program.environment = {"DBUS_SESSION_BUS_ADDRESS=" + bus.Address().toStdString()};
+    ASSERT_TRUE(program.Start("window_width = 480\nwindow_height = 320\n"));
+    const auto caption = [&] { return program.X("xdotool getwindowname " + program.window); };
+    const TempDir outside;
+    fs::create_directories(outside / "Live");
+    fs::copy_file(SourceDir() / "demo" / "Cinder" / "Night Bus" / "01 Last Stop.mp3",
+                  outside / "Live" / "07 Encore.mp3");
+    const auto launch = [&](const std::string& arguments) {
+        return program.X("DBUS_SESSION_BUS_ADDRESS=" + bus.Address().toStdString() +
+                         " QT_QPA_PLATFORM=xcb timeout 20 " +
+                         (program.install / "pelbrisk").string() + " " + arguments +
+                         " >/dev/null; echo $?");
+    };
+    EXPECT_EQ(launch("'" +
+                     (SourceDir() / "demo" / "Aster Quartet" / "Small Hours" / "02 Slow Drift.mp3")
+                         .string() +
+                     "'"),
+              "0");
+    EXPECT_EQ(
+        WaitFor(caption,
+                [](const std::string& title) { return title == "Slow Drift – Aster Quartet"; }),
+        "Slow Drift – Aster Quartet")
+        << "the file alone is the play list";
+    EXPECT_EQ(launch("'file://" + (outside / "Live").string() + "'"), "0");
+    // The copy keeps the tags of the song it was copied from.
+    EXPECT_EQ(
+        WaitFor(caption, [](const std::string& title) { return title == "Last Stop – Cinder"; }),
+        "Last Stop – Cinder");
+    EXPECT_EQ(launch(""), "0");
+    EXPECT_EQ(
+        Trimmed(RunTool("pgrep -c -f '^" + (program.install / "pelbrisk").string() + "$' || true")),
+        "1")
+        << "one program, the first";
 }
 
 // The window on screen, its tree scanned (the only root's first folder shows selected).

@@ -224,13 +224,17 @@ TEST_F(MainFormTest, WritesTheSettingsBackWhenDestroyed) {
     WriteSettings("# my music\nwindow_left = 40\nwindow_top = 50\nwindow_width = 333\n"
                   "window_height = 222\nwindow_alpha = 128\nhotkey = Alt+P\ncolour = red\n"
                   "filelist_width = 180\nroot = /srv/b\t~/a\t\ntag_code_page = KOI8-R\n"
-                  "volume = 50\nvolume = 60\n");
+                  "replay_gain = auto\nreplay_gain_preamp = -3.5\nvolume = 50\nvolume = 60\n");
     {
         TMainForm form(SettingsPath());
         EXPECT_EQ(TagCodePage(), "KOI8-R");
         EXPECT_EQ(RootPath(form.Library().RootNodes().Items(0)).Bytes(), qgetenv("HOME") + "/a")
             << "~ stands for the home folder";
+        // Auto plays the album's gain in order and the track's in random play.
+        EXPECT_EQ(form.MP3Player->ReplayGain().Mode, TReplayGainMode::Album);
+        EXPECT_EQ(form.MP3Player->ReplayGain().Preamp, -3.5);
         form.RandomBtn->setChecked(true);
+        EXPECT_EQ(form.MP3Player->ReplayGain().Mode, TReplayGainMode::Track);
         form.MP3Player->SetVolume(30);
         form.Library().AddRoot(TFilePath(QByteArray("/srv/c/")));
     }
@@ -246,6 +250,8 @@ TEST_F(MainFormTest, WritesTheSettingsBackWhenDestroyed) {
                               "filelist_width = 180\n"
                               "root = /srv/b\t~/a\t/srv/c/\t\n"
                               "tag_code_page = KOI8-R\n"
+                              "replay_gain = auto\n"
+                              "replay_gain_preamp = -3.5\n"
                               "volume = 30\n"
                               "hotkey_volume_up = \n"
                               "hotkey_volume_down = \n"
@@ -256,7 +262,10 @@ TEST_F(MainFormTest, WritesTheSettingsBackWhenDestroyed) {
                               "folder = \n"
                               "song = \n"
                               "position = 0\n"
-                              "resume = 0\n");
+                              "resume = 0\n"
+                              "replay_gain_preamp_untagged = 0\n"
+                              "replay_gain_prevent_clipping = -1\n"
+                              "cover_art = -1\n");
 }
 
 // A restart comes back where the user was: the selected folder, the play list and its song,

@@ -118,6 +118,7 @@ TEST_F(MprisWindowTest, ClientCallsActOnThePlayerAndItsStateIsPublished) {
     FillFrom(*form_, "Trio");
     EXPECT_EQ(Property("PlaybackStatus").toString(), "Stopped");
     EXPECT_FALSE(Metadata().contains("xesam:title")) << "nothing loaded yet";
+    std::ofstream(Lib() / "Trio" / "Folder.JPG") << "the folder's cover";
 
     EXPECT_EQ(Call(kPlayer, "Next").type(), QDBusMessage::ReplyMessage);
     EXPECT_EQ(form_->PlayList().CurrentIndex(), 1) << "Next steps as the Next button does";
@@ -131,6 +132,8 @@ TEST_F(MprisWindowTest, ClientCallsActOnThePlayerAndItsStateIsPublished) {
     EXPECT_NEAR(song.value("mpris:length").toLongLong(), 3'050'000, 150'000);
     EXPECT_EQ(song.value("xesam:url").toString(),
               QUrl::fromLocalFile(test::ToQ(Lib() / "Trio" / "2.mp3")).toString());
+    EXPECT_EQ(song.value("mpris:artUrl").toString(),
+              QUrl::fromLocalFile(test::ToQ(Lib() / "Trio" / "Folder.JPG")).toString());
 
     Call(kPlayer, "PlayPause");
     EXPECT_EQ(form_->MP3Player->Status(), mpsPaused);
@@ -328,6 +331,8 @@ TEST_F(MprisWindowTest, LocalhostAddressesUntaggedSongsAndSeeksAreToldAsClientsE
     EXPECT_EQ(metadata.value("xesam:title").toString(), "bare");
     EXPECT_FALSE(metadata.contains("xesam:artist"));
     EXPECT_FALSE(metadata.contains("xesam:album"));
+    for (const char* key : {"mpris:artUrl", "xesam:trackNumber", "xesam:genre"})
+        EXPECT_FALSE(metadata.contains(key)) << key;
 
     TChangeListener listener;
     ASSERT_TRUE(

@@ -235,7 +235,7 @@ TEST(SettingsText, EmptyHotKeyMeansNoneAndIsWrittenBackEmpty) {
     EXPECT_TRUE(SettingsText(settings).contains("\nhotkey = \n"));
 }
 
-TEST(SettingsText, WritesTwentyLinesInTheirOrder) {
+TEST(SettingsText, WritesEveryLineInItsOrder) {
     TFormSettings settings;
     settings.WindowLeft = -3;
     settings.WindowAlpha = 128;
@@ -247,6 +247,8 @@ TEST(SettingsText, WritesTwentyLinesInTheirOrder) {
     settings.FileListWidth = 155;
     settings.Song = TFilePath(QByteArray("/music/Jazz/01 x.mp3"));
     settings.PositionMs = 6000;
+    settings.ReplayGain = TReplayGainChoice::Off;
+    settings.ReplayGainPreamp = 2.5;
     EXPECT_EQ(SettingsText(settings), "window_left = -3\n"
                                       "window_top = 0\n"
                                       "window_width = 300\n"
@@ -266,7 +268,38 @@ TEST(SettingsText, WritesTwentyLinesInTheirOrder) {
                                       "folder = \n"
                                       "song = /music/Jazz/01 x.mp3\n"
                                       "position = 6000\n"
-                                      "resume = 0\n");
+                                      "resume = 0\n"
+                                      "replay_gain = off\n"
+                                      "replay_gain_preamp = 2.5\n"
+                                      "replay_gain_preamp_untagged = 0\n"
+                                      "replay_gain_prevent_clipping = -1\n"
+                                      "cover_art = -1\n");
+}
+
+TEST(SettingsText, ReplayGainLines) {
+    struct Case {
+        const char* text;
+        TReplayGainChoice choice;
+        double preamp, untagged;
+        bool preventClipping;
+    };
+    using enum TReplayGainChoice;
+    const Case cases[] = {
+        {"", Auto, 0, 0, true},
+        {"replay_gain = ALBUM\nreplay_gain_preamp = -3.5\n", Album, -3.5, 0, true},
+        {"replay_gain = track\nreplay_gain = loud\n", Track, 0, 0, true},
+        {"replay_gain_preamp_untagged = -6\nreplay_gain_prevent_clipping = 0\n", Auto, 0, -6,
+         false},
+        {"replay_gain_preamp = 99\nreplay_gain_preamp_untagged = x\n", Auto, 0, 0, true},
+    };
+    for (const Case& c : cases) {
+        TFormSettings settings;
+        ApplySettingsText(settings, c.text);
+        EXPECT_EQ(settings.ReplayGain, c.choice) << c.text;
+        EXPECT_EQ(settings.ReplayGainPreamp, c.preamp) << c.text;
+        EXPECT_EQ(settings.ReplayGainUntaggedPreamp, c.untagged) << c.text;
+        EXPECT_EQ(settings.ReplayGainPreventClipping, c.preventClipping) << c.text;
+    }
 }
 
 TEST(SettingsText, WrittenTextReadsBackToTheSameSettings) {

@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -435,6 +437,51 @@ TEST(CliPlay, EveryArrowPressCounts) {
 
 // The output is created afresh: an output that is the input, by whatever name, is refused before
 // anything is written.
+// decode --replay-gain scales the WAV by the chosen gain, the other one standing in for a missing
+// one, held down where the peak would clip; info shows the gains.
+TEST(CliDecode, ReplayGainScalesTheWavAndInfoShowsTheGains) {
+    REQUIRE_CLI();
+    if (!test::ToolAvailable("mid3v2")) GTEST_SKIP() << "mid3v2 writes the gains";
+    const auto plain = test::EncodeWithLame(test::MakeSignalWav(1, 44100, 2), "-b 128 -t");
+    const auto tagged = test::MakeWithTool(
+        "cp {in} {out} && mid3v2 --TXXX 'REPLAYGAIN_TRACK_GAIN:-6.0206 dB' "
+        "--TXXX 'REPLAYGAIN_ALBUM_GAIN:+6.0206 dB' --TXXX 'REPLAYGAIN_ALBUM_PEAK:0.8' {out}",
+        plain, ".mp3");
+    const auto trackOnly = test::MakeWithTool(
+        "cp {in} {out} && mid3v2 --TXXX 'REPLAYGAIN_TRACK_GAIN:-12.0412 dB' {out}", plain, ".mp3");
+    test::TempDir dir;
+    const auto reference = Samples(DecodeWithCli(plain, dir / "plain.wav"));
+    struct Case {
+        std::filesystem::path file;
+        const char* mode;
+        double factor;
+    };
+    const Case cases[] = {
+        {tagged, "track", 0.5},
+        {tagged, "album", 1 / 0.8}, // +6 dB held to what the peak 0.8 allows
+        {trackOnly, "album", 0.25},
+    };
+    for (const Case& c : cases) {
+        const auto samples = Samples(
+            DecodeWithCli(c.file, dir / "gain.wav", "--replay-gain " + std::string(c.mode)));
+        ASSERT_EQ(samples.size(), reference.size()) << c.mode;
+        int64_t worst = 0;
+        for (size_t i = 0; i < samples.size(); ++i) {
+            const double wanted = std::clamp(reference[i] * c.factor, -32768.0, 32767.0);
+            worst = std::max<int64_t>(worst, std::llabs(int64_t(samples[i] - std::trunc(wanted))));
+        }
+        EXPECT_LE(worst, 1) << c.file << " " << c.mode;
+    }
+    const CliRun bad = RunCli(Cli().string() + " decode " + tagged.string() + " -o " +
+                                  (dir / "x.wav").string() + " --replay-gain loud",
+                              dir);
+    EXPECT_EQ(bad.Status, 2);
+    const CliRun info = RunCli(Cli().string() + " info " + tagged.string(), dir);
+    EXPECT_NE(info.Out.find("track gain:    -6.02 dB\n"), std::string::npos) << info.Out;
+    EXPECT_NE(info.Out.find("album gain:    +6.02 dB, peak 0.800000\n"), std::string::npos)
+        << info.Out;
+}
+
 TEST(CliDecode, RefusesAnOutputThatIsItsInputByAnyName) {
     REQUIRE_CLI();
     test::TempDir dir;

@@ -78,6 +78,15 @@ TEST(AudioDevice, ScalingFollowsTheVolumeWordPerChannel) {
     std::vector<uint8_t> eight = {255, 0, 128, 200};
     ScaleSamples(eight.data(), 4, TAudioFormat{1, 8000, 8}, 0u | (65535u << 16));
     EXPECT_EQ(eight, (std::vector<uint8_t>{128, 128, 128, 128})) << "mono follows the left half";
+    // A song's gain multiplies the volume; what passes full scale is held at its ends.
+    pcm = {20000, 20000, -20000, -20000, 1000, -1000};
+    ScaleSamples(reinterpret_cast<uint8_t*>(pcm.data()), 12, stereo, 0xFFFFFFFFu, 2.0f);
+    EXPECT_EQ(pcm, (std::vector<int16_t>{32767, 32767, -32768, -32768, 2000, -2000}));
+    ScaleSamples(reinterpret_cast<uint8_t*>(pcm.data()), 12, stereo, 32768u | (65535u << 16), 0.5f);
+    EXPECT_EQ(pcm, (std::vector<int16_t>{8191, 16383, -8192, -16384, 500, -1000}));
+    eight = {255, 0, 140};
+    ScaleSamples(eight.data(), 3, TAudioFormat{1, 8000, 8}, 0xFFFFFFFFu, 4.0f);
+    EXPECT_EQ(eight, (std::vector<uint8_t>{255, 0, 176}));
 }
 
 TEST(AudioDevice, IdsBeyondTheNullDeviceAreRejected) {

@@ -238,7 +238,17 @@ TEST_F(MprisTest, StatusAndMetadataFollowTheSong) {
 
     EXPECT_EQ(test::GetProperty(client, kPelbrisk, kPlayer, "PlaybackStatus").toString(),
               "Stopped");
-    window.song = {"/music/Band/03 Song.mp3", "Song", "Band", "Album", 183000};
+    window.song = {"/music/Band/03 Song.mp3",
+                   "Song",
+                   "Band",
+                   "Album",
+                   183000,
+                   3,
+                   2,
+                   "Various",
+                   "Rock",
+                   "1999",
+                   TFilePath(QByteArray("/music/Band/Cover Art.jpg"))};
     window.state = TPlaybackState::Playing;
     service.Refresh();
 
@@ -251,6 +261,12 @@ TEST_F(MprisTest, StatusAndMetadataFollowTheSong) {
     EXPECT_EQ(metadata.value("xesam:album").toString(), "Album");
     EXPECT_EQ(metadata.value("mpris:length").toLongLong(), 183000000);
     EXPECT_EQ(metadata.value("xesam:url").toString(), "file:///music/Band/03%20Song.mp3");
+    EXPECT_EQ(metadata.value("mpris:artUrl").toString(), "file:///music/Band/Cover%20Art.jpg");
+    EXPECT_EQ(metadata.value("xesam:trackNumber").toInt(), 3);
+    EXPECT_EQ(metadata.value("xesam:discNumber").toInt(), 2);
+    EXPECT_EQ(metadata.value("xesam:albumArtist").toStringList(), QStringList{"Various"});
+    EXPECT_EQ(metadata.value("xesam:genre").toStringList(), QStringList{"Rock"});
+    EXPECT_EQ(metadata.value("xesam:contentCreated").toString(), "1999");
     const QString trackId = qdbus_cast<QDBusObjectPath>(metadata.value("mpris:trackid")).path();
     EXPECT_EQ(trackId, service.CurrentTrackId());
 
@@ -264,7 +280,8 @@ TEST_F(MprisTest, StatusAndMetadataFollowTheSong) {
     EXPECT_FALSE(listener.changes[0].contains("Volume"));
 
     // The next song gets another track id.
-    window.song = {"/music/Band/04 Next.mp3", "Next", "Band", "Album", 1000};
+    window.song = TNowPlaying{};
+    window.song.FilePath = "/music/Band/04 Next.mp3";
     service.Refresh();
     EXPECT_NE(service.CurrentTrackId(), trackId);
 }
@@ -283,7 +300,9 @@ TEST_F(MprisTest, SeekingMovesWithinTheSongAndPastTheEndGoesNext) {
     call("Seek", {qlonglong(1000000)});
     EXPECT_TRUE(window.clicks.isEmpty());
 
-    window.song = {"/music/a.mp3", "A", "", "", 60000};
+    window.song.FilePath = "/music/a.mp3";
+    window.song.Title = "A";
+    window.song.LengthMs = 60000;
     window.state = TPlaybackState::Playing;
     window.positionMs = 10000;
     call("Seek", {qlonglong(2500000)});
