@@ -139,14 +139,20 @@ public:
 private:
     void Answer() {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box) {
-            // Not open yet: the question may still be on its way, slowly on a loaded machine or
-            // under a sanitizer; a box left unanswered would hold the test for good.
+        // Not open yet: the question may still be on its way, slowly on a loaded machine or under
+        // a sanitizer. Or open above a window that library work holds disabled, and the box with
+        // it: a user clicks once it takes clicks again. A box left unanswered would hold the test
+        // for good.
+        if (!box || (meanwhileDone_ && !box->isEnabled())) {
             if (waited_.elapsed() < 20000) QTimer::singleShot(10, &context_, [this] { Answer(); });
             return;
         }
-        text_ = box->text();
-        if (meanwhile_) meanwhile_(*box);
+        if (!meanwhileDone_) {
+            text_ = box->text();
+            meanwhileDone_ = true;
+            if (meanwhile_) meanwhile_(*box);
+            if (!box->isEnabled()) return Answer();
+        }
         if (button_ == QMessageBox::NoButton)
             QTest::keyClick(box, Qt::Key_Return);
         else if (QAbstractButton* answer = box->button(button_))
@@ -159,6 +165,7 @@ private:
     QMessageBox::StandardButton button_;
     std::function<void(QMessageBox&)> meanwhile_;
     QString text_;
+    bool meanwhileDone_ = false;
     QElapsedTimer waited_;
 };
 
