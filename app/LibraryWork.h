@@ -33,7 +33,8 @@ struct TListedFiles {
 // and is not opened recursively.
 TListedFiles ListPlayListFiles(const TFilePath& folder, bool recursive, bool everyFile,
                                TScanProgress& progress);
-// A play list's files as they were kept, those still there, with their captions.
+// The files given (a kept play list, or files handed to the program), those still there, with
+// their captions, in the order given.
 TListedFiles ListKeptFiles(const std::vector<TFilePath>& files, TScanProgress& progress);
 // What the folder menu shows of a folder: its own files.
 TListedFiles ListFolderMenu(const TFilePath& folder, bool everyFile, TScanProgress& progress);

@@ -140,10 +140,6 @@ bool TOtherPlayers::Paused() const {
     return paused_;
 }
 
-QString TOtherPlayers::Title() const {
-    return state_ ? state_->Title : QString();
-}
-
 std::int64_t TOtherPlayers::PositionMs() const {
     return state_ ? state_->PositionMs : 0;
 }
@@ -154,9 +150,10 @@ std::int64_t TOtherPlayers::LengthMs() const {
 
 // The other players tell their song's title, not its file.
 TWhatPlays TOtherPlayers::WhatPlays() const {
-    if (Title().isEmpty()) return {};
+    if (!state_ || state_->Title.isEmpty()) return {};
     return {.State = Paused() ? TWhatPlays::TState::Paused : TWhatPlays::TState::Playing,
-            .File = {}};
+            .File = {},
+            .Title = state_->Title};
 }
 
 } // namespace pelbrisk

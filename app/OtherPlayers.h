@@ -44,7 +44,6 @@ public:
     void PlayEntry(QListWidgetItem& entry) override;
     // As the players last showed it, or as the last command taken left it.
     bool Paused() const override;
-    QString Title() const override;
     std::int64_t PositionMs() const override;
     std::int64_t LengthMs() const override;
     TWhatPlays WhatPlays() const override;

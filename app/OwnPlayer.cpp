@@ -1,6 +1,5 @@
 #include "app/OwnPlayer.h"
 
-#include "app/AudioFileInfo.h"
 #include "app/FolderScan.h"
 #include "app/PlayList.h"
 #include "engine/MP3Player.h"
@@ -73,7 +72,8 @@ bool TOwnPlayer::Paused() const {
 TWhatPlays TOwnPlayer::WhatPlays() const {
     const bool open = player_.Commands() & CommandBit(mpcClose);
     TWhatPlays now{.State = TWhatPlays::TState::Nothing,
-                   .File = TFilePath(player_.HeardFileName())};
+                   .File = TFilePath(player_.HeardFileName()),
+                   .Title = {}};
     if (player_.Status() == mpsPlaying)
         now.State = TWhatPlays::TState::Playing;
     else if (player_.Status() == mpsPaused)
@@ -81,12 +81,6 @@ TWhatPlays TOwnPlayer::WhatPlays() const {
     else if (cued_ && open)
         now.State = TWhatPlays::TState::Cued;
     return now;
-}
-
-QString TOwnPlayer::Title() const {
-    const TWhatPlays now = WhatPlays();
-    if (now.State == TWhatPlays::TState::Nothing || now.File.IsEmpty()) return {};
-    return SongCaption(now.File);
 }
 
 // A song that waits to be played is where it will start.

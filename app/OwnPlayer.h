@@ -36,8 +36,6 @@ public:
     void SetVolume(int percent) override;
     void PlayEntry(QListWidgetItem& entry) override;
     bool Paused() const override;
-    // The playing or paused entry's caption.
-    QString Title() const override;
     std::int64_t PositionMs() const override;
     std::int64_t LengthMs() const override;
     TWhatPlays WhatPlays() const override;

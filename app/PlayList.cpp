@@ -30,7 +30,7 @@ QListWidgetItem* NewEntry(const QString& caption, const QByteArray& path, bool a
 TPlayList::TPlayList(QListWidget& list, TLibraryJobs& jobs, QAbstractButton& repeatAll,
                      QAbstractButton& random)
     : list_(list), jobs_(jobs), repeatAll_(repeatAll), random_(random) {
-    connect(&random_, &QAbstractButton::toggled, this, [this] { shuffle_.Reset(); });
+    connect(&random_, &QAbstractButton::toggled, this, [this] { NewRound(); });
     randomNumbers_.seed(
         static_cast<unsigned>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                   std::chrono::steady_clock::now().time_since_epoch())
@@ -80,7 +80,7 @@ void TPlayList::Listed(const std::vector<TFilePath>& paths, const QStringList& c
     list_.setUpdatesEnabled(true);
     currentIndex_ = -1;
     randomHistory_.Clear();
-    shuffle_.Reset();
+    NewRound();
     undo_.clear();
     SelectNext();
 }
@@ -204,6 +204,12 @@ QListWidgetItem* TPlayList::StepBack() {
     return SelectCurrentIndex();
 }
 
+// A new round of random play; a draw made for the old one is no longer owed.
+void TPlayList::NewRound() {
+    shuffle_.Reset();
+    drawnRow_ = -1;
+}
+
 QListWidgetItem* TPlayList::NextEntry() {
     const int count = list_.count();
     if (count == 0) return nullptr;
@@ -282,7 +288,7 @@ void TPlayList::KeepOnlySelectedEntry() {
     // The current entry stays current only if it is the one kept.
     currentIndex_ = list_.row(selected) == currentIndex_ ? 0 : -1;
     randomHistory_.Clear();
-    shuffle_.Reset();
+    NewRound();
     for (int row = list_.count() - 1; row >= 0; --row)
         if (list_.item(row) != selected) delete list_.item(row);
     CurrentChanged();
@@ -335,7 +341,7 @@ bool TPlayList::Undo() {
     }
     list_.setUpdatesEnabled(true);
     randomHistory_.Clear();
-    shuffle_.Reset();
+    NewRound();
     if (before.SelectedRow >= 0) list_.setCurrentRow(before.SelectedRow);
     CurrentChanged();
     return true;

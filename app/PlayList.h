@@ -112,6 +112,7 @@ private:
     };
 
     // Lists on the library worker and shows what `list` gives.
+    void NewRound();
     void QueueFill(std::function<TListedFiles(TScanProgress&)> list, bool everyFile,
                    std::function<void()> afterRefill);
     void Listed(const std::vector<TFilePath>& paths, const QStringList& captions, bool everyFile);

@@ -13,8 +13,9 @@ namespace pelbrisk {
 struct TWhatPlays {
     enum class TState { Nothing, Cued, Playing, Paused };
     TState State = TState::Nothing;
-    // The song's file, where the target knows it.
+    // The song's file, where the target knows it; else the title the target tells.
     TFilePath File;
+    QString Title;
 };
 
 // What the transport buttons, the volume and a chosen play-list entry act on: pelbrisk's own
@@ -35,9 +36,7 @@ public:
     virtual void PlayEntry(QListWidgetItem& entry) = 0;
     // Whether the pause button shows down.
     virtual bool Paused() const = 0;
-    // What the window shows of the song: its caption (empty when none plays), and where it is
-    // and how long it is, in milliseconds.
-    virtual QString Title() const = 0;
+    // Where the song is and how long it is, in milliseconds.
     virtual std::int64_t PositionMs() const = 0;
     virtual std::int64_t LengthMs() const = 0;
     // The song that plays, is paused or waits to be played.

@@ -101,13 +101,11 @@ void TPlayback::ShowTarget() {
 }
 
 void TPlayback::ShowWhatPlays() {
-    const IPlayTarget& target = Target();
-    const TWhatPlays now = target.WhatPlays();
+    const TWhatPlays now = Target().WhatPlays();
     QString caption;
     if (now.State != TWhatPlays::TState::Nothing) {
         if (now.File.IsEmpty()) {
-            // The other players tell a title, not a file.
-            caption = target.Title();
+            caption = now.Title;
         } else {
             if (now.File != captionFile_) {
                 captionFile_ = now.File;
