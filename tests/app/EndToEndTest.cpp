@@ -283,6 +283,17 @@ TEST(EndToEnd, ASecondLaunchHandsItsFilesToTheRunningWindow) {
     EXPECT_EQ(
         WaitFor(caption, [](const std::string& title) { return title == "Last Stop – Cinder"; }),
         "Last Stop – Cinder");
+    // The outside folder is a root for this session only: the settings keep the place, not it.
+    const std::string outsideFolder = "folder = " + (outside / "Live").string() + "\n";
+    const std::string settings = WaitFor(
+        [&] {
+            const auto bytes = ReadFileBytes(program.install / "pelbrisk.ini");
+            return std::string(bytes.begin(), bytes.end());
+        },
+        [&](const std::string& text) { return text.find(outsideFolder) != std::string::npos; });
+    EXPECT_NE(settings.find(outsideFolder), std::string::npos) << settings;
+    EXPECT_EQ(settings.find("\t" + outside.Path().string()), std::string::npos) << settings;
+    EXPECT_EQ(settings.find("root = " + outside.Path().string()), std::string::npos) << settings;
     EXPECT_EQ(launch(""), "0");
     EXPECT_EQ(
         Trimmed(RunTool("pgrep -c -f '^" + (program.install / "pelbrisk").string() + "$' || true")),
