@@ -480,6 +480,11 @@ TEST(CliDecode, ReplayGainScalesTheWavAndInfoShowsTheGains) {
     EXPECT_NE(info.Out.find("track gain:    -6.02 dB\n"), std::string::npos) << info.Out;
     EXPECT_NE(info.Out.find("album gain:    +6.02 dB, peak 0.800000\n"), std::string::npos)
         << info.Out;
+    const CliRun json = RunCli(Cli().string() + " info --json " + tagged.string(), dir);
+    EXPECT_NE(json.Out.find("\"replayGain\":{\"track\":{\"gain\":-6.020600,\"peak\":null},"
+                            "\"album\":{\"gain\":6.020600,\"peak\":0.800000}}"),
+              std::string::npos)
+        << json.Out;
 }
 
 TEST(CliDecode, RefusesAnOutputThatIsItsInputByAnyName) {
