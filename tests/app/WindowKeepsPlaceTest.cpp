@@ -42,8 +42,9 @@ protected:
         fs::create_directories(Lib() / "Beta" / "Inner");
         fs::create_directories(Lib() / "Zed" / "Deep");
         AddSong(".cache/Secret", "s.mp3", "Secret");
+        // Long enough that the next song is not yet handed over to when a test looks.
         for (const char* title : {"One", "Two", "Three", "Four"})
-            AddSong("Quartet", std::string(title) + ".mp3", title);
+            AddSong("Quartet", std::string(title) + ".mp3", title, 5.0);
         fs::create_directories(Lib() / std::string(160, 'w'));
     }
     void TearDown() override {
