@@ -8,6 +8,11 @@
 
 namespace pelbrisk {
 
+QString TitleFromName(const TFilePath& fileName) {
+    const QByteArray name = fileName.FileName();
+    return DisplayName(IsMp3FileName(name) ? name.chopped(4) : name);
+}
+
 void ReadAudioFileInfo(const TFilePath& fileName, int index, TAudioFileInfo& info) {
     TMP3Info tags;
     try {
@@ -22,8 +27,7 @@ void ReadAudioFileInfo(const TFilePath& fileName, int index, TAudioFileInfo& inf
     const std::string title = tags.Title();
     const QByteArray name = fileName.FileName();
     info.TitleIsName = title.empty() || title == name.toStdString();
-    info.Title = info.TitleIsName ? DisplayName(IsMp3FileName(name) ? name.chopped(4) : name)
-                                  : QString::fromStdString(title);
+    info.Title = info.TitleIsName ? TitleFromName(fileName) : QString::fromStdString(title);
     info.Artist = QString::fromStdString(tags.Artist());
     info.Album = QString::fromStdString(tags.Album());
 }

@@ -19,6 +19,8 @@ struct TAudioFileInfo {
     bool TitleIsName = false;
 };
 
+// The title of a file without a title tag: its name without ".mp3".
+QString TitleFromName(const TFilePath& fileName);
 // Fills `info` for the file at play-list position `index`. Files that cannot be read give the
 // file's name (without ".mp3") as title and empty artist and album; nothing is reported.
 void ReadAudioFileInfo(const TFilePath& fileName, int index, TAudioFileInfo& info);

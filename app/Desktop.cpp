@@ -50,7 +50,7 @@ QString TrayTipText(const QString& nowPlaying, bool paused) {
     return QString::fromLocal8Bit(bytes);
 }
 
-TDesktop::TDesktop(TParts parts) : parts_(parts) {
+TDesktop::TDesktop(TParts parts) : parts_(parts), nowPlaying_(ArtCacheFolder()) {
     trayIcon_ =
         new TTrayIcon({.Show = [this] { ShowWindow(); },
                        .Hide = [this] { HideToTray(); },
@@ -70,6 +70,7 @@ TDesktop::TDesktop(TParts parts) : parts_(parts) {
     connect(&parts_.Playback, &TPlayback::StateChanged, this, &TDesktop::RefreshMpris);
     connect(&parts_.PlayList, &TPlayList::Changed, this, &TDesktop::RefreshMpris);
     connect(&parts_.Playback, &TPlayback::Seeked, this, &TDesktop::NotifySeeked);
+    connect(&nowPlaying_, &TNowPlayingTags::Read, this, &TDesktop::RefreshMpris);
 }
 
 TDesktop::~TDesktop() = default;
@@ -360,23 +361,7 @@ int TDesktop::VolumePercent() const {
 TNowPlaying TDesktop::NowPlaying() const {
     const std::string& path = parts_.Player.HeardFileName();
     if (path.empty()) return {};
-    if (path != nowPlayingPath_) {
-        TAudioFileInfo info;
-        ReadAudioFileInfo(TFilePath(path), 0, info);
-        nowPlayingPath_ = path;
-        nowPlayingTags_.FilePath = path;
-        nowPlayingTags_.Title = info.Title.toUtf8().toStdString();
-        nowPlayingTags_.Artist = info.Artist.toUtf8().toStdString();
-        nowPlayingTags_.Album = info.Album.toUtf8().toStdString();
-        const TSongDetails details = ReadSongDetails(TFilePath(path), ArtCacheFolder());
-        nowPlayingTags_.TrackNumber = details.TrackNumber;
-        nowPlayingTags_.DiscNumber = details.DiscNumber;
-        nowPlayingTags_.AlbumArtist = details.AlbumArtist;
-        nowPlayingTags_.Genre = details.Genre;
-        nowPlayingTags_.Created = details.Created;
-        nowPlayingTags_.Art = details.Art;
-    }
-    TNowPlaying song = nowPlayingTags_;
+    TNowPlaying song = nowPlaying_.Of(path);
     song.LengthMs = parts_.Player.Duration();
     return song;
 }

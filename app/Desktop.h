@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/MprisService.h"
+#include "app/NowPlayingTags.h"
 #include "app/Settings.h"
 
 #include <QObject>
@@ -117,6 +118,8 @@ public:
     std::int64_t PositionMs() const override;
     int VolumePercent() const override;
     TNowPlaying NowPlaying() const override;
+    // Tells when the song's tags and cover are read.
+    TNowPlayingTags& SongTags() const { return nowPlaying_; }
 
 private:
     void BringAppToFront();
@@ -136,9 +139,8 @@ private:
     std::unique_ptr<THotKeys> hotKeys_;
     std::unique_ptr<TPortalShortcuts> portalHotKeys_;
     std::unique_ptr<TMprisService> mpris_;
-    // The tags of the file now playing, read once per file for MPRIS.
-    mutable std::string nowPlayingPath_;
-    mutable TNowPlaying nowPlayingTags_;
+    // Asked for by MPRIS's reads, which are const; read once per file.
+    mutable TNowPlayingTags nowPlaying_;
 };
 
 } // namespace pelbrisk

@@ -209,6 +209,7 @@ void TMainForm::CreateOwners() {
     static_cast<TDirTreeView*>(DirTree)->SetEmptyText(EmptyTreeText(settings_->File()));
 
     connect(playback_.get(), &TPlayback::NowPlayingChanged, this, &TMainForm::ShowNowPlaying);
+    connect(&desktop_->SongTags(), &TNowPlayingTags::Read, this, &TMainForm::ShowCoverArt);
     connect(playback_.get(), &TPlayback::Notice, desktop_.get(), &TDesktop::ShowNotice);
     connect(&playback_->OtherPlayers(), &TOtherPlayers::NoticeOver, desktop_.get(),
             &TDesktop::WithdrawNotice);
@@ -483,19 +484,20 @@ void TMainForm::ShowNowPlaying(const QString& text, bool paused) {
     QGuiApplication::setApplicationDisplayName(caption);
     setWindowTitle(caption);
     desktop_->SetNowPlaying(text, paused);
-    ShowCoverArt(text.isEmpty() ? TFilePath() : desktop_->NowPlaying().Art);
+    // The cover shows once the song's tags are read.
+    if (!text.isEmpty()) desktop_->NowPlaying();
+    ShowCoverArt();
 }
 
-void TMainForm::ShowCoverArt(const TFilePath& art) {
-    const QPixmap picture =
-        showCoverArt_ && !art.IsEmpty() ? QPixmap(QFile::decodeName(art.Bytes())) : QPixmap();
-    if (picture.isNull()) {
+void TMainForm::ShowCoverArt() {
+    const QImage& cover = desktop_->SongTags().Cover();
+    if (!showCoverArt_ || playback_->NowPlayingText().isEmpty() || cover.isNull()) {
         CoverArt->clear();
         CoverArt->hide();
         return;
     }
-    CoverArt->setPixmap(picture.scaled(kCoverArtSide, kCoverArtSide, Qt::KeepAspectRatio,
-                                       Qt::SmoothTransformation));
+    CoverArt->setPixmap(QPixmap::fromImage(
+        cover.scaled(kCoverArtSide, kCoverArtSide, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
     CoverArt->show();
 }
 

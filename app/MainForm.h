@@ -131,7 +131,7 @@ private:
     void CreateOwners();
     QAction* AddMenuItem(const QString& caption, TShortCut shortCut, std::function<void()> click);
     void ShowNowPlaying(const QString& text, bool paused);
-    void ShowCoverArt(const TFilePath& art);
+    void ShowCoverArt();
     void SendListBtnClick();
     void OpenLyricsPage(std::string (*address)(const TAudioFileInfo&));
     bool IsMenuShortCut(const QKeyEvent& key) const;

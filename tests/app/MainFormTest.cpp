@@ -699,6 +699,26 @@ TEST_F(MainFormTest, DeleteSelectsTheNeighbourAndLeavesCaptionsAndIndexAlone) {
     EXPECT_EQ(form->PlayFileList->count(), 0);
 }
 
+// The folder's cover is read with the song's tags away from the window's thread, shows beside
+// the song once read, and goes when nothing plays.
+TEST_F(MainFormTest, TheCoverOfTheSongPlayingShowsOnceRead) {
+    QImage cover(40, 20, QImage::Format_RGB32);
+    cover.fill(Qt::red);
+    ASSERT_TRUE(cover.save(Lib("Jazz/cover.jpg"), "JPG"));
+    auto form = ScannedForm();
+    SelectFolder(*form, "Jazz");
+    test::FillSelected(*form, false);
+    test::WaitForLibrary(*form);
+    Press(form->PlayFileList, Qt::Key_F1);
+    ASSERT_EQ(form->MP3Player->Status(), mpsPlaying);
+    ASSERT_TRUE(PumpUntil([&] { return !form->CoverArt->isHidden(); }));
+    const QImage shown = form->CoverArt->pixmap().toImage();
+    EXPECT_EQ(shown.size(), QSize(96, 48));
+    EXPECT_GT(qRed(shown.pixel(48, 24)), 200);
+    form->Playback().StopBtnClick();
+    EXPECT_TRUE(PumpUntil([&] { return form->CoverArt->isHidden(); }));
+}
+
 TEST_F(MainFormTest, FunctionKeysPlayTheEntryAtTheirNumber) {
     auto form = ScannedForm();
     SelectFolder(*form, "Jazz");
