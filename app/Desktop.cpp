@@ -1,6 +1,5 @@
 #include "app/Desktop.h"
 
-#include "app/AudioFileInfo.h"
 #include "app/FolderScan.h"
 #include "app/LibraryTree.h"
 #include "app/PlayList.h"
