@@ -39,7 +39,6 @@ const TNowPlaying& TNowPlayingTags::Of(const std::string& path) {
     tags_ = {};
     tags_.FilePath = path;
     tags_.Title = TitleFromName(TFilePath(path)).toUtf8().toStdString();
-    cover_ = {};
     reader_.Post([this, path, folder = artCacheFolder_] {
         const TNowPlaying tags = ReadTags(path, folder);
         const QImage cover =

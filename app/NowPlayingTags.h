@@ -22,7 +22,8 @@ public:
     // The tags of `path` as far as they are read; a file other than the last one asked for is
     // read from now on.
     const TNowPlaying& Of(const std::string& path);
-    // The cover of the file asked for last, once read; null without one.
+    // The cover of the file asked for last, once read (null without one); until then the one
+    // before, so that songs of one album do not make the window hide and show it in between.
     const QImage& Cover() const { return cover_; }
 
 signals:
