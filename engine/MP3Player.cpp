@@ -893,6 +893,9 @@ std::string TMP3Player::HandOver() {
         int32_t options = 0;
         LocateStream(reader, info, first, options, format);
         reader.Detach();
+        // The look ahead read past the tags; the song is read again from its first byte, so
+        // that its tags (its ReplayGain among them) are not skipped.
+        next->Seek(0, msoFromBeginning);
     } catch (const std::exception& error) {
         return error.what();
     }

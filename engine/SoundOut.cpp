@@ -408,6 +408,15 @@ int32_t TSoundOut::FreePercent() {
 }
 
 int32_t TSoundOut::Write(const uint8_t* data, int32_t count) {
+    {
+        TMPLockGuard lock(bufferLock_);
+        // Where one song follows another without a gap, the buffer holding the end of the one
+        // goes out at that song's gain, and the next begins at its own.
+        if (fillingGain_ != gain_.load() && CanWrite()) {
+            if (filled_ > 0) WaveWrite();
+            fillingGain_ = gain_.load();
+        }
+    }
     int32_t taken = 0;
     while (count > 0 && CanWrite()) {
         TMPLockGuard lock(bufferLock_);
@@ -428,7 +437,7 @@ void TSoundOut::WaveWrite() {
     MP3Assert(queued <= kSoundBufferCount);
     const int32_t index = current_;
     headers_[index].Length = static_cast<uint32_t>(filled_);
-    headers_[index].Gain = gain_.load();
+    headers_[index].Gain = fillingGain_;
     filled_ = 0;
     current_ = (current_ + 1) % kSoundBufferCount;
     if (WritingFile()) {

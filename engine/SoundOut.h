@@ -75,7 +75,7 @@ public:
     int32_t Balance() const { return balance_; }
     void SetBalance(int32_t value);
     // The amplitude factor of the song's ReplayGain, applied where the volume is (the device) or
-    // to the WAV file; it takes effect from the next buffer filled.
+    // to the WAV file; it takes effect from the next sample written.
     float Gain() const { return gain_.load(); }
     void SetGain(float value);
     int32_t DeviceID() const { return deviceId_; }
@@ -161,6 +161,8 @@ private:
     int32_t volume_ = 100;
     int32_t balance_ = 0;
     std::atomic<float> gain_{1.0f};
+    // The gain the samples in the buffer being filled were written at (under bufferLock_).
+    float fillingGain_ = 1.0f;
     int32_t deviceId_ = -1;
     std::atomic<int32_t> notifyInterval_{kInfinite};
     std::atomic<uint32_t> lastNotify_{0};

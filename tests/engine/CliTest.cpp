@@ -472,6 +472,16 @@ TEST(CliDecode, ReplayGainScalesTheWavAndInfoShowsTheGains) {
         }
         EXPECT_LE(worst, 1) << c.file << " " << c.mode;
     }
+    // Joined without a gap, each song has its own gain to its last sample.
+    const auto joined = DecodeWithCli(tagged, dir / "joined.wav",
+                                      "'" + trackOnly.string() + "' --replay-gain track");
+    auto apart = DecodeWithCli(tagged, dir / "first.wav", "--replay-gain track");
+    const auto second = DecodeWithCli(trackOnly, dir / "second.wav", "--replay-gain track");
+    apart.insert(apart.end(), second.begin(), second.end());
+    ASSERT_EQ(joined.size(), apart.size());
+    EXPECT_TRUE(joined == apart)
+        << "first difference at byte "
+        << std::mismatch(joined.begin(), joined.end(), apart.begin()).first - joined.begin();
     const CliRun bad = RunCli(Cli().string() + " decode " + tagged.string() + " -o " +
                                   (dir / "x.wav").string() + " --replay-gain loud",
                               dir);
