@@ -297,6 +297,11 @@ TEST_F(MprisWindowTest, NextAndPreviousKeepThePlayersState) {
         EXPECT_EQ(form_->PlayList().CurrentIndex(), step.Index);
         EXPECT_EQ(Property("PlaybackStatus").toString(), step.Status);
         EXPECT_TRUE(PumpUntil([&] { return Title() == step.Title; })) << Title().toStdString();
+        // Paused, the caption names the song waiting.
+        if (std::string(step.Status) != "Stopped") {
+            EXPECT_TRUE(PumpUntil([&] { return form_->windowTitle().startsWith(step.Title); }))
+                << form_->windowTitle().toStdString();
+        }
     }
 }
 
