@@ -60,10 +60,11 @@ public:
         raw_ = false;
     }
 
-    // Raw mode again, unless the process runs in the background: touching the terminal, or
-    // reading it, would stop the process there. Taking it to the foreground continues it again.
-    void Resume() {
-        if (raw_ || descriptor_ < 0 || tcgetpgrp(descriptor_) != getpgrp()) return;
+    // Raw mode, unless the process runs in the background: touching the terminal, or reading
+    // it, would stop the process there. `again` sets it even where it was set before: a shell
+    // sets its own mode while a job is stopped.
+    void Resume(bool again = false) {
+        if ((raw_ && !again) || descriptor_ < 0 || tcgetpgrp(descriptor_) != getpgrp()) return;
         termios raw = saved_;
         raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
         raw.c_cc[VMIN] = 0;
@@ -194,8 +195,9 @@ TOutcome PlayOne(TMP3Player& player, TKeyboard& keyboard, const std::vector<std:
         }
         try {
             if (suspendAsked.exchange(false)) Suspend(player, keyboard);
-            // Also after a stop that was no Ctrl+Z (SIGSTOP, a read in the background).
-            if (continued.exchange(false)) keyboard.Resume();
+            // The terminal is taken again when play comes to the foreground (fg after bg need
+            // not continue it) and after any stop (SIGSTOP too).
+            keyboard.Resume(continued.exchange(false));
             int32_t seekBy = 0;
             // Without a terminal no key comes: the player's messages are waited for instead, so
             // that the end of a song is taken up at once.
