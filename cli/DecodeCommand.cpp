@@ -141,7 +141,7 @@ int RunDecode(const TArguments& arguments) {
     if (showProgress) std::fprintf(stderr, "\n");
     if (const int signal = StopSignal(); signal != 0) {
         // The WAV keeps what was decoded, its header finished to that, as other decoders leave
-        // it; the message says it is cut short. A file that failed is removed as below.
+        // it, and the message says it is cut short. A file that failed is removed as below.
         try {
             player.Close();
         } catch (const std::exception& error) {
@@ -149,7 +149,8 @@ int RunDecode(const TArguments& arguments) {
             failed = true;
         }
         player.Messages().Pump();
-        if (!failed && output != "/dev/stdout")
+        // A pipe or a device (-o -) gets no header to finish and just stops.
+        if (!failed && output != "/dev/stdout" && std::filesystem::is_regular_file(output))
             PrintError("interrupted: " + output + " holds the first " +
                        Clock(WavMilliseconds(output)));
         if (!failed) return 128 + signal;
