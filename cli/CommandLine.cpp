@@ -1,5 +1,7 @@
 #include "cli/CommandLine.h"
 
+#include "cli/TerminalText.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -17,7 +19,7 @@ std::string_view CommandName(std::string_view usage) {
 
 int OptionError(std::string_view usage, const std::string& message) {
     std::fprintf(stderr, "pelbrisk-cli %.*s: %s\n", int(CommandName(usage).size()),
-                 CommandName(usage).data(), message.c_str());
+                 CommandName(usage).data(), TerminalText(message).c_str());
     return UsageError(usage);
 }
 

@@ -26,7 +26,8 @@ inline constexpr std::string_view kDecodeUsage =
     "  Decodes to a WAV file at full speed (\"-o -\": to standard output). Several files of\n"
     "  one sample rate and channel count make one WAV, each song's first sample right after\n"
     "  the last one before, as play joins them. A WAV whose data passes 4 GiB gets an RF64\n"
-    "  header; a file that cannot be written whole is removed.\n"
+    "  header; a file that cannot be written whole is removed. Ctrl+C stops, leaving the part\n"
+    "  decoded with its header finished, and exits with 130.\n"
     "  --full-band   decode the top subband too\n"
     "  --no-gapless  keep the encoder's delay and padding (every frame whole)\n"
     "  --replay-gain track|album  apply the file's ReplayGain (the other gain when this one is\n"
@@ -35,7 +36,8 @@ inline constexpr std::string_view kPlayUsage =
     "play [--device null|default|N] FILE...\n"
     "  Plays each file (\"-\" reads standard input), one song straight after the other when\n"
     "  they share sample rate and channels: space pauses, left/right seek 5 s,\n"
-    "  n skips to the next file, q quits; Ctrl+C stops and exits with 130.\n"
+    "  n skips to the next file, q quits; Ctrl+C stops and exits with 130; Ctrl+Z pauses and\n"
+    "  suspends (fg plays on).\n"
     "  --device  null, default or the N-th ALSA playback device (wins over PELBRISK_AUDIO)\n";
 
 // info: the stream information of each file.

@@ -1,12 +1,18 @@
 #include "cli/CommandLine.h"
 #include "cli/PlayerInput.h"
+#include "cli/Signals.h"
+#include "cli/TerminalText.h"
 #include "decoder/DecoderState.h"
 #include "engine/MP3Player.h"
+#include "info/ByteOrder.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <sys/stat.h>
@@ -31,7 +37,7 @@ bool SameFile(const std::string& first, const std::string& second) {
 void DrawProgress(int32_t position, int32_t duration) {
     constexpr int kWidth = 40;
     if (duration <= 0) {
-        std::fprintf(stderr, "\r%d:%02d decoded", position / 60000, position / 1000 % 60);
+        std::fprintf(stderr, "\r%s decoded", Clock(position).c_str());
     } else {
         const int percent = static_cast<int>(static_cast<int64_t>(position) * 100 / duration);
         const int filled = std::min(kWidth, percent * kWidth / 100);
@@ -40,6 +46,19 @@ void DrawProgress(int32_t position, int32_t duration) {
             std::string(static_cast<size_t>(kWidth - filled), '.').c_str(), std::min(percent, 100));
     }
     std::fflush(stderr);
+}
+
+// How long the PCM in a WAV file that the sound output finished plays, counted from the file's
+// size: the header is the plain one, or has room for RF64 sizes (a JUNK chunk) behind "WAVE".
+int64_t WavMilliseconds(const std::string& path) {
+    uint8_t header[kWavHeaderBytes + kDs64ChunkBytes]{};
+    std::ifstream(path, std::ios::binary).read(reinterpret_cast<char*>(header), sizeof header);
+    const int32_t room = std::memcmp(header + 12, "JUNK", 4) == 0 ? kDs64ChunkBytes : 0;
+    const uint32_t bytesPerSecond = LittleEndian32(header + room + 28);
+    std::error_code error;
+    const auto size = static_cast<int64_t>(std::filesystem::file_size(path, error));
+    if (error || bytesPerSecond == 0) return 0;
+    return std::max<int64_t>(0, size - kWavHeaderBytes - room) * 1000 / bytesPerSecond;
 }
 
 } // namespace
@@ -76,19 +95,18 @@ int RunDecode(const TArguments& arguments) {
     // of it was read.
     for (const std::string& input : inputs) {
         if (!SameFile(input == "-" ? "/dev/stdin" : input, output)) continue;
-        std::fprintf(stderr, "pelbrisk-cli: '%s' and '%s' are the same file\n", input.c_str(),
-                     output.c_str());
+        PrintError("'" + input + "' and '" + output + "' are the same file");
         return 1;
     }
     const bool showProgress = isatty(STDERR_FILENO) != 0;
     bool failed = false;
     SetApplicationExceptionDisplay([&failed, showProgress](const std::exception_ptr& error) {
-        std::fprintf(stderr, "%spelbrisk-cli: %s\n", showProgress ? "\n" : "",
-                     ExceptionText(error).c_str());
+        PrintError(ExceptionText(error), showProgress ? "\n" : "");
         failed = true;
     });
     ProcessDecoder().FullBand = line.Has("--full-band");
 
+    TStopSignals stopSignals;
     TMP3Player player;
     player.SetAutoPlay(false);
     player.SetGapless(!line.Has("--no-gapless"));
@@ -101,7 +119,9 @@ int RunDecode(const TArguments& arguments) {
     try {
         OpenInput(player, inputs[0]);
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "pelbrisk-cli: %s: %s\n", inputs[0].c_str(), error.what());
+        // Standard input that a stop signal ended has written nothing yet.
+        if (StopSignal() != 0) return 128 + StopSignal();
+        PrintError(inputs[0] + ": " + error.what());
         return 1;
     }
     player.SetNextFileNames({inputs.begin() + 1, inputs.end()});
@@ -109,28 +129,44 @@ int RunDecode(const TArguments& arguments) {
         player.SetOutputFileName(output);
         player.Play();
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "pelbrisk-cli: %s\n", error.what()); // names the output
+        PrintError(error.what()); // names the output
         return 1;
     }
-    while (!end.Ended) {
-        player.Messages().WaitForMessage(200);
+    // A short wait: a stop signal is looked at between two.
+    while (!end.Ended && StopSignal() == 0) {
+        player.Messages().WaitForMessage(50);
         player.Messages().Pump();
         if (showProgress && !end.Ended) DrawProgress(player.Position(), player.Duration());
     }
     if (showProgress) std::fprintf(stderr, "\n");
+    if (const int signal = StopSignal(); signal != 0) {
+        // The WAV keeps what was decoded, its header finished to that, as other decoders leave
+        // it, and the message says it is cut short. A file that failed is removed as below.
+        try {
+            player.Close();
+        } catch (const std::exception& error) {
+            PrintError(error.what());
+            failed = true;
+        }
+        player.Messages().Pump();
+        // A pipe or a device (-o -) gets no header to finish and just stops.
+        if (!failed && output != "/dev/stdout" && std::filesystem::is_regular_file(output))
+            PrintError("interrupted: " + output + " holds the first " +
+                       Clock(WavMilliseconds(output)));
+        if (!failed) return 128 + signal;
+    }
     if (end.Reason == merSuccessful && !failed && current + 1 == inputs.size()) return 0;
     if (end.Reason == merSuccessful && !failed) {
         // A song that cannot follow in the same data leaves a WAV that is not the album.
-        std::fprintf(stderr, "pelbrisk-cli: %s cannot follow %s in one WAV: %s\n",
-                     inputs[current + 1].c_str(), inputs[current].c_str(),
-                     player.NextRefusal().c_str());
+        PrintError(inputs[current + 1] + " cannot follow " + inputs[current] +
+                   " in one WAV: " + player.NextRefusal());
         if (output != "/dev/stdout") std::remove(output.c_str());
     }
     // The sound output removes a WAV file it could not write whole, rather than leave one
     // whose header passes a part of the song for all of it.
     struct stat status {};
     if (stat(output.c_str(), &status) != 0 && errno == ENOENT)
-        std::fprintf(stderr, "pelbrisk-cli: removed the unfinished %s\n", output.c_str());
+        PrintError("removed the unfinished " + output);
     return 1;
 }
 

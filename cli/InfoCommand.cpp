@@ -286,7 +286,7 @@ bool ShowFile(const std::string& path, TInfoOptions& options) {
         if (!report->Audio && report->Info.FoundTypes() == 0) throw EMP3Error(kUnknownFormatText);
     } catch (const EMP3Error& error) {
         std::fflush(stdout);
-        std::fprintf(stderr, "pelbrisk-cli: %s: %s\n", path.c_str(), error.what());
+        PrintError(path + ": " + error.what());
         // Whoever reads the JSON learns of the file too, in its place among the others.
         if (options.Json) {
             StartJsonElement(options);
@@ -303,7 +303,7 @@ bool ShowFile(const std::string& path, TInfoOptions& options) {
     }
     if (report->Audio) return true;
     std::fflush(stdout);
-    std::fprintf(stderr, "pelbrisk-cli: %s: %s\n", path.c_str(), kUnknownFormatText);
+    PrintError(path + ": " + kUnknownFormatText);
     return false;
 }
 
@@ -321,7 +321,8 @@ int RunInfo(const TArguments& arguments) {
     // For this run, over the settings file's.
     if (const auto codePage = line.Value("--tag-code-page");
         codePage && !SetTagCodePage(*codePage)) {
-        std::fprintf(stderr, "pelbrisk-cli info: no code page \"%s\"\n", codePage->c_str());
+        std::fprintf(stderr, "pelbrisk-cli info: no code page \"%s\"\n",
+                     TerminalText(*codePage).c_str());
         return 2;
     }
     options.JsonArray = options.Json && files.size() > 1;

@@ -1,5 +1,6 @@
 #include "cli/Commands.h"
 #include "cli/SettingsFile.h"
+#include "cli/TerminalText.h"
 
 #include <csignal>
 #include <cstdio>
@@ -52,6 +53,7 @@ int main(int argc, char** argv) {
         pelbrisk::cli::ApplyTagCodePageSetting();
         return command.Run(pelbrisk::cli::TArguments(argv + 2, argv + argc));
     }
-    std::fprintf(stderr, "pelbrisk-cli: unknown command \"%s\"\n\n", name.c_str());
+    std::fprintf(stderr, "pelbrisk-cli: unknown command \"%s\"\n\n",
+                 pelbrisk::cli::TerminalText(name).c_str());
     return ShowUsage(stderr);
 }

@@ -1,9 +1,11 @@
 #include "cli/CommandLine.h"
 #include "cli/PlayerInput.h"
+#include "cli/Signals.h"
 #include "cli/TerminalText.h"
 #include "engine/MP3Player.h"
 
 #include <algorithm>
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <exception>
@@ -22,69 +24,60 @@ namespace {
 constexpr int32_t kSeekStepMs = 5000;
 constexpr TKnownOption kPlayOptions[] = {{"--device", true}};
 
-// Ctrl+C, SIGTERM and SIGHUP end play at the next look at the keys (at most 100 ms on), so that
-// the sound stops and the terminal gets its mode back before the exit. A second one ends the
-// process at once: a pipe that stalls may keep the stop waiting for its next bytes.
-volatile std::sig_atomic_t stopSignal = 0;
+// Ctrl+Z (SIGTSTP) and SIGCONT, taken up at the next look at the keys like a stop signal.
+std::atomic<bool> suspendAsked{false};
+std::atomic<bool> continued{false};
 
-void NoteStopSignal(int signal) {
-    stopSignal = signal;
+void NoteSuspension(int signal) {
+    (signal == SIGTSTP ? suspendAsked : continued) = true;
 }
-
-class TStopSignals {
-public:
-    TStopSignals() {
-        struct sigaction action {};
-        action.sa_handler = NoteStopSignal;
-        action.sa_flags = SA_RESETHAND;
-        sigemptyset(&action.sa_mask);
-        for (size_t i = 0; i < std::size(kSignals); ++i)
-            sigaction(kSignals[i], &action, &saved_[i]);
-    }
-    ~TStopSignals() {
-        for (size_t i = 0; i < std::size(kSignals); ++i)
-            sigaction(kSignals[i], &saved_[i], nullptr);
-    }
-    TStopSignals(const TStopSignals&) = delete;
-    TStopSignals& operator=(const TStopSignals&) = delete;
-
-private:
-    static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
-    struct sigaction saved_[std::size(kSignals)]{};
-};
 
 // Stop stands for a stop signal, which ends play like q.
 enum class TKey { None, Space, Left, Right, Next, Quit, Stop };
 
-// The controlling terminal in raw mode for single keys, restored on exit. Keys come from the
-// terminal rather than standard input, which may be the music itself.
+// The controlling terminal in raw mode for single keys, restored on exit and while the process
+// is stopped. Keys come from the terminal rather than standard input, which may be the music
+// itself.
 class TKeyboard {
 public:
     TKeyboard() {
         descriptor_ = open("/dev/tty", O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        if (descriptor_ < 0 || tcgetattr(descriptor_, &saved_) != 0) {
+        if (descriptor_ >= 0 && tcgetattr(descriptor_, &saved_) == 0)
+            Resume();
+        else
             Release();
-            return;
-        }
-        termios raw = saved_;
-        raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
-        raw.c_cc[VMIN] = 0;
-        raw.c_cc[VTIME] = 0;
-        tcsetattr(descriptor_, TCSANOW, &raw);
-        restore_ = true;
     }
     ~TKeyboard() { Release(); }
     TKeyboard(const TKeyboard&) = delete;
     TKeyboard& operator=(const TKeyboard&) = delete;
 
-    bool Present() const { return descriptor_ >= 0; }
+    // Keys come while the terminal is ours: raw, and the process in its foreground.
+    bool Listening() const { return raw_; }
 
-    // Waits up to `milliseconds` for keys and returns every key that has arrived.
+    // Gives the terminal back the mode it had.
+    void Suspend() {
+        if (raw_) tcsetattr(descriptor_, TCSANOW, &saved_);
+        raw_ = false;
+    }
+
+    // Raw mode, unless the process runs in the background: touching the terminal, or reading
+    // it, would stop the process there. `again` sets it even where it was set before: a shell
+    // sets its own mode while a job is stopped.
+    void Resume(bool again = false) {
+        if ((raw_ && !again) || descriptor_ < 0 || tcgetpgrp(descriptor_) != getpgrp()) return;
+        termios raw = saved_;
+        raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+        raw.c_cc[VMIN] = 0;
+        raw.c_cc[VTIME] = 0;
+        raw_ = tcsetattr(descriptor_, TCSANOW, &raw) == 0;
+    }
+
+    // Waits up to `milliseconds` for keys, or a stop signal, and returns every key that has
+    // arrived.
     std::vector<TKey> Read(int milliseconds) {
         std::vector<TKey> keys;
-        if (descriptor_ < 0) return keys;
-        pollfd waiting{descriptor_, POLLIN, 0};
-        if (poll(&waiting, 1, milliseconds) <= 0) return keys;
+        pollfd waits[] = {{descriptor_, POLLIN, 0}, {StopWakeDescriptor(), POLLIN, 0}};
+        if (poll(waits, 2, milliseconds) <= 0 || waits[0].revents == 0) return keys;
         char bytes[256];
         const ssize_t count = read(descriptor_, bytes, sizeof bytes);
         for (ssize_t at = 0; at < count; ++at) {
@@ -115,21 +108,31 @@ public:
 
 private:
     void Release() {
-        if (restore_) tcsetattr(descriptor_, TCSANOW, &saved_);
-        restore_ = false;
+        Suspend();
         if (descriptor_ >= 0) close(descriptor_);
         descriptor_ = -1;
     }
 
     int descriptor_ = -1;
     termios saved_{};
-    bool restore_ = false;
+    bool raw_ = false;
 };
 
-std::string Clock(int32_t milliseconds) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%d:%02d", milliseconds / 60000, milliseconds / 1000 % 60);
-    return text;
+// Ctrl+Z: the terminal gets its mode back and the sound pauses before the process stops, so that
+// neither the device nor its stall watch takes the time stopped for a failure. It plays on when
+// continued; in the background without the keys.
+void Suspend(TMP3Player& player, TKeyboard& keyboard) {
+    const bool playing = player.Status() == mpsPlaying;
+    if (playing) player.Pause();
+    keyboard.Suspend();
+    {
+        TSignalHandlers stopping({SIGTSTP}, SIG_DFL);
+        // Stops here until continued; an orphaned process group, which nobody could continue,
+        // does not stop at all.
+        raise(SIGTSTP);
+    }
+    keyboard.Resume();
+    if (playing) player.Resume();
 }
 
 std::string StatusLine(TMP3Player& player, const std::string& title) {
@@ -168,10 +171,12 @@ TOutcome PlayOne(TMP3Player& player, TKeyboard& keyboard, const std::vector<std:
         OpenInput(player, file);
     } catch (const EAudioDeviceError& error) {
         // The file is fine; the device is not.
-        std::fprintf(stderr, "pelbrisk-cli: %s\n", error.what());
+        PrintError(error.what());
         return TOutcome::DeviceFailed;
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "pelbrisk-cli: %s: %s\n", file.c_str(), error.what());
+        // Standard input that a stop signal ended is no bad file.
+        if (StopSignal() != 0) return TOutcome::Interrupted;
+        PrintError(file + ": " + error.what());
         return TOutcome::Failed;
     }
     title = TitleOf(player, file);
@@ -189,13 +194,17 @@ TOutcome PlayOne(TMP3Player& player, TKeyboard& keyboard, const std::vector<std:
             std::fflush(stderr);
         }
         try {
+            if (suspendAsked.exchange(false)) Suspend(player, keyboard);
+            // The terminal is taken again when play comes to the foreground (fg after bg need
+            // not continue it) and after any stop (SIGSTOP too).
+            keyboard.Resume(continued.exchange(false));
             int32_t seekBy = 0;
             // Without a terminal no key comes: the player's messages are waited for instead, so
             // that the end of a song is taken up at once.
             std::vector<TKey> keys;
-            if (stopSignal != 0)
+            if (StopSignal() != 0)
                 keys = {TKey::Stop};
-            else if (keyboard.Present())
+            else if (keyboard.Listening())
                 keys = keyboard.Read(100);
             else
                 player.Messages().WaitForMessage(100);
@@ -231,7 +240,7 @@ TOutcome PlayOne(TMP3Player& player, TKeyboard& keyboard, const std::vector<std:
             if (seekBy != 0 && (player.Commands() & CommandBit(mpcSeek)))
                 player.Seek(std::max(0, player.Position() + seekBy));
         } catch (const std::exception& error) {
-            std::fprintf(stderr, "%spelbrisk-cli: %s\n", lineEnd, error.what());
+            PrintError(error.what(), lineEnd);
         }
         player.Messages().Pump();
     }
@@ -271,13 +280,12 @@ int RunPlay(const TArguments& arguments) {
     bool deviceFailed = false;
     SetApplicationExceptionDisplay([terminal, &deviceFailed](const std::exception_ptr& error) {
         deviceFailed = deviceFailed || IsAudioDeviceError(error);
-        std::fprintf(stderr, "%spelbrisk-cli: %s\n", terminal ? "\n" : "",
-                     ExceptionText(error).c_str());
+        PrintError(ExceptionText(error), terminal ? "\n" : "");
     });
-    SetAudioNoticeDisplay([terminal](const std::string& text) {
-        std::fprintf(stderr, "%spelbrisk-cli: %s\n", terminal ? "\r\x1b[K" : "", text.c_str());
-    });
+    SetAudioNoticeDisplay(
+        [terminal](const std::string& text) { PrintError(text, terminal ? "\r\x1b[K" : ""); });
     TStopSignals stopSignals;
+    TSignalHandlers suspension({SIGTSTP, SIGCONT}, NoteSuspension);
     TKeyboard keyboard;
     TMP3Player player;
     player.SetDeviceID(deviceId);
@@ -287,7 +295,7 @@ int RunPlay(const TArguments& arguments) {
         if (outcome == TOutcome::Failed || outcome == TOutcome::DeviceFailed) anyFailed = true;
         if (outcome == TOutcome::Quit || outcome == TOutcome::DeviceFailed || deviceFailed) break;
         // The shell's convention for a program ended by a signal.
-        if (outcome == TOutcome::Interrupted) return 128 + stopSignal;
+        if (outcome == TOutcome::Interrupted) return 128 + StopSignal();
     }
     return anyFailed ? 1 : 0;
 }

@@ -6,7 +6,8 @@
 
 namespace pelbrisk::cli {
 
-// Opens a command's input in the player: the named file, or standard input for "-".
+// Opens a command's input in the player: the named file, or standard input for "-", which a
+// stop signal (see Signals.h) ends even while its writer sends nothing.
 void OpenInput(TMP3Player& player, const std::string& input);
 
 // How the player's current run ended, as its end-of-play event tells.
@@ -17,5 +18,8 @@ struct TPlayEnd {
     // Listens to the player's end of play from now on, instead of any earlier listener.
     void Watch(TMP3Player& player);
 };
+
+// A time as the commands show it: minutes and seconds, "1:05".
+std::string Clock(int64_t milliseconds);
 
 } // namespace pelbrisk::cli

@@ -1,5 +1,6 @@
 #include "cli/SettingsFile.h"
 
+#include "cli/TerminalText.h"
 #include "info/TextConversion.h"
 #include "platform/SettingsLocation.h"
 
@@ -39,7 +40,7 @@ void ApplyTagCodePageSetting() {
     if (given && !SetTagCodePage(codePage))
         std::fprintf(stderr,
                      "pelbrisk-cli: %s: tag_code_page: no code page \"%s\"; reading ISO-8859-1\n",
-                     path.c_str(), codePage.c_str());
+                     TerminalText(path).c_str(), TerminalText(codePage).c_str());
 }
 
 } // namespace pelbrisk::cli

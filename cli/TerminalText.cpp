@@ -1,5 +1,7 @@
 #include "cli/TerminalText.h"
 
+#include <cstdio>
+
 namespace pelbrisk::cli {
 
 namespace {
@@ -41,6 +43,10 @@ std::string TerminalText(std::string_view text) {
         at += taken;
     }
     return out;
+}
+
+void PrintError(std::string_view message, const char* lead) {
+    std::fprintf(stderr, "%spelbrisk-cli: %s\n", lead, TerminalText(message).c_str());
 }
 
 } // namespace pelbrisk::cli

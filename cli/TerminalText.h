@@ -14,4 +14,9 @@ size_t Utf8SequenceLength(std::string_view text, size_t at);
 // cursor, clear the screen or retitle the window. Other bytes stay as they are.
 std::string TerminalText(std::string_view text);
 
+// "pelbrisk-cli: `message`" as one line on standard error, after `lead` (which may end a status
+// line). The message goes through TerminalText: it quotes file names and the engine's texts,
+// which may hold any byte.
+void PrintError(std::string_view message, const char* lead = "");
+
 } // namespace pelbrisk::cli

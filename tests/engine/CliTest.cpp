@@ -1,4 +1,5 @@
 #include "tests/engine/PlayerSupport.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/Media.h"
 #include "tests/support/Paths.h"
 #include "tests/support/Reference.h"
@@ -9,6 +10,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -16,8 +18,10 @@
 #include <poll.h>
 #include <pty.h>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 #include <utmp.h>
 
@@ -562,9 +566,20 @@ TEST(Cli, EachCommandHasItsHelpAndNamesAnUnknownOption) {
     }
 }
 
+// The state letter /proc gives a process: 'T' while it is stopped.
+char ProcessState(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const size_t nameEnd = line.rfind(") ");
+    return nameEnd == std::string::npos ? '?' : line[nameEnd + 2];
+}
+
 // Ctrl+C, SIGTERM and SIGHUP on a terminal: play stops, gives the terminal back its mode and
-// exits with the shell's status for the signal. The terminal is a pseudo-terminal whose other
-// end the test holds.
+// exits with the shell's status for the signal. Ctrl+Z gives the mode back too while the process
+// is stopped; continued, it takes the terminal again and plays on. The terminal is a
+// pseudo-terminal whose other end the test holds; play runs as a shell runs a job, in a process
+// group of its own in the terminal's foreground, with a parent in the session to continue it.
 TEST(CliPlay, ASignalRestoresTheTerminalAndExitsWithItsStatus) {
     REQUIRE_CLI();
     const auto mp3 = test::EncodeWithLame(test::MakeSignalWav(30.0, 44100, 2), "-b 128");
@@ -573,9 +588,12 @@ TEST(CliPlay, ASignalRestoresTheTerminalAndExitsWithItsStatus) {
         const char* Name;
         int Signal;
         bool FromKeyboard;
+        bool SuspendFirst;
     };
-    for (const Stop stop : {Stop{"Ctrl+C", SIGINT, true}, Stop{"SIGTERM", SIGTERM, false},
-                            Stop{"SIGHUP", SIGHUP, false}}) {
+    for (const Stop stop :
+         {Stop{"Ctrl+C", SIGINT, true, false}, Stop{"SIGTERM", SIGTERM, false, false},
+          Stop{"SIGHUP", SIGHUP, false, false},
+          Stop{"Ctrl+Z, SIGCONT, Ctrl+C", SIGINT, true, true}}) {
         SCOPED_TRACE(stop.Name);
         int master = -1;
         int terminal = -1;
@@ -583,8 +601,18 @@ TEST(CliPlay, ASignalRestoresTheTerminalAndExitsWithItsStatus) {
         const pid_t child = fork();
         if (child == 0) {
             login_tty(terminal);
-            execl(cli.c_str(), cli.c_str(), "play", "--device", "null", mp3.c_str(), nullptr);
-            _exit(127);
+            const pid_t job = fork();
+            if (job == 0) {
+                setpgid(0, 0);
+                signal(SIGTTOU, SIG_IGN);
+                tcsetpgrp(STDIN_FILENO, getpid());
+                signal(SIGTTOU, SIG_DFL);
+                execl(cli.c_str(), cli.c_str(), "play", "--device", "null", mp3.c_str(), nullptr);
+                _exit(127);
+            }
+            int status = 0;
+            waitpid(job, &status, 0);
+            _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 255);
         }
         termios mode{};
         std::string shown;
@@ -607,10 +635,29 @@ TEST(CliPlay, ASignalRestoresTheTerminalAndExitsWithItsStatus) {
         })) << shown;
         tcgetattr(terminal, &mode);
         EXPECT_EQ(mode.c_lflag & (ICANON | ECHO), 0u) << "raw while playing";
+        const pid_t player = tcgetpgrp(master);
+        if (stop.SuspendFirst) {
+            EXPECT_EQ(write(master, "\x1a", 1), 1);
+            EXPECT_TRUE(
+                readFor(std::chrono::seconds(5), [&] { return ProcessState(player) == 'T'; }));
+            tcgetattr(terminal, &mode);
+            EXPECT_EQ(mode.c_lflag & (ICANON | ECHO), static_cast<tcflag_t>(ICANON | ECHO))
+                << "the terminal's own mode while stopped";
+            kill(player, SIGCONT);
+            EXPECT_TRUE(readFor(std::chrono::seconds(5), [&] {
+                tcgetattr(terminal, &mode);
+                return (mode.c_lflag & (ICANON | ECHO)) == 0;
+            })) << "raw again";
+            const size_t continued = shown.size();
+            EXPECT_TRUE(readFor(std::chrono::seconds(5), [&] {
+                return shown.find(" / 0:30", continued) != std::string::npos;
+            })) << shown;
+            EXPECT_EQ(shown.find("[paused]"), std::string::npos) << "plays on";
+        }
         if (stop.FromKeyboard)
             EXPECT_EQ(write(master, "\x03", 1), 1);
         else
-            kill(child, stop.Signal);
+            kill(player, stop.Signal);
         int status = 0;
         EXPECT_TRUE(readFor(std::chrono::seconds(5), [&] {
             return waitpid(child, &status, WNOHANG) == child;
@@ -620,11 +667,92 @@ TEST(CliPlay, ASignalRestoresTheTerminalAndExitsWithItsStatus) {
         tcgetattr(terminal, &mode);
         EXPECT_EQ(mode.c_lflag & (ICANON | ECHO), static_cast<tcflag_t>(ICANON | ECHO));
         if (waitpid(child, &status, WNOHANG) == 0) {
+            kill(player, SIGKILL);
             kill(child, SIGKILL);
             waitpid(child, &status, 0);
         }
         close(master);
         close(terminal);
+    }
+}
+
+// Whether pelbrisk-cli runs as `pid` (the shell that starts it has exec'd) and has a handler for
+// `signal`: until then the signal would end it at once.
+bool CliCatches(pid_t pid, int signal) {
+    const std::string proc = "/proc/" + std::to_string(pid);
+    std::string name;
+    std::getline(std::ifstream(proc + "/comm"), name);
+    std::ifstream status(proc + "/status");
+    for (std::string line; name == "pelbrisk-cli" && std::getline(status, line);)
+        if (line.rfind("SigCgt:", 0) == 0)
+            return (std::stoull(line.substr(7), nullptr, 16) >> (signal - 1)) & 1;
+    return false;
+}
+
+// A stop signal while a command waits for a pipe that stalled, before the first frame or after a
+// part of the song: the command ends at once with the shell's status for the signal. decode
+// leaves a WAV of what it decoded, whose header gives that length, and says how long it is.
+TEST(Cli, AStopSignalEndsTheWaitForAStalledPipe) {
+    REQUIRE_CLI();
+    if (!test::ToolAvailable("soxi")) GTEST_SKIP() << "soxi (sox) reads the WAV's header";
+    test::TempDir dir;
+    const auto song =
+        test::ReadFileBytes(test::EncodeWithLame(test::MakeSignalWav(8.0, 44100, 2), "-b 128"));
+    const auto fifo = dir / "in";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const auto wav = dir / "out.wav";
+    struct Case {
+        const char* Command;
+        int Signal;
+        bool Half; // else nothing at all
+    };
+    for (const Case stall :
+         {Case{"decode", SIGINT, true}, Case{"decode", SIGTERM, true}, Case{"decode", SIGHUP, true},
+          Case{"play", SIGINT, false}, Case{"play", SIGINT, true}}) {
+        const bool decode = std::string(stall.Command) == "decode";
+        SCOPED_TRACE(std::string(stall.Command) + " " + strsignal(stall.Signal) +
+                     (stall.Half ? " after half" : " before anything"));
+        std::filesystem::remove(wav);
+        const auto log = dir / "log";
+        std::filesystem::remove(log);
+        // Without a terminal of its own, play reads no keys.
+        test::TChildProcess command({"setsid", "sh", "-c",
+                                     "exec '" + Cli().string() + "' " + stall.Command + " - " +
+                                         (decode ? "-o '" + wav.string() + "'" : "--device null") +
+                                         " <'" + fifo.string() + "'"},
+                                    {}, {}, log);
+        const int writer = open(fifo.c_str(), O_WRONLY | O_CLOEXEC);
+        ASSERT_GE(writer, 0);
+        if (stall.Half) {
+            EXPECT_EQ(write(writer, song.data(), song.size() / 2),
+                      static_cast<ssize_t>(song.size() / 2));
+        }
+        auto until = [](const std::function<bool()>& done) {
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            while (!done() && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        };
+        auto logged = [&] {
+            const auto bytes = test::ReadFileBytes(log);
+            return std::string(bytes.begin(), bytes.end());
+        };
+        // Under way: decode has written PCM, play has shown the song's line.
+        until([&] {
+            return CliCatches(command.Pid(), stall.Signal) &&
+                   (!stall.Half ||
+                    (decode ? std::filesystem::exists(wav) && std::filesystem::file_size(wav) > 44
+                            : logged().find("0:0") != std::string::npos));
+        });
+        command.Signal(stall.Signal);
+        EXPECT_EQ(command.Wait(std::chrono::seconds(5)), 128 + stall.Signal) << logged();
+        close(writer);
+        if (!decode) continue;
+        const auto dataBytes = std::filesystem::file_size(wav) - 44;
+        EXPECT_GT(dataBytes, 0u);
+        EXPECT_EQ(test::RunTool("soxi -s '" + wav.string() + "'"),
+                  std::to_string(dataBytes / 4) + "\n");
+        EXPECT_EQ(logged(), "pelbrisk-cli: interrupted: " + wav.string() + " holds the first 0:0" +
+                                std::to_string(dataBytes / 4 / 44100) + "\n");
     }
 }
 

@@ -115,7 +115,7 @@ TEST(CliInfo, TextShowsTagLinesAndFallsBackToTheFileName) {
 
 // A tag's control characters (ESC [2J, which clears the screen, a C1 CSI, a bell) never reach
 // the terminal from info or from play's status line, which takes the title from the stream's own
-// tag on standard input too.
+// tag on standard input too; nor do those of a file's name from an error that quotes it.
 TEST(CliInfo, TagTextReachesTheTerminalWithoutControlCharacters) {
     REQUIRE_CLI();
     test::TempDir dir;
@@ -123,11 +123,15 @@ TEST(CliInfo, TagTextReachesTheTerminalWithoutControlCharacters) {
     test::Append(file, test::Mpeg1Frames(8));
     const std::string path = (dir / "tagged.mp3").string();
     test::WriteFileBytes(path, file);
-    for (const std::string& arguments :
-         {"info '" + path + "'", "play --device null '" + path + "' </dev/null",
-          "play --device null - <'" + path + "'"}) {
+    const std::string missing = (dir / "A\x1b[2J\x9b\x07Z.mp3").string();
+    const std::pair<std::string, int> runs[] = {
+        {"info '" + path + "'", 0},
+        {"play --device null '" + path + "' </dev/null", 0},
+        {"play --device null - <'" + path + "'", 0},
+        {"decode '" + missing + "' -o '" + (dir / "out.wav").string() + "'", 1}};
+    for (const auto& [arguments, status] : runs) {
         const CliRun run = RunCli(arguments, dir);
-        EXPECT_EQ(run.Status, 0) << arguments;
+        EXPECT_EQ(run.Status, status) << arguments;
         const std::string all = run.Out + run.Err;
         EXPECT_NE(all.find("A\uFFFD[2J\uFFFD\uFFFDZ"), std::string::npos)
             << arguments << ": " << all;
