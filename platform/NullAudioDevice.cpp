@@ -1,5 +1,6 @@
 #include "platform/AudioDevice.h"
 #include "platform/AudioDeviceQueue.h"
+#include "platform/ThreadSignals.h"
 
 #include <algorithm>
 #include <chrono>
@@ -88,6 +89,7 @@ private:
     }
 
     void RunClock() {
+        KeepProcessSignalsAway();
         std::unique_lock lock(mutex_);
         while (!closed_) {
             Advance(Clock::now());
