@@ -3,6 +3,8 @@
 #include <atomic>
 #include <cerrno>
 #include <fcntl.h>
+#include <poll.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace pelbrisk::cli {
@@ -20,6 +22,14 @@ void NoteStopSignal(int signal) {
     // One byte is enough: nobody drains the pipe, so it stays readable.
     [[maybe_unused]] const ssize_t written = write(wakePipe[1], "", 1);
     errno = savedErrno;
+}
+
+sigset_t StopSignalSet() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&signals, signal);
+    return signals;
 }
 
 } // namespace
@@ -45,14 +55,35 @@ TStopSignals::TStopSignals() {
     if (pipe2(wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) wakePipe[0] = wakePipe[1] = -1;
     handlers_.emplace(std::initializer_list<int>{SIGINT, SIGTERM, SIGHUP}, NoteStopSignal,
                       SA_RESETHAND);
+    const sigset_t signals = StopSignalSet();
+    if (pipe2(quit_, O_CLOEXEC) != 0) return;
+    try {
+        catcher_ = std::thread([this, signals] {
+            pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
+            pollfd quit{quit_[0], POLLIN, 0};
+            while (poll(&quit, 1, -1) < 0 && errno == EINTR) {
+            }
+        });
+    } catch (const std::system_error&) {
+        // Without the thread the signals stay with whichever thread the system picks.
+        return;
+    }
+    // Threads started from here on inherit the mask, so the catcher is the one left to take them.
+    pthread_sigmask(SIG_BLOCK, &signals, &callerMask_);
 }
 
 TStopSignals::~TStopSignals() {
-    handlers_.reset();
-    for (int& end : wakePipe) {
-        if (end >= 0) close(end);
-        end = -1;
+    if (catcher_.joinable()) {
+        [[maybe_unused]] const ssize_t written = write(quit_[1], "", 1);
+        catcher_.join();
+        pthread_sigmask(SIG_SETMASK, &callerMask_, nullptr);
     }
+    handlers_.reset();
+    for (int* ends : {wakePipe, quit_})
+        for (int i = 0; i < 2; ++i) {
+            if (ends[i] >= 0) close(ends[i]);
+            ends[i] = -1;
+        }
 }
 
 int StopSignal() {

@@ -3,6 +3,7 @@
 #include <csignal>
 #include <initializer_list>
 #include <optional>
+#include <thread>
 #include <vector>
 
 namespace pelbrisk::cli {
@@ -23,6 +24,9 @@ private:
 // While one lives, Ctrl+C, SIGTERM and SIGHUP ask the command to stop instead of ending the
 // process: its loop looks at StopSignal() often enough to stop within a tenth of a second and
 // leaves its output and the terminal in order. A second one ends the process at once.
+// The signals are taken by a thread that does nothing but wait for them: the command's own thread
+// may be waiting for a lock that the reader holds while it waits for input, and under a thread
+// checker a signal that lands on a thread in such a wait is held back until the wait ends.
 class TStopSignals {
 public:
     TStopSignals();
@@ -32,6 +36,9 @@ public:
 
 private:
     std::optional<TSignalHandlers> handlers_;
+    sigset_t callerMask_;
+    int quit_[2] = {-1, -1};
+    std::thread catcher_;
 };
 
 // The stop signal that came; 0 while none has.
