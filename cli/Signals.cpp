@@ -59,6 +59,10 @@ TStopSignals::TStopSignals() {
     if (pipe2(quit_, O_CLOEXEC) != 0) return;
     try {
         catcher_ = std::thread([this, signals] {
+            // The stop signals only: a suspend or a continue goes where it went before.
+            sigset_t all;
+            sigfillset(&all);
+            pthread_sigmask(SIG_BLOCK, &all, nullptr);
             pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
             pollfd quit{quit_[0], POLLIN, 0};
             while (poll(&quit, 1, -1) < 0 && errno == EINTR) {
