@@ -94,10 +94,20 @@ void TLibraryTree::AddFolder(const QString& typed) {
         return;
     }
     if (QTreeWidgetItem* root = RootNodeOf(folder)) {
-        emit Notice(folder.Display() + " is a music folder already");
+        // A folder opened from outside the library is shown for the session only, until added.
+        if (root->data(0, kSessionRootRole).toBool()) {
+            root->setData(0, kSessionRootRole, false);
+            emit RootsChanged();
+        } else {
+            emit Notice(folder.Display() + " is a music folder already");
+        }
         SelectNode(root);
         return;
     }
+    // A root not found at the start and there now is added again by its new name alone.
+    std::erase_if(missingRoots_, [&](const TFilePath& missing) {
+        return ExpandedRoot(missing).Cleaned() == folder;
+    });
     QTreeWidgetItem* node = AddRoot(folder);
     node->setData(0, kScanAskedRole, true);
     ScanRoots({{node, node->data(0, kRootSerialRole).toULongLong()}},
@@ -294,11 +304,10 @@ void TLibraryTree::ShowFolderAddingRoot(const TFilePath& folder) {
     }
     folderToShow_ = folder;
     // A folder below a root shows once that root's scan is done.
-    const QByteArray wanted = folder.Cleaned().Bytes() + '/';
+    const QByteArray wanted = SubFolderPrefix(folder);
     bool inLibrary = false;
     for (int i = 0; i < roots_.Count(); ++i)
-        inLibrary =
-            inLibrary || wanted.startsWith(RootPath(roots_.Items(i)).Cleaned().Bytes() + '/');
+        inLibrary = inLibrary || wanted.startsWith(SubFolderPrefix(RootPath(roots_.Items(i))));
     if (!inLibrary) AddRoot(folder)->setData(0, kSessionRootRole, true);
     BuildTree();
 }

@@ -27,13 +27,17 @@ QTreeWidgetItem* TFolderTrail::Find(const QTreeWidget& tree) const {
     return node;
 }
 
+QByteArray SubFolderPrefix(const TFilePath& root) {
+    const QByteArray path = root.Cleaned().Bytes();
+    return path.endsWith('/') ? path : path + '/';
+}
+
 QTreeWidgetItem* FolderNode(const QTreeWidget& tree, const TFilePath& folder) {
     const QByteArray wanted = folder.Cleaned().Bytes();
     for (int i = 0; i < tree.topLevelItemCount(); ++i) {
         const TFilePath root = RootPath(tree.topLevelItem(i));
-        const QByteArray rootPath = root.Cleaned().Bytes();
-        if (wanted == rootPath) return tree.topLevelItem(i);
-        const QByteArray prefix = rootPath.endsWith('/') ? rootPath : rootPath + '/';
+        if (wanted == root.Cleaned().Bytes()) return tree.topLevelItem(i);
+        const QByteArray prefix = SubFolderPrefix(root);
         if (!wanted.startsWith(prefix)) continue;
         TFolderTrail trail{root, wanted.mid(prefix.size()).split('/')};
         if (QTreeWidgetItem* node = trail.Find(tree)) return node;

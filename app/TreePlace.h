@@ -22,6 +22,9 @@ struct TFolderTrail {
     QTreeWidgetItem* Find(const QTreeWidget& tree) const;
 };
 
+// `root`'s path as the start of its sub-folders' paths: cleaned, with one '/' at its end.
+QByteArray SubFolderPrefix(const TFilePath& root);
+
 // The library's node of `folder` (a path of a root or of a folder below one), or none.
 QTreeWidgetItem* FolderNode(const QTreeWidget& tree, const TFilePath& folder);
 

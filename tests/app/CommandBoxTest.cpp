@@ -1,6 +1,7 @@
 // The command box, driven by real key presses: commands by prefix, the incremental search of
 // the folder tree with its wrap-around and deep search, and every key of the box.
 #include "app/MainForm.h"
+#include "app/TreeNodeList.h"
 #include "app/TreeSearch.h"
 #include "tests/app/FormTestSupport.h"
 
@@ -15,6 +16,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <algorithm>
 #include <tuple>
 #include <vector>
 
@@ -328,6 +330,29 @@ TEST_F(CommandBoxTest, CommandsMatchByPrefixInTableOrder) {
     Command(":c");
     EXPECT_FALSE(Node("Rock")->isExpanded());
     EXPECT_FALSE(Root()->isExpanded());
+}
+
+// A folder opened from outside the library, and a saved one that was not there at the start, are
+// each saved once when added.
+TEST_F(CommandBoxTest, AddingAShownOrMissingFolderSavesItOnce) {
+    const auto later = dir_ / "Later";
+    form_ = ScannedForm("root = " + later.string() + "\n");
+    const auto outside = dir_ / "Outside";
+    std::filesystem::create_directories(outside);
+    std::filesystem::create_directories(later);
+    Form().Library().ShowFolderAddingRoot(TFilePath(outside.string()));
+    test::WaitForLibrary(Form());
+    for (const auto& folder : {outside, later}) {
+        Command(":add " + test::ToQ(folder));
+        const std::vector<TFilePath> saved = Form().Library().RootPaths();
+        EXPECT_EQ(std::count_if(saved.begin(), saved.end(),
+                                [&](const TFilePath& root) {
+                                    return ExpandedRoot(root).Cleaned() ==
+                                           TFilePath(folder.string()).Cleaned();
+                                }),
+                  1)
+            << folder;
+    }
 }
 
 // :add takes a folder typed after it ("~" is the home folder) or chosen in a dialog; what cannot be
