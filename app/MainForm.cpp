@@ -501,31 +501,39 @@ void TMainForm::ShowCoverArt() {
     CoverArt->show();
 }
 
-void TMainForm::LoadSettings(const TFormSettings& settings) {
-    if (settings.WindowSized) {
-        const QScreen* screen = QGuiApplication::primaryScreen();
-        const QSize screenSize = screen ? screen->size() : QSize(0, 0);
-        const QRect stored(settings.WindowLeft, settings.WindowTop,
-                           std::clamp(settings.WindowWidth, 1, kLargestWindowSide),
-                           std::clamp(settings.WindowHeight, 1, kLargestWindowSide));
-        const QRect fitted = FitToScreen(stored, screenSize);
-        move(fitted.topLeft());
-        resize(fitted.size());
-    } else {
-        PlaceFirstWindow();
-    }
-    ApplyTagCodePage(settings.TagCodePage);
-    ApplyWindowAlpha(settings.WindowAlpha);
-    RepeatAllBtn->setChecked(settings.RepeatAll);
-    RandomBtn->setChecked(settings.Random);
-    MP3Player->SetVolume(settings.Volume);
-    VolBar->setValue(MP3Player->Volume());
+void TMainForm::PlaceStoredWindow(const TFormSettings& settings) {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const QSize screenSize = screen ? screen->size() : QSize(0, 0);
+    const QRect stored(settings.WindowLeft, settings.WindowTop,
+                       std::clamp(settings.WindowWidth, 1, kLargestWindowSide),
+                       std::clamp(settings.WindowHeight, 1, kLargestWindowSide));
+    const QRect fitted = FitToScreen(stored, screenSize);
+    move(fitted.topLeft());
+    resize(fitted.size());
+}
+
+void TMainForm::TakeGainAndCoverSettings(const TFormSettings& settings) {
     showCoverArt_ = settings.ShowCoverArt;
     replayGainChoice_ = settings.ReplayGain;
     replayGain_.Preamp = settings.ReplayGainPreamp;
     replayGain_.UntaggedPreamp = settings.ReplayGainUntaggedPreamp;
     replayGain_.PreventClipping = settings.ReplayGainPreventClipping;
     ApplyReplayGain();
+    ShowCoverArt();
+}
+
+void TMainForm::LoadSettings(const TFormSettings& settings) {
+    if (settings.WindowSized)
+        PlaceStoredWindow(settings);
+    else
+        PlaceFirstWindow();
+    ApplyTagCodePage(settings.TagCodePage);
+    ApplyWindowAlpha(settings.WindowAlpha);
+    RepeatAllBtn->setChecked(settings.RepeatAll);
+    RandomBtn->setChecked(settings.Random);
+    MP3Player->SetVolume(settings.Volume);
+    VolBar->setValue(MP3Player->Volume());
+    TakeGainAndCoverSettings(settings);
     connect(RandomBtn, &QToolButton::toggled, this, [this] { ApplyReplayGain(); });
     for (const TFilePath& root : settings.Roots)
         library_->AddRoot(root);
@@ -591,10 +599,8 @@ void TMainForm::TakeChangedSettings(const TFormSettings& file) {
     for (const TFilePath& root : file.Roots)
         if (!holds(roots, root)) library_->AddRoot(root);
     const QRect placed(file.WindowLeft, file.WindowTop, file.WindowWidth, file.WindowHeight);
-    if (placed != QRect(x(), y(), width(), height())) {
-        move(placed.topLeft());
-        resize(placed.size().boundedTo(QSize(kLargestWindowSide, kLargestWindowSide)));
-    }
+    if (file.WindowSized && placed != QRect(x(), y(), width(), height())) PlaceStoredWindow(file);
+    TakeGainAndCoverSettings(file);
     if (file.TagCodePage.toStdString() != TagCodePage()) ApplyTagCodePage(file.TagCodePage);
     ApplyWindowAlpha(file.WindowAlpha);
     RepeatAllBtn->setChecked(file.RepeatAll);

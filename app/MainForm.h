@@ -132,6 +132,9 @@ private:
     QAction* AddMenuItem(const QString& caption, TShortCut shortCut, std::function<void()> click);
     void ShowNowPlaying(const QString& text, bool paused);
     void ShowCoverArt();
+    // The window where the settings put it, kept on the screen.
+    void PlaceStoredWindow(const TFormSettings& settings);
+    void TakeGainAndCoverSettings(const TFormSettings& settings);
     void SendListBtnClick();
     void OpenLyricsPage(std::string (*address)(const TAudioFileInfo&));
     bool IsMenuShortCut(const QKeyEvent& key) const;

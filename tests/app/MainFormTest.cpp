@@ -361,11 +361,13 @@ TEST_F(MainFormTest, AnEditOfTheFileWhileTheWindowRunsIsKeptAndReloadTakesItOn) 
 
     text.replace(text.find("root = " + lib().string() + "\t"), 7 + lib().string().size() + 1,
                  "root = ");
+    text += "replay_gain = off\n";
     WriteSettings(text);
     QTest::keyClicks(form->CommandEdit, ":reload");
     QTest::keyClick(form->CommandEdit, Qt::Key_Return);
     test::WaitForLibrary(*form);
     EXPECT_EQ(form->VolBar->value(), 40);
+    EXPECT_EQ(form->MP3Player->ReplayGain().Mode, TReplayGainMode::Off);
     ASSERT_EQ(form->Library().RootNodes().Count(), 1);
     EXPECT_EQ(Captions(form->Library().RootNodes().Items(0)), QStringList({"Blues"}));
     EXPECT_EQ(ReadSettings().find(lib().string() + "\t"), std::string::npos);
