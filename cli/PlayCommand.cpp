@@ -125,12 +125,7 @@ void Suspend(TMP3Player& player, TKeyboard& keyboard) {
     const bool playing = player.Status() == mpsPlaying;
     if (playing) player.Pause();
     keyboard.Suspend();
-    {
-        TSignalHandlers stopping({SIGTSTP}, SIG_DFL);
-        // Stops here until continued; an orphaned process group, which nobody could continue,
-        // does not stop at all.
-        raise(SIGTSTP);
-    }
+    SuspendHere();
     keyboard.Resume();
     if (playing) player.Resume();
 }

@@ -27,7 +27,7 @@ void NoteStopSignal(int signal) {
 sigset_t StopSignalSet() {
     sigset_t signals;
     sigemptyset(&signals);
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGTSTP, SIGCONT})
         sigaddset(&signals, signal);
     return signals;
 }
@@ -59,7 +59,6 @@ TStopSignals::TStopSignals() {
     if (pipe2(quit_, O_CLOEXEC) != 0) return;
     try {
         catcher_ = std::thread([this, signals] {
-            // The stop signals only: a suspend or a continue goes where it went before.
             sigset_t all;
             sigfillset(&all);
             pthread_sigmask(SIG_BLOCK, &all, nullptr);
@@ -88,6 +87,18 @@ TStopSignals::~TStopSignals() {
             if (ends[i] >= 0) close(ends[i]);
             ends[i] = -1;
         }
+}
+
+void SuspendHere() {
+    const TSignalHandlers stopping({SIGTSTP}, SIG_DFL);
+    // Taken on this thread, so that the process stops before this returns.
+    sigset_t suspend;
+    sigemptyset(&suspend);
+    sigaddset(&suspend, SIGTSTP);
+    sigset_t before;
+    pthread_sigmask(SIG_UNBLOCK, &suspend, &before);
+    raise(SIGTSTP);
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
 }
 
 int StopSignal() {

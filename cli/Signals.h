@@ -24,9 +24,10 @@ private:
 // While one lives, Ctrl+C, SIGTERM and SIGHUP ask the command to stop instead of ending the
 // process: its loop looks at StopSignal() often enough to stop within a tenth of a second and
 // leaves its output and the terminal in order. A second one ends the process at once.
-// The signals are taken by a thread that does nothing but wait for them: the command's own thread
-// may be waiting for a lock that the reader holds while it waits for input, and under a thread
-// checker a signal that lands on a thread in such a wait is held back until the wait ends.
+// These signals, and a suspend or a continue, are taken by a thread that does nothing but wait for
+// them (every thread started later leaves them to it): the command's own thread may be waiting for
+// a lock that the reader holds while it waits for input, and under a thread checker a signal that
+// lands on a thread in such a wait is held back until the wait ends.
 class TStopSignals {
 public:
     TStopSignals();
@@ -40,6 +41,10 @@ private:
     int quit_[2] = {-1, -1};
     std::thread catcher_;
 };
+
+// Stops the process as a Ctrl+Z does, until it is continued; an orphaned process group, which
+// nobody could continue, does not stop at all.
+void SuspendHere();
 
 // The stop signal that came; 0 while none has.
 int StopSignal();

@@ -1,7 +1,5 @@
 #include "engine/LoopThread.h"
 
-#include "platform/ThreadSignals.h"
-
 #include <cstdio>
 #include <mutex>
 #include <sys/resource.h>
@@ -109,7 +107,6 @@ void TMPLoopThread::Stop() {
 }
 
 void TMPLoopThread::Execute() {
-    KeepProcessSignalsAway();
     threadId_.store(static_cast<int>(gettid()));
     if (priorityGiven_.load())
         (void)setpriority(PRIO_PROCESS, static_cast<id_t>(threadId_.load()),

@@ -1,6 +1,5 @@
 #include "platform/AudioDevice.h"
 #include "platform/AudioDeviceQueue.h"
-#include "platform/ThreadSignals.h"
 
 #include <algorithm>
 #include <alsa/asoundlib.h>
@@ -383,7 +382,6 @@ private:
     }
 
     void RunWriter() {
-        KeepProcessSignalsAway();
         std::unique_lock lock(mutex_);
         while (!closed_) {
             // A failed device feeds nothing more; Close ends this thread.
@@ -547,7 +545,6 @@ int32_t OpenAlsaAudioDevice(int32_t alsaIndex, const TAudioFormat& format, TAudi
     // The opening thread and this one share it; whichever lets go last frees it.
     auto opening = std::make_shared<TOpening>();
     std::thread([opening, name, format] {
-        KeepProcessSignalsAway();
         TOpened opened = OpenPcm(name, format);
         std::lock_guard lock(opening->Mutex);
         if (opening->Abandoned && opened.Pcm != nullptr) snd_pcm_close(opened.Pcm);

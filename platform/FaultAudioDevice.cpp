@@ -1,6 +1,5 @@
 #include "platform/AudioDevice.h"
 #include "platform/AudioDeviceQueue.h"
-#include "platform/ThreadSignals.h"
 
 #include <algorithm>
 #include <atomic>
@@ -111,7 +110,6 @@ private:
     }
 
     void RunPlayer() {
-        KeepProcessSignalsAway();
         std::unique_lock lock(mutex_);
         while (!closed_) {
             if (paused_ || stalled_ || failure_ != 0 || played_ >= queuedEnd_) {

@@ -1,6 +1,5 @@
 #include "platform/AudioDevice.h"
 #include "platform/AudioDeviceQueue.h"
-#include "platform/ThreadSignals.h"
 
 #include <algorithm>
 #include <chrono>
@@ -89,7 +88,6 @@ private:
     }
 
     void RunClock() {
-        KeepProcessSignalsAway();
         std::unique_lock lock(mutex_);
         while (!closed_) {
             Advance(Clock::now());
