@@ -301,6 +301,10 @@ void TMP3Player::Close() {
     // A stop that fails (a WAV file that cannot be finished) has stopped all the same; the
     // stream, the reader and the file are released before its error goes on.
     std::exception_ptr stopError;
+    // The song still playing out behind the open one goes with it: the stop does not open it
+    // again, and it is not heard next.
+    joins_.clear();
+    messages_.RemovePending(MPM_NEXTSONG);
     if (status_ != mpsStopped) {
         try {
             Stop();
@@ -309,9 +313,6 @@ void TMP3Player::Close() {
         }
     }
     SetNextFileNames({});
-    // A song that is no longer open is not heard next.
-    joins_.clear();
-    messages_.RemovePending(MPM_NEXTSONG);
     if (stream_ != nullptr) {
         ReleaseStream();
         UiLock decoder(*this, decoderLock_);
