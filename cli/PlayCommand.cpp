@@ -139,8 +139,21 @@ std::string StatusLine(TMP3Player& player, const std::string& title) {
 
 enum class TOutcome { Finished, Next, Quit, Failed, DeviceFailed, Interrupted };
 
+// The title of `file`, which the player has open or has gone on from without a gap: after songs
+// shorter than what the output holds, it may have opened a later one already.
 std::string TitleOf(TMP3Player& player, const std::string& file) {
-    std::string title = player.Info().Title();
+    std::string title;
+    if (file == "-" || file == player.FileName()) {
+        title = player.Info().Title();
+    } else {
+        TMP3Info tags;
+        try {
+            TMP3Player::ReadFileInfo(file, tags);
+            title = tags.Title();
+        } catch (const std::exception&) {
+            // It played a moment ago; gone now, it shows by its name.
+        }
+    }
     if (title.empty())
         title = file == "-" ? "(standard input)" : file.substr(file.find_last_of('/') + 1);
     return TerminalText(title);

@@ -407,6 +407,13 @@ TEST(CliPlay, DeviceChoiceStatusLinesAndTheNotice) {
     EXPECT_EQ(onNull.Status, 0) << onNull.Err;
     EXPECT_EQ(onNull.Err.find('\r'), std::string::npos) << "no redrawn line into a file";
     EXPECT_EQ(std::count(onNull.Err.begin(), onNull.Err.end(), '\n'), 2) << onNull.Err;
+    // Songs shorter than what the output holds: each line names its own song.
+    const auto shortWav = test::MakeSignalWav(0.15, 44100, 2);
+    std::string shorts;
+    for (const std::string title : {"One", "Two", "Three"})
+        shorts += " '" + test::EncodeWithLame(shortWav, "-b 128 --tt " + title).string() + "'";
+    const CliRun titled = RunCli(play + "--device null" + shorts + " </dev/null", dir);
+    EXPECT_EQ(titled.Err, "One  0:00 / 0:00\nTwo  0:00 / 0:00\nThree  0:00 / 0:00\n");
 
     for (const std::string& wrong : {std::string("PELBRISK_AUDIO=speakers ") + play + twice,
                                      play + "--device speakers " + twice}) {
