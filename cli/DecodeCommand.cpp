@@ -49,11 +49,14 @@ void DrawProgress(int32_t position, int32_t duration) {
 }
 
 // How long the PCM in a WAV file that the sound output finished plays, counted from the file's
-// size: the header is the plain one, or has room for RF64 sizes (a JUNK chunk) behind "WAVE".
+// size: the header is the plain one, or has room for RF64 sizes behind "WAVE" (a JUNK chunk, which
+// became ds64 where the data passed 4 GiB).
 int64_t WavMilliseconds(const std::string& path) {
     uint8_t header[kWavHeaderBytes + kDs64ChunkBytes]{};
     std::ifstream(path, std::ios::binary).read(reinterpret_cast<char*>(header), sizeof header);
-    const int32_t room = std::memcmp(header + 12, "JUNK", 4) == 0 ? kDs64ChunkBytes : 0;
+    const bool roomy =
+        std::memcmp(header + 12, "JUNK", 4) == 0 || std::memcmp(header + 12, "ds64", 4) == 0;
+    const int32_t room = roomy ? kDs64ChunkBytes : 0;
     const uint32_t bytesPerSecond = LittleEndian32(header + room + 28);
     std::error_code error;
     const auto size = static_cast<int64_t>(std::filesystem::file_size(path, error));

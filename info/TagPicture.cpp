@@ -1,5 +1,7 @@
 #include "info/TagPicture.h"
 
+#include "info/TextConversion.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -9,18 +11,6 @@ namespace {
 
 constexpr uint8_t kJpegStart[] = {0xFF, 0xD8, 0xFF};
 constexpr uint8_t kPngStart[] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-
-// Where the text behind the zero that ends a text of `encoding` starts; `size` when none.
-size_t AfterTerminator(uint8_t encoding, const uint8_t* bytes, size_t at, size_t size) {
-    const bool wide = encoding == 1 || encoding == 2;
-    if (!wide) {
-        const auto* zero = static_cast<const uint8_t*>(std::memchr(bytes + at, 0, size - at));
-        return zero == nullptr ? size : static_cast<size_t>(zero - bytes) + 1;
-    }
-    for (; at + 1 < size; at += 2)
-        if (bytes[at] == 0 && bytes[at + 1] == 0) return at + 2;
-    return size;
-}
 
 } // namespace
 
@@ -37,10 +27,10 @@ bool ReadPictureFrame(const uint8_t* body, size_t size, bool threeLetterFormat,
     if (size < 2) return false;
     const uint8_t encoding = body[0];
     // The MIME type is ISO-8859-1 whatever the encoding; version 2.2 names a format instead.
-    size_t at = threeLetterFormat ? 4 : AfterTerminator(0, body, 1, size);
+    size_t at = threeLetterFormat ? 4 : 1 + Id3v2TextAfterTerminator(0, body + 1, size - 1);
     if (at >= size) return false;
     const int32_t type = body[at++];
-    at = AfterTerminator(encoding, body, at, size);
+    at += Id3v2TextAfterTerminator(encoding, body + at, size - at);
     if (at >= size) return false;
     const std::string mimeType = PictureMimeType(body + at, size - at);
     if (mimeType.empty()) return false;
