@@ -1,6 +1,7 @@
 #include "app/InstanceService.h"
 
 #include <QDBusConnectionInterface>
+#include <QDBusError>
 #include <QDBusMessage>
 
 namespace pelbrisk {
@@ -43,8 +44,11 @@ void TInstanceService::Open(const QStringList& uris, const QVariantMap&) {
     emit OpenRequested(uris);
 }
 
-void TInstanceService::ActivateAction(const QString&, const QVariantList&, const QVariantMap&) {
-    emit ActivateRequested();
+void TInstanceService::ActivateAction(const QString& name, const QVariantList&,
+                                      const QVariantMap&) {
+    // The desktop entry declares no actions.
+    if (calledFromDBus())
+        sendErrorReply(QDBusError::NotSupported, "pelbrisk has no action " + name);
 }
 
 bool HandToRunningInstance(const QStringList& uris, QDBusConnection connection, QString* error) {

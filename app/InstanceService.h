@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDBusConnection>
+#include <QDBusContext>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -14,7 +15,7 @@ inline constexpr const char* kInstanceServiceName = "org.pelbrisk.Player";
 inline constexpr const char* kInstanceObjectPath = "/org/pelbrisk/Player";
 inline constexpr const char* kApplicationInterface = "org.freedesktop.Application";
 
-class TInstanceService : public QObject {
+class TInstanceService : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Application")
 

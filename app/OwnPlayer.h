@@ -43,8 +43,6 @@ public:
     void Cue(QListWidgetItem& entry, bool paused);
     // Opens the entry's file to wait at `positionMs`, where Play starts it.
     void CueAt(QListWidgetItem& entry, int positionMs);
-    // Where a song that waits will start; 0 when none waits.
-    int CuedPositionMs() const { return startAtMs_; }
     // Moves where a song that waits will start; false when none waits.
     bool MoveCued(int positionMs);
 

@@ -9,6 +9,8 @@
 #include "tests/support/Paths.h"
 
 #include <QColor>
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QImage>
 #include <chrono>
 #include <fstream>
@@ -294,6 +296,16 @@ TEST(EndToEnd, ASecondLaunchHandsItsFilesToTheRunningWindow) {
     EXPECT_NE(settings.find(outsideFolder), std::string::npos) << settings;
     EXPECT_EQ(settings.find("\t" + outside.Path().string()), std::string::npos) << settings;
     EXPECT_EQ(settings.find("root = " + outside.Path().string()), std::string::npos) << settings;
+    // It declares no actions: one asked for by name is refused, not taken for a raise.
+    {
+        QDBusConnection client = QDBusConnection::connectToBus(bus.Address(), "actions");
+        QDBusMessage call =
+            QDBusMessage::createMethodCall("org.pelbrisk.Player", "/org/pelbrisk/Player",
+                                           "org.freedesktop.Application", "ActivateAction");
+        call << QString("quit") << QVariantList() << QVariantMap();
+        EXPECT_EQ(client.call(call, QDBus::Block, 5000).type(), QDBusMessage::ErrorMessage);
+    }
+    QDBusConnection::disconnectFromBus("actions");
     EXPECT_EQ(launch(""), "0");
     EXPECT_EQ(
         Trimmed(RunTool("pgrep -c -f '^" + (program.install / "pelbrisk").string() + "$' || true")),
