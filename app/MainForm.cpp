@@ -485,7 +485,8 @@ void TMainForm::ShowNowPlaying(const QString& text, bool paused) {
     setWindowTitle(caption);
     desktop_->SetNowPlaying(text, paused);
     // The cover shows once the song's tags are read.
-    if (!text.isEmpty()) desktop_->NowPlaying();
+    const std::string& heard = MP3Player->HeardFileName();
+    if (!text.isEmpty() && !heard.empty()) desktop_->SongTags().Of(heard);
     ShowCoverArt();
 }
 

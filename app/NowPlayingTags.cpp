@@ -39,7 +39,9 @@ const TNowPlaying& TNowPlayingTags::Of(const std::string& path) {
     tags_ = {};
     tags_.FilePath = path;
     tags_.Title = TitleFromName(TFilePath(path)).toUtf8().toStdString();
-    reader_.Post([this, path, folder = artCacheFolder_] {
+    const unsigned ask = ++*asked_;
+    reader_.Post([this, path, folder = artCacheFolder_, asked = asked_, ask] {
+        if (asked->load() != ask) return;
         const TNowPlaying tags = ReadTags(path, folder);
         const QImage cover =
             tags.Art.IsEmpty() ? QImage() : QImage(QFile::decodeName(tags.Art.Bytes()));

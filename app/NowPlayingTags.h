@@ -6,6 +6,8 @@
 #include <QImage>
 #include <QObject>
 #include <QString>
+#include <atomic>
+#include <memory>
 #include <string>
 
 namespace pelbrisk {
@@ -34,6 +36,8 @@ private:
     void Take(const TNowPlaying& tags, const QImage& cover);
 
     QString artCacheFolder_;
+    // Counts the files asked for; a read waiting behind a later one's is skipped.
+    std::shared_ptr<std::atomic<unsigned>> asked_ = std::make_shared<std::atomic<unsigned>>(0);
     TNowPlaying tags_;
     QImage cover_;
     // Last, so that it ends first: its reads call back into this object.

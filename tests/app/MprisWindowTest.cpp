@@ -15,6 +15,7 @@
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -332,8 +333,10 @@ TEST_F(MprisWindowTest, LocalhostAddressesUntaggedSongsAndSeeksAreToldAsClientsE
                                song);
     const QString address =
         "file://localhost" + QUrl::fromLocalFile(test::ToQ(song)).path(QUrl::FullyEncoded);
+    QSignalSpy read(&form_->Desktop().SongTags(), &TNowPlayingTags::Read);
     ASSERT_EQ(Call(kPlayer, "OpenUri", {address}).type(), QDBusMessage::ReplyMessage);
     test::WaitForLibrary(*form_);
+    ASSERT_TRUE(PumpUntil([&] { return !read.isEmpty(); })) << "the tags are read";
     const QVariantMap metadata = Metadata();
     EXPECT_EQ(metadata.value("xesam:title").toString(), "bare");
     EXPECT_FALSE(metadata.contains("xesam:artist"));
